@@ -1,0 +1,148 @@
+#include "cli/scanargs.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/parse_integer.h"
+#include "cli/usage.h"
+
+namespace kolvane {
+namespace {
+
+std::string format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  const int size = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  if (size > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, again);
+  va_end(again);
+  return text;
+}
+
+bool equals(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+std::string dio_rejection(std::int32_t d) {
+  return format("Invalid value %d for dio.\n", d) +
+         "Valid value for dio is 1, 2 or 3.\n"
+         "   1: direct read  + buffered write.\n"
+         "   2: direct write + buffered read.\n"
+         "   3: direct read  + direct write.\n";
+}
+
+// A block size is refused when it is 0 or does not fit the setting.
+bool bad_blocksize(std::uint64_t n, const PlatformProfile& profile) {
+  return n == 0 || n > profile.blocksize_max;
+}
+
+// Stores one numeric keyword. Returns false with the rejection set when the name is unknown or
+// the dio value is not one of 1, 2, 3; `invalid` may be raised for a block size.
+bool store_number(const char* name, std::uint64_t n, int& invalid, ScanResult& r,
+                  const PlatformProfile& profile) {
+  Settings& s = r.settings;
+  if (equals(name, "dio")) {
+    const auto d = static_cast<std::int32_t>(static_cast<std::uint32_t>(n));
+    if (d < 1 || d > 3) {
+      r.rejection = dio_rejection(d);
+      return false;
+    }
+    s.r_dio = (d & 1) ? 1 : 0;
+    s.w_dio = (d & 2) ? 1 : 0;
+  } else if (equals(name, "ibs")) {
+    s.input_blocksize = n;
+    if (bad_blocksize(n, profile)) invalid = 1;
+  } else if (equals(name, "obs")) {
+    s.output_blocksize = n;
+    if (bad_blocksize(n, profile)) invalid = 1;
+  } else if (equals(name, "bs")) {
+    s.input_blocksize = n;
+    s.output_blocksize = n;
+    if (bad_blocksize(n, profile)) invalid = 1;
+  } else if (equals(name, "skip")) {
+    s.skip_records = n;
+  } else if (equals(name, "seek")) {
+    s.seek_records = n;
+  } else if (equals(name, "count")) {
+    s.max_records = n;
+    r.count_given = true;
+  } else if (equals(name, "iterations")) {
+    s.num_iterations = static_cast<std::uint32_t>(n);
+    r.iterations_given = true;
+  } else if (equals(name, "verbose")) {
+    s.verboseflag = static_cast<std::uint32_t>(n);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Examines one word; false with the rejection set when it is not accepted.
+bool scan_word(char* word, ScanResult& r, const PlatformProfile& profile) {
+  char* equals_sign = std::strchr(word, '=');
+  if (equals_sign == nullptr) {
+    r.rejection = format("unrecognized option %s\n", word);
+    return false;
+  }
+  *equals_sign = '\0';
+  const char* name = word;
+  const char* value = equals_sign + 1;
+  Settings& s = r.settings;
+  if (equals(name, "if")) {
+    const bool zero = equals(value, "/dev/zero") || equals(value, "\\dev\\zero");
+    s.input_file = zero ? kZeroSource : value;
+    return true;
+  }
+  if (equals(name, "of")) {
+    const bool null = equals(value, "/dev/null") || equals(value, "\\dev\\null");
+    s.output_file = null ? kNullSink : value;
+    return true;
+  }
+  if (equals(name, "conv")) {
+    s.conv_opt = value;
+    if (equals(value, kNotrunc)) return true;
+    r.rejection = format("unrecognized option value %s=%s\n", name, value);
+    return false;
+  }
+  // The value is evaluated before the name is looked up; an unknown name wins over a bad value.
+  int invalid = 0;
+  const std::uint64_t n = parse_integer(value, invalid, profile.number_bits);
+  if (!store_number(name, n, invalid, r, profile)) {
+    if (r.rejection.empty()) r.rejection = format("unrecognized option %s=%s\n", name, value);
+    return false;
+  }
+  if (invalid) {
+    r.rejection = format("invalid number %s\n", value);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ScanResult scan_words(int argc, char** argv, const PlatformProfile& profile) {
+  ScanResult r;
+  for (int i = 1; i <= argc - 1; ++i) {
+    if (!scan_word(argv[i], r, profile)) return r;
+  }
+  if (r.settings.input_blocksize == 0) r.settings.input_blocksize = kDefaultBlocksize;
+  if (r.settings.output_blocksize == 0) r.settings.output_blocksize = kDefaultBlocksize;
+  r.accepted = true;
+  return r;
+}
+
+void scanargs(int argc, char** argv, Settings& settings, bool& count_given,
+              bool& iterations_given) {
+  ScanResult r = scan_words(argc, argv, this_platform());
+  if (!r.accepted) {
+    std::fputs(r.rejection.c_str(), stderr);
+    usage(1);
+  }
+  settings = r.settings;
+  count_given = count_given || r.count_given;
+  iterations_given = iterations_given || r.iterations_given;
+}
+
+}  // namespace kolvane

@@ -1,0 +1,44 @@
+// The run settings: filled once from the argument words, read-only for the rest of the run.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace kolvane {
+
+// The stored words that mark the two special files (if=/dev/zero, of=/dev/null).
+inline constexpr const char* kZeroSource = "zero";
+inline constexpr const char* kNullSink = "nul";
+inline constexpr const char* kNotrunc = "notrunc";
+inline constexpr std::uint64_t kNoCount = UINT64_MAX;
+inline constexpr std::uint64_t kDefaultBlocksize = 512;
+
+struct Settings {
+  // Text settings point into the argument words (or at the fixed words above); absent: nullptr.
+  const char* input_file = nullptr;
+  const char* output_file = nullptr;
+  const char* conv_opt = nullptr;
+  // Never 0 once the words are scanned. The Windows program holds at most 32 bits here; the
+  // scanner refuses anything wider.
+  std::uint64_t input_blocksize = 0;
+  std::uint64_t output_blocksize = 0;
+  std::uint64_t skip_records = 0;
+  std::uint64_t seek_records = 0;
+  std::uint64_t max_records = kNoCount;
+  std::uint32_t num_iterations = 1;
+  std::uint32_t verboseflag = 0;
+  std::uint32_t r_dio = 0;
+  std::uint32_t w_dio = 0;
+};
+
+inline bool is_zero_source(const Settings& s) {
+  return s.input_file != nullptr && std::strcmp(s.input_file, kZeroSource) == 0;
+}
+inline bool is_null_sink(const Settings& s) {
+  return s.output_file != nullptr && std::strcmp(s.output_file, kNullSink) == 0;
+}
+inline bool is_notrunc(const Settings& s) {
+  return s.conv_opt != nullptr && std::strcmp(s.conv_opt, kNotrunc) == 0;
+}
+
+}  // namespace kolvane

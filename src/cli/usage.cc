@@ -1,0 +1,80 @@
+#include "cli/usage.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/profile.h"
+
+namespace kolvane {
+
+const char* program_name = nullptr;
+
+const char* const help_body =
+    "Copy a file/device.\n"
+    "\n"
+    "  bs=BYTES        force ibs=BYTES and obs=BYTES\n"
+    "  count=BLOCKS    copy only BLOCKS input blocks\n"
+    "  ibs=BYTES       read BYTES bytes at a time\n"
+    "  if=FILE         read from FILE instead of stdin\n"
+    "  obs=BYTES       write BYTES bytes at a time\n"
+    "  of=FILE         write to FILE instead of stdout\n"
+    "  seek=BLOCKS     skip BLOCKS obs-sized blocks at start of output\n"
+    "  skip=BLOCKS     skip BLOCKS ibs-sized blocks at start of input\n"
+    "  iterations=m    operation is iterated m times with random values for the skip\n"
+    "                  offset provided the input file is not /dev/zero, and random\n"
+    "                  values for the seek offset provided output file already\n"
+    "                  exists and is not /dev/null (the random values are generated\n"
+    "                  in a range calibrated to the size of files in question\n"
+    "                  as well as to other relevant parameters specified upon\n"
+    "                  invocaton of the program); default number of iterations is 1\n"
+    "                  if the number of iterations is specified, or the input file\n"
+    "                  is /dev/zero, then the count parameter must also be specified\n"
+    "                  when invoking the program\n"
+    "  verbose=level   provide output about the skip/seek offsets used if level > 0\n"
+    "                  most useful when offsets are generated randomly; default\n"
+    "                  level is 0\n"
+    "  conv=CONVERSION valid value for CONVERSION is 'notrunc' (without quotes)\n"
+    "  dio=N           N is an integer indicating if an i/o operation is direct.\n"
+    "                  Valid values are 1, 2 or 3.  Their meanings are:\n"
+    "                     1 - direct read\n"
+    "                     2 - direct write\n"
+    "                     3 - direct read and direct write\n"
+    "      --help      display this help and exit\n"
+    "      --version   display version information and exit\n"
+    "\n"
+    "BLOCKS and BYTES may be followed by the following multiplicative suffixes:\n"
+    "b - 512, k - 1024, m - 1,048,576, g - 1,073,741,824.\n"
+    "\n";
+
+namespace {
+
+// The platform's help pieces hold the program word as %s, or a fixed name and no directive.
+void print_with_name(const char* text) {
+  const char* p = text;
+  const char* mark;
+  while ((mark = std::strstr(p, "%s")) != nullptr) {
+    std::fwrite(p, 1, static_cast<std::size_t>(mark - p), stdout);
+    std::fputs(program_name != nullptr ? program_name : "", stdout);
+    p = mark + 2;
+  }
+  std::fputs(p, stdout);
+}
+
+}  // namespace
+
+void usage(int status) {
+  if (status != 0) {
+    std::fprintf(stderr, "Try `%s --help' for more information.\n", program_name);
+  } else {
+    const PlatformProfile& profile = this_platform();
+    print_with_name(profile.help_synopsis);
+    std::fputs(help_body, stdout);
+    print_with_name(profile.help_examples);
+  }
+  std::exit(status);
+}
+
+void version() { std::fprintf(stderr, "%s version 1.2\n", program_name); }
+
+}  // namespace kolvane

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace kolvane {
+
+// The program word as invoked; set by the driver before usage or version can run.
+extern const char* program_name;
+
+// Status 0: the full help on standard output; otherwise the one-line hint on standard error.
+// Then ends the process with `status`. The only function that ends the process.
+[[noreturn]] void usage(int status);
+
+// The version line, on standard error.
+void version();
+
+// The body of the full help, the same on every platform.
+extern const char* const help_body;
+
+}  // namespace kolvane

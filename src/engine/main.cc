@@ -1,0 +1,3 @@
+#include "engine/driver.h"
+
+int main(int argc, char** argv) { return kolvane::run_program(argc, argv); }

@@ -1,0 +1,184 @@
+#include "engine/plan.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <new>
+
+#include "engine/exit_status.h"
+
+namespace kolvane {
+namespace {
+
+constexpr std::uint64_t kLargestOffset = INT64_MAX;
+
+// count × block + 1, skip × block + 1 and their sum must stay below 2^63: beyond that no file
+// can hold the run, and the digit arithmetic would wrap to a range that looks valid.
+bool beyond_digit_model(std::uint64_t count, std::uint64_t skip, std::uint64_t block) {
+  const auto span_fits = [block](std::uint64_t blocks) {
+    return blocks == 0 || block <= (kLargestOffset - 1) / blocks;
+  };
+  if (!span_fits(count) || !span_fits(skip)) return true;
+  const std::uint64_t copied = count * block + 1;
+  const std::uint64_t fixed = skip * block + 1;
+  return copied > kLargestOffset - fixed;
+}
+
+// range := size - (count × block + 1) - fixed, with fixed := skip × block + 1. True when the
+// file is too small for them.
+bool measure(std::int64_t size, std::uint64_t count, std::uint64_t skip, std::uint64_t block,
+             OffsetDigits& range, OffsetDigits& fixed) {
+  if (beyond_digit_model(count, skip, block)) return true;
+  range = split_digits(size);
+  subcomponents(range, split_digits(static_cast<std::int64_t>(count * block + 1)));
+  fixed = split_digits(static_cast<std::int64_t>(skip * block + 1));
+  subcomponents(range, fixed);
+  return range[3] > kNegativeDigit;
+}
+
+const char* size_query_name(const char* name, const char* absent, const PlatformProfile& p) {
+  return shown_name(name, p.absent_name_text != nullptr ? p.absent_name_text : absent);
+}
+
+// The indices of the non-zero digits of a range, ascending.
+struct Positions {
+  std::uint32_t index[4] = {};
+  std::int32_t count = 0;
+};
+
+Positions nonzero_digits(const OffsetDigits& range) {
+  Positions p;
+  for (std::uint32_t i = 0; i < 4; ++i) {
+    if (range[i] != 0) p.index[p.count++] = i;
+  }
+  return p;
+}
+
+// A random value strictly below the range: a pivot among its non-zero digits, free digits
+// below it, the pivot digit below the range's, and the digits above it at most the range's.
+OffsetDigits draw_below(const OffsetDigits& range, const Positions& positions) {
+  OffsetDigits d{};
+  if (positions.count == 0) return d;
+  const std::uint32_t pivot = positions.index[random_source() % positions.count];
+  for (std::uint32_t i = 0; i < 4; ++i) {
+    if (i < pivot) {
+      d[i] = generaterandomvalue(65536);
+    } else if (i == pivot) {
+      d[i] = generaterandomvalue(range[i]);
+    } else {
+      d[i] = generaterandomvalue(range[i] + 1);
+    }
+  }
+  return d;
+}
+
+std::uint64_t round_down(std::uint64_t value, std::uint64_t block) { return value - value % block; }
+
+void print_offset(const char* label, std::uint64_t offset, const PlatformProfile& profile) {
+  if (profile.offset_style == OffsetStyle::halves) {
+    std::fprintf(stderr, "%s: low %" PRIu32 "   high %" PRId32 "\n", label,
+                 static_cast<std::uint32_t>(offset),
+                 static_cast<std::int32_t>(static_cast<std::uint32_t>(offset >> 32)));
+  } else {
+    std::fprintf(stderr, "%s: %" PRId64 "\n", label, static_cast<std::int64_t>(offset));
+  }
+}
+
+}  // namespace
+
+int calibrate_input(RunState& state, Settings& settings, const PlatformProfile& profile) {
+  if (is_zero_source(settings)) return kExitSuccess;
+  if (state.count_given) state.apply_skip = true;
+  std::int64_t size = 0;
+  if (!file_size(state.input.get(), size)) {
+    std::fprintf(stderr, "error getting the size of '%s': ",
+                 size_query_name(settings.input_file, "standard input", profile));
+    report_system_error();
+    return kExitSizeQuery;
+  }
+  if (!state.count_given) {
+    settings.max_records = static_cast<std::uint64_t>(size) / settings.input_blocksize;
+    return kExitSuccess;
+  }
+  Calibration& c = state.calibration;
+  if (measure(size, settings.max_records, settings.skip_records, settings.input_blocksize,
+              c.input_range, c.input_fixed)) {
+    std::fprintf(stderr,
+                 "error: the input file size is too small for the specified count, blocksize "
+                 "and skip values\n");
+    return kExitTooSmall;
+  }
+  return kExitSuccess;
+}
+
+int calibrate_output(RunState& state, const Settings& settings, const PlatformProfile& profile) {
+  if (!state.output_preexists || is_null_sink(settings)) return kExitSuccess;
+  state.apply_seek = true;
+  std::int64_t size = 0;
+  if (!file_size(state.output.get(), size)) {
+    std::fprintf(stderr, "error getting the size of '%s': ",
+                 size_query_name(settings.output_file, "standard output", profile));
+    report_system_error();
+    return kExitSizeQuery;
+  }
+  Calibration& c = state.calibration;
+  if (measure(size, settings.max_records, settings.seek_records, settings.output_blocksize,
+              c.output_range, c.output_fixed)) {
+    std::fprintf(stderr,
+                 "error: the output file size is too small for the specified count, blocksize "
+                 "and seek values\n");
+    return kExitTooSmall;
+  }
+  return kExitSuccess;
+}
+
+int build_plan(RunState& state, const Settings& settings) {
+  const std::uint32_t n = state.iterations_given ? settings.num_iterations : 1;
+  Plan& plan = state.plan;
+  if (n > 0) {
+    plan.entries.reset(new (std::nothrow) PlanEntry[n]);
+    if (!plan.entries) {
+      std::fprintf(stderr, "Error allocating memory for the iteration plan\n");
+      return kExitNoMemory;
+    }
+  }
+  plan.size = n;
+  const std::uint64_t ibs = settings.input_blocksize;
+  const std::uint64_t obs = settings.output_blocksize;
+  if (!state.iterations_given) {
+    // A single entry at exactly the fixed offsets.
+    PlanEntry& e = plan.entries[0];
+    e.skip_offset = state.apply_skip ? settings.skip_records * ibs : 0;
+    e.seek_offset = state.apply_seek ? settings.seek_records * obs : 0;
+    return kExitSuccess;
+  }
+  const Calibration& c = state.calibration;
+  const Positions input_positions = state.apply_skip ? nonzero_digits(c.input_range) : Positions{};
+  const Positions output_positions =
+      state.apply_seek ? nonzero_digits(c.output_range) : Positions{};
+  // Drawn in order j = 0, 1, ...; the entry drawn last runs first.
+  for (std::uint32_t j = 0; j < n; ++j) {
+    OffsetDigits r = draw_below(c.input_range, input_positions);
+    if (state.apply_skip) addcomponents(r, c.input_fixed);
+    OffsetDigits q = draw_below(c.output_range, output_positions);
+    if (state.apply_seek) addcomponents(q, c.output_fixed);
+    PlanEntry& e = plan.entries[n - 1 - j];
+    e.skip_offset = round_down(join_digits(r), ibs);
+    e.seek_offset = round_down(join_digits(q), obs);
+  }
+  return kExitSuccess;
+}
+
+void report_entry(const RunState& state, const Settings& settings, const PlanEntry& entry,
+                  int number, const PlatformProfile& profile) {
+  if (settings.verboseflag == 0 || (!state.apply_skip && !state.apply_seek)) return;
+  const char* what = state.apply_skip ? (state.apply_seek ? "skip and seek" : "skip") : "seek";
+  if (state.iterations_given) {
+    std::fprintf(stderr, "\nRunning iteration %d with %s (in bytes) as follows:\n", number, what);
+  } else {
+    std::fprintf(stderr, "\nRunning with %s (in bytes) as follows:\n", what);
+  }
+  if (state.apply_skip) print_offset("skip", entry.skip_offset, profile);
+  if (state.apply_seek) print_offset("seek", entry.seek_offset, profile);
+}
+
+}  // namespace kolvane

@@ -1,0 +1,30 @@
+// The iteration plan: measures the files, refuses ones too small for the count, block size
+// and offset, and draws every iteration's block-aligned offsets before any data moves.
+#pragma once
+
+#include "cli/settings.h"
+#include "engine/run_state.h"
+#include "platform/profile.h"
+
+namespace kolvane {
+
+// After the input is opened. Without a count, derives max_records from the input size. Returns
+// an exit status: 0 to go on, or 4 / 5 after printing the message.
+int calibrate_input(RunState& state, Settings& settings, const PlatformProfile& profile);
+
+// After the output is opened and checked. Returns 0, 4 or 5.
+int calibrate_output(RunState& state, const Settings& settings, const PlatformProfile& profile);
+
+// Fills state.plan, whole; returns 0, or 6 when the plan cannot be allocated.
+int build_plan(RunState& state, const Settings& settings);
+
+// The verbose report at the top of iteration `number` (counting from 1).
+void report_entry(const RunState& state, const Settings& settings, const PlanEntry& entry,
+                  int number, const PlatformProfile& profile);
+
+// The name a message shows for a file: the name, or `absent` when no name was given.
+inline const char* shown_name(const char* name, const char* absent) {
+  return name != nullptr ? name : absent;
+}
+
+}  // namespace kolvane

@@ -1,0 +1,129 @@
+// What one run owns. The owners release on destruction, so every early return of the driver
+// releases what is held; the members are declared in reverse release order so that the input
+// is closed first, then the output, then the plan, then the buffers.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+
+#include "engine/digits.h"
+#include "platform/platform.h"
+
+namespace kolvane {
+
+struct PlanEntry {
+  std::uint64_t skip_offset = 0;
+  std::uint64_t seek_offset = 0;
+};
+
+class OwnedFile {
+ public:
+  OwnedFile() = default;
+  OwnedFile(const OwnedFile&) = delete;
+  OwnedFile& operator=(const OwnedFile&) = delete;
+  ~OwnedFile() { close(); }
+
+  void reset(FileHandle handle) {
+    close();
+    handle_ = handle;
+  }
+  void close() {
+    if (handle_ != kNoFile) close_file(handle_);
+    handle_ = kNoFile;
+  }
+  FileHandle get() const { return handle_; }
+  bool is_open() const { return handle_ != kNoFile; }
+
+ private:
+  FileHandle handle_ = kNoFile;
+};
+
+class AlignedBuffer {
+ public:
+  AlignedBuffer() = default;
+  AlignedBuffer(const AlignedBuffer&) = delete;
+  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+  ~AlignedBuffer() { release(); }
+
+  void reset(void* data) {
+    release();
+    data_ = static_cast<unsigned char*>(data);
+  }
+  void release() {
+    if (data_ != nullptr) free_aligned(data_);
+    data_ = nullptr;
+  }
+  unsigned char* get() const { return data_; }
+
+ private:
+  unsigned char* data_ = nullptr;
+};
+
+struct TransferBuffers {
+  // Output buffer first: destruction releases the input buffer, then the output buffer.
+  AlignedBuffer output;
+  AlignedBuffer input;
+  bool obtained = false;
+
+  void release() {
+    input.release();
+    output.release();
+  }
+};
+
+// The iteration plan, in the order its entries run, in one allocation.
+struct Plan {
+  std::unique_ptr<PlanEntry[]> entries;
+  std::uint32_t size = 0;
+
+  void release() {
+    entries.reset();
+    size = 0;
+  }
+};
+
+// The planner's measurements, kept for the whole run.
+struct Calibration {
+  OffsetDigits input_range{};
+  OffsetDigits input_fixed{};
+  OffsetDigits output_range{};
+  OffsetDigits output_fixed{};
+};
+
+struct RecordTotals {
+  std::uint64_t r_full_total = 0;
+  std::uint64_t r_partial_total = 0;
+  std::uint64_t w_full_total = 0;
+  std::uint64_t w_partial_total = 0;
+};
+
+struct RunState {
+  TransferBuffers buffers;
+  Plan plan;
+  OwnedFile output;
+  OwnedFile input;
+
+  bool count_given = false;
+  bool iterations_given = false;
+  bool output_preexists = false;
+  bool apply_skip = false;
+  bool apply_seek = false;
+  Calibration calibration;
+  // Run flags of the transfer: a read met the end of the input after the first read of its
+  // entry; an output block has been written. Cleared once per run.
+  bool end_of_input = false;
+  bool block_written = false;
+  RecordTotals totals;
+  std::time_t start_time = 0;
+
+  // The release of the normal end, in the same order as on every failure path.
+  void release() {
+    input.close();
+    output.close();
+    plan.release();
+    buffers.release();
+  }
+};
+
+}  // namespace kolvane

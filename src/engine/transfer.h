@@ -1,0 +1,16 @@
+// The block transfer of one plan entry: position the files, then write zero-filled blocks
+// (the zero source) or read, re-block and write, counting full and partial records.
+#pragma once
+
+#include "cli/settings.h"
+#include "engine/run_state.h"
+#include "platform/profile.h"
+
+namespace kolvane {
+
+// Returns 0 when the entry is done, or the exit status of the failure after printing its
+// message (2 positioning, 3 read or write, 6 buffers).
+int run_entry(RunState& state, const Settings& settings, const PlanEntry& entry,
+              const PlatformProfile& profile);
+
+}  // namespace kolvane

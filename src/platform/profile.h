@@ -1,0 +1,42 @@
+// What differs between the Linux and the Windows program, as data: number widths and the few
+// texts that the two builds word differently. Both tables live in profile.cc so either can be
+// tested anywhere; each back end names its own through this_platform().
+#pragma once
+
+#include <cstdint>
+
+namespace kolvane {
+
+enum class OffsetStyle {
+  whole,   // "skip: %lld"
+  halves,  // "skip: low %lu   high %ld": the 32-bit halves
+};
+
+struct PlatformProfile {
+  const char* name;
+  // Size expressions read numbers at this width (strtoul's unsigned long), and the operand
+  // after an "x" is cut to it.
+  unsigned number_bits;
+  // The widest block size a setting holds.
+  std::uint64_t blocksize_max;
+  // Full help: synopsis format (may hold one %s for the program word), the common body, and
+  // the examples (may hold four %s).
+  const char* help_synopsis;
+  const char* help_examples;
+  // Prefixes for a failed positioning of the input and of the output.
+  const char* skip_error_prefix;
+  const char* seek_error_prefix;
+  OffsetStyle offset_style;
+  bool signed_records;
+  // What an absent if= or of= shows as in the "For this run" line and the size-query messages;
+  // nullptr means "standard input" / "standard output".
+  const char* absent_name_text;
+};
+
+extern const PlatformProfile posix_profile;
+extern const PlatformProfile win32_profile;
+
+// Supplied by the back end the program is linked with.
+const PlatformProfile& this_platform();
+
+}  // namespace kolvane
