@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian, as root), builds the Linux and the Windows program from
+# scratch and runs every test: unit tests of both builds (the Windows ones under wine) and the
+# end-to-end cases against both programs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  if [[ $(id -u) != 0 ]]; then
+    echo "missing packages (run as root to install them): ${missing[*]}" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+jobs=$(nproc)
+rm -rf out/linux out/windows
+
+# Windows: cross-built, unit tests run through wine by ctest.
+export WINEDEBUG=-all
+wine=/usr/lib/wine/wine64
+"$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
+# A persistent server, so that each program started later returns at once.
+/usr/lib/wine/wineserver -p60 </dev/null >/dev/null 2>&1 || true
+cmake -S . -B out/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_WERROR=ON
+cmake --build out/windows -j"$jobs"
+imports=$(x86_64-w64-mingw32-objdump -p out/windows/kolvane.exe | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')
+echo "kolvane.exe imports: $imports"
+[[ $imports == "KERNEL32.dll msvcrt.dll " ]] || { echo "unexpected imports" >&2; exit 1; }
+"$wine" out/windows/kolvane.exe --version </dev/null >/dev/null 2>&1 || true
+
+# Linux, with the end-to-end cases run against both programs.
+cmake -S . -B out/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_WERROR=ON \
+  -DKOLVANE_WIN32_EXE="$PWD/out/windows/kolvane.exe"
+cmake --build out/linux -j"$jobs"
+
+status=0
+(cd out/windows && ctest -j"$jobs" --output-on-failure) || status=1
+(cd out/linux && ctest -j"$jobs" --output-on-failure) || status=1
+exit $status

@@ -1,0 +1,167 @@
+// The file operations over the Win32 file calls. Direct reads bypass the system cache
+// (FILE_FLAG_NO_BUFFERING); direct writes are written through (FILE_FLAG_WRITE_THROUGH).
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <malloc.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/profile.h"
+
+namespace kolvane {
+namespace {
+
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// The error code of the call that failed, taken at once: printing the prefix and formatting
+// the text are calls too, and may change what GetLastError returns.
+DWORD g_error = 0;
+// The standard handles stay open for the program's own text lines.
+HANDLE g_std_input = nullptr;
+HANDLE g_std_output = nullptr;
+bool g_output_preexists = false;
+
+HANDLE handle_of(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+FileHandle file_of(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
+
+void note_failure() { g_error = GetLastError(); }
+
+FileHandle checked_open(HANDLE handle) {
+  if (handle == INVALID_HANDLE_VALUE) {
+    note_failure();
+    return kNoFile;
+  }
+  return file_of(handle);
+}
+
+HANDLE create(const char* name, DWORD access, DWORD disposition, DWORD flags) {
+  return CreateFileA(name, access, kShareReadWrite, nullptr, disposition, flags, nullptr);
+}
+
+// Volumes and devices refuse to be created; only they may fall back to opening what exists.
+bool is_device_path(const char* name) { return std::strncmp(name, "\\\\.\\", 4) == 0; }
+
+}  // namespace
+
+const PlatformProfile& this_platform() { return win32_profile; }
+
+FileHandle open_input(const char* name, bool direct) {
+  if (name == nullptr) {
+    g_std_input = GetStdHandle(STD_INPUT_HANDLE);
+    return checked_open(g_std_input);
+  }
+  return checked_open(
+      create(name, GENERIC_READ, OPEN_EXISTING, direct ? FILE_FLAG_NO_BUFFERING : 0));
+}
+
+FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists) {
+  if (name == nullptr) {
+    g_std_output = GetStdHandle(STD_OUTPUT_HANDLE);
+    return checked_open(g_std_output);
+  }
+  const DWORD flags = direct ? FILE_FLAG_WRITE_THROUGH : 0;
+  if (!notrunc) {
+    const HANDLE created = create(name, GENERIC_WRITE, CREATE_ALWAYS, flags);
+    if (created != INVALID_HANDLE_VALUE && created != nullptr) return file_of(created);
+    if (!is_device_path(name)) {
+      note_failure();
+      return kNoFile;
+    }
+  }
+  const HANDLE existing = create(name, GENERIC_WRITE, OPEN_EXISTING, flags);
+  output_preexists = true;
+  g_output_preexists = true;
+  return checked_open(existing);
+}
+
+bool output_exists(const char*) { return g_output_preexists; }
+
+bool file_size(FileHandle file, std::int64_t& size) {
+  LARGE_INTEGER value;
+  if (!GetFileSizeEx(handle_of(file), &value)) {
+    note_failure();
+    return false;
+  }
+  size = value.QuadPart;
+  return true;
+}
+
+bool set_position(FileHandle file, std::uint64_t offset) {
+  LARGE_INTEGER target;
+  target.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(handle_of(file), target, nullptr, FILE_BEGIN)) {
+    note_failure();
+    return false;
+  }
+  return true;
+}
+
+std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
+  DWORD got = 0;
+  if (!ReadFile(handle_of(file), buffer, static_cast<DWORD>(n), &got, nullptr)) {
+    // The writer of an anonymous pipe has gone: that is the end of the input.
+    if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
+    note_failure();
+    return -1;
+  }
+  return got;
+}
+
+bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
+  const auto* data = static_cast<const unsigned char*>(buffer);
+  while (n != 0) {
+    DWORD put = 0;
+    if (!WriteFile(handle_of(file), data, static_cast<DWORD>(n), &put, nullptr)) {
+      note_failure();
+      return false;
+    }
+    // A write that takes nothing would never finish the block.
+    if (put == 0) {
+      g_error = ERROR_WRITE_FAULT;
+      return false;
+    }
+    data += put;
+    n -= put;
+  }
+  return true;
+}
+
+void close_file(FileHandle file) {
+  const HANDLE handle = handle_of(file);
+  if (handle == g_std_input || handle == g_std_output) return;
+  CloseHandle(handle);
+}
+
+void* alloc_aligned(std::uint64_t n) { return _aligned_malloc(n == 0 ? 1 : n, kBufferAlignment); }
+
+void free_aligned(void* buffer) { _aligned_free(buffer); }
+
+void report_system_error() {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+      nullptr, g_error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text),
+      0, nullptr);
+  if (length == 0 || text == nullptr) {
+    std::fprintf(stderr, "system error %lu\n", static_cast<unsigned long>(g_error));
+    return;
+  }
+  // Standard error is a text stream that turns each "\n" into CR LF: hand it bare line ends,
+  // or every line of the system's text would end in CR CR LF.
+  std::string lines(text, length);
+  LocalFree(text);
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == '\r' && i + 1 < lines.size() && lines[i + 1] == '\n') continue;
+    out += lines[i];
+  }
+  std::fputs(out.c_str(), stderr);
+}
+
+std::uint32_t process_id() { return GetCurrentProcessId(); }
+
+}  // namespace kolvane
