@@ -26,7 +26,7 @@ bool start_up(int argc, char** argv, RunState& state, int& status) {
   std::printf("Today's date and time: %s\n", std::ctime(&now));
   std::srand(process_id());
   state.start_time = std::time(nullptr);
-  program_name = argv[0];
+  program_name = argc > 0 ? argv[0] : "kolvane";
   if (argc <= 1 || std::strcmp(argv[1], "--help") == 0) usage(kExitSuccess);
   if (std::strcmp(argv[1], "--version") == 0) {
     version();

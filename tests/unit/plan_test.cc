@@ -1,1 +1,222 @@
+#include "engine/plan.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fake_backend.h"
+
+namespace kolvane {
+namespace {
+
+constexpr std::uint64_t k62 = std::uint64_t{1} << 62;
+const char* const kInputSmall =
+    "error: the input file size is too small for the specified count, blocksize and skip values\n";
+const char* const kOutputSmall =
+    "error: the output file size is too small for the specified count, blocksize and seek values\n";
+
+std::vector<int> g_rand;
+std::size_t g_used = 0;
+
+int scripted_rand() {
+  if (g_used < g_rand.size())
+    return g_rand[g_used++];
+  ADD_FAILURE() << "more random values drawn than scripted";
+  return 0;
+}
+
+// A real input with a count and, when out_size is not negative, an existing output opened
+// without truncation.
+void open_files(RunState& st, Settings& s, std::uint64_t in_size, std::int64_t out_size) {
+  s.input_file = "in";
+  s.output_file = "out";
+  st.count_given = true;
+  st.input.reset(fake::add_file("in", std::vector<unsigned char>(in_size)));
+  if (out_size < 0)
+    return;
+  st.output.reset(fake::add_file("out", std::vector<unsigned char>(out_size)));
+  st.output_preexists = true;
+}
+
+int calibrate(RunState& st, Settings& s) {
+  const int status = calibrate_input(st, s, posix_profile);
+  return status != 0 ? status : calibrate_output(st, s, posix_profile);
+}
+
+class PlanTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    g_rand.clear();
+    g_used = 0;
+    saved_ = random_source;
+    random_source = &scripted_rand;
+  }
+  void TearDown() override { random_source = saved_; }
+  RandomSource saved_ = nullptr;
+};
+
+TEST_F(PlanTest, CalibrationRefusesFilesTooSmallOrBeyondTheDigitModel) {
+  // clang-format off
+  const struct { bool output; std::uint64_t bs, count, skip, size; int status; } rows[] = {
+      {false, 512, 3, 2, 2560, 5}, {false, 512, 3, 2, 2561, 5}, {false, 512, 3, 2, 2562, 0},
+      {true, 512, 3, 2, 2560, 5}, {true, 512, 3, 2, 2561, 5}, {true, 512, 3, 2, 2562, 0},
+      {true, 512, 0, 0, 0, 5}, {true, 512, 0, 0, 1, 5}, {true, 512, 0, 0, 2, 0},
+      // Each of these wraps the digit subtraction to a range that looks valid.
+      {false, 4, k62, 0, 4096, 5}, {false, 4, 1, k62, 4096, 5}, {false, 2, k62 - 1, k62 - 1, 4096, 5},
+      {true, 4, k62, 0, 4096, 5}, {true, 4, 1, k62, 4096, 5}, {true, 2, k62 - 1, k62 - 1, 4096, 5}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.output << " count " << r.count << " size " << r.size);
+    RunState st;
+    // The other side's block size is 1, so mixing up the two sides changes the outcome.
+    Settings s{.input_blocksize = r.output ? 1 : r.bs,
+               .output_blocksize = r.output ? r.bs : 1,
+               .skip_records = r.skip,
+               .seek_records = r.skip,
+               .max_records = r.count};
+    open_files(st, s, r.size, r.output ? static_cast<std::int64_t>(r.size) : -1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(
+        r.output ? calibrate_output(st, s, posix_profile) : calibrate_input(st, s, posix_profile),
+        r.status);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              r.status == 0 ? "" : (r.output ? kOutputSmall : kInputSmall));
+  }
+}
+
+TEST_F(PlanTest, SizeQueryFailureIsStatus4) {
+  // clang-format off
+  const struct { bool output, count; const char* name; std::string shown; } rows[] = {
+      {false, true, "in", "in"}, {false, false, nullptr, "standard input"},
+      {true, true, "out", "out"}, {true, false, nullptr, "standard output"}};
+  // clang-format on
+  for (const auto& r : rows) {
+    RunState st;
+    Settings s{.input_blocksize = 512, .output_blocksize = 512, .max_records = 1};
+    open_files(st, s, 4096, 4096);
+    st.count_given = r.count;
+    (r.output ? s.output_file : s.input_file) = r.name;
+    fake::file((r.output ? st.output : st.input).get()).size_fails = true;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(calibrate(st, s), 4);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "error getting the size of '" + r.shown + "': ");
+  }
+}
+
+TEST_F(PlanTest, WithoutCountMaxRecordsComesFromTheSizeAndSkipAndSeekAreIgnored) {
+  RunState st;
+  Settings s{.input_blocksize = 512, .output_blocksize = 512, .skip_records = 5, .seek_records = 5};
+  open_files(st, s, 1636, 0);
+  st.count_given = false;
+  st.output_preexists = false;  // truncated at the open: never measured, never positioned
+  ASSERT_EQ(calibrate(st, s), 0);
+  EXPECT_EQ(s.max_records, 3u);
+  EXPECT_FALSE(st.apply_skip || st.apply_seek);
+  ASSERT_EQ(build_plan(st, s), 0);
+  ASSERT_EQ(st.plan.size, 1u);
+  EXPECT_EQ(st.plan.entries[0].skip_offset + st.plan.entries[0].seek_offset, 0u);
+}
+
+// Count 2, skip 3, seek 4, on files of exactly (count + skip) x bs + 2 bytes: ranges of 0.
+TEST_F(PlanTest, FixedOffsetsWithoutIterationsAndForRangeZero) {
+  // clang-format off
+  const struct { std::uint64_t ibs, obs; bool iterations; std::uint64_t skip_at, seek_at; } rows[] = {
+      {1, 1, false, 3, 4}, {512, 4096, false, 1536, 16384},
+      // With iterations the + 1 of the fixed part survives rounding for a block size of 1.
+      {1, 1, true, 4, 5}, {512, 4096, true, 1536, 16384}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.ibs << " " << r.obs << " " << r.iterations);
+    RunState st;
+    Settings s{.input_blocksize = r.ibs,
+               .output_blocksize = r.obs,
+               .skip_records = 3,
+               .seek_records = 4,
+               .max_records = 2,
+               .num_iterations = 3};
+    open_files(st, s, 5 * r.ibs + 2, static_cast<std::int64_t>(6 * r.obs + 2));
+    st.iterations_given = r.iterations;
+    ASSERT_EQ(calibrate(st, s), 0);
+    ASSERT_EQ(build_plan(st, s), 0);
+    ASSERT_EQ(st.plan.size, r.iterations ? 3u : 1u);
+    for (std::uint32_t i = 0; i < st.plan.size; ++i) {
+      EXPECT_EQ(st.plan.entries[i].skip_offset, r.skip_at);
+      EXPECT_EQ(st.plan.entries[i].seek_offset, r.seek_at);
+    }
+  }
+  EXPECT_EQ(g_used, 0u);
+}
+
+TEST_F(PlanTest, IterationsDrawOffsetsDigitByDigit) {
+  RunState st;
+  Settings s{.input_blocksize = 512,
+             .output_blocksize = 1024,
+             .skip_records = 2,
+             .seek_records = 1,
+             .max_records = 4};
+  // 1 MiB of input; an output with a range of exactly 0 (4 x 1024 + 1 x 1024 + 2 bytes).
+  open_files(st, s, 1048576, 5122);
+  st.iterations_given = true;
+  ASSERT_EQ(calibrate(st, s), 0);
+  EXPECT_EQ(st.calibration.input_range, (OffsetDigits{62462, 15, 0, 0}));
+  // Pivot digit 1: d0 = 7232 + 5 + 3 % 2, d1 = 20 % 15, d2 = d3 = 0 -> 334918 + 1025 = 335943.
+  const std::vector<int> high{1, 40000, 5, 3, 20, 9, 9};
+  // Pivot digit 0: d0 = 32769 % 32768 + 30000 % 29695, d1 = 17 % 16 -> 65842 + 1025 = 66867.
+  const std::vector<int> low{2, 32769, 30000, 17, 4, 4};
+  std::vector<int> both = high;
+  both.insert(both.end(), low.begin(), low.end());
+  // Offsets in the order the entries run: the entry drawn last runs first.
+  const struct {
+    std::vector<int> rands;
+    std::vector<std::uint64_t> skips;
+  } rows[] = {{high, {335872}}, {low, {66560}}, {both, {66560, 335872}}, {{}, {}}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.rands.size() << " values");
+    g_rand = r.rands;
+    g_used = 0;
+    s.num_iterations = static_cast<std::uint32_t>(r.skips.size());
+    ASSERT_EQ(build_plan(st, s), 0);
+    EXPECT_EQ(g_used, r.rands.size());
+    ASSERT_EQ(st.plan.size, r.skips.size());
+    for (std::size_t i = 0; i < r.skips.size(); ++i) {
+      EXPECT_EQ(st.plan.entries[i].skip_offset, r.skips[i]);
+      EXPECT_EQ(st.plan.entries[i].seek_offset, 1024u);
+    }
+  }
+}
+
+TEST_F(PlanTest, ReportShowsTheOffsetsThatApply) {
+  const std::string skip = "skip: 5368709120\n", seek = "seek: 1024\n";
+  const std::string iteration = "\nRunning iteration 3 with ", plain = "\nRunning with ";
+  const std::string tail = " (in bytes) as follows:\n";
+  // clang-format off
+  const struct { bool skip, seek, iterations; std::uint32_t verbose; const PlatformProfile& profile;
+                 std::string text; } rows[] = {
+      {true, true, true, 1, posix_profile, iteration + "skip and seek" + tail + skip + seek},
+      {true, true, true, 1, win32_profile, iteration + "skip and seek" + tail +
+                                           "skip: low 1073741824   high 1\nseek: low 1024   high 0\n"},
+      {true, true, false, 2, posix_profile, plain + "skip and seek" + tail + skip + seek},
+      {true, false, true, 1, posix_profile, iteration + "skip" + tail + skip},
+      {true, false, false, 1, posix_profile, plain + "skip" + tail + skip},
+      {false, true, true, 1, posix_profile, iteration + "seek" + tail + seek},
+      {false, true, false, 1, posix_profile, plain + "seek" + tail + seek},
+      {false, false, true, 1, posix_profile, ""},
+      {true, true, true, 0, posix_profile, ""}};
+  // clang-format on
+  for (const auto& r : rows) {
+    RunState st;
+    st.apply_skip = r.skip;
+    st.apply_seek = r.seek;
+    st.iterations_given = r.iterations;
+    testing::internal::CaptureStderr();
+    report_entry(st, Settings{.verboseflag = r.verbose}, PlanEntry{5368709120, 1024}, 3, r.profile);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), r.text);
+  }
+}
+
+}  // namespace
+}  // namespace kolvane

@@ -1,1 +1,182 @@
+#include "engine/transfer.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake_backend.h"
+
+namespace kolvane {
+namespace {
+
+using Totals = std::array<std::uint64_t, 4>;  // in full, in partial, out full, out partial
+using Bytes = std::vector<unsigned char>;
+constexpr std::uint64_t kWhole = UINT64_MAX, kNone = kNoCount;
+
+Totals totals(const RunState& st) {
+  const RecordTotals& t = st.totals;
+  return {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
+}
+
+// The fake's log lines that start with `kind` ("" for all of them), joined by "; ".
+std::string calls(const std::string& kind) {
+  std::string found;
+  for (const std::string& line : fake::sys().log) {
+    if (line.rfind(kind, 0) == 0)
+      found += (found.empty() ? "" : "; ") + line;
+  }
+  return found;
+}
+
+std::size_t reads() {
+  const auto& log = fake::sys().log;
+  return static_cast<std::size_t>(std::count_if(
+      log.begin(), log.end(), [](const std::string& line) { return line.rfind("read", 0) == 0; }));
+}
+
+class TransferTest : public testing::Test {
+ protected:
+  // Input "in" (handle 3) of `size` pattern bytes and an empty output "out" (handle 4), both
+  // open; ibs = obs = 512, count=2.
+  void fresh(std::size_t size) {
+    state.emplace();
+    fake::reset();
+    s = Settings{.input_file = "in", .output_file = "out"};
+    s.input_blocksize = s.output_blocksize = 512;
+    s.max_records = 2;
+    state->count_given = true;
+    input = fake::pattern(size);
+    state->input.reset(fake::add_file("in", input));
+    state->output.reset(fake::add_file("out", {}));
+  }
+  int run(const PlanEntry& entry = {}) { return run_entry(*state, s, entry, posix_profile); }
+  // The input's bytes [from, to) followed by [from2, to2).
+  Bytes in_range(std::size_t from, std::size_t to, std::size_t from2 = 0, std::size_t to2 = 0) {
+    Bytes b(input.begin() + static_cast<long>(from), input.begin() + static_cast<long>(to));
+    b.insert(b.end(), input.begin() + static_cast<long>(from2),
+             input.begin() + static_cast<long>(to2));
+    return b;
+  }
+  const Bytes& output() { return fake::file(4).data; }
+
+  std::optional<RunState> state;
+  Settings s;
+  Bytes input;
+};
+
+TEST_F(TransferTest, EveryByteReadIsWrittenReblocked) {
+  // clang-format off
+  const struct { std::uint64_t ibs, obs, count; std::size_t size; std::uint64_t read_limit;
+                 std::size_t reads; Totals want; std::size_t bytes; } rows[] = {
+      {1024, 512, 1, 4096, kWhole, 1, {1, 0, 2, 0}, 1024},
+      {1024, 512, 2, 4096, kWhole, 2, {2, 0, 4, 0}, 2048},
+      {1000, 512, 1, 4096, kWhole, 1, {1, 0, 1, 1}, 1000},
+      {512, 768, 2, 4096, kWhole, 2, {2, 0, 1, 1}, 1024},
+      {512, 1024, 3, 4096, kWhole, 3, {3, 0, 1, 1}, 1536},
+      {512, 512, kNone, 1636, kWhole, 5, {3, 1, 3, 1}, 1636},
+      {512, 512, kNone, 100, kWhole, 2, {0, 1, 0, 1}, 100},
+      {512, 512, 0, 4096, kWhole, 0, {0, 0, 0, 0}, 0},
+      // Short reads are partial records: they do not count toward count=.
+      {512, 512, 2, 1000, 300, 5, {0, 4, 1, 1}, 1000}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.ibs << " " << r.obs << " " << r.count << " " << r.size);
+    fresh(r.size);
+    s.input_blocksize = r.ibs;
+    s.output_blocksize = r.obs;
+    state->count_given = r.count != kNone;
+    s.max_records = state->count_given ? r.count : r.size / r.ibs;
+    fake::file(3).read_limit = r.read_limit;
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(reads(), r.reads);
+    EXPECT_EQ(totals(*state), r.want);
+    EXPECT_EQ(output(), in_range(0, r.bytes));
+  }
+}
+
+TEST_F(TransferTest, OnlyAPartialBlockToADirectOutputIsWrittenAsATail) {
+  for (const std::uint32_t dio : {0u, 1u}) {
+    fresh(1636);
+    state->count_given = false;
+    s.max_records = 3;
+    s.w_dio = dio;
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(calls("write"), std::string("write 4 512; write 4 512; write 4 512; write 4 100") +
+                                  (dio != 0 ? " tail" : ""));
+  }
+}
+
+TEST_F(TransferTest, ZeroSourceWritesWholeInputBlocks) {
+  fresh(0);
+  state->input.reset(kNoFile);
+  s.input_file = kZeroSource;
+  s.input_blocksize = 4096;
+  ASSERT_EQ(run(), 0);
+  EXPECT_EQ(calls("write"), "write 4 4096; write 4 4096");
+  EXPECT_EQ(calls("read"), "");
+  EXPECT_EQ(totals(*state), (Totals{2, 0, 2, 0}));
+  EXPECT_EQ(output(), Bytes(8192, 0));
+}
+
+TEST_F(TransferTest, EntriesAccumulateAndRunFlagsEndALaterEntryAfterItsFirstPass) {
+  fresh(1300);
+  s.output_blocksize = 1024;
+  s.max_records = 4;
+  state->apply_skip = true;
+  ASSERT_EQ(run(), 0);  // reads 512, 512, 276, then meets the end
+  EXPECT_TRUE(state->end_of_input && state->block_written);
+  ASSERT_EQ(run({512, 0}), 0);  // one read of 512, still written (as a partial block)
+  EXPECT_EQ(reads(), 5u);
+  EXPECT_EQ(calls("seek"), "seek 3 0; seek 3 512");
+  EXPECT_EQ(calls("alloc"), "alloc 512; alloc 1024");  // once per run
+  EXPECT_EQ(totals(*state), (Totals{3, 1, 1, 2}));     // summed over the entries
+  EXPECT_EQ(output(), in_range(0, 1300, 512, 1024));
+}
+
+TEST_F(TransferTest, FailuresReportAndReleaseInOrder) {
+  enum Fault { kSkip, kSeek, kAlloc, kEmpty, kRead, kWrite, kZeroWrite };
+  const std::string mem = "Error allocating aligned memory\n", both = "alloc 512; alloc 512; ";
+  const std::string closed = "close 3; close 4; free; free";
+  // clang-format off
+  const struct { Fault fault; int call; const char* in_name; const char* out_name; int status;
+                 std::string message, log; } rows[] = {
+      {kSkip, 0, "in", "out", 2, "error reading 'in': ", "seek 3 0; close 3; close 4"},
+      {kSeek, 0, "in", "out", 2, "error writing to 'out': ", "seek 4 0; close 3; close 4"},
+      {kAlloc, 1, "in", "out", 6, mem, both + "close 3; close 4; free"},
+      {kAlloc, 2, "in", "out", 6, mem, both + "close 3; close 4; free"},
+      {kEmpty, 0, "in", "out", 3, "error reading 'in': skipping past EOF", both + "read 3 512; " + closed},
+      {kRead, 2, nullptr, "out", 3, "error reading 'standard input': ",
+       both + "read 3 512; write 4 512; read 3 512; " + closed},
+      {kWrite, 1, "in", "out", 3, "error writing to 'out': ", both + "read 3 512; write 4 512; " + closed},
+      {kZeroWrite, 2, "in", nullptr, 3, "error writing to 'standard output': ",
+       both + "write 4 512; write 4 512; close 4; free; free"}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.log);
+    fresh(r.fault == kEmpty ? 0 : 1024);
+    s.input_file = r.fault == kZeroWrite ? kZeroSource : r.in_name;
+    s.output_file = r.out_name;
+    if (r.fault == kZeroWrite)
+      state->input.reset(kNoFile);
+    state->apply_skip = fake::file(3).seek_fails = r.fault == kSkip;
+    state->apply_seek = fake::file(4).seek_fails = r.fault == kSeek;
+    fake::sys().fail_alloc_call = r.fault == kAlloc ? r.call : 0;
+    fake::file(3).fail_read_call = r.fault == kRead ? r.call : 0;
+    fake::file(4).fail_write_call = r.fault == kWrite || r.fault == kZeroWrite ? r.call : 0;
+    fake::sys().log.clear();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(), r.status);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), r.message);
+    state.reset();  // the owner releases as the driver's does: input, output, plan, buffers
+    EXPECT_EQ(calls(""), r.log);
+    EXPECT_EQ(fake::sys().live_buffers, 0);
+  }
+}
+
+}  // namespace
+}  // namespace kolvane
