@@ -75,6 +75,6 @@ void usage(int status) {
   std::exit(status);
 }
 
-void version() { std::fprintf(stderr, "%s version 1.2\n", program_name); }
+void version() { std::fprintf(stderr, "%s version " KOLVANE_VERSION "\n", program_name); }
 
 }  // namespace kolvane

@@ -178,5 +178,21 @@ TEST_F(TransferTest, FailuresReportAndReleaseInOrder) {
   }
 }
 
+TEST_F(TransferTest, PositioningFailuresAreWordedPerPlatform) {
+  const struct { const PlatformProfile& profile; bool skip; const char* message; } rows[] = {
+      {posix_profile, true, "error reading 'in': "},
+      {posix_profile, false, "error writing to 'out': "},
+      {win32_profile, true, "error skipping 'in': "},
+      {win32_profile, false, "error seeking 'out': "}};
+  for (const auto& r : rows) {
+    fresh(1024);
+    state->apply_skip = fake::file(3).seek_fails = r.skip;
+    state->apply_seek = fake::file(4).seek_fails = !r.skip;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_entry(*state, s, PlanEntry{}, r.profile), 2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), r.message);
+  }
+}
+
 }  // namespace
 }  // namespace kolvane

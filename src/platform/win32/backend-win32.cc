@@ -1,8 +1,5 @@
 // The file operations over the Win32 file calls. Direct reads bypass the system cache
 // (FILE_FLAG_NO_BUFFERING); direct writes are written through (FILE_FLAG_WRITE_THROUGH).
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
 #include <malloc.h>
 
 #include <cstdio>
@@ -11,11 +8,15 @@
 
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "platform/win32/win32_calls.h"
 
 namespace kolvane {
 namespace {
 
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+const Win32Calls kRealCalls = {&CreateFileA, &ReadFile, &WriteFile};
+Win32Calls g_calls = kRealCalls;
 
 // The error code of the call that failed, taken at once: printing the prefix and formatting
 // the text are calls too, and may change what GetLastError returns.
@@ -39,13 +40,17 @@ FileHandle checked_open(HANDLE handle) {
 }
 
 HANDLE create(const char* name, DWORD access, DWORD disposition, DWORD flags) {
-  return CreateFileA(name, access, kShareReadWrite, nullptr, disposition, flags, nullptr);
+  return g_calls.create_file(name, access, kShareReadWrite, nullptr, disposition, flags, nullptr);
 }
 
 // Volumes and devices refuse to be created; only they may fall back to opening what exists.
 bool is_device_path(const char* name) { return std::strncmp(name, "\\\\.\\", 4) == 0; }
 
 }  // namespace
+
+Win32Calls& win32_calls() { return g_calls; }
+const Win32Calls& real_win32_calls() { return kRealCalls; }
+DWORD last_failure_code() { return g_error; }
 
 const PlatformProfile& this_platform() { return win32_profile; }
 
@@ -102,7 +107,7 @@ bool set_position(FileHandle file, std::uint64_t offset) {
 
 std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
   DWORD got = 0;
-  if (!ReadFile(handle_of(file), buffer, static_cast<DWORD>(n), &got, nullptr)) {
+  if (!g_calls.read_file(handle_of(file), buffer, static_cast<DWORD>(n), &got, nullptr)) {
     // The writer of an anonymous pipe has gone: that is the end of the input.
     if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
     note_failure();
@@ -115,7 +120,7 @@ bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
   const auto* data = static_cast<const unsigned char*>(buffer);
   while (n != 0) {
     DWORD put = 0;
-    if (!WriteFile(handle_of(file), data, static_cast<DWORD>(n), &put, nullptr)) {
+    if (!g_calls.write_file(handle_of(file), data, static_cast<DWORD>(n), &put, nullptr)) {
       note_failure();
       return false;
     }

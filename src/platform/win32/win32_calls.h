@@ -1,0 +1,23 @@
+// The Win32 calls the back end makes for opening, reading and writing, behind a table that
+// tests can replace to make them fail or come back short.
+#pragma once
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace kolvane {
+
+struct Win32Calls {
+  HANDLE(WINAPI* create_file)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+  BOOL(WINAPI* read_file)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  BOOL(WINAPI* write_file)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+};
+
+// The table in use; the real calls unless a test has swapped them.
+Win32Calls& win32_calls();
+const Win32Calls& real_win32_calls();
+
+// The error code of the last failed call, as taken right after it failed.
+DWORD last_failure_code();
+
+}  // namespace kolvane

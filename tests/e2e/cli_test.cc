@@ -1,0 +1,158 @@
+// The command line as a user meets it: the help, the version line and every rejected word.
+#include <filesystem>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+const char* const kSynopsis =
+    "\nUsage: %s [if=FILE] [of=FILE] [bs=BYTES] [ibs=BYTES] [obs=BYTES] [dio=N] \n"
+    "               [skip=BLOCKS] [seek=BLOCKS] [count=BLOCKS] [conv=CONVERSION]\n\n";
+
+const char* const kBody = R"(Copy a file/device.
+
+  bs=BYTES        force ibs=BYTES and obs=BYTES
+  count=BLOCKS    copy only BLOCKS input blocks
+  ibs=BYTES       read BYTES bytes at a time
+  if=FILE         read from FILE instead of stdin
+  obs=BYTES       write BYTES bytes at a time
+  of=FILE         write to FILE instead of stdout
+  seek=BLOCKS     skip BLOCKS obs-sized blocks at start of output
+  skip=BLOCKS     skip BLOCKS ibs-sized blocks at start of input
+  iterations=m    operation is iterated m times with random values for the skip
+                  offset provided the input file is not /dev/zero, and random
+                  values for the seek offset provided output file already
+                  exists and is not /dev/null (the random values are generated
+                  in a range calibrated to the size of files in question
+                  as well as to other relevant parameters specified upon
+                  invocaton of the program); default number of iterations is 1
+                  if the number of iterations is specified, or the input file
+                  is /dev/zero, then the count parameter must also be specified
+                  when invoking the program
+  verbose=level   provide output about the skip/seek offsets used if level > 0
+                  most useful when offsets are generated randomly; default
+                  level is 0
+  conv=CONVERSION valid value for CONVERSION is 'notrunc' (without quotes)
+  dio=N           N is an integer indicating if an i/o operation is direct.
+                  Valid values are 1, 2 or 3.  Their meanings are:
+                     1 - direct read
+                     2 - direct write
+                     3 - direct read and direct write
+      --help      display this help and exit
+      --version   display version information and exit
+
+BLOCKS and BYTES may be followed by the following multiplicative suffixes:
+b - 512, k - 1024, m - 1,048,576, g - 1,073,741,824.
+
+Examples:
+
+)";
+
+const char* const kPosixExamples = R"(  %s if=/myfs1/myinputfile of=/myfs2/myoutputfile bs=1m
+  copies the file /myfs1/myinputfile to /myfs2/myoutputfile using 1MB buffer
+
+  %s if=/myfs1/myinputfile of=/myfs2/myoutputfile
+  copies the file /myfs1/myinputfile to the file /myfs2/myoutputfile using
+  the default buffer size (512 bytes)
+
+  %s if=/myfs1/myinputfile of=/myfs2/myoutputfile conv=notrunc
+  copies the file /myfs1/myinputfile to the file /myfs2/myoutputfile without
+  truncating the pre-existing file /myfs2/myoutputfile
+
+  %s if=/myfs/myinputfile bs=8k count=2 of=/dev/null iterations=10
+  copies the file /myfs/myinputfile to /dev/null 10 times, with different
+  (randomly generated) skip offsets (from the start of the input file) for each
+  iteration, with blocksize 8k and 2 blocks copied in each iteration
+)";
+
+const char* const kWin32Examples = R"(  kolvane if=e:\x.img of=\\.\x: bs=1m
+  copies the file e:\x.img to the volume X: using 1MB buffer
+
+  kolvane if=\\.\z: of=z.img
+  copies the volume Z: to the file z.img using the default buffer (512 bytes)
+
+  kolvane if=g:\x.img of=h:\y.img conv=notrunc
+  copies the file g:\x.img to the file h:\y.img without truncating the h:\y.img
+
+  kolvane if=g:\myinputfile bs=8k count=2 of=/dev/null iterations=10
+  copies the file g:\myinputfile to nul (/dev/null) 10 times, with different
+  (randomly generated) skip offsets (from the start of the input file) for each
+  iteration, with blocksize 8k and 2 blocks copied in each iteration
+)";
+
+std::string with_program(std::string s, const std::string& word) {
+  for (std::size_t at = 0; (at = s.find("%s", at)) != std::string::npos; at += word.size()) {
+    s.replace(at, 2, word);
+  }
+  return s;
+}
+
+std::string full_help() {
+  const bool win = target().fixed_help_name;
+  const std::string word = win ? "kolvane" : program_word();
+  return text(
+      with_program(kSynopsis + std::string(kBody) + (win ? kWin32Examples : kPosixExamples), word));
+}
+
+TEST_F(E2e, HelpFollowsTheBanner) {
+  for (const char* words : {"", "--help", "--help junk bs=0"}) {
+    SCOPED_TRACE(words);
+    const Result r = run(words);
+    expect_stdout(r.out, full_help(), false);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+TEST_F(E2e, VersionGoesToStandardErrorWhateverFollows) {
+  for (const char* words : {"--version", "--version bs=0 --help"}) {
+    const Result r = run(words);
+    expect_stdout(r.out, "", false);
+    EXPECT_EQ(r.err, text(program_word() + " version 1.2\n"));
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+std::string dio_lines(int d) {
+  return "Invalid value " + std::to_string(d) +
+         " for dio.\nValid value for dio is 1, 2 or 3.\n   1: direct read  + buffered write.\n"
+         "   2: direct write + buffered read.\n   3: direct read  + direct write.\n";
+}
+
+// Each rejected word ends the run before anything is opened (the output named before it is
+// never created) and before the words after it are looked at.
+TEST_F(E2e, EveryRejectedWordEndsWithTheUsageLine) {
+  const std::pair<const char*, std::string> table[] = {
+      {"--help", "unrecognized option --help\n"},
+      {"--version", "unrecognized option --version\n"},
+      {"bogus", "unrecognized option bogus\n"},
+      {"conv=NOTRUNC", "unrecognized option value conv=NOTRUNC\n"},
+      {"dio=4", dio_lines(4)},
+      {"dio=4294967295", dio_lines(-1)},
+      {"foo=abc", "unrecognized option foo=abc\n"},
+      {"=5", "unrecognized option =5\n"},
+      {"bs=0", "invalid number 0\n"},
+      {"obs=abc", "invalid number abc\n"},
+      {"count==5", "invalid number =5\n"},
+      {"skip=12q", "invalid number 12q\n"},
+      {"iterations=5\t", "invalid number 5\t\n"},
+      {"ibs=4294967296x4294967296", "invalid number 4294967296x4294967296\n"},
+      // Block sizes are 32-bit in the Windows program.
+      {"bs=4g", target().linux_devices ? "" : "invalid number 4g\n"},
+  };
+  put("in", "data");
+  for (const auto& [word, message] : table) {
+    if (message.empty())
+      continue;
+    SCOPED_TRACE(word);
+    const Result r = run(std::string("if=in of=made ") + word + " also=bad");
+    expect_stdout(r.out, "", false);
+    EXPECT_EQ(r.err, text(message + "Try `" + program_word() + " --help' for more information.\n"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(path("made")));
+  }
+}
+
+}  // namespace
+}  // namespace e2e

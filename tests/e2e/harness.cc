@@ -1,0 +1,246 @@
+#include "harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace e2e {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const Traits posix_traits = {"\n", "standard input", "standard output", false, false, false, false,
+                             true};
+const Traits win32_traits = {"\r\n", "(null)", "(null)", true, true, true, true, false};
+Options options;
+
+namespace {
+
+// Writes to a blocking pipe take the whole chunk unless the reader is gone.
+void feed(int fd, const std::vector<std::string>& chunks, const std::atomic<bool>& finished) {
+  for (std::size_t i = 0; i < chunks.size(); ++i) {
+    int queued = 1;
+    while (i > 0 && !finished && ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) usleep(1000);
+    if (write(fd, chunks[i].data(), chunks[i].size()) < 0)
+      break;
+  }
+  close(fd);
+}
+
+}  // namespace
+
+Result E2e::run(const std::string& words, const Stdin& in) const {
+  const std::string exe = fs::absolute(options.binary).string();
+  // Natively the program word stays exactly as given; an emulator is given the path itself.
+  std::vector<std::string> all = {options.launcher.empty() ? options.binary : options.launcher};
+  if (!options.launcher.empty())
+    all.push_back(exe);
+  std::istringstream split(words);
+  for (std::string word; std::getline(split, word, ' ');) all.push_back(word);
+  std::vector<char*> argv;
+  for (std::string& word : all) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const std::string file = options.launcher.empty() ? exe : options.launcher;
+  const std::string input = in.file.empty() ? "/dev/null" : path(in.file);
+  int out[2], err[2], feeder[2] = {-1, -1};
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(feeder, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe2 failed";
+    return {};
+  }
+  const bool piped = !in.chunks.empty();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = piped ? feeder[0] : open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (chdir(dir_.c_str()) == 0 && dup2(fd, 0) == 0 && dup2(out[1], 1) == 1 &&
+        dup2(err[1], 2) == 2) {
+      signal(SIGPIPE, SIG_DFL);
+      execv(file.c_str(), argv.data());
+    }
+    _exit(127);
+  }
+  for (const int fd : {out[1], err[1], feeder[0]}) close(fd);
+  std::atomic<bool> finished{false};
+  std::thread writer(feed, feeder[1], piped ? in.chunks : std::vector<std::string>{},
+                     std::cref(finished));
+  Result r;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&r.out, &r.err};
+  const Clock::time_point start = Clock::now();
+  Clock::time_point last = start;
+  int status = 0;
+  bool exited = false;
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    const int ready = poll(fds, 2, 50);
+    for (pollfd& p : fds) {
+      if (p.revents == 0)
+        continue;
+      char buffer[65536];
+      const ssize_t n = read(p.fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[&p - fds]->append(buffer, static_cast<std::size_t>(n));
+        last = Clock::now();
+      } else if (n == 0 || errno != EINTR) {
+        close(p.fd);
+        p.fd = -1;
+      }
+    }
+    if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
+      exited = true;
+      last = Clock::now();
+    }
+    // Processes the program started (an emulator's services) may hold its pipes open.
+    if (exited && ready == 0 && Clock::now() - last > 500ms)
+      break;
+    if (!exited && Clock::now() - start > 60s)
+      kill(pid, SIGKILL);
+  }
+  for (const pollfd& p : fds) close(p.fd);
+  if (!exited)
+    waitpid(pid, &status, 0);
+  finished = true;
+  writer.join();
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+std::string text(std::string lines) {
+  const std::string eol = target().eol;
+  for (std::size_t at = 0; (at = lines.find('\n', at)) != std::string::npos; at += eol.size()) {
+    lines.replace(at, 1, eol);
+  }
+  return lines;
+}
+
+std::string program_word() {
+  if (!target().dos_program_word)
+    return options.binary;
+  std::string p = fs::absolute(options.binary).lexically_normal().string();
+  std::replace(p.begin(), p.end(), '/', '\\');
+  return "Z:" + p;
+}
+
+std::string offset_line(const char* label, std::uint64_t offset) {
+  if (!target().offset_halves)
+    return text(label + (": " + std::to_string(offset)) + "\n");
+  return text(label + (": low " + std::to_string(static_cast<std::uint32_t>(offset))) + "   high " +
+              std::to_string(static_cast<std::int32_t>(offset >> 32)) + "\n");
+}
+
+std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label) {
+  const std::regex line(
+      label + std::string(target().offset_halves ? ": low (\\d+)   high (\\d+)" : ": (\\d+)()"));
+  std::vector<std::uint64_t> found;
+  for (std::sregex_iterator m(err.begin(), err.end(), line), end; m != end; ++m) {
+    const std::uint64_t high = (*m)[2].length() != 0 ? std::stoull((*m)[2]) : 0;
+    found.push_back((high << 32) + std::stoull((*m)[1]));
+  }
+  return found;
+}
+
+void expect_error(const std::string& err, const std::string& prefix) {
+  if (!target().system_text) {
+    EXPECT_EQ(err, prefix);
+    return;
+  }
+  ASSERT_EQ(err.substr(0, prefix.size()), prefix);
+  EXPECT_TRUE(std::regex_match(err.substr(prefix.size()), std::regex("[^\r\n]+\r\n"))) << err;
+}
+
+void expect_stdout(const std::string& out, const std::string& middle, bool ended) {
+  const std::string eol = target().eol;
+  const std::size_t banner = 23 + 24 + 2 * eol.size();  // the text, ctime's, two line ends
+  EXPECT_TRUE(std::regex_match(out.substr(0, banner),
+                               std::regex("Today's date and time: [A-Z][a-z]{2} [A-Z][a-z]{2} "
+                                          "[ 0-9]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}" +
+                                          eol + eol)))
+      << out;
+  const std::string rest = out.substr(std::min(banner, out.size()));
+  EXPECT_EQ(rest.substr(0, middle.size()), middle);
+  const std::string end = rest.substr(std::min(middle.size(), rest.size()));
+  EXPECT_TRUE(
+      ended ? std::regex_match(end, std::regex("Elapsed time = \\d+\\.000000 seconds\\." + eol))
+            : end.empty())
+      << end;
+}
+
+std::string random_bytes(std::size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string bytes(n, '\0');
+  for (char& c : bytes) c = static_cast<char>(gen() & 0xFF);
+  return bytes;
+}
+
+void E2e::SetUp() {
+  std::string dir = (fs::temp_directory_path() / "kolvane-e2e-XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  dir_ = dir;
+}
+
+void E2e::put(const std::string& name, const std::string& bytes, std::uint64_t at,
+              std::uint64_t size) const {
+  std::ofstream(path(name), std::ios::binary).close();
+  fs::resize_file(path(name), size);
+  std::fstream f(path(name), std::ios::binary | std::ios::in | std::ios::out);
+  f.seekp(static_cast<std::streamoff>(at)).write(bytes.data(), std::ssize(bytes));
+}
+
+std::string E2e::get(const std::string& name, std::uint64_t at) const {
+  std::ifstream f(path(name), std::ios::binary);
+  f.seekg(static_cast<std::streamoff>(at));
+  return {std::istreambuf_iterator<char>(f), {}};
+}
+
+// Whether this file system refuses direct writes of 512-byte blocks.
+bool E2e::direct_io_refused() const {
+  const int fd = open(path("probe").c_str(), O_WRONLY | O_CREAT | O_DIRECT | O_CLOEXEC, 0600);
+  void* block = std::aligned_alloc(4096, 4096);
+  const bool refused = fd < 0 || pwrite(fd, block, 512, 512) < 0;
+  std::free(block);
+  close(fd);
+  unlink(path("probe").c_str());
+  return refused;
+}
+
+}  // namespace e2e
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  std::string target = "posix";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const std::string value = arg.substr(arg.find('=') + 1);
+    if (arg.starts_with("--binary=")) {
+      e2e::options.binary = value;
+    } else if (arg.starts_with("--target=")) {
+      target = value;
+    } else if (arg.starts_with("--launcher=")) {
+      e2e::options.launcher = value;
+    } else {
+      target.clear();  // refused below
+    }
+  }
+  e2e::options.traits = target == "posix"   ? &e2e::posix_traits
+                        : target == "win32" ? &e2e::win32_traits
+                                            : nullptr;
+  if (!e2e::options.traits || (e2e::options.binary.empty() && !GTEST_FLAG_GET(list_tests))) {
+    std::fprintf(stderr, "usage: %s --binary=PATH [--target=posix|win32] [--launcher=PATH]\n",
+                 argv[0]);
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);  // a program that stops reading its input must not end the harness
+  return RUN_ALL_TESTS();
+}

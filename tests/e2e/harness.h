@@ -1,0 +1,72 @@
+// Runs the built program as a user would: argument words, a working directory and standard
+// input go in; both streams, the exit status and the files come out.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// What the Linux and the Windows program do differently; chosen by --target.
+struct Traits {
+  const char* eol;  // how text lines end on the console streams
+  const char* absent_input;
+  const char* absent_output;
+  bool system_text;       // an error prefix is followed by the system's own one-line text
+  bool offset_halves;     // verbose offsets as "low %lu   high %ld"
+  bool dos_program_word;  // the program sees its own path as Z:\...
+  bool fixed_help_name;   // the full help names "kolvane" and has Windows examples
+  bool linux_devices;     // meets the Linux-only cases: /dev/full, a directory as input, bs=4g
+};
+
+struct Options {
+  std::string binary, launcher;  // the program as given; an emulator to start it, or empty
+  const Traits* traits = nullptr;
+};
+extern Options options;
+inline const Traits& target() {
+  return *options.traits;
+}
+
+// Standard input: /dev/null, a file of the working directory, or a pipe fed chunk by chunk,
+// each chunk once the program has drained the one before.
+struct Stdin {
+  std::string file{};
+  std::vector<std::string> chunks{};
+};
+
+struct Result {
+  std::string out, err;
+  int status = -1;  // exit status, or 128 + signal
+};
+
+std::string text(std::string lines);  // "\n" becomes the target's line end
+std::string program_word();           // what usage and version print for the program
+std::string offset_line(const char* label, std::uint64_t offset);
+std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label);
+void expect_error(const std::string& err, const std::string& prefix);
+// Standard output: the start banner, `middle`, and the elapsed-time line when the run `ended`.
+void expect_stdout(const std::string& out, const std::string& middle, bool ended);
+std::string random_bytes(std::size_t n, unsigned seed);
+
+// Each test runs the program in a fresh directory, removed afterwards.
+class E2e : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  Result run(const std::string& words, const Stdin& in = {}) const;  // words split at spaces
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  // A new file of at least `size` bytes holding `bytes` at `at`, with a hole before them.
+  void put(const std::string& name, const std::string& bytes, std::uint64_t at = 0,
+           std::uint64_t size = 0) const;
+  std::string get(const std::string& name, std::uint64_t at = 0) const;
+  bool direct_io_refused() const;
+
+  std::string dir_;
+};
+
+}  // namespace e2e
