@@ -1,1 +1,59 @@
-# Installation and packages.
+# Installation and packages. The version is the project's VERSION alone: the program prints it,
+# the manual page's footer and the Windows README are configured with it, the packages carry it.
+set(KOLVANE_MAINTAINER "kolvane developers <kolvane-dev@example.org>"
+    CACHE STRING "Maintainer named in the Debian package")
+
+if(WIN32)
+  # A Windows program is unpacked and run where it lies: the program and its README side by side.
+  install(TARGETS kolvane RUNTIME DESTINATION .)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
+                 ${PROJECT_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
+else()
+  include(GNUInstallDirs)
+  install(TARGETS kolvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+  # Manual pages are installed compressed (gzip -9n: no name, no time stamp, same bytes each build).
+  find_program(KOLVANE_GZIP gzip REQUIRED)
+  configure_file(${PROJECT_SOURCE_DIR}/man/kolvane.1 ${PROJECT_BINARY_DIR}/kolvane.1 @ONLY)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/kolvane.1.gz
+    COMMAND ${KOLVANE_GZIP} -9nkf ${PROJECT_BINARY_DIR}/kolvane.1
+    DEPENDS ${PROJECT_BINARY_DIR}/kolvane.1
+    VERBATIM)
+  add_custom_target(kolvane_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/kolvane.1.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/kolvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # bash-completion loads completions/NAME on demand when NAME is first completed.
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/kolvane.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kolvane)
+endif()
+
+set(CPACK_PACKAGE_NAME kolvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "kolvane developers")
+set(CPACK_PACKAGE_CONTACT "${KOLVANE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "block copier and storage exerciser for files and devices")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_SOURCE_GENERATOR "")
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+  # kolvane.exe and README.txt at the top of the archive.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KOLVANE_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "kolvane reads blocks of one size from an input and writes the same bytes,\n"
+      "re-blocked to another size, to an output, counting full and partial records\n"
+      "and timing the run. It can repeat the copy many times at random block-aligned\n"
+      "offsets and make reads, writes or both direct, bypassing the page cache, so\n"
+      "that a run measures the device rather than the cache.")
+  string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
+endif()
+include(CPack)

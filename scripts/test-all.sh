@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64
-          man-db groff-base unzip)
+          man-db groff-base unzip dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -45,4 +45,5 @@ status=0
 (cd out/windows && ctest -j"$jobs" --output-on-failure) || status=1
 (cd out/linux && ctest -j"$jobs" --output-on-failure) || status=1
 bash scripts/test-packages.sh out/linux out/windows || status=1
+bash scripts/test-trust.sh out/linux || status=1
 exit $status
