@@ -18,6 +18,7 @@ enum Flags {
   kLinux = 8,       // only the Linux program meets this case
   kStdinFile = 16,  // standard input is the file "in"
   kDir = 32,        // "in" is a directory
+  kSameFile = 64,   // the input is "out" itself: the bytes copied are its old ones
 };
 
 // "in" holds `in` random bytes and "out" `old` other ones (-1: no such file). After the run
@@ -33,20 +34,12 @@ struct Case {
   long len = -1, from = 0, at = 0;
 };
 
-std::string rec(const char* in, const char* out) {
-  return in + std::string(" records in\n") + out + " records out\n";
-}
-
 const std::string kIterations =
     "If the number of iterations is specified, then a value for the count parameter must be "
     "specified\n";
 const std::string kZero =
     "If the input file is zero (/dev/zero), then a value for the count parameter must be "
     "specified\n";
-const std::string kInputTooSmall =
-    "error: the input file size is too small for the specified count, blocksize and skip values\n";
-const std::string kOutputTooSmall =
-    "error: the output file size is too small for the specified count, blocksize and seek values\n";
 
 const Case kCases[] = {
     {"TailWithoutCount", "if=in of=out bs=512", 1636, -1, 0, rec("3+1", "3+1"), 0, 1636},
@@ -103,6 +96,16 @@ const Case kCases[] = {
      "error writing to '/dev/full': ", kSys | kLinux},
     {"NoBuffers", "if=in of=out bs=1000000g", 1024, -1, 6, "Error allocating aligned memory\n",
      kLinux, 0},
+    {"BlockLargerThanInput", "if=in of=out bs=8k", 1000, -1, 0, rec("0+1", "0+1"), 0, 1000},
+    {"DirectWriteRefused", "if=in of=out ibs=4k obs=100 dio=2", 8192, -1, 3,
+     "error writing to 'out': ", kSys | kDirect | kLinux, 0},
+    // A character device other than the zero source counts as size 0.
+    {"CharacterDevice", "if=/dev/urandom of=out count=1", -1, -1, 5, kInputTooSmall,
+     kEarly | kLinux},
+    // Without conv=notrunc the output open empties the input; with it the copy works in place.
+    {"SameFile", "if=out of=out", -1, 4096, 3, "error reading 'out': skipping past EOF", 0, 0},
+    {"SameFileInPlace", "if=out of=out conv=notrunc bs=512 count=2 skip=4 seek=1", -1, 4096, 0,
+     rec("2+0", "2+0"), kSameFile, 1024, 2048, 512},
 };
 
 class Copy : public E2e, public ::testing::WithParamInterface<Case> {};
@@ -138,7 +141,9 @@ TEST_P(Copy, Run) {
     const auto len = static_cast<std::size_t>(c.len), at = static_cast<std::size_t>(c.at);
     std::string expected = notrunc ? old : "";
     expected.resize(std::max(expected.size(), at + len));
-    const std::string source = c.in >= 0 ? in : std::string(len, '\0');
+    const std::string source = (c.flags & kSameFile) ? old
+                               : c.in >= 0           ? in
+                                                     : std::string(len, '\0');
     expected.replace(at, len, source.substr(static_cast<std::size_t>(c.from), len));
     EXPECT_EQ(get("out"), expected);
   }
@@ -172,13 +177,16 @@ struct Plan {
   unsigned iterations;  // 0: no iterations= word, one entry at the fixed offsets
 };
 
-constexpr std::uint64_t k4G = 8388609;  // blocks of 512 bytes that reach past 4 GiB
+constexpr std::uint64_t k4G = 8388609;    // blocks of 512 bytes that reach past 4 GiB
+constexpr std::uint64_t k16G = 33554432;  // blocks of 512 bytes in 16 GiB
 
 const Plan kPlans[] = {
     {"FixedOffsets", 512, 1024, 2, 3, 1, 4096, 4096, 0},
     {"RandomOffsets", 512, 1024, 4, 3, 2, 61950, 26622, 5},
     {"RangeZero", 512, 512, 2, 1, 1, 0, 0, 3},
     {"Beyond4GiB", 512, 512, 4, k4G, k4G + 2, 65536, 32768, 8},
+    // Both files exactly 16 GiB, the random ranges in their last bytes.
+    {"Sparse16GiB", 512, 512, 4, k16G - 130, k16G - 66, 64510, 31742, 8},
 };
 
 class Iterations : public E2e, public ::testing::WithParamInterface<Plan> {};

@@ -43,7 +43,8 @@ void feed(int fd, const std::vector<std::string>& chunks, const std::atomic<bool
 
 }  // namespace
 
-Result E2e::run(const std::string& words, const Stdin& in) const {
+Result E2e::run(const std::string& words, const Stdin& in,
+                const std::vector<std::string>& env) const {
   const std::string exe = fs::absolute(options.binary).string();
   // Natively the program word stays exactly as given; an emulator is given the path itself.
   std::vector<std::string> all = {options.launcher.empty() ? options.binary : options.launcher};
@@ -54,6 +55,16 @@ Result E2e::run(const std::string& words, const Stdin& in) const {
   std::vector<char*> argv;
   for (std::string& word : all) argv.push_back(word.data());
   argv.push_back(nullptr);
+  // The harness's environment, but a variable named in `env` takes the value given there.
+  std::vector<std::string> vars = env;
+  const auto name = [](const std::string& var) { return var.substr(0, var.find('=') + 1); };
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::none_of(env.begin(), env.end(), [&](const auto& v) { return name(v) == name(*e); }))
+      vars.push_back(*e);
+  }
+  std::vector<char*> envp;
+  for (std::string& var : vars) envp.push_back(var.data());
+  envp.push_back(nullptr);
   const std::string file = options.launcher.empty() ? exe : options.launcher;
   const std::string input = in.file.empty() ? "/dev/null" : path(in.file);
   int out[2], err[2], feeder[2] = {-1, -1};
@@ -68,7 +79,7 @@ Result E2e::run(const std::string& words, const Stdin& in) const {
     if (chdir(dir_.c_str()) == 0 && dup2(fd, 0) == 0 && dup2(out[1], 1) == 1 &&
         dup2(err[1], 2) == 2) {
       signal(SIGPIPE, SIG_DFL);
-      execv(file.c_str(), argv.data());
+      execve(file.c_str(), argv.data(), envp.data());
     }
     _exit(127);
   }
@@ -229,6 +240,8 @@ int main(int argc, char** argv) {
       target = value;
     } else if (arg.starts_with("--launcher=")) {
       e2e::options.launcher = value;
+    } else if (arg.starts_with("--preload=")) {
+      e2e::options.preload = value;
     } else {
       target.clear();  // refused below
     }
@@ -237,7 +250,9 @@ int main(int argc, char** argv) {
                         : target == "win32" ? &e2e::win32_traits
                                             : nullptr;
   if (!e2e::options.traits || (e2e::options.binary.empty() && !GTEST_FLAG_GET(list_tests))) {
-    std::fprintf(stderr, "usage: %s --binary=PATH [--target=posix|win32] [--launcher=PATH]\n",
+    std::fprintf(stderr,
+                 "usage: %s --binary=PATH [--target=posix|win32] [--launcher=PATH] "
+                 "[--preload=PATH]\n",
                  argv[0]);
     return 2;
   }

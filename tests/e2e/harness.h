@@ -25,6 +25,7 @@ struct Traits {
 
 struct Options {
   std::string binary, launcher;  // the program as given; an emulator to start it, or empty
+  std::string preload;           // the fault interposer, when the fault cases can run
   const Traits* traits = nullptr;
 };
 extern Options options;
@@ -53,12 +54,23 @@ void expect_error(const std::string& err, const std::string& prefix);
 void expect_stdout(const std::string& out, const std::string& middle, bool ended);
 std::string random_bytes(std::size_t n, unsigned seed);
 
+// The two records lines of a normal end ("3+1", "2+0").
+inline std::string rec(const char* in, const char* out) {
+  return in + std::string(" records in\n") + out + " records out\n";
+}
+inline const std::string kInputTooSmall =
+    "error: the input file size is too small for the specified count, blocksize and skip values\n";
+inline const std::string kOutputTooSmall =
+    "error: the output file size is too small for the specified count, blocksize and seek values\n";
+
 // Each test runs the program in a fresh directory, removed afterwards.
 class E2e : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override { std::filesystem::remove_all(dir_); }
-  Result run(const std::string& words, const Stdin& in = {}) const;  // words split at spaces
+  // Words split at spaces; `env` ("NAME=value") is added to the program's environment.
+  Result run(const std::string& words, const Stdin& in = {},
+             const std::vector<std::string>& env = {}) const;
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   // A new file of at least `size` bytes holding `bytes` at `at`, with a hole before them.
   void put(const std::string& name, const std::string& bytes, std::uint64_t at = 0,

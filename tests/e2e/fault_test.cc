@@ -1,0 +1,224 @@
+// The Linux program with one of its calls made to fail, come back short or be interrupted (the
+// interposer of tests/fault): each failure ends with its own message and status, leaves no
+// descriptor open and writes nothing after it; a short or interrupted call changes nothing.
+// Then inputs and outputs that are not regular files: a named pipe and a block device.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum Flags {
+  kEarly = 1,      // the run ends before the output open: no "Please be patient..."
+  kStdin = 2,      // no if=: standard input is the file "in"
+  kExisting = 4,   // "out" exists before the run (conv=notrunc runs)
+  kZeroBytes = 8,  // the data are the zero source's
+};
+
+// "in" holds 4096 random bytes. `kept`: after the run "out" holds the first `kept` bytes of the
+// data; -1: "out" is as it was before the run (absent, or its old bytes).
+struct Fault {
+  const char* name;
+  const char* fault;  // CALL:N:ACTION
+  const char* words;
+  int status;
+  std::string err;
+  int flags = 0;
+  long kept = -1;
+};
+
+const Fault kFaults[] = {
+    {"OpenInput", "open:1:EACCES", "if=in of=out", 2, "error opening 'in': ", kEarly},
+    {"OpenOutput", "open:2:EACCES", "if=in of=out", 2, "error opening 'out': "},
+    {"SizeOfInput", "fstat:1:EIO", "if=in of=out", 4, "error getting the size of 'in': ", kEarly},
+    {"SizeOfStdin", "fstat:1:EIO", "of=out", 4,
+     "error getting the size of 'standard input': ", kEarly | kStdin},
+    {"SizeOfOutput", "fstat:2:EIO", "if=in of=out conv=notrunc", 4,
+     "error getting the size of 'out': ", kExisting},
+    {"SkipInput", "lseek:1:EINVAL", "if=in of=out count=2", 2, "error reading 'in': ", 0, 0},
+    {"SeekOutput", "lseek:2:EINVAL", "if=in of=out count=2 conv=notrunc", 2,
+     "error writing to 'out': ", kExisting},
+    {"FirstRead", "read:1:EIO", "if=in of=out", 3, "error reading 'in': ", 0, 0},
+    {"LaterRead", "read:3:EIO", "if=in of=out", 3, "error reading 'in': ", 0, 1024},
+    // The half block waiting in the output buffer is not written after the failure.
+    {"ReadWithHalfBlockHeld", "read:2:EIO", "if=in of=out ibs=512 obs=1k", 3,
+     "error reading 'in': ", 0, 0},
+    {"StdinRead", "read:2:EIO", "of=out", 3, "error reading 'standard input': ", kStdin, 512},
+    {"FirstWrite", "write:1:ENOSPC", "if=in of=out", 3, "error writing to 'out': ", 0, 0},
+    {"LaterWrite", "write:3:ENOSPC", "if=in of=out bs=512 count=4", 3,
+     "error writing to 'out': ", 0, 1024},
+    {"WriteTakesNothing", "write:2:zero", "if=in of=out", 3, "error writing to 'out': ", 0, 512},
+    {"ZeroSourceWrite", "write:2:EIO", "if=/dev/zero of=out count=4", 3,
+     "error writing to 'out': ", kZeroBytes, 512},
+    {"StdoutWrite", "write:1:EPIPE", "if=in", 3, "error writing to 'standard output': "},
+    {"MemalignInputBuffer", "memalign:1:ENOMEM", "if=in of=out", 6,
+     "Error allocating aligned memory\n", 0, 0},
+    {"MemalignOutputBuffer", "memalign:2:ENOMEM", "if=in of=out", 6,
+     "Error allocating aligned memory\n", 0, 0},
+    {"NoPlan", "new:1:ENOMEM", "if=in of=out count=1 iterations=3", 6,
+     "Error allocating memory for the iteration plan\n", 0, 0},
+    // Short and interrupted calls: the copy is whole and the records as without them.
+    {"ShortWrite", "write:1:short", "if=in of=out bs=1k", 0, rec("4+0", "4+0"), 0, 4096},
+    {"InterruptedWrite", "write:2:eintr", "if=in of=out bs=1k", 0, rec("4+0", "4+0"), 0, 4096},
+    {"InterruptedRead", "read:2:eintr", "if=in of=out bs=1k", 0, rec("4+0", "4+0"), 0, 4096},
+    // A short read is a partial record: 512, 1024, 1024, 1024, 512 bytes re-blocked by 1k.
+    {"ShortRead", "read:1:short", "if=in of=out bs=1k", 0, rec("3+2", "4+0"), 0, 4096},
+    {"ShortZeroSourceWrite", "write:1:short", "if=/dev/zero of=out count=2 bs=1k", 0,
+     rec("2+0", "2+0"), kZeroBytes, 2048},
+};
+
+class Faults : public E2e, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(Faults, EndAsTheyMust) {
+  const Fault& f = GetParam();
+  if (options.preload.empty())
+    GTEST_SKIP() << "no fault interposer for this program";
+  const std::string in = random_bytes(4096, 11), old = random_bytes(4096, 12);
+  put("in", in);
+  if (f.flags & kExisting)
+    put("out", old);
+  // In a sanitizer build the interposer is loaded ahead of the sanitizer's runtime.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const Result r =
+      run(f.words, Stdin{.file = (f.flags & kStdin) ? "in" : ""},
+          {"LD_PRELOAD=" + fs::absolute(options.preload).string(),
+           std::string("KOLVANE_FAULT=") + f.fault, "KOLVANE_FAULT_REPORT=" + path("report"),
+           std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"});
+
+  EXPECT_EQ(r.status, f.status);
+  EXPECT_EQ(r.err, f.err);
+  expect_stdout(r.out, (f.flags & kEarly) ? "" : "Please be patient...\n", f.status == 0);
+  // The fault was met, no read or write followed a failure, every descriptor was closed.
+  std::ifstream report(path("report"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(report), {}), "fired=1 after=0\n");
+  const std::string data = (f.flags & kZeroBytes) ? std::string(4096, '\0') : in;
+  EXPECT_EQ(fs::exists(path("out")), f.kept >= 0 || (f.flags & kExisting));
+  EXPECT_EQ(get("out"), f.kept >= 0             ? data.substr(0, static_cast<std::size_t>(f.kept))
+                        : (f.flags & kExisting) ? old
+                                                : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Faults, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Runs of the Linux program on a device or a pipe, one table row each.
+struct Row {
+  const char* words;
+  int status;
+  std::string err, out;  // what "out" holds afterwards; "-": no such file
+  std::string dev{};     // what the device holds afterwards
+};
+
+class Devices : public E2e {
+ protected:
+  void SetUp() override {
+    E2e::SetUp();
+    if (!target().linux_devices)
+      GTEST_SKIP() << "a Linux-only case";
+  }
+  void expect_row(const Result& r, const Row& row) const {
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err, row.err);
+    // Only a refused input ends the run before the output open.
+    expect_stdout(r.out, row.err == kInputTooSmall ? "" : "Please be patient...\n",
+                  row.status == 0);
+    EXPECT_EQ(fs::exists(path("out")), row.out != "-");
+    EXPECT_EQ(get("out"), row.out == "-" ? "" : row.out);
+  }
+};
+
+// Writes `data` into a named pipe once a reader has it open (a reader waiting in its open
+// counts), then closes it.
+void feed_fifo(const std::string& fifo, const std::string& data, const std::atomic<bool>& done) {
+  int fd = -1;
+  while (!done && (fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) usleep(1000);
+  if (fd < 0)
+    return;
+  // A reader that leaves without reading makes the write fail; that is no concern here.
+  [[maybe_unused]] const bool written =
+      fcntl(fd, F_SETFL, 0) == 0 && write(fd, data.data(), data.size()) >= 0;
+  close(fd);
+}
+
+TEST_F(Devices, NamedPipeInput) {
+  ASSERT_EQ(mkfifo(path("in").c_str(), 0600), 0);
+  const std::string data = random_bytes(1000, 21);  // one write, which the pipe takes whole
+  for (const Row& row : {Row{"if=in of=out bs=512", 0, rec("1+1", "1+1"), data},
+                         Row{"if=in of=out bs=512 count=1", 5, kInputTooSmall, "-"}}) {
+    SCOPED_TRACE(row.words);
+    fs::remove(path("out"));
+    std::atomic<bool> done{false};
+    std::thread writer(feed_fifo, path("in"), data, std::cref(done));
+    const Result r = run(row.words);
+    done = true;
+    writer.join();
+    expect_row(r, row);
+  }
+}
+
+// A loop device with 4096-byte sectors over a 64 KiB image, reached as "dev" in the test's
+// directory and detached when the test ends.
+class LoopDevice : public Devices {
+ protected:
+  void SetUp() override {
+    Devices::SetUp();
+    if (IsSkipped() || geteuid() != 0)
+      GTEST_SKIP() << "a loop device needs root";
+    put("image", image_);
+    FILE* p = popen(
+        ("losetup -f --show --sector-size 4096 " + path("image") + " 2>/dev/null").c_str(), "r");
+    char line[64] = "";
+    if (p != nullptr && std::fgets(line, sizeof line, p) != nullptr)
+      device_ = std::string(line, std::strcspn(line, "\n"));
+    if (p != nullptr)
+      pclose(p);
+    if (device_.empty())
+      GTEST_SKIP() << "losetup failed";
+    fs::create_symlink(device_, path("dev"));
+  }
+  void TearDown() override {
+    if (!device_.empty() && std::system(("losetup -d " + device_).c_str()) != 0)
+      ADD_FAILURE() << "could not detach " << device_;
+    Devices::TearDown();
+  }
+
+  const std::string image_ = random_bytes(65536, 22);
+  std::string device_;
+};
+
+TEST_F(LoopDevice, SizeReadsAsZero) {
+  const std::string in = random_bytes(4096, 23), &image = image_;
+  put("in", in);
+  // Without conv=notrunc the writes start at byte 0 and the rest of the device stays.
+  const Row rows[] = {
+      {"if=dev of=out count=1", 5, kInputTooSmall, "-", image},
+      {"if=dev of=out bs=4k", 0, rec("16+0", "16+0"), image, image},
+      {"if=dev of=out bs=4k dio=1", 0, rec("16+0", "16+0"), image, image},
+      {"if=dev of=out bs=512 dio=1", 3, "error reading 'dev': ", "", image},
+      {"if=in of=dev conv=notrunc", 5, kOutputTooSmall, "-", image},
+      {"if=in of=dev bs=512 dio=2", 3, "error writing to 'dev': ", "-", image},
+      {"if=in of=dev bs=1k", 0, rec("4+0", "4+0"), "-", in + image.substr(in.size())},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.words);
+    fs::remove(path("out"));
+    expect_row(run(row.words), row);
+    EXPECT_EQ(get("dev"), row.dev);
+  }
+}
+
+}  // namespace
+}  // namespace e2e
