@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64
-          man-db groff-base unzip dpkg-dev file)
+          man-db groff-base unzip dpkg-dev file
+          clang-14 libclang-rt-14-dev valgrind clang-tidy cppcheck)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,3 +1,118 @@
 #!/usr/bin/env bash
-# Sanitizers, fuzzing, leak and descriptor checks, static analysis.
-exit 0
+# Checks beyond the suites: the unit and end-to-end suites again in an AddressSanitizer and
+# UndefinedBehaviorSanitizer build, the command line under libFuzzer, runs of the real program
+# under valgrind, and static analysis of src/. Installs nothing (scripts/test-all.sh does).
+# Usage: scripts/test-trust.sh BUILD_DIR   (a native build of the program, e.g. out/linux)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+linux=${1:?usage: test-trust.sh BUILD_DIR}
+jobs=$(nproc)
+passed=0 failed=0
+
+# Runs one check with its output kept aside and shown only when it fails; a check writes its
+# one-line summary to descriptor 3.
+step() {
+  local name=$1 log start=$SECONDS
+  shift
+  log=$(mktemp)
+  if "$@" 3>"$log.note" >"$log" 2>&1; then
+    passed=$((passed + 1))
+    echo "PASS $name ($((SECONDS - start)) s)"
+    cat "$log.note"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name"
+    tail -n 80 "$log"
+  fi
+  rm -f "$log" "$log.note"
+}
+
+# The same suites in a sanitized build. The sanitizers log to files rather than to the
+# program's standard error, which the end-to-end cases compare byte for byte; the only
+# entries allowed there are the warnings for the allocations that are meant to fail.
+sanitized_suites() {
+  # No -Werror here: gcc's maybe-uninitialized analysis misfires under -fsanitize=address.
+  cmake -S . -B out/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_SANITIZE=ON \
+    -DKOLVANE_WERROR=OFF -DKOLVANE_WIN32_EXE= || return 1
+  cmake --build out/asan -j"$jobs" || return 1
+  local logs=$PWD/out/asan/sanitizer-logs
+  rm -rf "$logs" && mkdir -p "$logs"
+  # verify_asan_link_order=0: an interposer loaded with LD_PRELOAD comes before the runtime.
+  (cd out/asan && KOLVANE_SANITIZED=1 \
+    ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:verify_asan_link_order=0:log_path=$logs/asan \
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$logs/ubsan \
+    ctest -j"$jobs" --output-on-failure -E '^win32\.' | tee ctest.log) || return 1
+  if cat "$logs"/* 2>/dev/null | grep -v 'WARNING: AddressSanitizer failed to allocate'; then
+    echo "sanitizer reports above (in $logs)"
+    return 1
+  fi
+  echo "  $(grep 'tests passed' out/asan/ctest.log)" >&3
+}
+
+# A bounded fuzzing run; a crash, a hang, a leak or a sanitizer report ends it non-zero.
+fuzz() {
+  mkdir -p out/fuzz
+  clang++-14 -std=c++20 -g -O1 -Wall -Wextra -Wpedantic -Werror \
+    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc \
+    '-DKOLVANE_VERSION="fuzz"' tests/fuzz/scan_fuzz.cc src/cli/parse_integer.cc \
+    src/cli/scanargs.cc src/cli/usage.cc src/platform/profile.cc -o out/fuzz/scan_fuzz || return 1
+  local new status
+  new=$(mktemp -d)
+  out/fuzz/scan_fuzz -max_total_time=60 -timeout=10 -artifact_prefix=out/fuzz/ \
+    "$new" tests/fuzz/corpus 2>&1 | tee out/fuzz/fuzz.log
+  status=$?
+  rm -rf "$new"
+  ((status == 0)) && echo "  $(grep '^Done' out/fuzz/fuzz.log)" >&3
+  return $status
+}
+
+# One run under valgrind in $work: the exit status, no memory errors or leaks, and no
+# descriptor open at exit beyond those that a trivial program shows under the same flags.
+vg_work=
+vg_fds=
+vg() {
+  local want=$1 name=$2 got fds
+  shift 2
+  (cd "$vg_work" && valgrind --leak-check=full --track-fds=yes --error-exitcode=99 \
+    --log-file="$name.vg" "$@" >"$name.out" 2>"$name.err" </dev/null 3>&-)
+  got=$?
+  fds=$(sed -n 's/.*FILE DESCRIPTORS: \([0-9]*\) open.*/\1/p' "$vg_work/$name.vg")
+  [[ -n $vg_fds ]] || vg_fds=$fds
+  if [[ $got != "$want" || -z $fds || $fds != "$vg_fds" ]] ||
+    ! grep -q 'ERROR SUMMARY: 0 errors' "$vg_work/$name.vg"; then
+    echo "$name: status $got (expected $want), $fds descriptors open (expected $vg_fds)"
+    cat "$vg_work/$name.vg" "$vg_work/$name.err"
+    return 1
+  fi
+}
+copy_checked() { vg 0 copy "$@" && cmp "$vg_work/in" "$vg_work/out"; }
+
+vg_work=$(mktemp -d)
+trap 'rm -rf "$vg_work"' EXIT
+exe=$(realpath "$linux/kolvane")
+head -c 65536 /dev/urandom >"$vg_work/in"
+cp "$vg_work/in" "$vg_work/inplace"
+head -c 1537 /dev/zero >"$vg_work/small"
+: >"$vg_work/empty"
+
+step "sanitized unit and end-to-end suites" sanitized_suites
+step "fuzzing the command line" fuzz
+step "valgrind: a trivial program, for the descriptors always open" vg 0 baseline /bin/true
+step "valgrind: copy" copy_checked "$exe" if=in of=out bs=4k
+step "valgrind: iterations" vg 0 iterations "$exe" if=in of=inplace bs=512 count=4 \
+  iterations=5 conv=notrunc
+step "valgrind: missing input" vg 2 missing "$exe" if=missing of=out2
+step "valgrind: output too small" vg 5 small "$exe" if=in of=small bs=512 count=2 seek=1 \
+  conv=notrunc
+step "valgrind: empty input" vg 3 empty "$exe" if=empty of=out3
+tidy() {
+  cmake -S . -B "$linux" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null || return 1
+  find src -name '*.cc' ! -path 'src/platform/win32/*' -print0 |
+    xargs -0 -n1 -P"$jobs" clang-tidy -p "$linux" --quiet
+}
+step "clang-tidy" tidy
+step "cppcheck" cppcheck --enable=warning,performance,portability --error-exitcode=1 \
+  --inline-suppr --quiet --std=c++20 -Isrc src
+
+echo "$passed passed, $failed failed"
+((failed == 0))
