@@ -53,8 +53,8 @@ __attribute__((constructor)) static void start(void) {
     return;
   g.active = 1;
   scan_descriptors(note_at_start, NULL);
-  const char* spec = getenv("KOLVANE_FAULT");
-  if (!spec || sscanf(spec, "%15[a-z]:%ld:%31s", call, &g.nth, action) != 3)
+  const char* plan = getenv("KOLVANE_FAULT");
+  if (!plan || sscanf(plan, "%15[a-z]:%ld:%31s", call, &g.nth, action) != 3)
     return;
   for (int f = 0; f < kFamilies; ++f)
     if (strcmp(call, kFamilyNames[f]) == 0)
