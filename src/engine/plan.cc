@@ -71,7 +71,20 @@ OffsetDigits draw_below(const OffsetDigits& range, const Positions& positions) {
   return d;
 }
 
-std::uint64_t round_down(std::uint64_t value, std::uint64_t block) { return value - value % block; }
+// Rounds offsets down to whole blocks; a power-of-two block (the usual case) needs only a mask
+// instead of a 64-bit division per offset.
+class BlockRounding {
+ public:
+  explicit BlockRounding(std::uint64_t block)
+      : block_(block), mask_((block & (block - 1)) == 0 ? ~(block - 1) : 0) {}
+  std::uint64_t operator()(std::uint64_t value) const {
+    return mask_ != 0 ? value & mask_ : value - value % block_;
+  }
+
+ private:
+  std::uint64_t block_;
+  std::uint64_t mask_;
+};
 
 void print_offset(const char* label, std::uint64_t offset, const PlatformProfile& profile) {
   if (profile.offset_style == OffsetStyle::halves) {
@@ -152,18 +165,38 @@ int build_plan(RunState& state, const Settings& settings) {
     return kExitSuccess;
   }
   const Calibration& c = state.calibration;
-  const Positions input_positions = state.apply_skip ? nonzero_digits(c.input_range) : Positions{};
-  const Positions output_positions =
-      state.apply_seek ? nonzero_digits(c.output_range) : Positions{};
+  const bool apply_skip = state.apply_skip;
+  const bool apply_seek = state.apply_seek;
+  const Positions input_positions = apply_skip ? nonzero_digits(c.input_range) : Positions{};
+  const Positions output_positions = apply_seek ? nonzero_digits(c.output_range) : Positions{};
+  const BlockRounding skip_rounding(ibs);
+  const BlockRounding seek_rounding(obs);
+  // Only a positioned side with a non-zero range draws; any other side makes no rand call and
+  // has the same offset in every entry, worked out once here.
+  const bool skip_drawn = input_positions.count != 0;
+  const bool seek_drawn = output_positions.count != 0;
+  const std::uint64_t fixed_skip =
+      skip_drawn ? 0 : skip_rounding(join_digits(apply_skip ? c.input_fixed : OffsetDigits{}));
+  const std::uint64_t fixed_seek =
+      seek_drawn ? 0 : seek_rounding(join_digits(apply_seek ? c.output_fixed : OffsetDigits{}));
+  PlanEntry* const entries = plan.entries.get();
   // Drawn in order j = 0, 1, ...; the entry drawn last runs first.
   for (std::uint32_t j = 0; j < n; ++j) {
-    OffsetDigits r = draw_below(c.input_range, input_positions);
-    if (state.apply_skip) addcomponents(r, c.input_fixed);
-    OffsetDigits q = draw_below(c.output_range, output_positions);
-    if (state.apply_seek) addcomponents(q, c.output_fixed);
-    PlanEntry& e = plan.entries[n - 1 - j];
-    e.skip_offset = round_down(join_digits(r), ibs);
-    e.seek_offset = round_down(join_digits(q), obs);
+    PlanEntry& e = entries[n - 1 - j];
+    if (skip_drawn) {
+      OffsetDigits r = draw_below(c.input_range, input_positions);
+      addcomponents(r, c.input_fixed);
+      e.skip_offset = skip_rounding(join_digits(r));
+    } else {
+      e.skip_offset = fixed_skip;
+    }
+    if (seek_drawn) {
+      OffsetDigits q = draw_below(c.output_range, output_positions);
+      addcomponents(q, c.output_fixed);
+      e.seek_offset = seek_rounding(join_digits(q));
+    } else {
+      e.seek_offset = fixed_seek;
+    }
   }
   return kExitSuccess;
 }

@@ -12,9 +12,11 @@
 
 namespace kolvane {
 
+// No member initializers: a plan of millions of entries is allocated without a pass that
+// zeroes it, since the draw writes every entry. PlanEntry{} is still all zeros.
 struct PlanEntry {
-  std::uint64_t skip_offset = 0;
-  std::uint64_t seek_offset = 0;
+  std::uint64_t skip_offset;
+  std::uint64_t seek_offset;
 };
 
 class OwnedFile {
@@ -65,6 +67,8 @@ struct TransferBuffers {
   AlignedBuffer output;
   AlignedBuffer input;
   bool obtained = false;
+  // The input buffer holds zeros, written out as they are: the zero source is never read.
+  bool zero_source = false;
 
   void release() {
     input.release();

@@ -36,70 +36,96 @@ int obtain_buffers(RunState& state, const Settings& s) {
     return kExitNoMemory;
   }
   b.obtained = true;
-  if (is_zero_source(s)) std::memset(b.input.get(), 0, s.input_blocksize);
+  b.zero_source = is_zero_source(s);
+  if (b.zero_source) std::memset(b.input.get(), 0, s.input_blocksize);
   return kExitSuccess;
 }
 
-// Writes one output block and counts it; a block shorter than obs is a partial record.
-bool put_block(RunState& state, const Settings& s, const unsigned char* data, std::uint64_t n) {
-  const bool partial = n < s.output_blocksize;
-  if (!write_block(state.output.get(), data, n, partial && s.w_dio != 0)) return false;
-  if (partial) {
-    ++state.totals.w_partial_total;
-  } else {
-    ++state.totals.w_full_total;
-  }
-  state.block_written = true;
-  return true;
-}
+// The loops below copy what they need out of `state` and `s` first: the back end's calls are
+// opaque to the compiler, which would otherwise reload every setting after each of them.
 
 int write_zero_blocks(RunState& state, const Settings& s) {
-  for (std::uint64_t i = 0; i < s.max_records; ++i) {
-    if (!write_block(state.output.get(), state.buffers.input.get(), s.input_blocksize, false)) {
-      return write_failure(s);
-    }
-    ++state.totals.r_full_total;
-    ++state.totals.w_full_total;
-  }
-  return kExitSuccess;
+  const FileHandle out = state.output.get();
+  const unsigned char* const zeros = state.buffers.input.get();
+  const std::uint64_t bs = s.input_blocksize;
+  const std::uint64_t blocks = s.max_records;
+  std::uint64_t written = 0;
+  while (written != blocks && write_block(out, zeros, bs, false)) ++written;
+  state.totals.r_full_total += written;
+  state.totals.w_full_total += written;
+  return written == blocks ? kExitSuccess : write_failure(s);
 }
 
-// Re-blocks: moves the bytes of one read into obs-sized output blocks, writing each block as
+// Re-blocks: moves the bytes of each read into obs-sized output blocks, writing each block as
 // it fills. Whole blocks that lie inside the bytes read go out straight from the input buffer.
-bool move_to_output(RunState& state, const Settings& s, const unsigned char* data,
-                    std::uint64_t pending, std::uint64_t& fill) {
-  const std::uint64_t obs = s.output_blocksize;
-  unsigned char* out = state.buffers.output.get();
-  while (pending != 0) {
-    if (fill == 0 && pending >= obs) {
-      if (!put_block(state, s, data, obs)) return false;
-      data += obs;
-      pending -= obs;
-      continue;
+class BlockWriter {
+ public:
+  BlockWriter(RunState& state, const Settings& s)
+      : state_(state),
+        file_(state.output.get()),
+        obs_(s.output_blocksize),
+        direct_(s.w_dio != 0),
+        buffer_(state.buffers.output.get()) {}
+
+  bool move(const unsigned char* data, std::uint64_t pending) {
+    while (pending != 0) {
+      if (fill_ == 0 && pending >= obs_) {
+        if (!put(data, obs_)) return false;
+        data += obs_;
+        pending -= obs_;
+        continue;
+      }
+      const std::uint64_t moved = min(pending, obs_ - fill_);
+      std::memcpy(buffer_ + fill_, data, moved);
+      fill_ += moved;
+      data += moved;
+      pending -= moved;
+      if (fill_ == obs_) {
+        if (!put(buffer_, obs_)) return false;
+        fill_ = 0;
+      }
     }
-    const std::uint64_t moved = min(pending, obs - fill);
-    std::memcpy(out + fill, data, moved);
-    fill += moved;
-    data += moved;
-    pending -= moved;
-    if (fill == obs) {
-      if (!put_block(state, s, out, obs)) return false;
-      fill = 0;
-    }
+    return true;
   }
-  return true;
-}
+
+  // The bytes still in the output buffer, as a partial block.
+  bool drain() { return fill_ == 0 || put(buffer_, fill_); }
+
+ private:
+  // Writes one output block and counts it; a block shorter than obs is a partial record.
+  bool put(const unsigned char* data, std::uint64_t n) {
+    const bool partial = n < obs_;
+    if (!write_block(file_, data, n, partial && direct_)) return false;
+    if (partial) {
+      ++state_.totals.w_partial_total;
+    } else {
+      ++state_.totals.w_full_total;
+    }
+    state_.block_written = true;
+    return true;
+  }
+
+  RunState& state_;
+  const FileHandle file_;
+  const std::uint64_t obs_;
+  const bool direct_;
+  unsigned char* const buffer_;
+  std::uint64_t fill_ = 0;
+};
 
 int copy_blocks(RunState& state, const Settings& s) {
+  const bool counted = state.count_given;
+  const std::uint64_t max_records = s.max_records;
   // count=0 copies nothing, whatever the input holds.
-  if (state.count_given && s.max_records == 0) return kExitSuccess;
+  if (counted && max_records == 0) return kExitSuccess;
+  const FileHandle input = state.input.get();
   const std::uint64_t ibs = s.input_blocksize;
-  const unsigned char* in = state.buffers.input.get();
-  std::uint64_t fill = 0;
+  unsigned char* const in = state.buffers.input.get();
+  BlockWriter writer(state, s);
   std::uint64_t full_reads = 0;
   bool first_read = true;
   for (;;) {
-    const std::int64_t got = read_block(state.input.get(), state.buffers.input.get(), ibs);
+    const std::int64_t got = read_block(input, in, ibs);
     if (got < 0) return read_failure(s);
     if (got == 0) {
       if (first_read) {
@@ -116,17 +142,13 @@ int copy_blocks(RunState& state, const Settings& s) {
       ++full_reads;
       ++state.totals.r_full_total;
     }
-    if (!move_to_output(state, s, in, static_cast<std::uint64_t>(got), fill)) {
-      return write_failure(s);
-    }
+    if (!writer.move(in, static_cast<std::uint64_t>(got))) return write_failure(s);
     // Without a count the copy runs to the end of the input.
-    if (state.count_given && full_reads == s.max_records) break;
+    if (counted && full_reads == max_records) break;
     if (state.end_of_input && state.block_written) break;
   }
   // Whatever ended the entry, the bytes already read go out: the rest as a partial block.
-  if (fill != 0 && !put_block(state, s, state.buffers.output.get(), fill)) {
-    return write_failure(s);
-  }
+  if (!writer.drain()) return write_failure(s);
   return kExitSuccess;
 }
 
@@ -148,7 +170,7 @@ int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
     const int status = obtain_buffers(state, s);
     if (status != kExitSuccess) return status;
   }
-  return is_zero_source(s) ? write_zero_blocks(state, s) : copy_blocks(state, s);
+  return state.buffers.zero_source ? write_zero_blocks(state, s) : copy_blocks(state, s);
 }
 
 }  // namespace kolvane

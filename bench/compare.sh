@@ -1,0 +1,450 @@
+#!/usr/bin/env bash
+# Measures kolvane side by side with its yardsticks: GNU dd given the same words, and small C
+# loops (bench/floors.c) that make only the system calls kolvane makes, the floor no copier can
+# go below. Not a test: it prints a report, it does not pass or fail.
+#
+#   bench/compare.sh [--quick] > report.md     (progress on standard error)
+#
+# The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
+# sizes to finish in about 2 and is for development only (its ratios are much noisier and its
+# shape-1 runs far shorter than 0.3 s).
+#
+# Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
+# (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
+# sync, truncate.
+#   apt-get install cmake g++ gcc coreutils time util-linux gawk
+# Room: about 2.5 GiB under $KOLVANE_BENCH_DISK (default /var/tmp, which should be a disk
+# file system that takes O_DIRECT; one sparse file counts for less than its size), 2 GiB of
+# /dev/shm, and the memory to keep a 1 GiB file cached. Root is not needed.
+set -euo pipefail
+export LC_ALL=C
+
+quick=0
+for arg in "$@"; do
+  case "$arg" in
+    --quick) quick=1 ;;
+    -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick])" >&2; exit 2 ;;
+  esac
+done
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# ---------------------------------------------------------------------------- requirements
+missing=()
+if ((BASH_VERSINFO[0] < 5)); then missing+=("bash 5 or later"); fi
+for tool in cmake cc awk sort sync truncate head nproc free uname df taskset; do
+  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+done
+if ! dd --version 2>/dev/null | grep -q coreutils; then missing+=("GNU dd (coreutils)"); fi
+if ! /usr/bin/time -v true >/dev/null 2>&1; then missing+=("/usr/bin/time (package time)"); fi
+if ((${#missing[@]} != 0)); then
+  echo "missing: ${missing[*]}" >&2
+  echo "on Debian: apt-get install cmake g++ gcc coreutils time util-linux gawk" >&2
+  exit 2
+fi
+
+# ---------------------------------------------------------------------------- sizes
+KiB=1024
+MiB=$((1024 * KiB))
+GiB=$((1024 * MiB))
+pairs=5   # timed rounds per row, after the warm-up round
+if ((quick)); then
+  file_size=$((128 * MiB))     # shapes 2, 4 and 5
+  direct_size=$((32 * MiB))    # shape 3
+  shape1_seconds=0.03          # the floor's time per shape-1 run
+  random_iterations=100000
+  plan_iterations=1000000
+  max_pairs=5
+  time_limit=0
+else
+  file_size=$GiB
+  direct_size=$((128 * MiB))
+  shape1_seconds=0.33          # so that the faster program takes at least 0.3 s
+  random_iterations=1000000
+  plan_iterations=10000000
+  # Noisy rows of shapes 2 and 3 get up to this many rounds while the run stays within
+  # time_limit seconds (the build and the report come on top).
+  max_pairs=11
+  time_limit=620
+fi
+
+disk_parent=${KOLVANE_BENCH_DISK:-/var/tmp}
+disk=$(mktemp -d "$disk_parent/kolvane-bench.XXXXXX")
+shm=$(mktemp -d /dev/shm/kolvane-bench.XXXXXX)
+cleanup() { rm -rf "$disk" "$shm"; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+say() { echo "$*" >&2; }
+started=$EPOCHSECONDS
+progress() { say "[$((EPOCHSECONDS - started))s] $*"; }
+
+# ---------------------------------------------------------------------------- build
+progress "building a Release kolvane and the floors in $disk"
+cmake -S "$root" -B "$disk/build" -DCMAKE_BUILD_TYPE=Release -DKOLVANE_TESTS=OFF >"$disk/build.log" 2>&1 &&
+  cmake --build "$disk/build" --target kolvane -j"$(nproc)" >>"$disk/build.log" 2>&1 ||
+  { cat "$disk/build.log" >&2; exit 1; }
+kolvane=$disk/build/kolvane
+floors=$disk/floors
+cc -O2 -o "$floors" "$root/bench/floors.c"
+
+# ---------------------------------------------------------------------------- files
+# The source: random bytes (a 16 MiB pattern repeated), written, synced and read once so that
+# it sits clean in the page cache for shapes 2, 4 and 5. Shape 3 reads its own source past the
+# cache.
+progress "preparing the files"
+src=$disk/source
+head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
+for ((i = 0; i < file_size / (16 * MiB); i++)); do cat "$disk/pattern"; done >"$src"
+rm "$disk/pattern"
+direct_src=$disk/direct-source
+head -c "$direct_size" "$src" >"$direct_src"
+
+# The existing output for conv=notrunc on the disk: the source's bytes, then a sparse tail,
+# because kolvane wants an existing output to hold (input blocks) x obs + 2 bytes, which is
+# 16 times the input for ibs=4k obs=64k. Every run rewrites only the allocated first part.
+existing=$disk/existing
+cp "$src" "$existing"
+truncate -s $((file_size / 4096 * 65536 + MiB)) "$existing"
+# The existing output of shape 4 lives on /dev/shm: see the notes under the table.
+random_target=$shm/existing
+cp "$src" "$random_target"
+sync
+cat "$src" >/dev/null
+head -c "$file_size" "$existing" >/dev/null
+
+# ---------------------------------------------------------------------------- measuring
+results=$disk/results.tsv
+: >"$results"
+last=0
+
+# Runs one command (a string for eval) on the last CPU, where every timed program runs, and
+# sets $last to its wall time in seconds. Output is discarded; a failure ends the benchmark
+# with the program's messages.
+cpu=$(($(nproc) - 1))
+timed() {
+  local t0 t1
+  t0=$EPOCHREALTIME
+  if ! eval "taskset -c $cpu $1" >/dev/null 2>"$disk/stderr"; then
+    say "failed: $1"
+    cat "$disk/stderr" >&2
+    exit 1
+  fi
+  t1=$EPOCHREALTIME
+  last=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
+}
+
+median() {
+  printf '%s\n' "$@" | sort -g |
+    awk '{ v[NR] = $1 } END { printf "%.6f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# The distance between the second and the second-to-last quarter of the values: how far apart
+# the ratios of one row are, outliers aside.
+spread() {
+  printf '%s\n' "$@" | sort -g |
+    awk '{ v[NR] = $1 } END { q = int((NR + 3) / 4); printf "%.6f", v[NR + 1 - q] - v[q] }'
+}
+
+# compare SHAPE ROW AMOUNT UNIT CLEAN KOLVANE [YARDSTICK_NAME TARGET YARDSTICK]...
+# A warm-up round, then $pairs rounds; each round runs kolvane and every yardstick, forwards
+# and backwards in turn, with CLEAN (delete the outputs) and sync untimed after each run.
+# Records one line per yardstick: the medians, the median of the round-by-round ratios and
+# every time. When `warm_up` is set, its commands (in the same order) make the warm-up round.
+# When `adaptive` is set, a row whose ratios lie far apart gets two more rounds at a time, up
+# to $max_pairs, while the rows still to come (`rows_left`, each costing about `row_cost` s)
+# fit within $time_limit.
+warm_up=()
+adaptive=0
+rows_left=0
+row_cost=0
+compare() {
+  local shape=$1 row=$2 amount=$3 unit=$4 clean=$5
+  shift 5
+  local names=(kolvane) targets=("") cmds=("$1")
+  shift
+  while (($# >= 3)); do
+    names+=("$1")
+    targets+=("$2")
+    cmds+=("$3")
+    shift 3
+  done
+  local n=${#cmds[@]} round=0 rounds=$pairs i k row_start=$EPOCHSECONDS round_start
+  local -a order
+  local -A times=()
+  while ((round <= rounds)); do
+    round_start=$EPOCHSECONDS
+    order=()
+    for ((i = 0; i < n; i++)); do
+      if ((round % 2)); then order+=($((n - 1 - i))); else order+=("$i"); fi
+    done
+    for k in "${order[@]}"; do
+      if ((round == 0 && ${#warm_up[@]} != 0)); then timed "${warm_up[$k]}"; else timed "${cmds[$k]}"; fi
+      ((round == 0)) || times[$k]+="$last "
+      eval "$clean"
+      sync
+    done
+    if ((round == pairs)); then row_cost=$((EPOCHSECONDS - row_start + 1)); fi
+    if ((round == rounds && adaptive && rounds + 2 <= max_pairs)); then
+      local kt=(${times[0]}) yt=(${times[1]}) ratios=() j
+      for ((j = 0; j < rounds; j++)); do
+        ratios+=("$(awk -v a="${kt[$j]}" -v b="${yt[$j]}" 'BEGIN { printf "%.6f", a / b }')")
+      done
+      local two=$((2 * (EPOCHSECONDS - round_start) + 2))
+      if awk -v s="$(spread "${ratios[@]}")" 'BEGIN { exit !(s > 0.06) }' &&
+        ((EPOCHSECONDS - started + two + rows_left * row_cost <= time_limit)); then
+        rounds=$((rounds + 2))
+      fi
+    fi
+    round=$((round + 1))
+  done
+  local kt=(${times[0]}) yt ratios km ym j
+  km=$(median "${kt[@]}")
+  for ((i = 1; i < n; i++)); do
+    yt=(${times[$i]})
+    ratios=()
+    for ((j = 0; j < rounds; j++)); do
+      ratios+=("$(awk -v a="${kt[$j]}" -v b="${yt[$j]}" 'BEGIN { printf "%.6f", a / b }')")
+    done
+    ym=$(median "${yt[@]}")
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$shape" "$row" "${names[$i]}" \
+      "$amount" "$unit" "$km" "$ym" "$(median "${ratios[@]}")" "${targets[$i]}" "$rounds" \
+      "$(printf '%.3f ' "${kt[@]}")" "$(printf '%.3f ' "${yt[@]}")" >>"$results"
+    progress "$(printf '%-58s kolvane %7.3f s  %-11s %7.3f s  ratio %.3f (%d rounds)' "$row" \
+      "$km" "${names[$i]}" "$ym" "$(median "${ratios[@]}")" "$rounds")"
+  done
+}
+
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# The rows run in the order 4, 5, 1, 3, 2 (the report sorts them back): shapes 2 and 3, whose
+# new files make the noisiest rows, come last and share what time is left.
+
+# ---- Shape 4: random 4 KiB blocks, one per iteration. Warm-up rounds run a tenth of the
+# iterations: they only need the files and the programs cached.
+progress "shape 4: random mode"
+warm=$((random_iterations / 10))
+warm_up=("$kolvane if=$src of=/dev/null bs=4096 count=1 iterations=$warm"
+  "$floors random $src /dev/null 4096 $warm")
+compare 4 "bs=4096 count=1 iterations=$random_iterations to /dev/null" \
+  "$random_iterations" iterations ":" \
+  "$kolvane if=$src of=/dev/null bs=4096 count=1 iterations=$random_iterations" \
+  "floor" 1.10 "$floors random $src /dev/null 4096 $random_iterations"
+warm_up=("$kolvane if=$src of=$random_target conv=notrunc bs=4096 count=1 iterations=$warm"
+  "$floors random $src $random_target 4096 $warm")
+compare 4 "bs=4096 count=1 iterations=$random_iterations conv=notrunc, existing file on /dev/shm" \
+  "$random_iterations" iterations ":" \
+  "$kolvane if=$src of=$random_target conv=notrunc bs=4096 count=1 iterations=$random_iterations" \
+  "floor" 1.10 "$floors random $src $random_target 4096 $random_iterations"
+
+# ---- Shape 5: the plan alone (count=0), and its memory.
+progress "shape 5: the plan"
+warm=$((plan_iterations / 10))
+warm_up=("$kolvane if=$src of=/dev/null bs=512 count=0 iterations=$warm"
+  "$floors plan $src $warm" "$floors seek $src $warm")
+compare 5 "bs=512 count=0 iterations=$plan_iterations to /dev/null" \
+  "$plan_iterations" iterations ":" \
+  "$kolvane if=$src of=/dev/null bs=512 count=0 iterations=$plan_iterations" \
+  "floor" 1.5 "$floors plan $src $plan_iterations" \
+  "lseeks only" "-" "$floors seek $src $plan_iterations"
+
+# The peak resident set of one run: the plan is allocated whole, so one run shows it.
+peak_kib() {
+  /usr/bin/time -v "$kolvane" "if=$src" of=/dev/null bs=512 count=0 "iterations=$1" 2>&1 \
+    >/dev/null | awk -F': ' '/Maximum resident set size/ { print $2 }'
+}
+peak_many=$(peak_kib "$plan_iterations")
+peak_one=$(peak_kib 1)
+
+# ---- Shape 1: the zero source to the null sink. The count comes from the floor's speed: the
+# median of three runs of at least 0.08 s scaled to $shape1_seconds, checked with one run at
+# that count and scaled again.
+progress "shape 1: zero source to null sink"
+for bs in 512 4096 65536 1048576; do
+  count=50000
+  while :; do
+    timed "$floors write $bs $count"
+    awk -v t="$last" 'BEGIN { exit !(t >= 0.08) }' && break
+    count=$((count * 2))
+  done
+  calibration=()
+  for _ in 1 2 3; do
+    timed "$floors write $bs $count"
+    calibration+=("$last")
+  done
+  count=$(awk -v c="$count" -v t="$(median "${calibration[@]}")" -v w="$shape1_seconds" \
+    'BEGIN { printf "%d", c * w / t + 1 }')
+  timed "$floors write $bs $count"
+  count=$(awk -v c="$count" -v t="$last" -v w="$shape1_seconds" 'BEGIN { printf "%d", c * w / t + 1 }')
+  # dd reads every block it writes, a minute's work for bs=1m at this count: the warm-up round
+  # runs a twentieth of it.
+  short=$((count / 20))
+  warm_up=("$kolvane if=/dev/zero of=/dev/null bs=$bs count=$short"
+    "dd if=/dev/zero of=/dev/null bs=$bs count=$short" "$floors write $bs $short")
+  compare 1 "bs=$bs count=$count" $((bs * count)) bytes ":" \
+    "$kolvane if=/dev/zero of=/dev/null bs=$bs count=$count" \
+    "dd" "<1" "dd if=/dev/zero of=/dev/null bs=$bs count=$count" \
+    "floor" 1.10 "$floors write $bs $count"
+done
+warm_up=()
+
+# ---- Shape 3: direct I/O on the disk, to a new file on the disk.
+adaptive=1
+rows_left=19
+progress "shape 3: direct I/O"
+out=$disk/out
+for bs in 65536 1048576; do
+  rows_left=$((rows_left - 1))
+  compare 3 "bs=$bs dio=1 / iflag=direct" "$direct_size" bytes "rm -f $out" \
+    "$kolvane if=$direct_src of=$out bs=$bs dio=1" \
+    "dd" 1.03 "dd if=$direct_src of=$out bs=$bs iflag=direct"
+  rows_left=$((rows_left - 1))
+  compare 3 "bs=$bs dio=3 / iflag=direct oflag=direct" "$direct_size" bytes "rm -f $out" \
+    "$kolvane if=$direct_src of=$out bs=$bs dio=3" \
+    "dd" 1.03 "dd if=$direct_src of=$out bs=$bs iflag=direct oflag=direct"
+done
+
+# ---- Shape 2: the cached source to a new file on /dev/shm, on the disk, and onto an
+# existing file on the disk with conv=notrunc. The source is read once more first (whatever
+# the machine evicted while it lay unused comes back), so each warm-up round copies only its
+# first 64 MiB.
+progress "shape 2: cached copies"
+cat "$src" >/dev/null
+for dest in shm disk notrunc; do
+  for words in "bs=4096" "bs=65536" "bs=1048576" "ibs=65536 obs=4096" "ibs=4096 obs=65536"; do
+    case $dest in
+      shm) out=$shm/out; extra=""; clean="rm -f $out"; where="new file on /dev/shm" ;;
+      disk) out=$disk/out; extra=""; clean="rm -f $out"; where="new file on disk" ;;
+      notrunc) out=$existing; extra=" conv=notrunc"; clean=":"; where="existing file on disk" ;;
+    esac
+    ibs=${words%% *}
+    ibs=${ibs#*=}
+    short="$words$extra count=$((64 * MiB / ibs))"
+    warm_up=("$kolvane if=$src of=$out $short" "dd if=$src of=$out $short")
+    rows_left=$((rows_left - 1))
+    compare 2 "$words$extra, $where" "$file_size" bytes "$clean" \
+      "$kolvane if=$src of=$out $words$extra" "dd" 1.03 "dd if=$src of=$out $words$extra"
+  done
+done
+
+load_end=$(cut -d' ' -f1-3 /proc/loadavg)
+elapsed=$((EPOCHSECONDS - started))
+progress "done"
+
+# ---------------------------------------------------------------------------- report
+human() {
+  awk -v b="$1" 'BEGIN {
+    if (b >= 2^40) printf "%.2f TiB", b / 2^40; else if (b >= 2^30) printf "%.2f GiB", b / 2^30;
+    else printf "%.0f MiB", b / 2^20 }'
+}
+rate() {
+  awk -v a="$1" -v t="$2" -v u="$3" 'BEGIN {
+    if (u == "bytes") { r = a / t / 2^20; if (r >= 10240) printf "%.1f GiB/s", r / 1024; else printf "%.0f MiB/s", r }
+    else printf "%.2f M/s", a / t / 1e6 }'
+}
+
+revision=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
+if [[ -n "$(git -C "$root" status --porcelain -- src 2>/dev/null)" ]]; then
+  revision="$revision with local changes in src/"
+fi
+sorted=$disk/sorted.tsv
+sort -s -t $'\t' -k1,1n "$results" >"$sorted"
+
+echo "# kolvane benchmark: $( ((quick)) && echo "quick run (sizes shrunk; not for the targets)" || echo "full run")"
+echo
+echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "- Machine: $(nproc) CPUs ($(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo))," \
+  "$(free -h | awk '/^Mem:/ { print $2 }') of memory, Linux $(uname -r)"
+echo "- Files: $(df -T "$disk" | awk 'NR == 2 { print $2 }') disk under $disk_parent, tmpfs /dev/shm"
+echo "- kolvane: Release build of revision $revision; yardsticks: $(dd --version | head -1)," \
+  "bench/floors.c (cc -O2)"
+echo "- Load average (1, 5, 15 min): $load_start at the start, $load_end at the end; the run" \
+  "took ${elapsed} s"
+if awk -v a="${load_start%% *}" 'BEGIN { exit !(a > 1) }'; then
+  echo "- Warning: the machine was busy when the run started; the ratios are less trustworthy."
+fi
+echo "- Method: bench/compare.sh$( ((quick)) && echo " --quick"). A warm-up round, then at least $pairs rounds" \
+  "of kolvane and its yardstick run one after the other on the same CPU (order reversed" \
+  "every other round), the outputs deleted and sync run" \
+  "untimed after every run; the medians of the wall times, and the median of the round-by-round" \
+  "ratios kolvane / yardstick (below 1: kolvane is faster). Rows of shapes 2 and 3 whose ratios" \
+  "lie far apart get more rounds, up to $max_pairs, while the time allows."
+echo
+echo "| shape | run | work | kolvane s | yardstick | yardstick s | kolvane rate | yardstick rate | rounds | ratio | target | verdict |"
+echo "| --- | --- | --- | ---: | --- | ---: | ---: | ---: | ---: | ---: | ---: | --- |"
+while IFS=$'\t' read -r shape row yname amount unit km ym ratio target rounds _; do
+  if [[ $unit == bytes ]]; then work=$(human "$amount"); else work="$amount iterations"; fi
+  case $target in
+    -) verdict="(for the note)"; shown_target="" ;;
+    "<1")
+      verdict=$(awk -v r="$ratio" 'BEGIN { print (r < 1 ? "faster" : "SLOWER") }')
+      shown_target="< 1" ;;
+    *)
+      verdict=$(awk -v r="$ratio" -v t="$target" 'BEGIN { print (r <= t ? "met" : "MISSED") }')
+      shown_target="<= $target" ;;
+  esac
+  printf '| %s | %s | %s | %.3f | %s | %.3f | %s | %s | %s | %.3f | %s | %s |\n' "$shape" "$row" \
+    "$work" "$km" "$yname" "$ym" "$(rate "$amount" "$km" "$unit")" \
+    "$(rate "$amount" "$ym" "$unit")" "$rounds" "$ratio" "$shown_target" "$verdict"
+done <"$sorted"
+echo
+limit=$((16 * plan_iterations + MiB))
+grown=$(((peak_many - peak_one) * KiB))
+echo "Plan memory (shape 5, the peak resident set from /usr/bin/time -v):" \
+  "iterations=$plan_iterations $peak_many KiB, iterations=1 $peak_one KiB; the difference," \
+  "$grown bytes, against at most 16 x $plan_iterations + 1 MiB = $limit bytes:" \
+  "$( ((grown <= limit)) && echo met || echo MISSED)."
+echo
+# What drawing the offsets costs, from the two shape-5 floors, against shape 4's floors: the
+# row to /dev/null draws one offset per iteration, the positioned output a second one.
+awk -F'\t' -v n5="$plan_iterations" -v n4="$random_iterations" '
+  $1 == 5 && $3 == "floor" { plan = $7 }
+  $1 == 5 && $3 == "lseeks only" { seek = $7 }
+  $1 == 4 && $3 == "floor" { floor4[++k] = $7 / n4 * 1e9 }
+  END {
+    draw = (plan - seek) / n5 * 1e9
+    printf "Drawing one offset as the plan must (its rand() calls and their reductions: the"
+    printf " shape-5 floor less the lseek-only loop) takes %.0f ns. Shape 4 draws one offset", draw
+    printf " per iteration to /dev/null and two (input and output) into the existing file; its"
+    printf " floors take %.0f and %.0f ns per iteration, so the draws alone put any", floor4[1], floor4[2]
+    printf " program that draws as documented at %.3f and %.3f x those floors.\n", 1 + draw / floor4[1], 1 + 2 * draw / floor4[2]
+  }' "$sorted"
+echo
+# How much the same run's time varies within a row: writing a new file allocates its page
+# cache afresh every run, rewriting an existing one does not.
+awk -F'\t' '
+  function swing(list,   n, v, i, lo, hi) {
+    n = split(list, v, " "); lo = hi = v[1]
+    for (i = 2; i <= n; i++) { if (v[i] < lo) lo = v[i]; if (v[i] > hi) hi = v[i] }
+    return hi / lo
+  }
+  $1 == 2 || $1 == 3 {
+    w = swing($11); if (swing($12) > w) w = swing($12)
+    if ($2 ~ /notrunc|dio=3/) { if (w > steady) steady = w } else if (w > fresh) fresh = w
+  }
+  END {
+    printf "Within one row, the slowest run of a program took up to %.2f x its fastest where", fresh
+    printf " the output is a new file written through the cache (shape 2 new files, shape 3"
+    printf " dio=1), and up to %.2f x where no page cache is allocated (conv=notrunc, dio=3)", steady
+    if (fresh > 1.5 * steady)
+      printf ": allocating the page cache is what varies from run to run here, and it moves the ratios of those rows from one full run to the next"
+    printf ".\n"
+  }' "$sorted"
+echo
+fastest=$(awk -F'\t' '$1 == 1 { if (min == "" || $6 < min) min = $6; if ($7 < min) min = $7 } END { printf "%.3f", min }' "$sorted")
+echo "Shape 1's count is set so that the floor, the fastest of the three, takes about" \
+  "$shape1_seconds s; the shortest median in its rows came to $fastest s. Shape 3 copies a" \
+  "$(human "$direct_size") file to keep the run within its time. Shape 4 writes into an" \
+  "existing file on /dev/shm: on this machine random 4 KiB rewrites of a cached ext4 file take" \
+  "about 20 us each inside the kernel, for the floor as much as for kolvane, which would" \
+  "swamp both the time budget and the difference the row is there to show."
+echo
+echo "<details><summary>Every timed run (seconds, in round order)</summary>"
+echo
+echo "| shape | run | kolvane | yardstick | yardstick's times |"
+echo "| --- | --- | --- | --- | --- |"
+while IFS=$'\t' read -r shape row yname _ _ _ _ _ _ _ ktimes ytimes; do
+  echo "| $shape | $row | $ktimes | $yname | $ytimes |"
+done <"$sorted"
+echo
+echo "</details>"
