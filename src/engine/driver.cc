@@ -27,7 +27,8 @@ bool start_up(int argc, char** argv, RunState& state, int& status) {
   std::srand(process_id());
   state.start_time = std::time(nullptr);
   program_name = argc > 0 ? argv[0] : "kolvane";
-  if (argc <= 1 || std::strcmp(argv[1], "--help") == 0) usage(kExitSuccess);
+  if (argc <= 1 || std::strcmp(argv[1], "--help") == 0)
+    usage(kExitSuccess);
   if (std::strcmp(argv[1], "--version") == 0) {
     version();
     status = kExitSuccess;
@@ -53,10 +54,6 @@ int check_combinations(const RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
-const char* info_name(const char* name, const char* absent, const PlatformProfile& p) {
-  return shown_name(name, p.absent_name_text != nullptr ? p.absent_name_text : absent);
-}
-
 int open_files(RunState& state, Settings& s, const PlatformProfile& profile) {
   if (!is_zero_source(s)) {
     state.input.reset(open_input(s.input_file, s.r_dio != 0));
@@ -67,7 +64,8 @@ int open_files(RunState& state, Settings& s, const PlatformProfile& profile) {
     }
   }
   int status = calibrate_input(state, s, profile);
-  if (status != kExitSuccess) return status;
+  if (status != kExitSuccess)
+    return status;
   state.output.reset(
       open_output(s.output_file, s.w_dio != 0, is_notrunc(s), state.output_preexists));
   std::printf("Please be patient...\n");
@@ -86,7 +84,8 @@ int transfer(RunState& state, const Settings& s, const PlatformProfile& profile)
     const PlanEntry& entry = state.plan.entries[i];
     report_entry(state, s, entry, static_cast<int>(i + 1), profile);
     const int status = run_entry(state, s, entry, profile);
-    if (status != kExitSuccess) return status;
+    if (status != kExitSuccess)
+      return status;
   }
   return kExitSuccess;
 }
@@ -101,8 +100,7 @@ void end_report(const RunState& state, const PlatformProfile& profile) {
                  static_cast<std::int64_t>(t.w_full_total),
                  static_cast<std::int64_t>(t.w_partial_total));
   } else {
-    std::fprintf(stderr, "%" PRIu64 "+%" PRIu64 " records in\n", t.r_full_total,
-                 t.r_partial_total);
+    std::fprintf(stderr, "%" PRIu64 "+%" PRIu64 " records in\n", t.r_full_total, t.r_partial_total);
     std::fprintf(stderr, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total,
                  t.w_partial_total);
   }
@@ -112,22 +110,27 @@ void end_report(const RunState& state, const PlatformProfile& profile) {
 int run(int argc, char** argv, RunState& state) {
   const PlatformProfile& profile = this_platform();
   int status = kExitSuccess;
-  if (!start_up(argc, argv, state, status)) return status;
+  if (!start_up(argc, argv, state, status))
+    return status;
   Settings settings;
   scanargs(argc, argv, settings, state.count_given, state.iterations_given);
   status = check_combinations(state, settings);
-  if (status != kExitSuccess) return status;
+  if (status != kExitSuccess)
+    return status;
   if (settings.verboseflag != 0) {
     std::fprintf(stderr, "For this run, the input file is %s and the output file is %s\n",
-                 info_name(settings.input_file, "standard input", profile),
-                 info_name(settings.output_file, "standard output", profile));
+                 reported_name(settings.input_file, "standard input", profile),
+                 reported_name(settings.output_file, "standard output", profile));
   }
   status = open_files(state, settings, profile);
-  if (status != kExitSuccess) return status;
+  if (status != kExitSuccess)
+    return status;
   status = build_plan(state, settings);
-  if (status != kExitSuccess) return status;
+  if (status != kExitSuccess)
+    return status;
   status = transfer(state, settings, profile);
-  if (status != kExitSuccess) return status;
+  if (status != kExitSuccess)
+    return status;
   state.release();
   end_report(state, profile);
   return kExitSuccess;

@@ -17,7 +17,8 @@ bool beyond_digit_model(std::uint64_t count, std::uint64_t skip, std::uint64_t b
   const auto span_fits = [block](std::uint64_t blocks) {
     return blocks == 0 || block <= (kLargestOffset - 1) / blocks;
   };
-  if (!span_fits(count) || !span_fits(skip)) return true;
+  if (!span_fits(count) || !span_fits(skip))
+    return true;
   const std::uint64_t copied = count * block + 1;
   const std::uint64_t fixed = skip * block + 1;
   return copied > kLargestOffset - fixed;
@@ -27,16 +28,13 @@ bool beyond_digit_model(std::uint64_t count, std::uint64_t skip, std::uint64_t b
 // file is too small for them.
 bool measure(std::int64_t size, std::uint64_t count, std::uint64_t skip, std::uint64_t block,
              OffsetDigits& range, OffsetDigits& fixed) {
-  if (beyond_digit_model(count, skip, block)) return true;
+  if (beyond_digit_model(count, skip, block))
+    return true;
   range = split_digits(size);
   subcomponents(range, split_digits(static_cast<std::int64_t>(count * block + 1)));
   fixed = split_digits(static_cast<std::int64_t>(skip * block + 1));
   subcomponents(range, fixed);
   return range[3] > kNegativeDigit;
-}
-
-const char* size_query_name(const char* name, const char* absent, const PlatformProfile& p) {
-  return shown_name(name, p.absent_name_text != nullptr ? p.absent_name_text : absent);
 }
 
 // The indices of the non-zero digits of a range, ascending.
@@ -48,7 +46,8 @@ struct Positions {
 Positions nonzero_digits(const OffsetDigits& range) {
   Positions p;
   for (std::uint32_t i = 0; i < 4; ++i) {
-    if (range[i] != 0) p.index[p.count++] = i;
+    if (range[i] != 0)
+      p.index[p.count++] = i;
   }
   return p;
 }
@@ -57,7 +56,8 @@ Positions nonzero_digits(const OffsetDigits& range) {
 // below it, the pivot digit below the range's, and the digits above it at most the range's.
 OffsetDigits draw_below(const OffsetDigits& range, const Positions& positions) {
   OffsetDigits d{};
-  if (positions.count == 0) return d;
+  if (positions.count == 0)
+    return d;
   const std::uint32_t pivot = positions.index[random_source() % positions.count];
   for (std::uint32_t i = 0; i < 4; ++i) {
     if (i < pivot) {
@@ -86,6 +86,36 @@ class BlockRounding {
   std::uint64_t mask_;
 };
 
+// One side's offsets in a plan with iterations. Only a positioned side with a non-zero range
+// draws; any other side makes no rand call and has the same offset in every entry, worked out
+// once here.
+class OffsetSide {
+ public:
+  OffsetSide(bool applied, const OffsetDigits& range, const OffsetDigits& fixed,
+             std::uint64_t block)
+      : range_(range),
+        fixed_(fixed),
+        positions_(applied ? nonzero_digits(range) : Positions{}),
+        rounding_(block),
+        constant_(
+            positions_.count != 0 ? 0 : rounding_(join_digits(applied ? fixed : OffsetDigits{}))) {}
+
+  std::uint64_t next() const {
+    if (positions_.count == 0)
+      return constant_;
+    OffsetDigits d = draw_below(range_, positions_);
+    addcomponents(d, fixed_);
+    return rounding_(join_digits(d));
+  }
+
+ private:
+  const OffsetDigits& range_;
+  const OffsetDigits& fixed_;
+  const Positions positions_;
+  const BlockRounding rounding_;
+  const std::uint64_t constant_;
+};
+
 void print_offset(const char* label, std::uint64_t offset, const PlatformProfile& profile) {
   if (profile.offset_style == OffsetStyle::halves) {
     std::fprintf(stderr, "%s: low %" PRIu32 "   high %" PRId32 "\n", label,
@@ -99,12 +129,14 @@ void print_offset(const char* label, std::uint64_t offset, const PlatformProfile
 }  // namespace
 
 int calibrate_input(RunState& state, Settings& settings, const PlatformProfile& profile) {
-  if (is_zero_source(settings)) return kExitSuccess;
-  if (state.count_given) state.apply_skip = true;
+  if (is_zero_source(settings))
+    return kExitSuccess;
+  if (state.count_given)
+    state.apply_skip = true;
   std::int64_t size = 0;
   if (!file_size(state.input.get(), size)) {
     std::fprintf(stderr, "error getting the size of '%s': ",
-                 size_query_name(settings.input_file, "standard input", profile));
+                 reported_name(settings.input_file, "standard input", profile));
     report_system_error();
     return kExitSizeQuery;
   }
@@ -124,12 +156,13 @@ int calibrate_input(RunState& state, Settings& settings, const PlatformProfile& 
 }
 
 int calibrate_output(RunState& state, const Settings& settings, const PlatformProfile& profile) {
-  if (!state.output_preexists || is_null_sink(settings)) return kExitSuccess;
+  if (!state.output_preexists || is_null_sink(settings))
+    return kExitSuccess;
   state.apply_seek = true;
   std::int64_t size = 0;
   if (!file_size(state.output.get(), size)) {
     std::fprintf(stderr, "error getting the size of '%s': ",
-                 size_query_name(settings.output_file, "standard output", profile));
+                 reported_name(settings.output_file, "standard output", profile));
     report_system_error();
     return kExitSizeQuery;
   }
@@ -165,53 +198,33 @@ int build_plan(RunState& state, const Settings& settings) {
     return kExitSuccess;
   }
   const Calibration& c = state.calibration;
-  const bool apply_skip = state.apply_skip;
-  const bool apply_seek = state.apply_seek;
-  const Positions input_positions = apply_skip ? nonzero_digits(c.input_range) : Positions{};
-  const Positions output_positions = apply_seek ? nonzero_digits(c.output_range) : Positions{};
-  const BlockRounding skip_rounding(ibs);
-  const BlockRounding seek_rounding(obs);
-  // Only a positioned side with a non-zero range draws; any other side makes no rand call and
-  // has the same offset in every entry, worked out once here.
-  const bool skip_drawn = input_positions.count != 0;
-  const bool seek_drawn = output_positions.count != 0;
-  const std::uint64_t fixed_skip =
-      skip_drawn ? 0 : skip_rounding(join_digits(apply_skip ? c.input_fixed : OffsetDigits{}));
-  const std::uint64_t fixed_seek =
-      seek_drawn ? 0 : seek_rounding(join_digits(apply_seek ? c.output_fixed : OffsetDigits{}));
+  const OffsetSide skip(state.apply_skip, c.input_range, c.input_fixed, ibs);
+  const OffsetSide seek(state.apply_seek, c.output_range, c.output_fixed, obs);
   PlanEntry* const entries = plan.entries.get();
-  // Drawn in order j = 0, 1, ...; the entry drawn last runs first.
+  // Drawn in order j = 0, 1, ...; the entry drawn last runs first. Within an entry the input's
+  // draw comes before the output's.
   for (std::uint32_t j = 0; j < n; ++j) {
     PlanEntry& e = entries[n - 1 - j];
-    if (skip_drawn) {
-      OffsetDigits r = draw_below(c.input_range, input_positions);
-      addcomponents(r, c.input_fixed);
-      e.skip_offset = skip_rounding(join_digits(r));
-    } else {
-      e.skip_offset = fixed_skip;
-    }
-    if (seek_drawn) {
-      OffsetDigits q = draw_below(c.output_range, output_positions);
-      addcomponents(q, c.output_fixed);
-      e.seek_offset = seek_rounding(join_digits(q));
-    } else {
-      e.seek_offset = fixed_seek;
-    }
+    e.skip_offset = skip.next();
+    e.seek_offset = seek.next();
   }
   return kExitSuccess;
 }
 
 void report_entry(const RunState& state, const Settings& settings, const PlanEntry& entry,
                   int number, const PlatformProfile& profile) {
-  if (settings.verboseflag == 0 || (!state.apply_skip && !state.apply_seek)) return;
+  if (settings.verboseflag == 0 || (!state.apply_skip && !state.apply_seek))
+    return;
   const char* what = state.apply_skip ? (state.apply_seek ? "skip and seek" : "skip") : "seek";
   if (state.iterations_given) {
     std::fprintf(stderr, "\nRunning iteration %d with %s (in bytes) as follows:\n", number, what);
   } else {
     std::fprintf(stderr, "\nRunning with %s (in bytes) as follows:\n", what);
   }
-  if (state.apply_skip) print_offset("skip", entry.skip_offset, profile);
-  if (state.apply_seek) print_offset("seek", entry.seek_offset, profile);
+  if (state.apply_skip)
+    print_offset("skip", entry.skip_offset, profile);
+  if (state.apply_seek)
+    print_offset("seek", entry.seek_offset, profile);
 }
 
 }  // namespace kolvane

@@ -27,4 +27,11 @@ inline const char* shown_name(const char* name, const char* absent) {
   return name != nullptr ? name : absent;
 }
 
+// The same for the "For this run" line and the size-query messages, where the platform may
+// show an absent name its own way.
+inline const char* reported_name(const char* name, const char* absent,
+                                 const PlatformProfile& profile) {
+  return shown_name(name, profile.absent_name_text != nullptr ? profile.absent_name_text : absent);
+}
+
 }  // namespace kolvane
