@@ -9,6 +9,7 @@
 #include "cli/scanargs.h"
 #include "cli/settings.h"
 #include "cli/usage.h"
+#include "engine/console.h"
 #include "engine/exit_status.h"
 #include "engine/plan.h"
 #include "engine/run_state.h"
@@ -23,7 +24,7 @@ namespace {
 // to the argument words; otherwise `status` holds the status to end with.
 bool start_up(int argc, char** argv, RunState& state, int& status) {
   const std::time_t now = std::time(nullptr);
-  std::printf("Today's date and time: %s\n", std::ctime(&now));
+  say(Channel::out, "Today's date and time: %s\n", std::ctime(&now));
   std::srand(process_id());
   state.start_time = std::time(nullptr);
   program_name = argc > 0 ? argv[0] : "kolvane";
@@ -40,13 +41,13 @@ bool start_up(int argc, char** argv, RunState& state, int& status) {
 // The two combinations the copy cannot carry out.
 int check_combinations(const RunState& state, const Settings& s) {
   if (!state.count_given && state.iterations_given) {
-    std::fprintf(stderr,
+    say(Channel::err,
                  "If the number of iterations is specified, then a value for the count "
                  "parameter must be specified\n");
     return kExitIterationsNoCount;
   }
   if (!state.count_given && is_zero_source(s)) {
-    std::fprintf(stderr,
+    say(Channel::err,
                  "If the input file is zero (/dev/zero), then a value for the count parameter "
                  "must be specified\n");
     return kExitZeroNoCount;
@@ -58,7 +59,7 @@ int open_files(RunState& state, Settings& s, const PlatformProfile& profile) {
   if (!is_zero_source(s)) {
     state.input.reset(open_input(s.input_file, s.r_dio != 0));
     if (!state.input.is_open()) {
-      std::fprintf(stderr, "error opening '%s': ", shown_name(s.input_file, "standard input"));
+      say(Channel::err, "error opening '%s': ", shown_name(s.input_file, "standard input"));
       report_system_error();
       return kExitOpenOrPosition;
     }
@@ -68,9 +69,9 @@ int open_files(RunState& state, Settings& s, const PlatformProfile& profile) {
     return status;
   state.output.reset(
       open_output(s.output_file, s.w_dio != 0, is_notrunc(s), state.output_preexists));
-  std::printf("Please be patient...\n");
+  say(Channel::out, "Please be patient...\n");
   if (!state.output.is_open()) {
-    std::fprintf(stderr, "error opening '%s': ", shown_name(s.output_file, "standard output"));
+    say(Channel::err, "error opening '%s': ", shown_name(s.output_file, "standard output"));
     report_system_error();
     return kExitOpenOrPosition;
   }
@@ -93,18 +94,18 @@ int transfer(RunState& state, const Settings& s, const PlatformProfile& profile)
 void end_report(const RunState& state, const PlatformProfile& profile) {
   const RecordTotals& t = state.totals;
   if (profile.signed_records) {
-    std::fprintf(stderr, "%" PRId64 "+%" PRId64 " records in\n",
+    say(Channel::err, "%" PRId64 "+%" PRId64 " records in\n",
                  static_cast<std::int64_t>(t.r_full_total),
                  static_cast<std::int64_t>(t.r_partial_total));
-    std::fprintf(stderr, "%" PRId64 "+%" PRId64 " records out\n",
+    say(Channel::err, "%" PRId64 "+%" PRId64 " records out\n",
                  static_cast<std::int64_t>(t.w_full_total),
                  static_cast<std::int64_t>(t.w_partial_total));
   } else {
-    std::fprintf(stderr, "%" PRIu64 "+%" PRIu64 " records in\n", t.r_full_total, t.r_partial_total);
-    std::fprintf(stderr, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total,
+    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records in\n", t.r_full_total, t.r_partial_total);
+    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total,
                  t.w_partial_total);
   }
-  std::printf("Elapsed time = %f seconds.\n", std::difftime(std::time(nullptr), state.start_time));
+  say(Channel::out, "Elapsed time = %f seconds.\n", std::difftime(std::time(nullptr), state.start_time));
 }
 
 int run(int argc, char** argv, RunState& state) {
@@ -118,7 +119,7 @@ int run(int argc, char** argv, RunState& state) {
   if (status != kExitSuccess)
     return status;
   if (settings.verboseflag != 0) {
-    std::fprintf(stderr, "For this run, the input file is %s and the output file is %s\n",
+    say(Channel::err, "For this run, the input file is %s and the output file is %s\n",
                  reported_name(settings.input_file, "standard input", profile),
                  reported_name(settings.output_file, "standard output", profile));
   }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "engine/console.h"
 #include "engine/exit_status.h"
 
 namespace kolvane {
@@ -118,11 +119,11 @@ class OffsetSide {
 
 void print_offset(const char* label, std::uint64_t offset, const PlatformProfile& profile) {
   if (profile.offset_style == OffsetStyle::halves) {
-    std::fprintf(stderr, "%s: low %" PRIu32 "   high %" PRId32 "\n", label,
+    say(Channel::err, "%s: low %" PRIu32 "   high %" PRId32 "\n", label,
                  static_cast<std::uint32_t>(offset),
                  static_cast<std::int32_t>(static_cast<std::uint32_t>(offset >> 32)));
   } else {
-    std::fprintf(stderr, "%s: %" PRId64 "\n", label, static_cast<std::int64_t>(offset));
+    say(Channel::err, "%s: %" PRId64 "\n", label, static_cast<std::int64_t>(offset));
   }
 }
 
@@ -135,7 +136,7 @@ int calibrate_input(RunState& state, Settings& settings, const PlatformProfile& 
     state.apply_skip = true;
   std::int64_t size = 0;
   if (!file_size(state.input.get(), size)) {
-    std::fprintf(stderr, "error getting the size of '%s': ",
+    say(Channel::err, "error getting the size of '%s': ",
                  reported_name(settings.input_file, "standard input", profile));
     report_system_error();
     return kExitSizeQuery;
@@ -147,7 +148,7 @@ int calibrate_input(RunState& state, Settings& settings, const PlatformProfile& 
   Calibration& c = state.calibration;
   if (measure(size, settings.max_records, settings.skip_records, settings.input_blocksize,
               c.input_range, c.input_fixed)) {
-    std::fprintf(stderr,
+    say(Channel::err,
                  "error: the input file size is too small for the specified count, blocksize "
                  "and skip values\n");
     return kExitTooSmall;
@@ -161,7 +162,7 @@ int calibrate_output(RunState& state, const Settings& settings, const PlatformPr
   state.apply_seek = true;
   std::int64_t size = 0;
   if (!file_size(state.output.get(), size)) {
-    std::fprintf(stderr, "error getting the size of '%s': ",
+    say(Channel::err, "error getting the size of '%s': ",
                  reported_name(settings.output_file, "standard output", profile));
     report_system_error();
     return kExitSizeQuery;
@@ -169,7 +170,7 @@ int calibrate_output(RunState& state, const Settings& settings, const PlatformPr
   Calibration& c = state.calibration;
   if (measure(size, settings.max_records, settings.seek_records, settings.output_blocksize,
               c.output_range, c.output_fixed)) {
-    std::fprintf(stderr,
+    say(Channel::err,
                  "error: the output file size is too small for the specified count, blocksize "
                  "and seek values\n");
     return kExitTooSmall;
@@ -183,7 +184,7 @@ int build_plan(RunState& state, const Settings& settings) {
   if (n > 0) {
     plan.entries.reset(new (std::nothrow) PlanEntry[n]);
     if (!plan.entries) {
-      std::fprintf(stderr, "Error allocating memory for the iteration plan\n");
+      say(Channel::err, "Error allocating memory for the iteration plan\n");
       return kExitNoMemory;
     }
   }
@@ -217,9 +218,9 @@ void report_entry(const RunState& state, const Settings& settings, const PlanEnt
     return;
   const char* what = state.apply_skip ? (state.apply_seek ? "skip and seek" : "skip") : "seek";
   if (state.iterations_given) {
-    std::fprintf(stderr, "\nRunning iteration %d with %s (in bytes) as follows:\n", number, what);
+    say(Channel::err, "\nRunning iteration %d with %s (in bytes) as follows:\n", number, what);
   } else {
-    std::fprintf(stderr, "\nRunning with %s (in bytes) as follows:\n", what);
+    say(Channel::err, "\nRunning with %s (in bytes) as follows:\n", what);
   }
   if (state.apply_skip)
     print_offset("skip", entry.skip_offset, profile);

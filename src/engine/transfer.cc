@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/console.h"
 #include "engine/exit_status.h"
 #include "engine/plan.h"
 
@@ -15,13 +16,13 @@ const char* output_name(const Settings& s) {
 }
 
 int read_failure(const Settings& s) {
-  std::fprintf(stderr, "error reading '%s': ", input_name(s));
+  say(Channel::err, "error reading '%s': ", input_name(s));
   report_system_error();
   return kExitReadWrite;
 }
 
 int write_failure(const Settings& s) {
-  std::fprintf(stderr, "error writing to '%s': ", output_name(s));
+  say(Channel::err, "error writing to '%s': ", output_name(s));
   report_system_error();
   return kExitReadWrite;
 }
@@ -32,7 +33,7 @@ int obtain_buffers(RunState& state, const Settings& s) {
   b.input.reset(alloc_aligned(s.input_blocksize));
   b.output.reset(alloc_aligned(s.output_blocksize));
   if (b.input.get() == nullptr || b.output.get() == nullptr) {
-    std::fprintf(stderr, "Error allocating aligned memory\n");
+    say(Channel::err, "Error allocating aligned memory\n");
     return kExitNoMemory;
   }
   b.obtained = true;
@@ -129,7 +130,7 @@ int copy_blocks(RunState& state, const Settings& s) {
     if (got < 0) return read_failure(s);
     if (got == 0) {
       if (first_read) {
-        std::fprintf(stderr, "error reading '%s': skipping past EOF", input_name(s));
+        say(Channel::err, "error reading '%s': skipping past EOF", input_name(s));
         return kExitReadWrite;
       }
       state.end_of_input = true;
@@ -157,12 +158,12 @@ int copy_blocks(RunState& state, const Settings& s) {
 int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
               const PlatformProfile& profile) {
   if (state.apply_skip && !set_position(state.input.get(), entry.skip_offset)) {
-    std::fprintf(stderr, profile.skip_error_prefix, input_name(s));
+    say(Channel::err, profile.skip_error_prefix, input_name(s));
     report_system_error();
     return kExitOpenOrPosition;
   }
   if (state.apply_seek && !set_position(state.output.get(), entry.seek_offset)) {
-    std::fprintf(stderr, profile.seek_error_prefix, output_name(s));
+    say(Channel::err, profile.seek_error_prefix, output_name(s));
     report_system_error();
     return kExitOpenOrPosition;
   }

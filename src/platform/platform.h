@@ -25,6 +25,15 @@ bool output_exists(const char* name);
 // Size in bytes as the system reports it (0 for pipes and devices); false on failure.
 bool file_size(FileHandle file, std::int64_t& size);
 
+// What an open file is: whether it can be positioned and measured, or only read or written in
+// order.
+enum class FileKind {
+  regular,  // a regular file
+  device,   // a block device or volume
+  stream,   // a pipe, terminal, socket or character device
+};
+FileKind file_kind(FileHandle file);
+
 // Positions at a byte offset from the start of the file; false on failure.
 bool set_position(FileHandle file, std::uint64_t offset);
 

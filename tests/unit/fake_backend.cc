@@ -80,6 +80,8 @@ bool file_size(FileHandle h, std::int64_t& size) {
   return true;
 }
 
+FileKind file_kind(FileHandle h) { return fake::file(h).kind; }
+
 bool set_position(FileHandle h, std::uint64_t offset) {
   fake::File& f = fake::file(h);
   log("seek " + std::to_string(h) + " " + std::to_string(offset));

@@ -23,6 +23,8 @@ struct File {
   bool seek_fails = false;
   // Reads return at most this many bytes (a pipe or terminal gives short reads).
   std::uint64_t read_limit = UINT64_MAX;
+  // What the file is: a regular file unless a test makes it a device or a stream.
+  FileKind kind = FileKind::regular;
   int reads = 0;
   int writes = 0;
 };

@@ -119,6 +119,14 @@ bool file_size(FileHandle file, std::int64_t& size) {
   return true;
 }
 
+FileKind file_kind(FileHandle file) {
+  struct stat st;
+  if (g_calls.fstat(fd_of(file), &st) != 0) return FileKind::stream;
+  if (S_ISREG(st.st_mode)) return FileKind::regular;
+  if (S_ISBLK(st.st_mode)) return FileKind::device;
+  return FileKind::stream;
+}
+
 bool set_position(FileHandle file, std::uint64_t offset) {
   return g_calls.lseek(fd_of(file), static_cast<off_t>(offset), SEEK_SET) != -1;
 }

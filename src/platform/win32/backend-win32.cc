@@ -95,6 +95,14 @@ bool file_size(FileHandle file, std::int64_t& size) {
   return true;
 }
 
+FileKind file_kind(FileHandle file) {
+  const HANDLE handle = handle_of(file);
+  if (GetFileType(handle) != FILE_TYPE_DISK) return FileKind::stream;
+  // A disk-type handle whose size cannot be read as a file's is a volume or a physical drive.
+  LARGE_INTEGER size;
+  return GetFileSizeEx(handle, &size) ? FileKind::regular : FileKind::device;
+}
+
 bool set_position(FileHandle file, std::uint64_t offset) {
   LARGE_INTEGER target;
   target.QuadPart = static_cast<LONGLONG>(offset);
