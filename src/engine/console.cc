@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 
+#include "platform/platform.h"
+
 namespace kolvane {
 namespace {
 
@@ -29,5 +31,7 @@ void say(Channel channel, const char* format, ...) {
   std::vfprintf(stream, format, args);
   va_end(args);
 }
+
+void report_system_error() { say(Channel::err, "%s", last_error_text().c_str()); }
 
 }  // namespace kolvane

@@ -23,4 +23,7 @@ void say(Channel channel, const char* format, ...)
 #endif
     ;
 
+// The system's text for the last failed call, after an error prefix already printed.
+void report_system_error();
+
 }  // namespace kolvane

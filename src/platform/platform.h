@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kolvane {
 
@@ -55,8 +56,9 @@ inline constexpr std::size_t kBufferAlignment = 4096;
 void* alloc_aligned(std::uint64_t n);
 void free_aligned(void* buffer);
 
-// Prints the system's text for the last failed call after an error prefix (nothing on POSIX).
-void report_system_error();
+// The system's text for the last failed call, as printed after an error prefix: whole lines,
+// each ending in "\n" (empty on POSIX).
+std::string last_error_text();
 
 std::uint32_t process_id();
 

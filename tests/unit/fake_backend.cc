@@ -130,7 +130,7 @@ void free_aligned(void* buffer) {
   std::free(buffer);
 }
 
-void report_system_error() {}
+std::string last_error_text() { return {}; }
 
 std::uint32_t process_id() { return 1; }
 

@@ -186,7 +186,7 @@ void* alloc_aligned(std::uint64_t n) {
 void free_aligned(void* buffer) { ::free(buffer); }
 
 // The POSIX program prints no system text after its error prefixes.
-void report_system_error() {}
+std::string last_error_text() { return {}; }
 
 std::uint32_t process_id() { return static_cast<std::uint32_t>(::getpid()); }
 

@@ -153,15 +153,17 @@ void* alloc_aligned(std::uint64_t n) { return _aligned_malloc(n == 0 ? 1 : n, kB
 
 void free_aligned(void* buffer) { _aligned_free(buffer); }
 
-void report_system_error() {
+std::string last_error_text() {
   char* text = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
       nullptr, g_error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text),
       0, nullptr);
   if (length == 0 || text == nullptr) {
-    std::fprintf(stderr, "system error %lu\n", static_cast<unsigned long>(g_error));
-    return;
+    char fallback[64];
+    std::snprintf(fallback, sizeof fallback, "system error %lu\n",
+                  static_cast<unsigned long>(g_error));
+    return fallback;
   }
   // Standard error is a text stream that turns each "\n" into CR LF: hand it bare line ends,
   // or every line of the system's text would end in CR CR LF.
@@ -172,7 +174,7 @@ void report_system_error() {
     if (lines[i] == '\r' && i + 1 < lines.size() && lines[i + 1] == '\n') continue;
     out += lines[i];
   }
-  std::fputs(out.c_str(), stderr);
+  return out;
 }
 
 std::uint32_t process_id() { return GetCurrentProcessId(); }
