@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <iterator>
+#include <string>
 
 namespace kolvane {
 
@@ -60,15 +62,33 @@ Outlook sooner(const Outlook& a, const Outlook& b) {
   return {std::max(a.fraction, b.fraction), left};
 }
 
+// The size in the largest binary unit it reaches: "512 B", "1.5 KiB", "10.0 MiB".
+std::string binary_size(std::uint64_t bytes) {
+  static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  char text[48];
+  if (bytes < 1024) {
+    std::snprintf(text, sizeof text, "%" PRIu64 " B", bytes);
+    return text;
+  }
+  double value = static_cast<double>(bytes) / 1024.0;
+  std::size_t unit = 0;
+  while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
+    value /= 1024.0;
+    ++unit;
+  }
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
+}
+
 }  // namespace
 
-std::string progress_text(const ProgressSample& s) {
-  char head[160];
-  std::snprintf(head, sizeof head, "%" PRIu64 " bytes (%.1f MB, %.1f MiB), ", s.bytes,
-                static_cast<double>(s.bytes) / 1e6, static_cast<double>(s.bytes) / 1048576.0);
-  std::string text = head + clock_time(s.elapsed_us / 1000000) + ", " +
-                     rate(s.interval_bytes, s.interval_us) + " now, " +
-                     rate(s.bytes, s.elapsed_us) + " average";
+std::string progress_text(const ProgressSample& s, ProgressDetail detail) {
+  std::string text = binary_size(s.bytes);
+  if (detail == ProgressDetail::full) {
+    text = std::to_string(s.bytes) + " bytes (" + text + ")";
+  }
+  text += ", " + clock_time(s.elapsed_us / 1000000) + ", " + rate(s.interval_bytes, s.interval_us) +
+          " now, " + rate(s.bytes, s.elapsed_us) + " average";
   std::optional<Outlook> outlook;
   if (s.total_bytes) {
     outlook = by_bytes(s, *s.total_bytes);
@@ -88,9 +108,12 @@ std::string progress_text(const ProgressSample& s) {
 }
 
 std::string ProgressLine::next(const ProgressSample& sample) {
-  std::string line = progress_text(sample);
+  std::string line = progress_text(sample, ProgressDetail::full);
   if (!terminal_) {
     return line + "\n";
+  }
+  if (line.size() >= columns_) {
+    line = progress_text(sample, ProgressDetail::brief);
   }
   const std::size_t width = line.size();
   if (width < previous_width_) {
