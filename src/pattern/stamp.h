@@ -37,8 +37,8 @@ inline constexpr std::size_t kMinStampedBlock = 512;
 
 // Fills `block` with the stamped block for `offset`, `seed` and `iteration`. Returns false and
 // leaves the block untouched when it is shorter than kMinStampedBlock.
-bool fill_stamped_block(std::span<std::byte> block, std::uint64_t offset, std::uint32_t seed,
-                        std::uint64_t iteration);
+[[nodiscard]] bool fill_stamped_block(std::span<std::byte> block, std::uint64_t offset,
+                                      std::uint32_t seed, std::uint64_t iteration);
 
 enum class StampVerdict {
   good,
