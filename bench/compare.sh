@@ -3,11 +3,12 @@
 # loops (bench/floors.c) that make only the system calls kolvane makes, the floor no copier can
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
-#   bench/compare.sh [--quick] > report.md     (progress on standard error)
+#   bench/compare.sh [--quick | --stamp] > report.md     (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
 # sizes to finish in about 2 and is for development only (its ratios are much noisier and its
-# shape-1 runs far shorter than 0.3 s).
+# shape-1 runs far shorter than 0.3 s). --stamp measures only the stamped blocks of
+# pattern=random (their own section of the report), in about 20 seconds.
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -20,11 +21,13 @@ set -euo pipefail
 export LC_ALL=C
 
 quick=0
+stamp_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
-    -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick])" >&2; exit 2 ;;
+    --stamp) stamp_only=1 ;;
+    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick | --stamp])" >&2; exit 2 ;;
   esac
 done
 
@@ -81,11 +84,40 @@ started=$EPOCHSECONDS
 progress() { say "[$((EPOCHSECONDS - started))s] $*"; }
 
 # ---------------------------------------------------------------------------- build
-progress "building a Release kolvane and the floors in $disk"
+progress "building a Release kolvane, its stamping rate program and the floors in $disk"
 cmake -S "$root" -B "$disk/build" -DCMAKE_BUILD_TYPE=Release -DKOLVANE_TESTS=OFF >"$disk/build.log" 2>&1 &&
-  cmake --build "$disk/build" --target kolvane -j"$(nproc)" >>"$disk/build.log" 2>&1 ||
+  cmake --build "$disk/build" --target kolvane kolvane_stamp_rate -j"$(nproc)" >>"$disk/build.log" 2>&1 ||
   { cat "$disk/build.log" >&2; exit 1; }
 kolvane=$disk/build/kolvane
+cpu=$(($(nproc) - 1))
+
+# ---------------------------------------------------------------------------- stamped blocks
+# pattern=random stamps every block it writes; its generation with the checksum must not be
+# what limits a run: at least 4 GB/s on one core. No files: the program times itself, many
+# short rounds on the last CPU, and keeps the fastest.
+progress "stamped blocks: generation and checking against memcpy"
+stamp_table=$disk/stamp.md
+taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
+stamp_section() {
+  echo "## Stamped blocks (pattern=random)"
+  echo
+  echo "Blocks stamped (pseudo-random data, header and both XXH3 sums) and checked as verify= would," \
+    "against memcpy of the same blocks, data in the cache, one core (CPU $cpu); the fastest of" \
+    "$( ((quick)) && echo 50 || echo 200) rounds of 16 MiB each. Rates in GB/s (10^9 bytes/s)."
+  echo
+  cat "$stamp_table"
+  echo
+  awk -F'|' 'NR > 2 { if (min == "" || $3 + 0 < min) min = $3 + 0 }
+    END { printf "Slowest stamping rate %.2f GB/s against the goal of at least 4 GB/s: %s.\n", min, (min >= 4 ? "met" : "MISSED") }' "$stamp_table"
+}
+if ((stamp_only)); then
+  echo "# kolvane benchmark: stamped blocks only"
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo
+  stamp_section
+  exit 0
+fi
 floors=$disk/floors
 cc -O2 -o "$floors" "$root/bench/floors.c"
 
@@ -122,7 +154,6 @@ last=0
 # Runs one command (a string for eval) on the last CPU, where every timed program runs, and
 # sets $last to its wall time in seconds. Output is discarded; a failure ends the benchmark
 # with the program's messages.
-cpu=$(($(nproc) - 1))
 timed() {
   local t0 t1
   t0=$EPOCHREALTIME
@@ -394,6 +425,8 @@ echo "Plan memory (shape 5, the peak resident set from /usr/bin/time -v):" \
   "iterations=$plan_iterations $peak_many KiB, iterations=1 $peak_one KiB; the difference," \
   "$grown bytes, against at most 16 x $plan_iterations + 1 MiB = $limit bytes:" \
   "$( ((grown <= limit)) && echo met || echo MISSED)."
+echo
+stamp_section
 echo
 # What drawing the offsets costs, from the two shape-5 floors, against shape 4's floors: the
 # row to /dev/null draws one offset per iteration, the positioned output a second one.
