@@ -221,6 +221,9 @@ std::string last_error_text() {
 void fill_closed_standard_streams() {}
 
 bool identity_of_name(const char* name, FileIdentity& identity) {
+  // Opening a named pipe connects to it and takes an instance the copy itself would need; a
+  // volume or drive is not where standard output goes. Neither is asked.
+  if (is_device_path(name)) return false;
   // No access asked: only the file's identity is read, and nothing is locked or created.
   const HANDLE handle =
       CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
