@@ -20,9 +20,41 @@
 namespace kolvane {
 namespace {
 
+// The name in the last of= word, read without touching the words: what the data will be
+// written to (nullptr: standard output).
+const char* last_output_name(int argc, char** argv) {
+  const char* name = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "of=", 3) == 0)
+      name = argv[i] + 3;
+  }
+  return name;
+}
+
+// No text line may land inside the data: when the output is the same file as standard output
+// or standard error, that stream's lines go to the other one, or nowhere when it is both.
+void route_text_lines(const char* output) {
+  FileIdentity data;
+  const bool known = output == nullptr
+                         ? identity_of_stream(StandardStream::output, data)
+                         : std::strcmp(output, kNullSink) != 0 && identity_of_name(output, data);
+  if (!known)
+    return;
+  FileIdentity stream;
+  const bool on_out = identity_of_stream(StandardStream::output, stream) && same_file(stream, data);
+  const bool on_err = identity_of_stream(StandardStream::error, stream) && same_file(stream, data);
+  route_lines(on_out, on_err);
+}
+
 // Start-up: banner, seed, start time, the first-word forms. Returns true when the run goes on
 // to the argument words; otherwise `status` holds the status to end with.
 bool start_up(int argc, char** argv, RunState& state, int& status) {
+  // Before any file is opened, so that none can become standard output or error.
+  fill_closed_standard_streams();
+  const bool first_word_form =
+      argc <= 1 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--version") == 0;
+  if (!first_word_form)
+    route_text_lines(last_output_name(argc, argv));
   const std::time_t now = std::time(nullptr);
   say(Channel::out, "Today's date and time: %s\n", std::ctime(&now));
   std::srand(process_id());
@@ -108,6 +140,19 @@ void end_report(const RunState& state, const PlatformProfile& profile) {
   say(Channel::out, "Elapsed time = %f seconds.\n", std::difftime(std::time(nullptr), state.start_time));
 }
 
+// The normal end closes the files itself: a failed close of the output may mean data that never
+// reached it, and the run must not end as a success then.
+int close_files(RunState& state, const Settings& s) {
+  state.input.close();
+  if (!state.output.close()) {
+    say(Channel::err, "error closing '%s': ", shown_name(s.output_file, "standard output"));
+    report_system_error();
+    return kExitReadWrite;
+  }
+  state.release();
+  return kExitSuccess;
+}
+
 int run(int argc, char** argv, RunState& state) {
   const PlatformProfile& profile = this_platform();
   int status = kExitSuccess;
@@ -132,7 +177,9 @@ int run(int argc, char** argv, RunState& state) {
   status = transfer(state, settings, profile);
   if (status != kExitSuccess)
     return status;
-  state.release();
+  status = close_files(state, settings);
+  if (status != kExitSuccess)
+    return status;
   end_report(state, profile);
   return kExitSuccess;
 }

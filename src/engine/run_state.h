@@ -30,9 +30,11 @@ class OwnedFile {
     close();
     handle_ = handle;
   }
-  void close() {
-    if (handle_ != kNoFile) close_file(handle_);
+  // False when the system reports the close failed.
+  bool close() {
+    const bool closed = handle_ == kNoFile || close_file(handle_);
     handle_ = kNoFile;
+    return closed;
   }
   FileHandle get() const { return handle_; }
   bool is_open() const { return handle_ != kNoFile; }

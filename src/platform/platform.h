@@ -17,13 +17,13 @@ inline constexpr FileHandle kNoFile = -1;
 FileHandle open_input(const char* name, bool direct);
 
 // Absent name: standard output. Sets output_preexists when the output is the null sink or an
-// existing file opened without truncation. Returns kNoFile on failure, or when notrunc asks
-// for a file that does not exist (no open is made then).
+// existing file opened without truncation. Returns kNoFile on failure; with notrunc a file
+// that does not exist is a failure too (nothing is created). A block device is opened for
+// this program alone where the system allows it, so a mounted or claimed one is refused.
 FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists);
 
-bool output_exists(const char* name);
-
-// Size in bytes as the system reports it (0 for pipes and devices); false on failure.
+// Size in bytes: a block device's or volume's capacity, a regular file's length, 0 for pipes
+// and terminals; false on failure.
 bool file_size(FileHandle file, std::int64_t& size);
 
 // What an open file is: whether it can be positioned and measured, or only read or written in
@@ -48,8 +48,9 @@ std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n);
 // since devices refuse direct transfers of odd lengths.
 bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unaligned_tail);
 
-// Closes an opened file; the standard streams are left open. The result is not looked at.
-void close_file(FileHandle file);
+// Closes an opened file; the standard streams are left open (true). False when the system
+// reports a failure: for an output, data written may not have reached the file.
+bool close_file(FileHandle file);
 
 // Buffers aligned for direct transfers (kBufferAlignment). nullptr on failure.
 inline constexpr std::size_t kBufferAlignment = 4096;
@@ -57,8 +58,29 @@ void* alloc_aligned(std::uint64_t n);
 void free_aligned(void* buffer);
 
 // The system's text for the last failed call, as printed after an error prefix: whole lines,
-// each ending in "\n" (empty on POSIX).
+// each ending in "\n".
 std::string last_error_text();
+
+// Standard input, output and error that the program was started without are opened on the
+// null device, so that no file the run opens can take their place and receive text lines.
+void fill_closed_standard_streams();
+
+// Tells whether two names or streams reach the same file. Only regular files, block devices
+// and pipes have an identity: a terminal or the null device is never "the same file".
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t index = 0;
+  // Some systems cannot name the volume of an inherited standard handle; the file's index is
+  // then compared alone. Moving lines that need not move is harmless, mixing them in is not.
+  bool device_known = true;
+};
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  return a.index == b.index && (a.device == b.device || !a.device_known || !b.device_known);
+}
+enum class StandardStream { output, error };
+// False when the file does not exist or has no identity.
+bool identity_of_name(const char* name, FileIdentity& identity);
+bool identity_of_stream(StandardStream stream, FileIdentity& identity);
 
 std::uint32_t process_id();
 

@@ -157,16 +157,18 @@ TEST_P(Copy, Run) {
 INSTANTIATE_TEST_SUITE_P(Table, Copy, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A pipe whose first read is short is still copied to its end, and the data on standard output
-// follow the program's own text, untranslated.
+// A pipe whose first read is short is still copied to its end; the data on standard output come
+// untranslated and alone, the program's own text going to standard error.
 TEST_F(E2e, PipeToStandardOutput) {
   const std::string first = random_bytes(100, 3), rest = random_bytes(1000, 4);
   const Result r = run("bs=512 verbose=1", Stdin{.chunks = {first, rest}});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err,
-            text(std::string("For this run, the input file is ") + target().absent_input +
-                 " and the output file is " + target().absent_output + "\n" + rec("1+2", "2+1")));
-  expect_stdout(r.out, text("Please be patient...\n") + first + rest, true);
+  EXPECT_EQ(r.out, first + rest);
+  expect_stdout(r.err,
+                text(std::string("For this run, the input file is ") + target().absent_input +
+                     " and the output file is " + target().absent_output +
+                     "\nPlease be patient...\n" + rec("1+2", "2+1")),
+                true);
 }
 
 // One run with verbose=1 and conv=notrunc onto an existing output, each file holding random

@@ -16,7 +16,6 @@ struct Traits {
   const char* eol;  // how text lines end on the console streams
   const char* absent_input;
   const char* absent_output;
-  bool system_text;       // an error prefix is followed by the system's own one-line text
   bool offset_halves;     // verbose offsets as "low %lu   high %ld"
   bool dos_program_word;  // the program sees its own path as Z:\...
   bool fixed_help_name;   // the full help names "kolvane" and has Windows examples
@@ -40,6 +39,14 @@ struct Stdin {
   std::vector<std::string> chunks{};
 };
 
+// Standard output and error: the harness's pipes unless a file is named (in the working
+// directory, or an absolute path such as /dev/null). The same name for both is one open file,
+// as "> f 2>&1" gives. `closed_out`: the program starts without standard output.
+struct Streams {
+  std::string out{}, err{};
+  bool closed_out = false;
+};
+
 struct Result {
   std::string out, err;
   int status = -1;  // exit status, or 128 + signal
@@ -49,6 +56,7 @@ std::string text(std::string lines);  // "\n" becomes the target's line end
 std::string program_word();           // what usage and version print for the program
 std::string offset_line(const char* label, std::uint64_t offset);
 std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label);
+// An error prefix followed by the system's own one-line text.
 void expect_error(const std::string& err, const std::string& prefix);
 // Standard output: the start banner, `middle`, and the elapsed-time line when the run `ended`.
 void expect_stdout(const std::string& out, const std::string& middle, bool ended);
@@ -70,7 +78,7 @@ class E2e : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
   // Words split at spaces; `env` ("NAME=value") is added to the program's environment.
   Result run(const std::string& words, const Stdin& in = {},
-             const std::vector<std::string>& env = {}) const;
+             const std::vector<std::string>& env = {}, const Streams& to = {}) const;
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   // A new file of at least `size` bytes holding `bytes` at `at`, with a hole before them.
   void put(const std::string& name, const std::string& bytes, std::uint64_t at = 0,

@@ -62,10 +62,8 @@ const PlatformProfile& this_platform() { return posix_profile; }
 
 FileHandle open_input(const char* name, bool) { return fake::open_named(name, "open_input"); }
 
-bool output_exists(const char* name) { return fake::find(name) != kNoFile; }
-
 FileHandle open_output(const char* name, bool, bool notrunc, bool& output_preexists) {
-  output_preexists = notrunc && output_exists(name);
+  output_preexists = notrunc && fake::find(name) != kNoFile;
   if (notrunc && !output_preexists) return kNoFile;
   const FileHandle h = fake::open_named(name, "open_output");
   if (h != kNoFile && !notrunc) fake::file(h).data.clear();
@@ -112,9 +110,10 @@ bool write_block(FileHandle h, const void* buffer, std::uint64_t n, bool unalign
   return true;
 }
 
-void close_file(FileHandle h) {
+bool close_file(FileHandle h) {
   log("close " + std::to_string(h));
   fake::file(h).open = false;
+  return !fake::file(h).close_fails;
 }
 
 void* alloc_aligned(std::uint64_t n) {
@@ -131,6 +130,12 @@ void free_aligned(void* buffer) {
 }
 
 std::string last_error_text() { return {}; }
+
+void fill_closed_standard_streams() {}
+
+// No file of the fake system is ever one of the standard streams.
+bool identity_of_name(const char*, FileIdentity&) { return false; }
+bool identity_of_stream(StandardStream, FileIdentity&) { return false; }
 
 std::uint32_t process_id() { return 1; }
 

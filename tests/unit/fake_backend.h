@@ -21,6 +21,7 @@ struct File {
   int fail_write_call = 0;
   bool size_fails = false;
   bool seek_fails = false;
+  bool close_fails = false;
   // Reads return at most this many bytes (a pipe or terminal gives short reads).
   std::uint64_t read_limit = UINT64_MAX;
   // What the file is: a regular file unless a test makes it a device or a stream.

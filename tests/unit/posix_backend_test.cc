@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,11 +25,24 @@ struct Script {
   std::size_t next = 0, alignment = 0;
   std::vector<std::size_t> asks;
   std::string sink;
-  int flags = 0;  // the descriptor's status flags, as fcntl reports them
+  int flags = 0;          // the descriptor's status flags, as fcntl reports them
+  int fail_flag_set = 0;  // the Nth fcntl_set fails with EBADF
   std::vector<int> flag_sets, write_flags, closed;
   std::vector<std::tuple<std::string, int, mode_t>> opens;
   bool exists = false, memalign_fails = false;
+  mode_t kind = S_IFREG;            // what stat and fstat report the file to be
+  off_t st_size = 0;                // fstat's size
+  unsigned long long capacity = 0;  // a block device's, as the device reports it
+  int fail_errno = 0;               // open, fstat, lseek, close and the device query fail so
 } g;
+
+// A call that fails as the script says, 0 otherwise.
+int scripted() {
+  if (g.fail_errno == 0)
+    return 0;
+  errno = g.fail_errno;
+  return -1;
+}
 
 ssize_t step(std::size_t n) {
   g.asks.push_back(n);
@@ -55,17 +70,41 @@ class PosixBackend : public testing::Test {
     };
     c.fcntl_get = [](int) { return g.flags; };
     c.fcntl_set = [](int, int flags) {
-      g.flag_sets.push_back(g.flags = flags);
+      g.flag_sets.push_back(flags);
+      if (static_cast<int>(g.flag_sets.size()) == g.fail_flag_set) {
+        errno = EBADF;
+        return -1;
+      }
+      g.flags = flags;
       return 0;
     };
     c.open = [](const char* path, int flags, mode_t mode) {
       g.opens.emplace_back(path, flags, flags & O_CREAT ? mode : 0);  // mode matters only then
-      return 7;
+      if (!g.exists && !(flags & O_CREAT)) {
+        errno = ENOENT;
+        return -1;
+      }
+      return scripted() == 0 ? 7 : -1;
     };
-    c.access = [](const char*, int) { return g.exists ? 0 : -1; };
+    c.stat = [](const char*, struct stat* st) {
+      *st = {};
+      st->st_mode = g.kind;
+      return g.exists ? 0 : (errno = ENOENT, -1);
+    };
+    c.fstat = [](int, struct stat* st) {
+      *st = {};
+      st->st_mode = g.kind;
+      st->st_size = g.st_size;
+      return scripted();
+    };
+    c.device_size = [](int, unsigned long long* bytes) {
+      *bytes = g.capacity;
+      return scripted();
+    };
+    c.lseek = [](int, off_t at, int) { return scripted() == 0 ? at : off_t{-1}; };
     c.close = [](int fd) {
       g.closed.push_back(fd);
-      return 0;
+      return scripted();
     };
     c.memalign = [](void** memory, size_t alignment, size_t n) {
       g.alignment = alignment;
@@ -119,21 +158,33 @@ TEST_F(PosixBackend, ReadContinuesOnlyAfterThePerCallMaximum) {
   munmap(space, big);
 }
 
+// The direct path comes back after the tail, and a tail write that cannot leave it, or cannot
+// restore it, fails: later blocks must not be cached silently.
 TEST_F(PosixBackend, TailWriteLeavesTheDirectPathForThatWriteOnly) {
   const int direct = O_WRONLY | O_DIRECT;
+  const std::vector<int> none;
   // clang-format off
-  const struct { bool tail; int flags; ssize_t result; std::vector<int> sets; int during; } rows[] = {
-      {true, direct, kAll, {O_WRONLY, direct}, O_WRONLY}, {true, direct, -1, {O_WRONLY, direct}, O_WRONLY},
-      {true, O_WRONLY, kAll, {}, O_WRONLY}, {false, direct, kAll, {}, direct}};
+  const struct { bool tail; int flags, fail_set; ssize_t result; bool ok; std::vector<int> sets, during; } rows[] = {
+      {true, direct, 0, kAll, true, {O_WRONLY, direct}, {O_WRONLY}},
+      {true, direct, 0, -1, false, {O_WRONLY}, {O_WRONLY}},
+      {true, direct, 1, kAll, false, {O_WRONLY}, none},
+      {true, direct, 2, kAll, false, {O_WRONLY, direct}, {O_WRONLY}},
+      {true, O_WRONLY, 0, kAll, true, {}, {O_WRONLY}},
+      {false, direct, 0, kAll, true, {}, {direct}}};
   // clang-format on
   for (const auto& r : rows) {
-    SCOPED_TRACE(testing::Message() << r.tail << " " << r.flags << " " << r.result);
+    SCOPED_TRACE(testing::Message()
+                 << r.tail << " " << r.flags << " " << r.fail_set << " " << r.result);
     g = Script{};
     g.flags = r.flags;
+    g.fail_flag_set = r.fail_set;
     g.results = {r.result};
-    EXPECT_EQ(write_block(5, "abc", 3, r.tail), r.result == kAll);
+    EXPECT_EQ(write_block(5, "abc", 3, r.tail), r.ok);
     EXPECT_EQ(g.flag_sets, r.sets);
-    EXPECT_EQ(g.write_flags, std::vector<int>{r.during});
+    EXPECT_EQ(g.write_flags, r.during);
+    if (r.fail_set != 0) {
+      EXPECT_EQ(last_error_text(), std::string(std::strerror(EBADF)) + "\n");
+    }
   }
 }
 
@@ -144,23 +195,80 @@ TEST_F(PosixBackend, OpenOutputFlags) {
         std::tuple<std::string, int, mode_t>(path, flags, flags & O_CREAT ? 0600 : 0)};
   };
   // clang-format off
-  const struct { const char* name; bool direct, notrunc, exists, preexists;
+  const struct { const char* name; bool direct, notrunc, exists; mode_t kind; bool opened, preexists;
                  std::vector<std::tuple<std::string, int, mode_t>> opens; } rows[] = {
-      {"out", false, false, true, false, opened("out", create)},
-      {"out", true, false, false, false, opened("out", create | O_DIRECT)},
-      {"out", false, true, true, true, opened("out", O_WRONLY)},
-      {"out", true, true, true, true, opened("out", O_WRONLY | O_DIRECT)},
-      {"out", false, true, false, false, {}},
-      {"nul", true, true, false, true, opened("/dev/null", O_WRONLY)}};
+      {"out", false, false, true, S_IFREG, true, false, opened("out", create)},
+      {"out", true, false, false, S_IFREG, true, false, opened("out", create | O_DIRECT)},
+      {"out", false, true, true, S_IFREG, true, true, opened("out", O_WRONLY)},
+      {"out", true, true, true, S_IFREG, true, true, opened("out", O_WRONLY | O_DIRECT)},
+      // The open itself is the existence test: it fails, and nothing is created.
+      {"out", false, true, false, S_IFREG, false, false, opened("out", O_WRONLY)},
+      // A block device is claimed for this run alone, truncated or not.
+      {"dev", false, false, true, S_IFBLK, true, false, opened("dev", O_WRONLY | O_EXCL)},
+      {"dev", true, true, true, S_IFBLK, true, true, opened("dev", O_WRONLY | O_EXCL | O_DIRECT)},
+      {"tty", false, false, true, S_IFCHR, true, false, opened("tty", create)},
+      {"nul", true, true, true, S_IFREG, true, true, opened("/dev/null", O_WRONLY)}};
   // clang-format on
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.name << r.direct << r.notrunc << r.exists);
     g = Script{};
     g.exists = r.exists;
+    g.kind = r.kind;
     bool preexists = !r.preexists;
-    EXPECT_EQ(open_output(r.name, r.direct, r.notrunc, preexists), r.opens.empty() ? kNoFile : 7);
+    EXPECT_EQ(open_output(r.name, r.direct, r.notrunc, preexists), r.opened ? 7 : kNoFile);
     EXPECT_EQ(preexists, r.preexists);
     EXPECT_EQ(g.opens, r.opens);
+  }
+}
+
+// Each failed call leaves its own errno's text for the message, even when later calls (the
+// printing of the message's prefix, for one) change errno before the text is asked for.
+TEST_F(PosixBackend, EveryFailureKeepsItsOwnSystemText) {
+  char buffer[16];
+  bool preexists = false;
+  std::int64_t size = 0;
+  // clang-format off
+  const struct { const char* what; int fail_errno; std::vector<ssize_t> results; bool exists;
+                 std::function<bool()> fails; int shown; } rows[] = {
+      {"open input", EACCES, {}, true, [] { return open_input("in", false) == kNoFile; }, EACCES},
+      {"open output", EROFS, {}, true, [&] { return open_output("out", false, false, preexists) == kNoFile; }, EROFS},
+      {"notrunc, missing", 0, {}, false, [&] { return open_output("out", false, true, preexists) == kNoFile; }, ENOENT},
+      {"size", EIO, {}, true, [&] { return !file_size(7, size); }, EIO},
+      {"position", EINVAL, {}, true, [] { return !set_position(7, 5); }, EINVAL},
+      {"read", 0, {-1}, true, [&] { return read_block(7, buffer, 16) == -1; }, EIO},
+      {"write", 0, {-1}, true, [] { return !write_block(7, "abc", 3, false); }, EIO},
+      {"write takes nothing", 0, {0}, true, [] { return !write_block(7, "abc", 3, false); }, ENOSPC},
+      {"later write takes nothing", 0, {1, kIntr, 0}, true, [] { return !write_block(7, "abc", 3, false); }, ENOSPC},
+      {"close", ENOSPC, {}, true, [] { return !close_file(7); }, ENOSPC}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    g = Script{};
+    g.fail_errno = r.fail_errno;
+    g.results = r.results;
+    g.exists = r.exists;
+    ASSERT_TRUE(r.fails());
+    errno = EPERM;
+    EXPECT_EQ(last_error_text(), std::string(std::strerror(r.shown)) + "\n");
+  }
+}
+
+// A block device reports st_size 0; its capacity is the device's own.
+TEST_F(PosixBackend, SizeIsTheCapacityOfABlockDevice) {
+  // clang-format off
+  const struct { mode_t kind; off_t st_size; unsigned long long capacity; std::int64_t size; } rows[] = {
+      {S_IFREG, 5000, 1u << 20, 5000}, {S_IFBLK, 0, 1ull << 40, std::int64_t{1} << 40},
+      {S_IFIFO, 0, 1u << 20, 0}, {S_IFCHR, 0, 1u << 20, 0}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.kind);
+    g = Script{};
+    g.kind = r.kind;
+    g.st_size = r.st_size;
+    g.capacity = r.capacity;
+    std::int64_t size = -1;
+    ASSERT_TRUE(file_size(7, size));
+    EXPECT_EQ(size, r.size);
   }
 }
 
@@ -177,9 +285,9 @@ TEST_F(PosixBackend, AlignedBuffersAndTheirFailure) {
 }
 
 TEST_F(PosixBackend, StandardStreamsStayOpen) {
-  close_file(0);
-  close_file(1);
-  close_file(9);
+  EXPECT_TRUE(close_file(0));
+  EXPECT_TRUE(close_file(1));
+  EXPECT_TRUE(close_file(9));
   EXPECT_EQ(g.closed, std::vector<int>{9});
 }
 

@@ -13,15 +13,46 @@ namespace {
 
 struct Script {
   std::vector<DWORD> dispositions;  // of each CreateFileA call
+  std::vector<DWORD> accesses;      // of each CreateFileA call
   DWORD create_always_error = 0;    // CREATE_ALWAYS fails with this code when not 0
   DWORD read_error = 0;
   DWORD write_limit = 0;  // WriteFile takes at most this many bytes
   std::string written;
+  DWORD size_error = 0;    // GetFileSizeEx fails with this code when not 0
+  DWORD length_error = 0;  // the disk length request fails with this code when not 0
+  DWORD close_error = 0;   // CloseHandle fails with this code when not 0
+  std::vector<DWORD> control_codes;
 } script;
 
-HANDLE WINAPI fake_create(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD,
-                          HANDLE) {
+BOOL scripted(DWORD error) {
+  if (error == 0)
+    return TRUE;
+  SetLastError(error);
+  return FALSE;
+}
+
+BOOL WINAPI fake_size(HANDLE, PLARGE_INTEGER size) {
+  size->QuadPart = 5000;
+  return scripted(script.size_error);
+}
+
+BOOL WINAPI fake_control(HANDLE, DWORD code, LPVOID, DWORD, LPVOID out, DWORD out_size, LPDWORD got,
+                         LPOVERLAPPED) {
+  script.control_codes.push_back(code);
+  if (out_size >= sizeof(GET_LENGTH_INFORMATION))
+    static_cast<GET_LENGTH_INFORMATION*>(out)->Length.QuadPart = LONGLONG{1} << 40;
+  *got = sizeof(GET_LENGTH_INFORMATION);
+  return scripted(script.length_error);
+}
+
+BOOL WINAPI fake_close(HANDLE) {
+  return scripted(script.close_error);
+}
+
+HANDLE WINAPI fake_create(LPCSTR, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                          DWORD, HANDLE) {
   script.dispositions.push_back(disposition);
+  script.accesses.push_back(access);
   if (disposition == CREATE_ALWAYS && script.create_always_error != 0) {
     SetLastError(script.create_always_error);
     return INVALID_HANDLE_VALUE;
@@ -45,20 +76,23 @@ class Win32Backend : public testing::Test {
  protected:
   void SetUp() override {
     script = Script{};
-    win32_calls() = {&fake_create, &fake_read, &fake_write};
+    win32_calls() = {&fake_create, &fake_read, &fake_write, &fake_size, &fake_control, &fake_close};
   }
   void TearDown() override { win32_calls() = real_win32_calls(); }
 };
 
+// A device path also asks read access, without which a volume cannot be measured.
 TEST_F(Win32Backend, OnlyDevicePathsFallBackToOpeningWhatExists) {
+  constexpr DWORD kWrite = GENERIC_WRITE, kBoth = GENERIC_READ | GENERIC_WRITE;
   const struct {
     const char* name;
     bool notrunc, opened, preexists;
-    std::vector<DWORD> calls;
+    std::vector<DWORD> calls, accesses;
   } rows[] = {
-      {"plain.img", false, false, false, {CREATE_ALWAYS}},
-      {"\\\\.\\x:", false, true, true, {CREATE_ALWAYS, OPEN_EXISTING}},
-      {"plain.img", true, true, true, {OPEN_EXISTING}},
+      {"plain.img", false, false, false, {CREATE_ALWAYS}, {kWrite}},
+      {"\\\\.\\x:", false, true, true, {CREATE_ALWAYS, OPEN_EXISTING}, {kBoth, kBoth}},
+      {"\\\\.\\PhysicalDrive1", true, true, true, {OPEN_EXISTING}, {kBoth}},
+      {"plain.img", true, true, true, {OPEN_EXISTING}, {kWrite}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -69,12 +103,52 @@ TEST_F(Win32Backend, OnlyDevicePathsFallBackToOpeningWhatExists) {
     EXPECT_EQ(h != kNoFile, row.opened);
     EXPECT_EQ(preexists, row.preexists);
     EXPECT_EQ(script.dispositions, row.calls);
+    EXPECT_EQ(script.accesses, row.accesses);
     // The code reported is the refused create's, whatever the calls after it left behind.
     SetLastError(0);
     if (!row.opened) {
       EXPECT_EQ(last_failure_code(), DWORD{ERROR_ACCESS_DENIED});
     }
   }
+}
+
+// A file has a size; a disk or volume, which has none, has a length; anything else keeps the
+// size query's own error.
+TEST_F(Win32Backend, SizeIsTheFileSizeOrTheDiskLength) {
+  const struct {
+    DWORD size_error, length_error;
+    bool ok;
+    std::int64_t size;
+    std::size_t requests;
+    DWORD code;
+  } rows[] = {
+      {0, 0, true, 5000, 0, 0},
+      {ERROR_INVALID_PARAMETER, 0, true, std::int64_t{1} << 40, 1, 0},
+      {ERROR_INVALID_HANDLE, ERROR_INVALID_FUNCTION, false, -1, 1, ERROR_INVALID_HANDLE},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.size_error);
+    script = Script{};
+    script.size_error = row.size_error;
+    script.length_error = row.length_error;
+    std::int64_t size = -1;
+    EXPECT_EQ(file_size(0x100, size), row.ok);
+    EXPECT_EQ(size, row.size);
+    EXPECT_EQ(script.control_codes.size(), row.requests);
+    if (row.requests != 0) {
+      EXPECT_EQ(script.control_codes[0], DWORD{IOCTL_DISK_GET_LENGTH_INFO});
+    }
+    if (!row.ok) {
+      EXPECT_EQ(last_failure_code(), row.code);
+    }
+  }
+}
+
+TEST_F(Win32Backend, AFailedCloseIsReported) {
+  EXPECT_TRUE(close_file(0x100));
+  script.close_error = ERROR_DISK_FULL;
+  EXPECT_FALSE(close_file(0x100));
+  EXPECT_EQ(last_failure_code(), DWORD{ERROR_DISK_FULL});
 }
 
 TEST_F(Win32Backend, BrokenPipeEndsTheInputOtherErrorsFail) {

@@ -1,7 +1,9 @@
 // The file operations over POSIX calls, with large-file offsets (_FILE_OFFSET_BITS=64 maps
 // open, lseek and fstat to their 64-bit forms) and O_DIRECT for direct transfers.
 #include <errno.h>
+#include <linux/fs.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 
 #include <cstring>
 
@@ -17,69 +19,102 @@ static_assert(sizeof(off_t) == 8, "the back end needs 64-bit file offsets");
 constexpr mode_t kCreateMode = S_IRUSR | S_IWUSR;
 constexpr int kStandardInput = 0;
 constexpr int kStandardOutput = 1;
+constexpr int kStandardError = 2;
 
 int real_open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 int real_fcntl_get(int fd) { return ::fcntl(fd, F_GETFL); }
 int real_fcntl_set(int fd, int flags) { return ::fcntl(fd, F_SETFL, flags); }
 int real_fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
+int real_stat(const char* path, struct stat* st) { return ::stat(path, st); }
+int real_device_size(int fd, unsigned long long* bytes) {
+  return ::ioctl(fd, BLKGETSIZE64, bytes);
+}
 
 const PosixCalls kRealCalls = {
-    &real_open, &real_fstat,     &::lseek, &::read,   &::write,
-    &real_fcntl_get, &real_fcntl_set, &::close, &::access, &::posix_memalign,
+    &real_open, &real_fstat,     &real_stat,      &real_device_size, &::lseek,
+    &::read,    &::write,        &real_fcntl_get, &real_fcntl_set,   &::close,
+    &::posix_memalign,
 };
 
 PosixCalls g_calls = kRealCalls;
+
+// The errno of the call that failed, taken at once: printing the error prefix is a call too,
+// and may change errno before the text is asked for.
+int g_error = 0;
+
+// Every failure path returns through here, so the text printed is the failed call's.
+template <typename Result>
+Result failed(Result result, int error = errno) {
+  g_error = error;
+  return result;
+}
+
+// One system call, made again for as long as a signal interrupts it.
+template <typename Call>
+auto retry_interrupted(Call call) {
+  for (;;) {
+    const auto result = call();
+    if (result >= 0 || errno != EINTR) return result;
+  }
+}
 
 int fd_of(FileHandle file) { return static_cast<int>(file); }
 
 std::uint64_t min_size(std::uint64_t n) { return n > kMaxTransferPerCall ? kMaxTransferPerCall : n; }
 
-// One write of n bytes, retried when interrupted; -1 on failure.
-ssize_t write_once(int fd, const unsigned char* data, size_t n) {
+ssize_t write_once(int fd, const unsigned char* data, std::uint64_t n) {
+  const auto ask = static_cast<size_t>(min_size(n));
+  return retry_interrupted([&] { return g_calls.write(fd, data, ask); });
+}
+
+// What follows a write call that did not take the whole block: `put` is its result. Kept out of
+// line so that the common case, one call taking the whole block, stays a few instructions.
+[[gnu::noinline]] bool finish_write(int fd, const unsigned char* data, std::uint64_t n,
+                                    ssize_t put) {
   for (;;) {
-    const ssize_t put = g_calls.write(fd, data, n);
-    if (put >= 0 || errno != EINTR) return put;
+    if (put < 0) return failed(false);
+    // A write that takes nothing would never finish the block: the device has no room.
+    if (put == 0) return failed(false, ENOSPC);
+    data += put;
+    n -= static_cast<std::uint64_t>(put);
+    if (n == 0) return true;
+    put = write_once(fd, data, n);
   }
 }
 
-[[gnu::noinline]] bool write_all(int fd, const unsigned char* data, std::uint64_t n) {
-  while (n != 0) {
-    const ssize_t put = write_once(fd, data, static_cast<size_t>(min_size(n)));
-    if (put <= 0) {
-      // A write that takes nothing would never finish the block.
-      if (put == 0) errno = EIO;
-      return false;
-    }
-    data += put;
-    n -= static_cast<std::uint64_t>(put);
-  }
+bool write_all(int fd, const unsigned char* data, std::uint64_t n) {
+  if (n == 0) return true;
+  return finish_write(fd, data, n, write_once(fd, data, n));
+}
+
+// Devices refuse direct transfers of odd lengths: this one block goes through the cache. The
+// direct path must come back afterwards, or every later block would silently be cached.
+[[gnu::noinline]] bool write_past_direct(int fd, const unsigned char* data, std::uint64_t n) {
+  const int flags = g_calls.fcntl_get(fd);
+  if (flags == -1) return failed(false);
+  const bool was_direct = (flags & O_DIRECT) != 0;
+  if (was_direct && g_calls.fcntl_set(fd, flags & ~O_DIRECT) == -1) return failed(false);
+  if (!write_all(fd, data, n)) return false;
+  if (was_direct && g_calls.fcntl_set(fd, flags) == -1) return failed(false);
   return true;
 }
 
-// What write_all would do after its first call returned `put` for a block of n bytes: kept out
-// of line so that the common case, one call taking the whole block, stays a few instructions.
-[[gnu::noinline]] bool finish_write(int fd, const unsigned char* data, std::uint64_t n,
-                                    ssize_t put) {
-  if (put < 0) return errno == EINTR && write_all(fd, data, n);
-  if (put == 0) {
-    errno = EIO;
-    return false;
-  }
-  return write_all(fd, data + put, n - static_cast<std::uint64_t>(put));
+bool is_block_device(const char* name) {
+  struct stat st;
+  return g_calls.stat(name, &st) == 0 && S_ISBLK(st.st_mode);
 }
 
-// Devices refuse direct transfers of odd lengths: this one block goes through the cache.
-[[gnu::noinline]] bool write_past_direct(int fd, const unsigned char* data, std::uint64_t n) {
-  const int flags = g_calls.fcntl_get(fd);
-  const bool was_direct = flags != -1 && (flags & O_DIRECT) != 0;
-  if (was_direct) g_calls.fcntl_set(fd, flags & ~O_DIRECT);
-  const bool ok = write_all(fd, data, n);
-  if (was_direct) {
-    const int saved = errno;
-    g_calls.fcntl_set(fd, flags);
-    errno = saved;
-  }
-  return ok;
+FileHandle checked_open(const char* name, int flags, mode_t mode) {
+  const int fd = retry_interrupted([&] { return g_calls.open(name, flags, mode); });
+  return fd >= 0 ? fd : failed(kNoFile);
+}
+
+// Only regular files, block devices and pipes (and sockets, which carry a stream the same way)
+// can be the same file as the data: terminals and the null device are character devices.
+bool identity_of(const struct stat& st, FileIdentity& identity) {
+  if (S_ISCHR(st.st_mode) || S_ISDIR(st.st_mode)) return false;
+  identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  return true;
 }
 
 }  // namespace
@@ -91,31 +126,44 @@ const PlatformProfile& this_platform() { return posix_profile; }
 
 FileHandle open_input(const char* name, bool direct) {
   if (name == nullptr) return kStandardInput;
-  return g_calls.open(name, O_RDONLY | (direct ? O_DIRECT : 0), 0);
+  return checked_open(name, O_RDONLY | (direct ? O_DIRECT : 0), 0);
 }
-
-bool output_exists(const char* name) { return g_calls.access(name, F_OK) == 0; }
 
 FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists) {
   if (name == nullptr) return kStandardOutput;
   if (std::strcmp(name, "nul") == 0) {
     output_preexists = true;
-    return g_calls.open("/dev/null", O_WRONLY, 0);
+    return checked_open("/dev/null", O_WRONLY, 0);
   }
-  output_preexists = output_exists(name);
   const int direct_flag = direct ? O_DIRECT : 0;
+  // O_EXCL on a block device claims it: a mounted file system or another claim refuses the
+  // open (EBUSY) instead of having its blocks overwritten. Truncation means nothing there.
+  if (is_block_device(name)) {
+    const FileHandle fd = checked_open(name, O_WRONLY | O_EXCL | direct_flag, 0);
+    output_preexists = notrunc && fd != kNoFile;
+    return fd;
+  }
   if (!notrunc) {
     output_preexists = false;
-    return g_calls.open(name, O_WRONLY | O_CREAT | O_TRUNC | direct_flag, kCreateMode);
+    return checked_open(name, O_WRONLY | O_CREAT | O_TRUNC | direct_flag, kCreateMode);
   }
-  if (!output_preexists) return kNoFile;
-  return g_calls.open(name, O_WRONLY | direct_flag, 0);
+  // Opening without O_CREAT is the existence test: no gap between asking and opening.
+  const FileHandle fd = checked_open(name, O_WRONLY | direct_flag, 0);
+  output_preexists = fd != kNoFile;
+  return fd;
 }
 
 bool file_size(FileHandle file, std::int64_t& size) {
   struct stat st;
-  if (g_calls.fstat(fd_of(file), &st) != 0) return false;
-  size = st.st_size;
+  if (g_calls.fstat(fd_of(file), &st) != 0) return failed(false);
+  if (!S_ISBLK(st.st_mode)) {
+    size = st.st_size;
+    return true;
+  }
+  // The system reports a block device's st_size as 0: its capacity comes from the device.
+  unsigned long long bytes = 0;
+  if (g_calls.device_size(fd_of(file), &bytes) != 0) return failed(false);
+  size = static_cast<std::int64_t>(bytes);
   return true;
 }
 
@@ -128,32 +176,21 @@ FileKind file_kind(FileHandle file) {
 }
 
 bool set_position(FileHandle file, std::uint64_t offset) {
-  return g_calls.lseek(fd_of(file), static_cast<off_t>(offset), SEEK_SET) != -1;
+  if (g_calls.lseek(fd_of(file), static_cast<off_t>(offset), SEEK_SET) == -1) return failed(false);
+  return true;
 }
 
 std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
-  // A block one call can carry: a call that returns the per-call maximum has then returned
-  // the whole block, so any count it gives is the result.
-  if (n <= kMaxTransferPerCall) {
-    for (;;) {
-      const ssize_t r = g_calls.read(fd_of(file), buffer, static_cast<size_t>(n));
-      if (r >= 0) return r;
-      if (errno != EINTR) return -1;
-    }
-  }
+  const int fd = fd_of(file);
   auto* data = static_cast<unsigned char*>(buffer);
   std::uint64_t got = 0;
   for (;;) {
-    const std::uint64_t want = n - got;
-    const size_t ask = want > kMaxTransferPerCall ? kMaxTransferPerCall : want;
-    const ssize_t r = g_calls.read(fd_of(file), data + got, ask);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
+    const size_t ask = static_cast<size_t>(min_size(n - got));
+    const ssize_t r = retry_interrupted([&] { return g_calls.read(fd, data + got, ask); });
+    if (r < 0) return failed(std::int64_t{-1});
     got += static_cast<std::uint64_t>(r);
     // Only a read cut at the per-call limit is continued; any other short count is a partial
-    // record as the input gave it.
+    // record as the input gave it. A block one call can carry ends here after one call.
     if (static_cast<size_t>(r) != kMaxTransferPerCall || got == n) {
       return static_cast<std::int64_t>(got);
     }
@@ -164,16 +201,18 @@ bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unal
   const int fd = fd_of(file);
   const auto* data = static_cast<const unsigned char*>(buffer);
   if (unaligned_tail) return write_past_direct(fd, data, n);
-  if (n == 0 || n > kMaxTransferPerCall) return write_all(fd, data, n);
-  const ssize_t put = g_calls.write(fd, data, static_cast<size_t>(n));
+  if (n == 0) return true;
+  const ssize_t put = write_once(fd, data, n);
   if (put == static_cast<ssize_t>(n)) return true;
   return finish_write(fd, data, n, put);
 }
 
-void close_file(FileHandle file) {
+bool close_file(FileHandle file) {
   const int fd = fd_of(file);
-  if (fd == kStandardInput || fd == kStandardOutput || fd < 0) return;
-  g_calls.close(fd);
+  if (fd == kStandardInput || fd == kStandardOutput || fd < 0) return true;
+  // Never retried: Linux has released the descriptor even when close reports a failure.
+  if (g_calls.close(fd) != 0) return failed(false);
+  return true;
 }
 
 void* alloc_aligned(std::uint64_t n) {
@@ -185,8 +224,30 @@ void* alloc_aligned(std::uint64_t n) {
 
 void free_aligned(void* buffer) { ::free(buffer); }
 
-// The POSIX program prints no system text after its error prefixes.
-std::string last_error_text() { return {}; }
+std::string last_error_text() { return std::string(std::strerror(g_error)) + "\n"; }
+
+void fill_closed_standard_streams() {
+  for (const int fd : {kStandardInput, kStandardOutput, kStandardError}) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is this one, since the ones below it are open by now.
+    const int null = ::open("/dev/null", fd == kStandardInput ? O_RDONLY : O_WRONLY);
+    if (null != fd && null >= 0) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+}
+
+bool identity_of_name(const char* name, FileIdentity& identity) {
+  struct stat st;
+  return g_calls.stat(name, &st) == 0 && identity_of(st, identity);
+}
+
+bool identity_of_stream(StandardStream stream, FileIdentity& identity) {
+  struct stat st;
+  const int fd = stream == StandardStream::output ? kStandardOutput : kStandardError;
+  return g_calls.fstat(fd, &st) == 0 && identity_of(st, identity);
+}
 
 std::uint32_t process_id() { return static_cast<std::uint32_t>(::getpid()); }
 

@@ -14,13 +14,15 @@ namespace kolvane {
 struct PosixCalls {
   int (*open)(const char* path, int flags, mode_t mode);
   int (*fstat)(int fd, struct stat* st);
+  int (*stat)(const char* path, struct stat* st);
+  // A block device's capacity in bytes (the BLKGETSIZE64 request).
+  int (*device_size)(int fd, unsigned long long* bytes);
   off_t (*lseek)(int fd, off_t offset, int whence);
   ssize_t (*read)(int fd, void* buffer, size_t n);
   ssize_t (*write)(int fd, const void* buffer, size_t n);
   int (*fcntl_get)(int fd);
   int (*fcntl_set)(int fd, int flags);
   int (*close)(int fd);
-  int (*access)(const char* path, int mode);
   int (*memalign)(void** memory, size_t alignment, size_t size);
 };
 

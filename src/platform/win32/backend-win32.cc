@@ -15,7 +15,8 @@ namespace {
 
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-const Win32Calls kRealCalls = {&CreateFileA, &ReadFile, &WriteFile};
+const Win32Calls kRealCalls = {&CreateFileA,   &ReadFile,        &WriteFile,
+                               &GetFileSizeEx, &DeviceIoControl, &CloseHandle};
 Win32Calls g_calls = kRealCalls;
 
 // The error code of the call that failed, taken at once: printing the prefix and formatting
@@ -24,7 +25,6 @@ DWORD g_error = 0;
 // The standard handles stay open for the program's own text lines.
 HANDLE g_std_input = nullptr;
 HANDLE g_std_output = nullptr;
-bool g_output_preexists = false;
 
 HANDLE handle_of(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 FileHandle file_of(HANDLE handle) { return reinterpret_cast<FileHandle>(handle); }
@@ -45,6 +45,43 @@ HANDLE create(const char* name, DWORD access, DWORD disposition, DWORD flags) {
 
 // Volumes and devices refuse to be created; only they may fall back to opening what exists.
 bool is_device_path(const char* name) { return std::strncmp(name, "\\\\.\\", 4) == 0; }
+
+// A disk or volume handle measures itself only when it was opened with read access.
+bool disk_length(HANDLE handle, std::int64_t& size) {
+  GET_LENGTH_INFORMATION length;
+  DWORD got = 0;
+  if (!g_calls.device_io_control(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length,
+                                 sizeof length, &got, nullptr)) {
+    return false;
+  }
+  size = length.Length.QuadPart;
+  return true;
+}
+
+// Files on disk get the volume's serial number and the file's index; a pipe, which has neither,
+// is known by its handle, so it is the same as itself and nothing else.
+bool identity_of_handle(HANDLE handle, FileIdentity& identity) {
+  const DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_PIPE) {
+    identity = {~std::uint64_t{0}, reinterpret_cast<std::uintptr_t>(handle)};
+    return true;
+  }
+  if (type != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(handle, &info)) {
+    identity = {info.dwVolumeSerialNumber,
+                (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return true;
+  }
+  // Wine refuses the query above on an inherited standard handle and reports no volume for it
+  // here: the index alone is what can be compared then.
+  FILE_ID_INFO id;
+  if (!GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) return false;
+  std::uint64_t index = 0;
+  std::memcpy(&index, id.FileId.Identifier, sizeof index);
+  identity = {id.VolumeSerialNumber, index, id.VolumeSerialNumber != 0};
+  return true;
+}
 
 }  // namespace
 
@@ -69,30 +106,30 @@ FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output
     return checked_open(g_std_output);
   }
   const DWORD flags = direct ? FILE_FLAG_WRITE_THROUGH : 0;
+  const DWORD access = is_device_path(name) ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
   if (!notrunc) {
-    const HANDLE created = create(name, GENERIC_WRITE, CREATE_ALWAYS, flags);
+    const HANDLE created = create(name, access, CREATE_ALWAYS, flags);
     if (created != INVALID_HANDLE_VALUE && created != nullptr) return file_of(created);
     if (!is_device_path(name)) {
       note_failure();
       return kNoFile;
     }
   }
-  const HANDLE existing = create(name, GENERIC_WRITE, OPEN_EXISTING, flags);
+  const HANDLE existing = create(name, access, OPEN_EXISTING, flags);
   output_preexists = true;
-  g_output_preexists = true;
   return checked_open(existing);
 }
 
-bool output_exists(const char*) { return g_output_preexists; }
-
 bool file_size(FileHandle file, std::int64_t& size) {
   LARGE_INTEGER value;
-  if (!GetFileSizeEx(handle_of(file), &value)) {
-    note_failure();
-    return false;
+  if (g_calls.get_file_size(handle_of(file), &value)) {
+    size = value.QuadPart;
+    return true;
   }
-  size = value.QuadPart;
-  return true;
+  // Disks and volumes have no file size, only a length; anything else keeps the size query's
+  // own error.
+  note_failure();
+  return disk_length(handle_of(file), size);
 }
 
 FileKind file_kind(FileHandle file) {
@@ -100,7 +137,7 @@ FileKind file_kind(FileHandle file) {
   if (GetFileType(handle) != FILE_TYPE_DISK) return FileKind::stream;
   // A disk-type handle whose size cannot be read as a file's is a volume or a physical drive.
   LARGE_INTEGER size;
-  return GetFileSizeEx(handle, &size) ? FileKind::regular : FileKind::device;
+  return g_calls.get_file_size(handle, &size) ? FileKind::regular : FileKind::device;
 }
 
 bool set_position(FileHandle file, std::uint64_t offset) {
@@ -143,10 +180,12 @@ bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
   return true;
 }
 
-void close_file(FileHandle file) {
+bool close_file(FileHandle file) {
   const HANDLE handle = handle_of(file);
-  if (handle == g_std_input || handle == g_std_output) return;
-  CloseHandle(handle);
+  if (handle == g_std_input || handle == g_std_output) return true;
+  if (g_calls.close_handle(handle)) return true;
+  note_failure();
+  return false;
 }
 
 void* alloc_aligned(std::uint64_t n) { return _aligned_malloc(n == 0 ? 1 : n, kBufferAlignment); }
@@ -175,6 +214,31 @@ std::string last_error_text() {
     out += lines[i];
   }
   return out;
+}
+
+// Files opened here are handles, never numbered like the standard streams: an output file
+// cannot take the place of a missing standard handle, so there is nothing to fill.
+void fill_closed_standard_streams() {}
+
+bool identity_of_name(const char* name, FileIdentity& identity) {
+  // Opening a named pipe connects to it and takes an instance the copy itself would need; a
+  // volume or drive is not where standard output goes. Neither is asked.
+  if (is_device_path(name)) return false;
+  // No access asked: only the file's identity is read, and nothing is locked or created.
+  const HANDLE handle =
+      CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileType(handle) != FILE_TYPE_PIPE && identity_of_handle(handle, identity);
+  CloseHandle(handle);
+  return known;
+}
+
+bool identity_of_stream(StandardStream stream, FileIdentity& identity) {
+  const HANDLE handle =
+      GetStdHandle(stream == StandardStream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         identity_of_handle(handle, identity);
 }
 
 std::uint32_t process_id() { return GetCurrentProcessId(); }

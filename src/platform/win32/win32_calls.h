@@ -1,9 +1,11 @@
-// The Win32 calls the back end makes for opening, reading and writing, behind a table that
-// tests can replace to make them fail or come back short.
+// The Win32 calls the back end makes for opening, measuring, reading, writing and closing,
+// behind a table that tests can replace to make them fail or come back short.
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// After windows.h, whose types it uses: the disk length request.
+#include <winioctl.h>
 
 namespace kolvane {
 
@@ -11,6 +13,10 @@ struct Win32Calls {
   HANDLE(WINAPI* create_file)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
   BOOL(WINAPI* read_file)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
   BOOL(WINAPI* write_file)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  BOOL(WINAPI* get_file_size)(HANDLE, PLARGE_INTEGER);
+  BOOL(WINAPI* device_io_control)
+  (HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  BOOL(WINAPI* close_handle)(HANDLE);
 };
 
 // The table in use; the real calls unless a test has swapped them.
