@@ -26,6 +26,7 @@ fi
 
 jobs=$(nproc)
 rm -rf out/linux out/windows
+begun=$SECONDS
 
 # Windows: cross-built, unit tests run through wine by ctest.
 export WINEDEBUG=-all
@@ -49,12 +50,12 @@ cmake --build out/linux -j"$jobs"
 # failed: the summary counts the skips and says why each was skipped.
 logs=$PWD/out/test-all
 rm -rf "$logs" && mkdir -p "$logs"
-rows=()
+rows=("builds|0|0|0|$((SECONDS - begun))")
 
 # ctest_tree NAME DIR: runs the tree's tests; their outcomes and skip reasons come from its
 # JUnit report, one line per test: "STATUS<TAB>NAME<TAB>REASON".
 ctest_tree() {
-  local name=$1 dir=$2
+  local name=$1 dir=$2 start=$SECONDS
   (cd "$dir" && ctest -j"$jobs" --output-on-failure --output-junit "$logs/$name.xml") || true
   awk '
     function text(s) {
@@ -77,7 +78,7 @@ ctest_tree() {
   fail=$(grep -vc -e '^run' -e '^notrun' -e '^disabled' "$logs/$name.tests" || true)
   skip=$(grep -c -e '^notrun' -e '^disabled' "$logs/$name.tests" || true)
   [[ -s $logs/$name.tests ]] || fail=1
-  rows+=("$name|$run|$fail|$skip")
+  rows+=("$name|$run|$fail|$skip|$((SECONDS - start))")
   awk -F'\t' '$1 == "notrun" || $1 == "disabled" {
     print ($3 == "" ? "no reason given" : $3) "\t" $2 }' "$logs/$name.tests" >>"$logs/skips"
 }
@@ -85,15 +86,15 @@ ctest_tree() {
 # script_stage NAME COMMAND...: a check script ends with "N passed, N failed[, N skipped]" and
 # lists each check it skips on a line "skip WHAT (REASON)".
 script_stage() {
-  local name=$1 last
+  local name=$1 last start=$SECONDS
   shift
   "$@" 2>&1 | tee "$logs/$name.log" || true
   last=$(grep -E '^[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$' "$logs/$name.log" | tail -n 1 || true)
   if [[ -z $last ]]; then
-    rows+=("$name|0|1|0")   # the script ended before its count: a failure in itself
+    rows+=("$name|0|1|0|$((SECONDS - start))")   # no count at its end: a failure in itself
   else
     read -r p _ f _ s _ <<<"${last//,/}"
-    rows+=("$name|$p|$f|${s:-0}")
+    rows+=("$name|$p|$f|${s:-0}|$((SECONDS - start))")
   fi
   sed -n 's/^skip \(.*\) (\(.*\))$/\2\t\1/p' "$logs/$name.log" >>"$logs/skips"
 }
@@ -107,10 +108,10 @@ script_stage trust bash scripts/test-trust.sh out/linux
 
 passed=0 failed=0 skipped=0
 echo
-echo "== Summary"
+echo "== Summary ($(((SECONDS - begun) / 60)) min $(((SECONDS - begun) % 60)) s from the first build)"
 for row in "${rows[@]}"; do
-  IFS='|' read -r name p f s <<<"$row"
-  printf '  %-16s %5d passed, %d failed, %d skipped\n' "$name" "$p" "$f" "$s"
+  IFS='|' read -r name p f s secs <<<"$row"
+  printf '  %-16s %5d passed, %d failed, %d skipped  (%d s)\n' "$name" "$p" "$f" "$s" "$secs"
   passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 done
 if ((skipped)); then
