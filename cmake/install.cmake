@@ -1,5 +1,5 @@
 # Installation and packages. The version is the project's VERSION alone: the program prints it,
-# the manual page's footer and the Windows README are configured with it, the packages carry it.
+# the installed manual page's footer and the Windows README are given it, the packages carry it.
 set(KOLVANE_MAINTAINER "kolvane developers <kolvane-dev@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
 
@@ -15,7 +15,14 @@ else()
 
   # Manual pages are installed compressed (gzip -9n: no name, no time stamp, same bytes each build).
   find_program(KOLVANE_GZIP gzip REQUIRED)
-  configure_file(${PROJECT_SOURCE_DIR}/man/kolvane.1 ${PROJECT_BINARY_DIR}/kolvane.1 @ONLY)
+  # The page in the tree names the program without a version, so that it reads true from the
+  # tree (man ./man/kolvane.1); the installed page's footer gets the project's version.
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/kolvane.1
+    COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/man/kolvane.1
+            -DOUT=${PROJECT_BINARY_DIR}/kolvane.1 -DVERSION=${PROJECT_VERSION}
+            -P ${PROJECT_SOURCE_DIR}/cmake/man-version.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/kolvane.1 ${PROJECT_SOURCE_DIR}/cmake/man-version.cmake
+    VERBATIM)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/kolvane.1.gz
     COMMAND ${KOLVANE_GZIP} -9nkf ${PROJECT_BINARY_DIR}/kolvane.1
     DEPENDS ${PROJECT_BINARY_DIR}/kolvane.1
@@ -56,4 +63,6 @@ else()
       "that a run measures the device rather than the cache.")
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
 endif()
+include(cmake/notices.cmake)
+
 include(CPack)

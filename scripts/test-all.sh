@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian, as root), builds the Linux and the Windows program from
-# scratch and runs every test: unit tests of both builds (the Windows ones under wine) and the
-# end-to-end cases against both programs.
+# scratch and runs every test: unit tests of both builds (the Windows ones under wine), the
+# end-to-end cases against both programs, the package checks, the README's examples and the
+# trust checks (sanitizers, fuzzing, valgrind, static analysis). Ends with a summary that counts
+# the skipped tests apart from the passed ones and says why they were skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +26,7 @@ fi
 
 jobs=$(nproc)
 rm -rf out/linux out/windows
+begun=$SECONDS
 
 # Windows: cross-built, unit tests run through wine by ctest.
 export WINEDEBUG=-all
@@ -43,9 +46,80 @@ cmake -S . -B out/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_WERROR=ON \
   -DKOLVANE_WIN32_EXE="$PWD/out/windows/kolvane.exe"
 cmake --build out/linux -j"$jobs"
 
-status=0
-(cd out/windows && ctest -j"$jobs" --output-on-failure) || status=1
-(cd out/linux && ctest -j"$jobs" --output-on-failure) || status=1
-bash scripts/test-packages.sh out/linux out/windows || status=1
-bash scripts/test-trust.sh out/linux || status=1
-exit $status
+# Each stage's counts go into the closing summary. A skipped test or check is neither passed nor
+# failed: the summary counts the skips and says why each was skipped.
+logs=$PWD/out/test-all
+rm -rf "$logs" && mkdir -p "$logs"
+rows=("builds|0|0|0|$((SECONDS - begun))")
+
+# ctest_tree NAME DIR: runs the tree's tests; their outcomes and skip reasons come from its
+# JUnit report, one line per test: "STATUS<TAB>NAME<TAB>REASON".
+ctest_tree() {
+  local name=$1 dir=$2 start=$SECONDS
+  (cd "$dir" && ctest -j"$jobs" --output-on-failure --output-junit "$logs/$name.xml") || true
+  awk '
+    function text(s) {
+      gsub(/&lt;/, "<", s); gsub(/&gt;/, ">", s); gsub(/&quot;/, "\"", s); gsub(/&apos;/, "\047", s)
+      gsub(/&amp;/, "\\&", s); return s
+    }
+    function flush() { if (test != "") print status "\t" test "\t" reason; test = "" }
+    /<testcase / {
+      flush()
+      match($0, /name="[^"]*"/); test = text(substr($0, RSTART + 6, RLENGTH - 7))
+      match($0, /status="[^"]*"/); status = substr($0, RSTART + 8, RLENGTH - 9)
+      reason = ""; want = 0; next
+    }
+    want { reason = text($0); want = 0 }
+    /: Skipped$/ { want = 1 }
+    END { flush() }' "$logs/$name.xml" >"$logs/$name.tests" 2>/dev/null
+  local run fail skip
+  # (grep -c prints 0 but fails when nothing matches)
+  run=$(grep -c '^run' "$logs/$name.tests" || true)
+  fail=$(grep -vc -e '^run' -e '^notrun' -e '^disabled' "$logs/$name.tests" || true)
+  skip=$(grep -c -e '^notrun' -e '^disabled' "$logs/$name.tests" || true)
+  [[ -s $logs/$name.tests ]] || fail=1
+  rows+=("$name|$run|$fail|$skip|$((SECONDS - start))")
+  awk -F'\t' '$1 == "notrun" || $1 == "disabled" {
+    print ($3 == "" ? "no reason given" : $3) "\t" $2 }' "$logs/$name.tests" >>"$logs/skips"
+}
+
+# script_stage NAME COMMAND...: a check script ends with "N passed, N failed[, N skipped]" and
+# lists each check it skips on a line "skip WHAT (REASON)".
+script_stage() {
+  local name=$1 last start=$SECONDS
+  shift
+  "$@" 2>&1 | tee "$logs/$name.log" || true
+  last=$(grep -E '^[0-9]+ passed, [0-9]+ failed(, [0-9]+ skipped)?$' "$logs/$name.log" | tail -n 1 || true)
+  if [[ -z $last ]]; then
+    rows+=("$name|0|1|0|$((SECONDS - start))")   # no count at its end: a failure in itself
+  else
+    read -r p _ f _ s _ <<<"${last//,/}"
+    rows+=("$name|$p|$f|${s:-0}|$((SECONDS - start))")
+  fi
+  sed -n 's/^skip \(.*\) (\(.*\))$/\2\t\1/p' "$logs/$name.log" >>"$logs/skips"
+}
+
+: >"$logs/skips"
+ctest_tree windows-tree out/windows
+ctest_tree linux-tree out/linux
+script_stage packages bash scripts/test-packages.sh out/linux out/windows
+script_stage readme-examples bash scripts/test-readme.sh out/linux
+script_stage trust bash scripts/test-trust.sh out/linux
+
+passed=0 failed=0 skipped=0
+echo
+echo "== Summary ($(((SECONDS - begun) / 60)) min $(((SECONDS - begun) % 60)) s from the first build)"
+for row in "${rows[@]}"; do
+  IFS='|' read -r name p f s secs <<<"$row"
+  printf '  %-16s %5d passed, %d failed, %d skipped  (%d s)\n' "$name" "$p" "$f" "$s" "$secs"
+  passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+done
+if ((skipped)); then
+  echo "Skipped (not run here, so neither passed nor failed), by reason:"
+  cut -f1 "$logs/skips" | sort | uniq -c | sort -rn | while read -r n reason; do
+    first=$(awk -F'\t' -v r="$reason" '$1 == r {print $2; exit}' "$logs/skips")
+    printf '  %4d  %s (such as %s)\n' "$n" "$reason" "$first"
+  done
+fi
+echo "$passed passed, $failed failed, $skipped skipped"
+((failed == 0))

@@ -27,6 +27,14 @@ same() { [[ $1 == "$2" ]] || { printf 'got:\n%s\nexpected:\n%s\n' "$1" "$2" && r
 # man and groff exit 0 after a warning: any text on standard error is the failure.
 silent() { local err; err=$("$@" 2>&1 >/dev/null) && [[ -z $err ]] || { echo "$err" && return 1; }; }
 
+# The page in the tree reads true on its own (man ./man/kolvane.1): no placeholder, no version.
+tree_page() {
+  if grep -n '@[A-Za-z_]*@' man/kolvane.1; then echo "placeholders above" && return 1; fi
+  head -n 1 man/kolvane.1 | grep -x '\.TH KOLVANE 1 "[^"]*" "kolvane" "[^"]*"' ||
+    { echo "the first line is not .TH KOLVANE 1 \"DATE\" \"kolvane\" \"SECTION\":" &&
+      head -n 1 man/kolvane.1 && return 1; }
+}
+check "man/kolvane.1 in the tree carries no placeholder and no version" tree_page
 check "man --warnings is silent on man/kolvane.1" silent env MANPAGER=cat man --warnings -l man/kolvane.1
 check "groff -ww is silent on man/kolvane.1" silent groff -ww -man -Tutf8 man/kolvane.1
 
@@ -34,10 +42,11 @@ install_tree() {
   cmake --install "$linux" --prefix "$tmp/root" >/dev/null || return 1
   same "$(cd "$tmp/root" && find . -type f | sort)" "./bin/kolvane
 ./share/bash-completion/completions/kolvane
+./share/doc/kolvane/copyright
 ./share/man/man1/kolvane.1.gz" || return 1
   same "$(MANPATH=$tmp/root/share/man man -w kolvane)" "$tmp/root/share/man/man1/kolvane.1.gz"
 }
-check "cmake --install puts program, manual page and completion in place" install_tree
+check "cmake --install puts program, manual page, completion and licence in place" install_tree
 
 one_version() {
   [[ -n $version ]] || { echo "no project version in $linux/CMakeCache.txt" && return 1; }
@@ -51,6 +60,7 @@ deb_package() {
   local deb=$tmp/deb/kolvane_${version}_$(dpkg --print-architecture).deb
   same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort)" \
     "-rw-r--r-- root/root ./usr/share/bash-completion/completions/kolvane
+-rw-r--r-- root/root ./usr/share/doc/kolvane/copyright
 -rw-r--r-- root/root ./usr/share/man/man1/kolvane.1.gz
 -rwxr-xr-x root/root ./usr/bin/kolvane" || return 1
   same "$(dpkg-deb -f "$deb" Package Version Section)" "Package: kolvane
@@ -58,14 +68,66 @@ Version: $version
 Section: utils" || return 1
   dpkg-deb -f "$deb" Depends | grep -E '(^|, )libc6 \(>= ' && dpkg-deb -f "$deb" Maintainer | grep '<.*@.*>' ||
     { echo "no libc6 dependency or no maintainer:" && dpkg-deb -f "$deb" Depends Maintainer && return 1; }
+  dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kolvane/copyright >"$tmp/copyright"
 }
-check "cpack -G DEB: program, manual page and completion, control fields" deb_package
+check "cpack -G DEB: program, manual page, completion and licence, control fields" deb_package
+
+# A machine-readable copyright file: the Format line first; then paragraphs of fields and their
+# indented continuation lines, each a Files paragraph with Copyright and License, or a stand-alone
+# License paragraph.
+machine_readable() {
+  awk -v RS= -v FS='\n' '
+    NR == 1 && $1 != "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" {
+      print "paragraph 1 does not begin with the Format line"; bad = 1 }
+    {
+      delete field
+      for (i = 1; i <= NF; i++) {
+        if ($i ~ /^[ \t]/) continue
+        if ($i !~ /^[A-Za-z-]+:/) { print "paragraph " NR ", not a field: " $i; bad = 1; continue }
+        field[substr($i, 1, index($i, ":") - 1)] = 1
+      }
+      if (NR > 1 && !("Files" in field) && !("License" in field)) {
+        print "paragraph " NR " has neither Files nor License"; bad = 1 }
+      if ("Files" in field && !("Copyright" in field && "License" in field)) {
+        print "paragraph " NR ": Files without Copyright or License"; bad = 1 }
+    }
+    END { exit bad }' "$1"
+}
+
+# shipped PACKAGE FILE...: the files hold every notice in packaging/notices/ whose Ships-In line
+# names PACKAGE (deb or zip), word for word, and the program's own MIT licence.
+shipped() {
+  local package=$1 text notice body n=0
+  shift
+  text=$(cat "$@" | tr -d '\r')
+  [[ $text == *"Copyright (c) 2026 the kolvane developers"* || $text == *"Copyright: 2026 the kolvane developers"* ]] ||
+    { echo "$*: no copyright of the kolvane developers" && return 1; }
+  [[ $text == *"Permission is hereby granted, free of charge, to any person obtaining a copy"* ]] ||
+    { echo "$*: no MIT licence text" && return 1; }
+  for notice in packaging/notices/*; do
+    head -n 1 "$notice" | grep -qw "$package" || continue
+    body=$(tail -n +2 "$notice")
+    [[ $text == *"$body"* ]] || { echo "$* lack the notice $notice" && return 1; }
+    n=$((n + 1))
+  done
+  ((n > 0)) || { echo "no notice in packaging/notices/ ships in the $package package" && return 1; }
+}
+deb_licence() {
+  [[ -s $tmp/copyright ]] || { echo "no copyright file taken from the .deb" && return 1; }
+  machine_readable "$tmp/copyright" && shipped deb "$tmp/copyright" &&
+    same "$(awk -v RS= '/^Files: \*\n/' "$tmp/copyright" | sed -n '/^License: Expat$/,$p' |
+      sed '1d; s/^ \.$//; s/^ //')" "$(sed -n '/^Permission is hereby granted/,$p' LICENSE)"
+}
+check "the .deb's copyright file: machine-readable, the MIT licence and the notices for it" deb_licence
 
 zip_package() {
   (cd "$windows" && cpack -G ZIP -B "$tmp/zip") >"$tmp/zip.log" 2>&1 || { cat "$tmp/zip.log" && return 1; }
   local zip=$tmp/zip/kolvane-$version-win64.zip
-  same "$(unzip -l "$zip" | awk 'NF == 4 && $1 ~ /^[0-9]+$/ {print $4}' | sort)" "README.txt
+  same "$(unzip -l "$zip" | awk 'NF == 4 && $1 ~ /^[0-9]+$/ {print $4}' | sort)" "LICENSE.txt
+README.txt
+THIRD-PARTY-NOTICES.txt
 kolvane.exe" || return 1
+  unzip -p "$zip" LICENSE.txt >"$tmp/LICENSE.txt" && unzip -p "$zip" THIRD-PARTY-NOTICES.txt >"$tmp/NOTICES.txt"
   unzip -p "$zip" README.txt | head -n 1 | grep -x "kolvane $version for Windows"$'\r' ||
     { echo "README.txt does not begin with \"kolvane $version for Windows\" and CR LF" && return 1; }
   if unzip -p "$zip" README.txt | grep -v $'\r$'; then echo "README.txt: lines without CR LF" && return 1; fi
@@ -74,7 +136,15 @@ kolvane.exe" || return 1
     WINEDEBUG=-all /usr/lib/wine/wine64 "$tmp/kolvane.exe" --version </dev/null >"$tmp/exe.out" 2>&1
   grep "kolvane.exe version $version"$'\r$' "$tmp/exe.out" || { cat "$tmp/exe.out" && return 1; }
 }
-check "cpack -G ZIP: kolvane.exe and a CR LF README.txt, the program runs" zip_package
+check "cpack -G ZIP: kolvane.exe, CR LF README.txt and licence files, the program runs" zip_package
+
+zip_licence() {
+  [[ -s $tmp/LICENSE.txt && -s $tmp/NOTICES.txt ]] || { echo "no licence files taken from the zip" && return 1; }
+  same "$(tr -d '\r' <"$tmp/LICENSE.txt")" "$(cat LICENSE)" || return 1
+  if grep -v $'\r$' "$tmp/LICENSE.txt" "$tmp/NOTICES.txt"; then echo "lines without CR LF" && return 1; fi
+  shipped zip "$tmp/LICENSE.txt" "$tmp/NOTICES.txt"
+}
+check "the zip's LICENSE.txt and THIRD-PARTY-NOTICES.txt: the MIT licence and the notices for it" zip_licence
 
 # replies CWORD WORDS...: what the function registered for kolvane offers for word CWORD (a new,
 # empty word when CWORD is past the last), sorted, with "+nospace" when it keeps readline from
