@@ -55,9 +55,28 @@ const Case kCases[] = {
      rec("2+0", "8+0"), 0, 8, 0, 5},
     {"SkipSeekInPlace", "if=in of=out bs=512 count=2 skip=1 seek=2 conv=notrunc", 4096, 4096, 0,
      rec("2+0", "2+0"), 0, 1024, 512, 1024},
-    {"SkipWithoutCount", "if=in of=out bs=512 skip=2", 2048, -1, 0, rec("4+0", "4+0"), 0, 2048},
+    // skip= and seek= apply without count= and to a new or truncated output (a hole before it).
+    {"SkipWithoutCount", "if=in of=out bs=512 skip=2", 2048, -1, 0, rec("2+0", "2+0"), 0, 1024,
+     1024},
+    {"SkipIntoTail", "if=in of=out bs=512 skip=3", 1636, -1, 0, rec("0+1", "0+1"), 0, 100, 1536},
+    {"SkipToEnd", "if=in of=out bs=512 skip=4", 2048, -1, 3,
+     "error reading 'in': skipping past EOF\n", 0, 0},
+    {"SkipPastEnd", "if=in of=out bs=512 skip=9", 2048, -1, 3,
+     "error reading 'in': skipping past EOF\n", 0, 0},
+    // Offsets beyond 2^63 - 1 bytes: no file has them.
+    {"SkipBeyondOffsets", "if=in of=out bs=1g skip=8589934592", 2048, -1, 5, kInputTooSmall,
+     kEarly},
+    {"SeekBeyondOffsets", "if=in of=out bs=1g seek=8589934592", 2048, -1, 5, kOutputTooSmall, 0,
+     0},
     {"SeekWithoutNotrunc", "if=in of=out bs=512 count=2 seek=3", 4096, 4096, 0, rec("2+0", "2+0"),
-     0, 1024},
+     0, 1024, 0, 1536},
+    {"SeekNewOutput", "if=in of=out bs=512 seek=2", 1000, -1, 0, rec("1+1", "1+1"), 0, 1000, 0,
+     1024},
+    {"SeekNotruncWithoutCount", "if=in of=out bs=512 seek=1 conv=notrunc", 1000, 2000, 0,
+     rec("1+1", "1+1"), 0, 1000, 0, 512},
+    // With iterations= the first entry starts at the seek of a new output; the rest follow on.
+    {"SeekNewOutputIterations", "if=/dev/zero of=out bs=512 count=1 iterations=3 seek=2", -1, -1,
+     0, rec("3+0", "3+0"), 0, 1536, 0, 1024},
     {"StdinFile", "of=out bs=512 count=2 skip=3", 4096, -1, 0, rec("2+0", "2+0"), kStdinFile, 1024,
      1536},
     {"CountZero", "if=in of=out count=0", 4096, -1, 0, rec("0+0", "0+0"), 0, 0},
@@ -83,14 +102,26 @@ const Case kCases[] = {
     {"MissingInput", "if=missing of=out", -1, -1, 2, "error opening 'missing': ", kSys | kEarly},
     {"NotruncMissingOutput", "if=in of=out conv=notrunc", 1024, -1, 2,
      "error opening 'out': ", kSys},
-    {"InputTooSmall", "if=in of=out bs=512 count=3 skip=1", 2049, 100, 5, kInputTooSmall, kEarly},
-    {"InputLargeEnough", "if=in of=out bs=512 count=3 skip=1", 2050, 100, 0, rec("3+0", "3+0"), 0,
+    // Without iterations= an input needs (skip + count) x ibs bytes and an existing output is
+    // not measured: writing past its end extends it.
+    {"InputTooSmall", "if=in of=out bs=512 count=3 skip=1", 2047, 100, 5, kInputTooSmall, kEarly},
+    {"InputLargeEnough", "if=in of=out bs=512 count=3 skip=1", 2048, 100, 0, rec("3+0", "3+0"), 0,
      1536, 512},
-    {"OutputTooSmall", "if=in of=out bs=512 count=2 seek=1 conv=notrunc", 4096, 1537, 5,
-     kOutputTooSmall},
+    {"OutputExtended", "if=in of=out bs=512 count=2 seek=1 conv=notrunc", 4096, 100, 0,
+     rec("2+0", "2+0"), 0, 1024, 0, 512},
     {"OutputLargeEnough", "if=in of=out bs=512 count=2 seek=1 conv=notrunc", 4096, 1538, 0,
      rec("2+0", "2+0"), 0, 1024, 0, 512},
-    {"EmptyInput", "if=in of=out", 0, -1, 3, "error reading 'in': skipping past EOF", 0, 0},
+    // With iterations= as before, but an entry spans count blocks of the larger block size.
+    {"InputTooSmallIterations", "if=in of=out bs=512 count=3 skip=1 iterations=1", 2049, 100, 5,
+     kInputTooSmall, kEarly},
+    {"OutputTooSmallIterations", "if=in of=out bs=512 count=2 seek=1 conv=notrunc iterations=1",
+     4096, 1537, 5, kOutputTooSmall},
+    {"OutputSpanOfLargerInputBlocks",
+     "if=/dev/zero of=out ibs=1024 obs=512 count=2 iterations=1 conv=notrunc", -1, 2049, 5,
+     kOutputTooSmall},
+    {"OutputSpanFits", "if=/dev/zero of=out ibs=1024 obs=512 count=2 iterations=2 conv=notrunc",
+     -1, 2050, 0, rec("4+0", "4+0"), 0, 2048},
+    {"EmptyInput", "if=in of=out", 0, -1, 3, "error reading 'in': skipping past EOF\n", 0, 0},
     {"DirectoryInput", "if=in of=out", -1, -1, 3, "error reading 'in': ", kSys | kLinux | kDir, 0},
     {"FullDevice", "if=in of=/dev/full", 1024, -1, 3,
      "error writing to '/dev/full': ", kSys | kLinux},
@@ -99,11 +130,21 @@ const Case kCases[] = {
     {"BlockLargerThanInput", "if=in of=out bs=8k", 1000, -1, 0, rec("0+1", "0+1"), 0, 1000},
     {"DirectWriteRefused", "if=in of=out ibs=4k obs=100 dio=2", 8192, -1, 3,
      "error writing to 'out': ", kSys | kDirect | kLinux, 0},
-    // A character device other than the zero source counts as size 0.
-    {"CharacterDevice", "if=/dev/urandom of=out count=1", -1, -1, 5, kInputTooSmall,
-     kEarly | kLinux},
+    // A character device (not named as the zero source) is read, its skip read and dropped.
+    {"CharacterDevice", "if=/dev/./zero of=out count=2 skip=3", -1, -1, 0, rec("2+0", "2+0"),
+     kLinux, 1024},
+    {"CharacterDeviceIterations", "if=/dev/./zero of=out count=2 iterations=1", -1, -1, 5,
+     kInputTooSmall, kEarly | kLinux},
+    // Direct writes straight from the input buffer only where it is aligned for them.
+    {"DirectWriteFromOddBlocks", "if=in of=out ibs=9000 obs=4096 count=2 dio=2", 20000, -1, 0,
+     rec("2+0", "4+1"), kDirect, 18000},
+    {"DirectReadWriteFromOddBlocks", "if=in of=out ibs=9216 obs=4096 count=2 dio=3", 20000, -1,
+     0, rec("2+0", "4+1"), kDirect, 18432},
     // Without conv=notrunc the output open empties the input; with it the copy works in place.
-    {"SameFile", "if=out of=out", -1, 4096, 3, "error reading 'out': skipping past EOF", 0, 0},
+    {"SameFile", "if=out of=out", -1, 4096, 3, "error reading 'out': skipping past EOF\n", 0, 0},
+    // A file that is also the output is copied up to the size it had: it ends.
+    {"SameFileAppended", "if=out of=out conv=notrunc bs=512 seek=2", -1, 1024, 0,
+     rec("2+0", "2+0"), kSameFile, 1024, 0, 1024},
     {"SameFileInPlace", "if=out of=out conv=notrunc bs=512 count=2 skip=4 seek=1", -1, 4096, 0,
      rec("2+0", "2+0"), kSameFile, 1024, 2048, 512},
 };
@@ -132,7 +173,7 @@ TEST_P(Copy, Run) {
   } else {
     EXPECT_EQ(r.err, text(c.err));
   }
-  expect_stdout(r.out, (c.flags & kEarly) ? "" : text("Please be patient...\n"), c.status == 0);
+  expect_stdout(r, (c.flags & kEarly) ? "" : text("Please be patient...\n"), c.status == 0);
   if (c.len < 0) {
     EXPECT_EQ(fs::exists(path("out")), c.old >= 0);
     EXPECT_EQ(get("out"), old);
@@ -166,7 +207,7 @@ TEST_F(E2e, PipeToStandardOutput) {
   EXPECT_EQ(r.err,
             text(std::string("For this run, the input file is ") + target().absent_input +
                  " and the output file is " + target().absent_output + "\n" + rec("1+2", "2+1")));
-  expect_stdout(r.out, text("Please be patient...\n") + first + rest, true);
+  expect_stdout(r, text("Please be patient...\n") + first + rest, true);
 }
 
 // One run with verbose=1 and conv=notrunc onto an existing output, each file holding random
