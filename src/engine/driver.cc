@@ -66,6 +66,8 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
     }
   }
   int status = calibrate_input(state, s, profile);
+  if (status == kExitSuccess)
+    status = check_seek_offset(s);
   if (status != kExitSuccess)
     return status;
   state.output.reset(

@@ -211,6 +211,14 @@ int calibrate_input(RunState& state, const Settings& s, const PlatformProfile& p
   return kExitSuccess;
 }
 
+int check_seek_offset(const Settings& s) {
+  std::uint64_t offset = 0;
+  if (is_null_sink(s) || bytes_of(s.seek_records, s.output_blocksize, offset))
+    return kExitSuccess;
+  say(Channel::err, "%s", kOutputTooSmall);
+  return kExitTooSmall;
+}
+
 int calibrate_output(RunState& state, const Settings& s, const PlatformProfile& profile) {
   // The null sink discards, so a seek means nothing there.
   if (is_null_sink(s))

@@ -64,10 +64,10 @@ const Case kCases[] = {
     {"SkipPastEnd", "if=in of=out bs=512 skip=9", 2048, -1, 3,
      "error reading 'in': skipping past EOF\n", 0, 0},
     // Offsets beyond 2^63 - 1 bytes: no file has them.
-    {"SkipBeyondOffsets", "if=in of=out bs=1g skip=8589934592", 2048, -1, 5, kInputTooSmall,
+    {"SkipBeyondOffsets", "if=in of=out bs=1g skip=8x1g", 2048, -1, 5, kInputTooSmall,
      kEarly},
-    {"SeekBeyondOffsets", "if=in of=out bs=1g seek=8589934592", 2048, -1, 5, kOutputTooSmall, 0,
-     0},
+    {"SeekBeyondOffsets", "if=in of=out bs=1g seek=8x1g", 2048, 100, 5, kOutputTooSmall,
+     kEarly},
     {"SeekWithoutNotrunc", "if=in of=out bs=512 count=2 seek=3", 4096, 4096, 0, rec("2+0", "2+0"),
      0, 1024, 0, 1536},
     {"SeekNewOutput", "if=in of=out bs=512 seek=2", 1000, -1, 0, rec("1+1", "1+1"), 0, 1000, 0,
@@ -208,6 +208,52 @@ TEST_F(E2e, PipeToStandardOutput) {
             text(std::string("For this run, the input file is ") + target().absent_input +
                  " and the output file is " + target().absent_output + "\n" + rec("1+2", "2+1")));
   expect_stdout(r, text("Please be patient...\n") + first + rest, true);
+}
+
+// Streams cannot be positioned: standard input's skipped bytes are read and dropped (with a
+// count it needs no size), and a seek on standard output is refused.
+TEST_F(E2e, StreamsAreSkippedByReadingAndRefuseASeek) {
+  const std::string first = random_bytes(150, 8), rest = random_bytes(850, 9);
+  const std::string all = first + rest;
+  const std::string eof = "error reading 'standard input': skipping past EOF\n";
+  const std::string refused = target().seek_error + std::string(" 'standard output': ");
+  const struct {
+    const char* words;
+    int status;
+    std::string err, data;
+  } rows[] = {
+      {"bs=100 skip=3", 0, rec("7+0", "7+0"), all.substr(300)},
+      {"bs=100 count=2 skip=3", 0, rec("2+0", "2+0"), all.substr(300, 200)},
+      {"ibs=100 obs=400 count=3 skip=9", 0, rec("1+0", "0+1"), all.substr(900)},
+      {"bs=100 skip=10", 3, eof, ""},
+      {"bs=100 skip=11", 3, eof, ""},
+      {"bs=100 seek=1", 2, refused, ""},
+      {"bs=100 count=1 seek=1", 2, refused, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    const Result r = run(row.words, Stdin{.chunks = {first, rest}});
+    EXPECT_EQ(r.status, row.status);
+    if (row.status == 2) {
+      expect_error(r.err, row.err);
+    } else {
+      EXPECT_EQ(r.err, text(row.err));
+    }
+    expect_stdout(r, text("Please be patient...\n") + row.data, row.status == 0);
+  }
+}
+
+// Each run seeds its own draws: the same words twice draw different offsets.
+TEST_F(E2e, TwoRunsDrawDifferentOffsets) {
+  put("in", random_bytes(1 << 20, 10));
+  std::vector<std::uint64_t> skips[2];
+  for (auto& drawn : skips) {
+    const Result r = run("if=in of=/dev/null bs=512 count=1 iterations=8 verbose=1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    drawn = parse_offsets(r.err, "skip");
+    ASSERT_EQ(drawn.size(), 8u);
+  }
+  EXPECT_NE(skips[0], skips[1]);
 }
 
 // One run with verbose=1 and conv=notrunc onto an existing output, each file holding random
