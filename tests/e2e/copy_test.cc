@@ -138,8 +138,6 @@ const Case kCases[] = {
     // Direct writes straight from the input buffer only where it is aligned for them.
     {"DirectWriteFromOddBlocks", "if=in of=out ibs=9000 obs=4096 count=2 dio=2", 20000, -1, 0,
      rec("2+0", "4+1"), kDirect, 18000},
-    {"DirectReadWriteFromOddBlocks", "if=in of=out ibs=9216 obs=4096 count=2 dio=3", 20000, -1,
-     0, rec("2+0", "4+1"), kDirect, 18432},
     // Without conv=notrunc the output open empties the input; with it the copy works in place.
     {"SameFile", "if=out of=out", -1, 4096, 3, "error reading 'out': skipping past EOF\n", 0, 0},
     // A file that is also the output is copied up to the size it had: it ends.
