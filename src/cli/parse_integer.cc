@@ -14,12 +14,15 @@ bool is_c_space(unsigned char c) {
 bool read_number(const char*& pos, std::uint64_t max, std::uint64_t& n) {
   const char* p = pos;
   while (is_c_space(static_cast<unsigned char>(*p))) ++p;
-  if (*p == '+') ++p;
-  if (*p < '0' || *p > '9') return false;
+  if (*p == '+')
+    ++p;
+  if (*p < '0' || *p > '9')
+    return false;
   n = 0;
   for (; *p >= '0' && *p <= '9'; ++p) {
     const std::uint64_t digit = static_cast<std::uint64_t>(*p - '0');
-    if (n > (max - digit) / 10) return false;
+    if (n > (max - digit) / 10)
+      return false;
     n = n * 10 + digit;
   }
   pos = p;
@@ -53,17 +56,20 @@ std::uint64_t parse_integer(const char* text, int& invalid, unsigned number_bits
   const char* pos = text;
   for (;;) {
     std::uint64_t n = 0;
-    if (!read_number(pos, max, n)) return refuse();
+    if (!read_number(pos, max, n))
+      return refuse();
     const char c = *pos;
     if (!ends_operand(c) && !is_times(c)) {
       const std::uint64_t unit = unit_multiplier(c);
-      if (unit == 0 || n > UINT64_MAX / unit) return refuse();
+      if (unit == 0 || n > UINT64_MAX / unit)
+        return refuse();
       n *= unit;
       ++pos;
     }
     operands.push_back(n);
     if (ends_operand(*pos)) break;
-    if (!is_times(*pos)) return refuse();
+    if (!is_times(*pos))
+      return refuse();
     ++pos;
   }
   // Group to the right: a × (b × (c × ...)), each level checking its own product. What stands
@@ -71,7 +77,8 @@ std::uint64_t parse_integer(const char* text, int& invalid, unsigned number_bits
   std::uint64_t value = operands.back();
   for (std::size_t i = operands.size() - 1; i-- > 0;) {
     const std::uint64_t n = operands[i];
-    if (value > max || (value != 0 && n > UINT64_MAX / value)) return refuse();
+    if (value > max || (value != 0 && n > UINT64_MAX / value))
+      return refuse();
     value *= n;
   }
   return value;

@@ -25,7 +25,9 @@ std::string format(const char* fmt, ...) {
 }
 
 bool equals(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
-bool equals(std::string_view a, const char* b) { return a == b; }
+bool equals(std::string_view a, const char* b) {
+  return a == b;
+}
 
 std::string dio_rejection(std::int32_t d) {
   return format("Invalid value %d for dio.\n", d) +
@@ -42,7 +44,8 @@ bool bad_blocksize(std::uint64_t n, const PlatformProfile& profile) {
 
 // A value the setting that keeps it cannot hold is refused, never cut to fit.
 void check_width(std::uint64_t n, std::uint64_t max, int& invalid) {
-  if (n > max) invalid = 1;
+  if (n > max)
+    invalid = 1;
 }
 
 // Stores one numeric keyword. Returns false with the rejection set when the name is unknown or
@@ -53,7 +56,8 @@ bool store_number(std::string_view name, std::uint64_t n, int& invalid, ScanResu
   Settings& s = r.settings;
   if (equals(name, "dio")) {
     check_width(n, INT32_MAX, invalid);
-    if (invalid) return true;
+    if (invalid)
+      return true;
     const auto d = static_cast<std::int32_t>(n);
     if (d < 1 || d > 3) {
       r.rejection = dio_rejection(d);
@@ -122,7 +126,8 @@ bool scan_word(const char* word, ScanResult& r, const PlatformProfile& profile) 
   int invalid = 0;
   const std::uint64_t n = parse_integer(value, invalid, profile.number_bits);
   if (!store_number(name, n, invalid, r, profile)) {
-    if (r.rejection.empty()) r.rejection = format("unrecognized option %s\n", word);
+    if (r.rejection.empty())
+      r.rejection = format("unrecognized option %s\n", word);
     return false;
   }
   if (invalid) {

@@ -6,7 +6,9 @@
 
 namespace kolvane {
 
-const char* input_name(const Settings& s) { return shown_name(s.input_file, "standard input"); }
+const char* input_name(const Settings& s) {
+  return shown_name(s.input_file, "standard input");
+}
 const char* output_name(const Settings& s) {
   return shown_name(s.output_file, "standard output");
 }

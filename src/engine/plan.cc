@@ -1,7 +1,7 @@
 #include "engine/plan.h"
 
-#include <cinttypes>
 #include <algorithm>
+#include <cinttypes>
 #include <cstdio>
 #include <new>
 
@@ -21,7 +21,8 @@ const char* const kOutputTooSmall =
 // blocks × block as a byte count, or false when it lies beyond the largest offset a file can
 // have (the digit arithmetic would wrap there to a range that looks valid).
 bool bytes_of(std::uint64_t blocks, std::uint64_t block, std::uint64_t& bytes) {
-  if (blocks != 0 && block > kLargestOffset / blocks) return false;
+  if (blocks != 0 && block > kLargestOffset / blocks)
+    return false;
   bytes = blocks * block;
   return true;
 }
@@ -58,18 +59,22 @@ int calibrate_side(const Side& side, Need need, Measured& m) {
     say(Channel::err, "%s", side.too_small);
     return kExitTooSmall;
   };
-  if (!bytes_of(side.offset_blocks, side.offset_block, m.offset)) return too_small();
+  if (!bytes_of(side.offset_blocks, side.offset_block, m.offset))
+    return too_small();
   std::uint64_t span = 0;
   const bool spans = need == Need::span || need == Need::random_range;
-  if (spans && (!bytes_of(side.count, side.span_block, span) || span + 2 > kLargestOffset - m.offset))
+  if (spans &&
+      (!bytes_of(side.count, side.span_block, span) || span + 2 > kLargestOffset - m.offset))
     return too_small();
-  if (need == Need::offset) return kExitSuccess;
+  if (need == Need::offset)
+    return kExitSuccess;
   if (!file_size(side.file, m.size)) {
     say(Channel::err, "error getting the size of '%s': ", side.name);
     report_system_error();
     return kExitSizeQuery;
   }
-  if (need == Need::size) return kExitSuccess;
+  if (need == Need::size)
+    return kExitSuccess;
   if (need == Need::span)
     return m.offset + span > static_cast<std::uint64_t>(m.size) ? too_small() : kExitSuccess;
   // range := size - (span + 1) - fixed, with fixed := offset + 1, in digits.
@@ -80,7 +85,9 @@ int calibrate_side(const Side& side, Need need, Measured& m) {
   return m.range[3] > kNegativeDigit ? too_small() : kExitSuccess;
 }
 
-bool measurable(FileHandle file) { return file_kind(file) != FileKind::stream; }
+bool measurable(FileHandle file) {
+  return file_kind(file) != FileKind::stream;
+}
 
 // The indices of the non-zero digits of a range, ascending.
 struct Positions {

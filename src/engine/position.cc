@@ -17,9 +17,12 @@ constexpr std::uint64_t kSkipChunk = 65536;
 int skip_by_reading(FileHandle input, std::uint64_t bytes, const Settings& s) {
   std::vector<unsigned char> scratch(static_cast<std::size_t>(std::min(bytes, kSkipChunk)));
   while (bytes != 0) {
-    const std::int64_t got = read_block(input, scratch.data(), std::min<std::uint64_t>(bytes, scratch.size()));
-    if (got < 0) return read_failure(s);
-    if (got == 0) return past_eof(s);
+    const std::int64_t got =
+        read_block(input, scratch.data(), std::min<std::uint64_t>(bytes, scratch.size()));
+    if (got < 0)
+      return read_failure(s);
+    if (got == 0)
+      return past_eof(s);
     bytes -= static_cast<std::uint64_t>(got);
   }
   return kExitSuccess;
@@ -32,7 +35,8 @@ int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
   if (state.apply_skip) {
     if (state.skip_by_reading) {
       const int status = skip_by_reading(state.input.get(), entry.skip_offset, s);
-      if (status != kExitSuccess) return status;
+      if (status != kExitSuccess)
+        return status;
     } else if (!set_position(state.input.get(), entry.skip_offset)) {
       say(Channel::err, profile.skip_error_prefix, input_name(s));
       report_system_error();
@@ -46,7 +50,8 @@ int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
       return kExitOpenOrPosition;
     }
     // The later entries go on where the one before ended.
-    if (state.seek_first_entry_only) state.apply_seek = false;
+    if (state.seek_first_entry_only)
+      state.apply_seek = false;
   }
   return kExitSuccess;
 }

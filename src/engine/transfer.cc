@@ -120,11 +120,13 @@ int copy_blocks(RunState& state, const Settings& s) {
   bool first_read = true;
   for (;;) {
     const std::int64_t read = read_block(input, in, ibs);
-    if (read < 0) return read_failure(s);
+    if (read < 0)
+      return read_failure(s);
     const std::uint64_t got = min(static_cast<std::uint64_t>(read), left);
     left -= got;
     if (got == 0) {
-      if (first_read) return past_eof(s);
+      if (first_read)
+        return past_eof(s);
       state.end_of_input = true;
       break;
     }
@@ -135,11 +137,13 @@ int copy_blocks(RunState& state, const Settings& s) {
       ++full_reads;
       ++state.totals.r_full_total;
     }
-    if (!writer.move(in, got)) return write_failure(s);
+    if (!writer.move(in, got))
+      return write_failure(s);
     // Without a count the copy runs to the end of the input.
     if (counted && full_reads == max_records) break;
     if (state.end_of_input && state.block_written) break;
-    if (left == 0) break;
+    if (left == 0)
+      break;
   }
   // Whatever ended the entry, the bytes already read go out: the rest as a partial block.
   if (!writer.drain()) return write_failure(s);
@@ -151,7 +155,8 @@ int copy_blocks(RunState& state, const Settings& s) {
 int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
               const PlatformProfile& profile) {
   const int positioned = position_files(state, s, entry, profile);
-  if (positioned != kExitSuccess) return positioned;
+  if (positioned != kExitSuccess)
+    return positioned;
   if (!state.buffers.obtained) {
     const int status = obtain_buffers(state, s);
     if (status != kExitSuccess) return status;

@@ -64,10 +64,8 @@ const Case kCases[] = {
     {"SkipPastEnd", "if=in of=out bs=512 skip=9", 2048, -1, 3,
      "error reading 'in': skipping past EOF\n", 0, 0},
     // Offsets beyond 2^63 - 1 bytes: no file has them.
-    {"SkipBeyondOffsets", "if=in of=out bs=1g skip=8x1g", 2048, -1, 5, kInputTooSmall,
-     kEarly},
-    {"SeekBeyondOffsets", "if=in of=out bs=1g seek=8x1g", 2048, 100, 5, kOutputTooSmall,
-     kEarly},
+    {"SkipBeyondOffsets", "if=in of=out bs=1g skip=8x1g", 2048, -1, 5, kInputTooSmall, kEarly},
+    {"SeekBeyondOffsets", "if=in of=out bs=1g seek=8x1g", 2048, 100, 5, kOutputTooSmall, kEarly},
     {"SeekWithoutNotrunc", "if=in of=out bs=512 count=2 seek=3", 4096, 4096, 0, rec("2+0", "2+0"),
      0, 1024, 0, 1536},
     {"SeekNewOutput", "if=in of=out bs=512 seek=2", 1000, -1, 0, rec("1+1", "1+1"), 0, 1000, 0,
@@ -75,8 +73,8 @@ const Case kCases[] = {
     {"SeekNotruncWithoutCount", "if=in of=out bs=512 seek=1 conv=notrunc", 1000, 2000, 0,
      rec("1+1", "1+1"), 0, 1000, 0, 512},
     // With iterations= the first entry starts at the seek of a new output; the rest follow on.
-    {"SeekNewOutputIterations", "if=/dev/zero of=out bs=512 count=1 iterations=3 seek=2", -1, -1,
-     0, rec("3+0", "3+0"), 0, 1536, 0, 1024},
+    {"SeekNewOutputIterations", "if=/dev/zero of=out bs=512 count=1 iterations=3 seek=2", -1, -1, 0,
+     rec("3+0", "3+0"), 0, 1536, 0, 1024},
     {"StdinFile", "of=out bs=512 count=2 skip=3", 4096, -1, 0, rec("2+0", "2+0"), kStdinFile, 1024,
      1536},
     {"CountZero", "if=in of=out count=0", 4096, -1, 0, rec("0+0", "0+0"), 0, 0},
@@ -119,8 +117,8 @@ const Case kCases[] = {
     {"OutputSpanOfLargerInputBlocks",
      "if=/dev/zero of=out ibs=1024 obs=512 count=2 iterations=1 conv=notrunc", -1, 2049, 5,
      kOutputTooSmall},
-    {"OutputSpanFits", "if=/dev/zero of=out ibs=1024 obs=512 count=2 iterations=2 conv=notrunc",
-     -1, 2050, 0, rec("4+0", "4+0"), 0, 2048},
+    {"OutputSpanFits", "if=/dev/zero of=out ibs=1024 obs=512 count=2 iterations=2 conv=notrunc", -1,
+     2050, 0, rec("4+0", "4+0"), 0, 2048},
     {"EmptyInput", "if=in of=out", 0, -1, 3, "error reading 'in': skipping past EOF\n", 0, 0},
     {"DirectoryInput", "if=in of=out", -1, -1, 3, "error reading 'in': ", kSys | kLinux | kDir, 0},
     {"FullDevice", "if=in of=/dev/full", 1024, -1, 3,
@@ -141,8 +139,8 @@ const Case kCases[] = {
     // Without conv=notrunc the output open empties the input; with it the copy works in place.
     {"SameFile", "if=out of=out", -1, 4096, 3, "error reading 'out': skipping past EOF\n", 0, 0},
     // A file that is also the output is copied up to the size it had: it ends.
-    {"SameFileAppended", "if=out of=out conv=notrunc bs=512 seek=2", -1, 1024, 0,
-     rec("2+0", "2+0"), kSameFile, 1024, 0, 1024},
+    {"SameFileAppended", "if=out of=out conv=notrunc bs=512 seek=2", -1, 1024, 0, rec("2+0", "2+0"),
+     kSameFile, 1024, 0, 1024},
     {"SameFileInPlace", "if=out of=out conv=notrunc bs=512 count=2 skip=4 seek=1", -1, 4096, 0,
      rec("2+0", "2+0"), kSameFile, 1024, 2048, 512},
 };

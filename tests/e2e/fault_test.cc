@@ -134,8 +134,7 @@ class Devices : public E2e {
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err, row.err);
     // Only a refused input ends the run before the output open.
-    expect_stdout(r, row.err == kInputTooSmall ? "" : "Please be patient...\n",
-                  row.status == 0);
+    expect_stdout(r, row.err == kInputTooSmall ? "" : "Please be patient...\n", row.status == 0);
     EXPECT_EQ(fs::exists(path("out")), row.out != "-");
     EXPECT_EQ(get("out"), row.out == "-" ? "" : row.out);
   }
@@ -157,11 +156,10 @@ void feed_fifo(const std::string& fifo, const std::string& data, const std::atom
 TEST_F(Devices, NamedPipeInput) {
   ASSERT_EQ(mkfifo(path("in").c_str(), 0600), 0);
   const std::string data = random_bytes(1000, 21);  // one write, which the pipe takes whole
-  for (const Row& row : {Row{"if=in of=out bs=512", 0, rec("1+1", "1+1"), data},
-                         Row{"if=in of=out bs=512 count=1", 0, rec("1+0", "1+0"),
-                             data.substr(0, 512)},
-                         Row{"if=in of=out bs=512 skip=1", 0, rec("0+1", "0+1"),
-                             data.substr(512)}}) {
+  for (const Row& row :
+       {Row{"if=in of=out bs=512", 0, rec("1+1", "1+1"), data},
+        Row{"if=in of=out bs=512 count=1", 0, rec("1+0", "1+0"), data.substr(0, 512)},
+        Row{"if=in of=out bs=512 skip=1", 0, rec("0+1", "0+1"), data.substr(512)}}) {
     SCOPED_TRACE(row.words);
     fs::remove(path("out"));
     std::atomic<bool> done{false};

@@ -23,10 +23,10 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const Traits posix_traits = {"\n",  "standard input", "standard output", false, false, false,
-                             false, true,             "error writing to"};
-const Traits win32_traits = {"\r\n", "(null)", "(null)", true, true, true, true, false,
-                             "error seeking"};
+const Traits posix_traits = {"\n", "standard input",  "standard output", false, false, false, false,
+                             true, "error writing to"};
+const Traits win32_traits = {"\r\n", "(null)", "(null)", true,           true,
+                             true,   true,     false,    "error seeking"};
 Options options;
 
 namespace {
@@ -194,8 +194,8 @@ void expect_stdout(const Result& r, const std::string& middle, bool ended) {
   }
   // Microseconds, and no more than the time from starting the program to seeing it end.
   std::smatch elapsed;
-  ASSERT_TRUE(std::regex_match(
-      end, elapsed, std::regex("Elapsed time = (\\d+\\.\\d{6}) seconds\\." + eol)))
+  ASSERT_TRUE(
+      std::regex_match(end, elapsed, std::regex("Elapsed time = (\\d+\\.\\d{6}) seconds\\." + eol)))
       << end;
   const double seconds = std::stod(elapsed[1].str());
   EXPECT_GT(seconds, 0.0) << end;

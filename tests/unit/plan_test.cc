@@ -82,8 +82,8 @@ TEST_F(PlanTest, CalibrationRefusesFilesTooSmallOrBeyondTheDigitModel) {
       {true, false, 1, 4, 1, k62 / 4, 4096, 0}};
   // clang-format on
   for (const auto& r : rows) {
-    SCOPED_TRACE(testing::Message() << r.output << r.iterations << " count " << r.count
-                                    << " size " << r.size);
+    SCOPED_TRACE(testing::Message()
+                 << r.output << r.iterations << " count " << r.count << " size " << r.size);
     RunState st;
     Settings s{.input_blocksize = r.ibs,
                .output_blocksize = r.obs,
@@ -147,7 +147,9 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
     SCOPED_TRACE(r.name);
     fake::reset();
     RunState st;
-    Settings s{.input_blocksize = 512, .output_blocksize = 512, .skip_records = r.skip,
+    Settings s{.input_blocksize = 512,
+               .output_blocksize = 512,
+               .skip_records = r.skip,
                .max_records = r.count ? 2 : kNoCount};
     open_files(st, s, r.size, -1);
     fake::file(st.input.get()).kind = r.kind;
@@ -178,8 +180,11 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
     SCOPED_TRACE(r.name);
     fake::reset();
     RunState st;
-    Settings s{.input_blocksize = 512, .output_blocksize = 512, .seek_records = r.seek,
-               .max_records = 2, .num_iterations = 3};
+    Settings s{.input_blocksize = 512,
+               .output_blocksize = 512,
+               .seek_records = r.seek,
+               .max_records = 2,
+               .num_iterations = 3};
     // An existing output of exactly (seek + count) x obs + 2 bytes: a range of 0.
     open_files(st, s, 4096, static_cast<std::int64_t>((r.seek + 2) * 512 + 2));
     fake::file(st.output.get()).kind = r.kind;
@@ -190,7 +195,8 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
               std::tuple(r.apply, r.first_only));
     ASSERT_EQ(build_plan(st, s), 0);
     std::vector<std::uint64_t> offsets;
-    for (std::uint32_t i = 0; i < st.plan.size; ++i) offsets.push_back(st.plan.entries[i].seek_offset);
+    for (std::uint32_t i = 0; i < st.plan.size; ++i)
+      offsets.push_back(st.plan.entries[i].seek_offset);
     EXPECT_EQ(offsets, r.offsets);
   }
   EXPECT_EQ(g_used, 0u);
@@ -199,8 +205,13 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
 // Neither side of the null sink or the zero source is positioned, whatever the words say.
 TEST_F(PlanTest, ZeroSourceAndNullSinkIgnoreSkipAndSeek) {
   RunState st;
-  Settings s{.input_file = kZeroSource, .output_file = kNullSink, .input_blocksize = 512,
-             .output_blocksize = 512, .skip_records = 4, .seek_records = 4, .max_records = 1};
+  Settings s{.input_file = kZeroSource,
+             .output_file = kNullSink,
+             .input_blocksize = 512,
+             .output_blocksize = 512,
+             .skip_records = 4,
+             .seek_records = 4,
+             .max_records = 1};
   st.count_given = true;
   st.output_preexists = true;
   ASSERT_EQ(calibrate(st, s), 0);

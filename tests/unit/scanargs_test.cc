@@ -135,7 +135,11 @@ TEST(ScanWords, StoresNamesMappingZeroAndNull) {
 TEST(ScanWords, LeavesTheWordsAsTyped) {
   const std::vector<std::vector<std::string>> cases = {
       {"if=a=b", "of=c", "conv=notrunc", "bs=4k", "count=2", "skip=1", "seek=3 x"},
-      {"iterations=2", "verbose=1", "dio=3"}, {"conv=bad"}, {"foo=1"}, {"bs=0"}, {"dio=9"},
+      {"iterations=2", "verbose=1", "dio=3"},
+      {"conv=bad"},
+      {"foo=1"},
+      {"bs=0"},
+      {"dio=9"},
       {"count=2", "noequals"}};
   for (const PlatformProfile* profile : {&posix_profile, &win32_profile}) {
     for (const auto& words : cases) {
