@@ -239,6 +239,36 @@ TEST_F(E2e, StreamsAreSkippedByReadingAndRefuseASeek) {
   }
 }
 
+// An offset that now applies without count= or conv=notrunc is reported as any other; a new
+// output's seek applies to the first iteration only, and only that one reports it.
+TEST_F(E2e, OffsetsThatApplyAreReported) {
+  put("in", random_bytes(4096, 12));
+  const std::string head = text("For this run, the input file is in and the output file is out\n");
+  const auto running = [](const std::string& what) {
+    return text("\nRunning" + what + " (in bytes) as follows:\n");
+  };
+  const struct {
+    const char* words;
+    std::string err;
+  } rows[] = {
+      {"if=in of=out bs=512 skip=2 verbose=1",
+       head + running(" with skip") + offset_line("skip", 1024) + text(rec("6+0", "6+0"))},
+      {"if=in of=out bs=512 seek=3 verbose=1",
+       head + running(" with seek") + offset_line("seek", 1536) + text(rec("8+0", "8+0"))},
+      {"if=/dev/zero of=out bs=512 count=1 seek=3 iterations=2 verbose=1",
+       text("For this run, the input file is zero and the output file is out\n") +
+           running(" iteration 1 with seek") + offset_line("seek", 1536) + text(rec("2+0", "2+0"))},
+      // Without a skip= or seek= word nothing more is reported than before.
+      {"if=in of=out bs=512 verbose=1", head + text(rec("8+0", "8+0"))},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    const Result r = run(row.words);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, row.err);
+  }
+}
+
 // Each run seeds its own draws: the same words twice draw different offsets.
 TEST_F(E2e, TwoRunsDrawDifferentOffsets) {
   put("in", random_bytes(1 << 20, 10));
