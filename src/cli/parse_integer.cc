@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "platform/profile.h"
-
 namespace kolvane {
 namespace {
 
@@ -11,28 +9,24 @@ bool is_c_space(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// strtoul with base 10 at the given width: white space, a sign, digits; an overflowing
-// magnitude reads as the maximum whatever the sign; no digits reads 0 and leaves `pos` at the
-// start of the text.
-std::uint64_t read_number(const char*& pos, std::uint64_t max) {
+// A decimal number at the given width: white space, an optional "+", then at least one digit.
+// No digit, a "-" sign or a value above `max` is refused (false): a number means what was typed.
+bool read_number(const char*& pos, std::uint64_t max, std::uint64_t& n) {
   const char* p = pos;
   while (is_c_space(static_cast<unsigned char>(*p))) ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = (*p++ == '-');
-  if (*p < '0' || *p > '9') return 0;
-  std::uint64_t n = 0;
-  bool overflow = false;
+  if (*p == '+')
+    ++p;
+  if (*p < '0' || *p > '9')
+    return false;
+  n = 0;
   for (; *p >= '0' && *p <= '9'; ++p) {
     const std::uint64_t digit = static_cast<std::uint64_t>(*p - '0');
-    if (overflow || n > (max - digit) / 10) {
-      overflow = true;
-    } else {
-      n = n * 10 + digit;
-    }
+    if (n > (max - digit) / 10)
+      return false;
+    n = n * 10 + digit;
   }
   pos = p;
-  if (overflow) return max;
-  return negative ? (0 - n) & max : n;
+  return true;
 }
 
 std::uint64_t unit_multiplier(char c) {
@@ -52,47 +46,42 @@ bool is_times(char c) { return c == 'x' || c == 'X'; }
 
 std::uint64_t parse_integer(const char* text, int& invalid, unsigned number_bits) {
   const std::uint64_t max = number_bits >= 64 ? UINT64_MAX : (std::uint64_t{1} << number_bits) - 1;
+  const auto refuse = [&invalid] {
+    invalid = 1;
+    return std::uint64_t{0};
+  };
   // The operands of the product, left to right. A loop rather than recursion: the nesting depth
   // would be set by the argument word.
   std::vector<std::uint64_t> operands;
   const char* pos = text;
   for (;;) {
-    std::uint64_t n = read_number(pos, max);
+    std::uint64_t n = 0;
+    if (!read_number(pos, max, n))
+      return refuse();
     const char c = *pos;
     if (!ends_operand(c) && !is_times(c)) {
       const std::uint64_t unit = unit_multiplier(c);
-      if (unit == 0) {
-        invalid = 1;
-        return 0;
-      }
+      if (unit == 0 || n > UINT64_MAX / unit)
+        return refuse();
       n *= unit;
       ++pos;
     }
     operands.push_back(n);
     if (ends_operand(*pos)) break;
-    if (!is_times(*pos)) {
-      invalid = 1;
-      return 0;
-    }
+    if (!is_times(*pos))
+      return refuse();
     ++pos;
   }
-  // Group to the right: a × (b × (c × ...)), each level checking its own product.
+  // Group to the right: a × (b × (c × ...)), each level checking its own product. What stands
+  // after an "x" must fit the number width, as the number itself must.
   std::uint64_t value = operands.back();
   for (std::size_t i = operands.size() - 1; i-- > 0;) {
     const std::uint64_t n = operands[i];
-    const std::uint64_t m = value & max;
-    const std::uint64_t product = n * m;
-    if (m != 0 && product / m != n) {
-      invalid = 1;
-      return 0;
-    }
-    value = product;
+    if (value > max || (value != 0 && n > UINT64_MAX / value))
+      return refuse();
+    value *= n;
   }
   return value;
-}
-
-std::uint64_t parse_integer(const char* text, int& invalid) {
-  return parse_integer(text, invalid, this_platform().number_bits);
 }
 
 }  // namespace kolvane

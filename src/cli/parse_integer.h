@@ -4,15 +4,12 @@
 
 namespace kolvane {
 
-// Evaluates a size expression: a decimal number read as strtoul reads it, at most one unit
-// letter (b k m g), and optionally "x" and another expression that multiplies it (grouping to
-// the right, each product checked for overflow). Sets `invalid` to 1 on a malformed text or an
-// overflowing product and then returns 0; never clears it. Prints nothing.
-// `number_bits` is the width of the number reader (64, or 32 in the Windows program, where the
-// operand after an "x" is also cut to 32 bits).
+// Evaluates a size expression: a decimal number (leading white space and a "+" allowed), at
+// most one unit letter (b k m g), and optionally "x" and another expression that multiplies it
+// (grouping to the right). Sets `invalid` to 1 and returns 0 when the text is malformed, has an
+// operand without a digit or with a "-" sign, or when a number, a unit product or a product
+// does not fit; never clears it. Prints nothing. `number_bits` is the width of the numbers (64,
+// or 32 in the Windows program, where what stands after an "x" must fit it too).
 std::uint64_t parse_integer(const char* text, int& invalid, unsigned number_bits);
-
-// The same at this platform's width.
-std::uint64_t parse_integer(const char* text, int& invalid);
 
 }  // namespace kolvane

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "cli/parse_integer.h"
 #include "cli/usage.h"
@@ -24,6 +25,9 @@ std::string format(const char* fmt, ...) {
 }
 
 bool equals(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+bool equals(std::string_view a, const char* b) {
+  return a == b;
+}
 
 std::string dio_rejection(std::int32_t d) {
   return format("Invalid value %d for dio.\n", d) +
@@ -38,13 +42,23 @@ bool bad_blocksize(std::uint64_t n, const PlatformProfile& profile) {
   return n == 0 || n > profile.blocksize_max;
 }
 
+// A value the setting that keeps it cannot hold is refused, never cut to fit.
+void check_width(std::uint64_t n, std::uint64_t max, int& invalid) {
+  if (n > max)
+    invalid = 1;
+}
+
 // Stores one numeric keyword. Returns false with the rejection set when the name is unknown or
-// the dio value is not one of 1, 2, 3; `invalid` may be raised for a block size.
-bool store_number(const char* name, std::uint64_t n, int& invalid, ScanResult& r,
+// a well-formed dio value is not one of 1, 2, 3; `invalid` may be raised for a value that does
+// not fit its setting.
+bool store_number(std::string_view name, std::uint64_t n, int& invalid, ScanResult& r,
                   const PlatformProfile& profile) {
   Settings& s = r.settings;
   if (equals(name, "dio")) {
-    const auto d = static_cast<std::int32_t>(static_cast<std::uint32_t>(n));
+    check_width(n, INT32_MAX, invalid);
+    if (invalid)
+      return true;
+    const auto d = static_cast<std::int32_t>(n);
     if (d < 1 || d > 3) {
       r.rejection = dio_rejection(d);
       return false;
@@ -69,9 +83,11 @@ bool store_number(const char* name, std::uint64_t n, int& invalid, ScanResult& r
     s.max_records = n;
     r.count_given = true;
   } else if (equals(name, "iterations")) {
+    check_width(n, UINT32_MAX, invalid);
     s.num_iterations = static_cast<std::uint32_t>(n);
     r.iterations_given = true;
   } else if (equals(name, "verbose")) {
+    check_width(n, UINT32_MAX, invalid);
     s.verboseflag = static_cast<std::uint32_t>(n);
   } else {
     return false;
@@ -79,15 +95,15 @@ bool store_number(const char* name, std::uint64_t n, int& invalid, ScanResult& r
   return true;
 }
 
-// Examines one word; false with the rejection set when it is not accepted.
-bool scan_word(char* word, ScanResult& r, const PlatformProfile& profile) {
-  char* equals_sign = std::strchr(word, '=');
+// Examines one word, reading it only: the words stay as typed. The name is the text before the
+// first "=", the value the rest of the word after it (the settings point at that tail).
+bool scan_word(const char* word, ScanResult& r, const PlatformProfile& profile) {
+  const char* equals_sign = std::strchr(word, '=');
   if (equals_sign == nullptr) {
     r.rejection = format("unrecognized option %s\n", word);
     return false;
   }
-  *equals_sign = '\0';
-  const char* name = word;
+  const std::string_view name(word, static_cast<std::size_t>(equals_sign - word));
   const char* value = equals_sign + 1;
   Settings& s = r.settings;
   if (equals(name, "if")) {
@@ -103,14 +119,15 @@ bool scan_word(char* word, ScanResult& r, const PlatformProfile& profile) {
   if (equals(name, "conv")) {
     s.conv_opt = value;
     if (equals(value, kNotrunc)) return true;
-    r.rejection = format("unrecognized option value %s=%s\n", name, value);
+    r.rejection = format("unrecognized option value %s\n", word);
     return false;
   }
   // The value is evaluated before the name is looked up; an unknown name wins over a bad value.
   int invalid = 0;
   const std::uint64_t n = parse_integer(value, invalid, profile.number_bits);
   if (!store_number(name, n, invalid, r, profile)) {
-    if (r.rejection.empty()) r.rejection = format("unrecognized option %s=%s\n", name, value);
+    if (r.rejection.empty())
+      r.rejection = format("unrecognized option %s\n", word);
     return false;
   }
   if (invalid) {
@@ -122,7 +139,7 @@ bool scan_word(char* word, ScanResult& r, const PlatformProfile& profile) {
 
 }  // namespace
 
-ScanResult scan_words(int argc, char** argv, const PlatformProfile& profile) {
+ScanResult scan_words(int argc, const char* const* argv, const PlatformProfile& profile) {
   ScanResult r;
   for (int i = 1; i <= argc - 1; ++i) {
     if (!scan_word(argv[i], r, profile)) return r;
@@ -133,7 +150,7 @@ ScanResult scan_words(int argc, char** argv, const PlatformProfile& profile) {
   return r;
 }
 
-void scanargs(int argc, char** argv, Settings& settings, bool& count_given,
+void scanargs(int argc, const char* const* argv, Settings& settings, bool& count_given,
               bool& iterations_given) {
   ScanResult r = scan_words(argc, argv, this_platform());
   if (!r.accepted) {

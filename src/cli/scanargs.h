@@ -17,12 +17,12 @@ struct ScanResult {
 };
 
 // Examines the argument words after the program word, stopping at the first one it does not
-// accept. Overwrites the first "=" of each word it examines and keeps pointers into the words.
-ScanResult scan_words(int argc, char** argv, const PlatformProfile& profile);
+// accept. Reads the words without changing them and keeps pointers into them.
+ScanResult scan_words(int argc, const char* const* argv, const PlatformProfile& profile);
 
 // The program's scanner: on a rejected word prints the rejection and ends the process through
 // usage(1); otherwise fills the settings and the two flags.
-void scanargs(int argc, char** argv, Settings& settings, bool& count_given,
+void scanargs(int argc, const char* const* argv, Settings& settings, bool& count_given,
               bool& iterations_given);
 
 }  // namespace kolvane

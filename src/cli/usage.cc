@@ -10,6 +10,9 @@ namespace kolvane {
 
 const char* program_name = nullptr;
 
+namespace {
+
+// The body of the full help, the same on every platform.
 const char* const help_body =
     "Copy a file/device.\n"
     "\n"
@@ -46,8 +49,6 @@ const char* const help_body =
     "BLOCKS and BYTES may be followed by the following multiplicative suffixes:\n"
     "b - 512, k - 1024, m - 1,048,576, g - 1,073,741,824.\n"
     "\n";
-
-namespace {
 
 // The platform's help pieces hold the program word as %s, or a fixed name and no directive.
 void print_with_name(const char* text) {

@@ -12,7 +12,4 @@ extern const char* program_name;
 // The version line, on standard error.
 void version();
 
-// The body of the full help, the same on every platform.
-extern const char* const help_body;
-
 }  // namespace kolvane

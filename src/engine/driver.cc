@@ -1,5 +1,6 @@
 #include "engine/driver.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -58,7 +59,7 @@ bool start_up(int argc, char** argv, RunState& state, int& status) {
   const std::time_t now = std::time(nullptr);
   say(Channel::out, "Today's date and time: %s\n", std::ctime(&now));
   std::srand(process_id());
-  state.start_time = std::time(nullptr);
+  state.start_time = std::chrono::steady_clock::now();
   program_name = argc > 0 ? argv[0] : "kolvane";
   if (argc <= 1 || std::strcmp(argv[1], "--help") == 0)
     usage(kExitSuccess);
@@ -87,7 +88,7 @@ int check_combinations(const RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
-int open_files(RunState& state, Settings& s, const PlatformProfile& profile) {
+int open_files(RunState& state, const Settings& s, const PlatformProfile& profile) {
   if (!is_zero_source(s)) {
     state.input.reset(open_input(s.input_file, s.r_dio != 0));
     if (!state.input.is_open()) {
@@ -97,6 +98,8 @@ int open_files(RunState& state, Settings& s, const PlatformProfile& profile) {
     }
   }
   int status = calibrate_input(state, s, profile);
+  if (status == kExitSuccess)
+    status = check_seek_offset(s);
   if (status != kExitSuccess)
     return status;
   state.output.reset(
@@ -137,7 +140,10 @@ void end_report(const RunState& state, const PlatformProfile& profile) {
     say(Channel::err, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total,
                  t.w_partial_total);
   }
-  say(Channel::out, "Elapsed time = %f seconds.\n", std::difftime(std::time(nullptr), state.start_time));
+  // A monotonic clock, to the microsecond: a change of the system time cannot skew it.
+  const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - state.start_time);
+  say(Channel::out, "Elapsed time = %f seconds.\n", static_cast<double>(elapsed.count()) / 1e6);
 }
 
 // The normal end closes the files itself: a failed close of the output may mean data that never

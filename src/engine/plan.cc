@@ -1,5 +1,6 @@
 #include "engine/plan.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <new>
@@ -11,31 +12,81 @@ namespace kolvane {
 namespace {
 
 constexpr std::uint64_t kLargestOffset = INT64_MAX;
+const char* const kInputTooSmall =
+    "error: the input file size is too small for the specified count, blocksize and skip values\n";
+const char* const kOutputTooSmall =
+    "error: the output file size is too small for the specified count, blocksize and seek "
+    "values\n";
 
-// count × block + 1, skip × block + 1 and their sum must stay below 2^63: beyond that no file
-// can hold the run, and the digit arithmetic would wrap to a range that looks valid.
-bool beyond_digit_model(std::uint64_t count, std::uint64_t skip, std::uint64_t block) {
-  const auto span_fits = [block](std::uint64_t blocks) {
-    return blocks == 0 || block <= (kLargestOffset - 1) / blocks;
-  };
-  if (!span_fits(count) || !span_fits(skip))
-    return true;
-  const std::uint64_t copied = count * block + 1;
-  const std::uint64_t fixed = skip * block + 1;
-  return copied > kLargestOffset - fixed;
+// blocks × block as a byte count, or false when it lies beyond the largest offset a file can
+// have (the digit arithmetic would wrap there to a range that looks valid).
+bool bytes_of(std::uint64_t blocks, std::uint64_t block, std::uint64_t& bytes) {
+  if (blocks != 0 && block > kLargestOffset / blocks)
+    return false;
+  bytes = blocks * block;
+  return true;
 }
 
-// range := size - (count × block + 1) - fixed, with fixed := skip × block + 1. True when the
-// file is too small for them.
-bool measure(std::int64_t size, std::uint64_t count, std::uint64_t skip, std::uint64_t block,
-             OffsetDigits& range, OffsetDigits& fixed) {
-  if (beyond_digit_model(count, skip, block))
-    return true;
-  range = split_digits(size);
-  subcomponents(range, split_digits(static_cast<std::int64_t>(count * block + 1)));
-  fixed = split_digits(static_cast<std::int64_t>(skip * block + 1));
-  subcomponents(range, fixed);
-  return range[3] > kNegativeDigit;
+// What one side of the copy asks of its file: one entry's span of count × block bytes after a
+// fixed offset of skip × ibs (seek × obs).
+struct Side {
+  FileHandle file;
+  const char* name;  // as the size-query message shows it
+  std::uint64_t count, span_block, offset_blocks, offset_block;
+  const char* too_small;
+};
+
+// How much a side is measured.
+enum class Need {
+  offset,       // nothing: the offset must only be one a file can have
+  size,         // the size, for a copy bounded by it
+  span,         // offset + span bytes
+  random_range  // with iterations: offset + span + 2 bytes, and the range the draws fall in
+};
+
+// What calibrate_side found.
+struct Measured {
+  std::uint64_t offset = 0;
+  std::int64_t size = 0;
+  OffsetDigits range{};
+  OffsetDigits fixed{};
+};
+
+// The one calibration of both sides. Returns 0, 4 (size query failed) or 5 (too small), having
+// printed the message.
+int calibrate_side(const Side& side, Need need, Measured& m) {
+  const auto too_small = [&side] {
+    say(Channel::err, "%s", side.too_small);
+    return kExitTooSmall;
+  };
+  if (!bytes_of(side.offset_blocks, side.offset_block, m.offset))
+    return too_small();
+  std::uint64_t span = 0;
+  const bool spans = need == Need::span || need == Need::random_range;
+  if (spans &&
+      (!bytes_of(side.count, side.span_block, span) || span + 2 > kLargestOffset - m.offset))
+    return too_small();
+  if (need == Need::offset)
+    return kExitSuccess;
+  if (!file_size(side.file, m.size)) {
+    say(Channel::err, "error getting the size of '%s': ", side.name);
+    report_system_error();
+    return kExitSizeQuery;
+  }
+  if (need == Need::size)
+    return kExitSuccess;
+  if (need == Need::span)
+    return m.offset + span > static_cast<std::uint64_t>(m.size) ? too_small() : kExitSuccess;
+  // range := size - (span + 1) - fixed, with fixed := offset + 1, in digits.
+  m.range = split_digits(m.size);
+  subcomponents(m.range, split_digits(static_cast<std::int64_t>(span + 1)));
+  m.fixed = split_digits(static_cast<std::int64_t>(m.offset + 1));
+  subcomponents(m.range, m.fixed);
+  return m.range[3] > kNegativeDigit ? too_small() : kExitSuccess;
+}
+
+bool measurable(FileHandle file) {
+  return file_kind(file) != FileKind::stream;
 }
 
 // The indices of the non-zero digits of a range, ascending.
@@ -129,52 +180,78 @@ void print_offset(const char* label, std::uint64_t offset, const PlatformProfile
 
 }  // namespace
 
-int calibrate_input(RunState& state, Settings& settings, const PlatformProfile& profile) {
-  if (is_zero_source(settings))
+int calibrate_input(RunState& state, const Settings& s, const PlatformProfile& profile) {
+  // The zero source is never read, so a skip means nothing there.
+  if (is_zero_source(s))
     return kExitSuccess;
-  if (state.count_given)
-    state.apply_skip = true;
-  std::int64_t size = 0;
-  if (!file_size(state.input.get(), size)) {
-    say(Channel::err, "error getting the size of '%s': ",
-                 reported_name(settings.input_file, "standard input", profile));
-    report_system_error();
-    return kExitSizeQuery;
-  }
-  if (!state.count_given) {
-    settings.max_records = static_cast<std::uint64_t>(size) / settings.input_blocksize;
-    return kExitSuccess;
-  }
-  Calibration& c = state.calibration;
-  if (measure(size, settings.max_records, settings.skip_records, settings.input_blocksize,
-              c.input_range, c.input_fixed)) {
-    say(Channel::err,
-                 "error: the input file size is too small for the specified count, blocksize "
-                 "and skip values\n");
-    return kExitTooSmall;
+  const FileHandle in = state.input.get();
+  const bool positionable = measurable(in);
+  // Iterations draw within the size, as they always have; otherwise only a file or device is
+  // measured: for count blocks after the skip, or, without a count, for the size to copy up to.
+  // A pipe or character device is read for count blocks or to its end.
+  const Need need = state.iterations_given ? Need::random_range
+                    : !positionable        ? Need::offset
+                    : state.count_given    ? Need::span
+                                           : Need::size;
+  const Side side{in,
+                  reported_name(s.input_file, "standard input", profile),
+                  state.count_given ? s.max_records : 0,
+                  s.input_blocksize,
+                  s.skip_records,
+                  s.input_blocksize,
+                  kInputTooSmall};
+  Measured m;
+  const int status = calibrate_side(side, need, m);
+  if (status != kExitSuccess)
+    return status;
+  state.calibration.input_range = m.range;
+  state.calibration.input_fixed = m.fixed;
+  // With a count the input is positioned (and reported) as it always was; without one only
+  // when a skip asks for it. What cannot be positioned has the skipped bytes read instead.
+  state.apply_skip = state.count_given || s.skip_records != 0;
+  state.skip_by_reading = !positionable;
+  // A file also written by the run (if=f >> f) would otherwise grow ahead of its own copy.
+  if (need == Need::size && m.size > 0) {
+    const auto size = static_cast<std::uint64_t>(m.size);
+    state.input_limit = m.offset < size ? size - m.offset : 0;
   }
   return kExitSuccess;
 }
 
-int calibrate_output(RunState& state, const Settings& settings, const PlatformProfile& profile) {
-  if (!state.output_preexists || is_null_sink(settings))
+int check_seek_offset(const Settings& s) {
+  std::uint64_t offset = 0;
+  if (is_null_sink(s) || bytes_of(s.seek_records, s.output_blocksize, offset))
     return kExitSuccess;
-  state.apply_seek = true;
-  std::int64_t size = 0;
-  if (!file_size(state.output.get(), size)) {
-    say(Channel::err, "error getting the size of '%s': ",
-                 reported_name(settings.output_file, "standard output", profile));
-    report_system_error();
-    return kExitSizeQuery;
-  }
-  Calibration& c = state.calibration;
-  if (measure(size, settings.max_records, settings.seek_records, settings.output_blocksize,
-              c.output_range, c.output_fixed)) {
-    say(Channel::err,
-                 "error: the output file size is too small for the specified count, blocksize "
-                 "and seek values\n");
-    return kExitTooSmall;
-  }
+  say(Channel::err, "%s", kOutputTooSmall);
+  return kExitTooSmall;
+}
+
+int calibrate_output(RunState& state, const Settings& s, const PlatformProfile& profile) {
+  // The null sink discards, so a seek means nothing there.
+  if (is_null_sink(s))
+    return kExitSuccess;
+  const FileHandle out = state.output.get();
+  // Iterations into a pre-existing output draw within its size. An entry writes count x ibs
+  // bytes (in obs blocks), so its span is count blocks of the larger size.
+  const bool drawn = state.output_preexists && state.iterations_given;
+  const Side side{out,
+                  reported_name(s.output_file, "standard output", profile),
+                  s.max_records,
+                  std::max(s.input_blocksize, s.output_blocksize),
+                  s.seek_records,
+                  s.output_blocksize,
+                  kOutputTooSmall};
+  Measured m;
+  const int status = calibrate_side(side, drawn ? Need::random_range : Need::offset, m);
+  if (status != kExitSuccess)
+    return status;
+  state.calibration.output_range = m.range;
+  state.calibration.output_fixed = m.fixed;
+  // A pre-existing file is positioned in every entry, as it always was. Any other output only
+  // when a seek asks for it, and then before the first entry only: the later ones follow on.
+  const bool every_entry = drawn || (state.output_preexists && measurable(out));
+  state.apply_seek = every_entry || s.seek_records != 0;
+  state.seek_first_entry_only = state.apply_seek && !every_entry && state.iterations_given;
   return kExitSuccess;
 }
 
@@ -200,7 +277,8 @@ int build_plan(RunState& state, const Settings& settings) {
   }
   const Calibration& c = state.calibration;
   const OffsetSide skip(state.apply_skip, c.input_range, c.input_fixed, ibs);
-  const OffsetSide seek(state.apply_seek, c.output_range, c.output_fixed, obs);
+  const OffsetSide seek(state.apply_seek && !state.seek_first_entry_only, c.output_range,
+                        c.output_fixed, obs);
   PlanEntry* const entries = plan.entries.get();
   // Drawn in order j = 0, 1, ...; the entry drawn last runs first. Within an entry the input's
   // draw comes before the output's.
@@ -209,6 +287,8 @@ int build_plan(RunState& state, const Settings& settings) {
     e.skip_offset = skip.next();
     e.seek_offset = seek.next();
   }
+  if (state.seek_first_entry_only && n > 0)
+    entries[0].seek_offset = settings.seek_records * obs;
   return kExitSuccess;
 }
 

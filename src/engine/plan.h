@@ -8,11 +8,16 @@
 
 namespace kolvane {
 
-// After the input is opened. Without a count, derives max_records from the input size. Returns
-// an exit status: 0 to go on, or 4 / 5 after printing the message.
-int calibrate_input(RunState& state, Settings& settings, const PlatformProfile& profile);
+// After the input is opened: decides how the input is positioned and how far it is read, and
+// measures it where the run needs its size. Returns an exit status: 0 to go on, or 4 / 5 after
+// printing the message.
+int calibrate_input(RunState& state, const Settings& settings, const PlatformProfile& profile);
 
-// After the output is opened and checked. Returns 0, 4 or 5.
+// Before the output is opened, so that an output no seek can reach is left as it was: 0, or 5
+// after the output's too-small message when seek x obs lies beyond any file.
+int check_seek_offset(const Settings& settings);
+
+// After the output is opened and checked: the same for the output. Returns 0, 4 or 5.
 int calibrate_output(RunState& state, const Settings& settings, const PlatformProfile& profile);
 
 // Fills state.plan, whole; returns 0, or 6 when the plan cannot be allocated.

@@ -3,8 +3,8 @@
 // is closed first, then the output, then the plan, then the buffers.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <ctime>
 #include <memory>
 
 #include "engine/digits.h"
@@ -104,6 +104,8 @@ struct RecordTotals {
   std::uint64_t w_partial_total = 0;
 };
 
+inline constexpr std::uint64_t kNoLimit = UINT64_MAX;
+
 struct RunState {
   TransferBuffers buffers;
   Plan plan;
@@ -115,13 +117,21 @@ struct RunState {
   bool output_preexists = false;
   bool apply_skip = false;
   bool apply_seek = false;
+  // The input cannot be positioned (a pipe, terminal or character device): its skipped bytes
+  // are read and dropped.
+  bool skip_by_reading = false;
+  // The output is positioned for the first entry only; the later entries follow on.
+  bool seek_first_entry_only = false;
+  // The most input bytes the copy takes: a file measured without a count is copied up to its
+  // size, however it grows meanwhile. kNoLimit otherwise.
+  std::uint64_t input_limit = kNoLimit;
   Calibration calibration;
   // Run flags of the transfer: a read met the end of the input after the first read of its
   // entry; an output block has been written. Cleared once per run.
   bool end_of_input = false;
   bool block_written = false;
   RecordTotals totals;
-  std::time_t start_time = 0;
+  std::chrono::steady_clock::time_point start_time{};
 
   // The release of the normal end, in the same order as on every failure path.
   void release() {

@@ -5,27 +5,11 @@
 
 #include "engine/console.h"
 #include "engine/exit_status.h"
-#include "engine/plan.h"
+#include "engine/failures.h"
+#include "engine/position.h"
 
 namespace kolvane {
 namespace {
-
-const char* input_name(const Settings& s) { return shown_name(s.input_file, "standard input"); }
-const char* output_name(const Settings& s) {
-  return shown_name(s.output_file, "standard output");
-}
-
-int read_failure(const Settings& s) {
-  say(Channel::err, "error reading '%s': ", input_name(s));
-  report_system_error();
-  return kExitReadWrite;
-}
-
-int write_failure(const Settings& s) {
-  say(Channel::err, "error writing to '%s': ", output_name(s));
-  report_system_error();
-  return kExitReadWrite;
-}
 
 // Both buffers are asked for before either result is looked at.
 int obtain_buffers(RunState& state, const Settings& s) {
@@ -70,7 +54,7 @@ class BlockWriter {
 
   bool move(const unsigned char* data, std::uint64_t pending) {
     while (pending != 0) {
-      if (fill_ == 0 && pending >= obs_) {
+      if (fill_ == 0 && pending >= obs_ && may_write_straight(data)) {
         if (!put(data, obs_)) return false;
         data += obs_;
         pending -= obs_;
@@ -87,6 +71,12 @@ class BlockWriter {
       }
     }
     return true;
+  }
+
+  // A direct write needs memory aligned as the device wants it; a block that starts elsewhere
+  // in the input buffer goes through the output buffer.
+  bool may_write_straight(const unsigned char* data) const {
+    return !direct_ || reinterpret_cast<std::uintptr_t>(data) % kBufferAlignment == 0;
   }
 
   // The bytes still in the output buffer, as a partial block.
@@ -124,29 +114,36 @@ int copy_blocks(RunState& state, const Settings& s) {
   unsigned char* const in = state.buffers.input.get();
   BlockWriter writer(state, s);
   std::uint64_t full_reads = 0;
+  // Reads still ask for whole blocks (direct reads stay aligned), but bytes past the limit are
+  // not the input's to copy.
+  std::uint64_t left = state.input_limit;
   bool first_read = true;
   for (;;) {
-    const std::int64_t got = read_block(input, in, ibs);
-    if (got < 0) return read_failure(s);
+    const std::int64_t read = read_block(input, in, ibs);
+    if (read < 0)
+      return read_failure(s);
+    const std::uint64_t got = min(static_cast<std::uint64_t>(read), left);
+    left -= got;
     if (got == 0) {
-      if (first_read) {
-        say(Channel::err, "error reading '%s': skipping past EOF", input_name(s));
-        return kExitReadWrite;
-      }
+      if (first_read)
+        return past_eof(s);
       state.end_of_input = true;
       break;
     }
     first_read = false;
-    if (static_cast<std::uint64_t>(got) < ibs) {
+    if (got < ibs) {
       ++state.totals.r_partial_total;
     } else {
       ++full_reads;
       ++state.totals.r_full_total;
     }
-    if (!writer.move(in, static_cast<std::uint64_t>(got))) return write_failure(s);
+    if (!writer.move(in, got))
+      return write_failure(s);
     // Without a count the copy runs to the end of the input.
     if (counted && full_reads == max_records) break;
     if (state.end_of_input && state.block_written) break;
+    if (left == 0)
+      break;
   }
   // Whatever ended the entry, the bytes already read go out: the rest as a partial block.
   if (!writer.drain()) return write_failure(s);
@@ -157,16 +154,9 @@ int copy_blocks(RunState& state, const Settings& s) {
 
 int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
               const PlatformProfile& profile) {
-  if (state.apply_skip && !set_position(state.input.get(), entry.skip_offset)) {
-    say(Channel::err, profile.skip_error_prefix, input_name(s));
-    report_system_error();
-    return kExitOpenOrPosition;
-  }
-  if (state.apply_seek && !set_position(state.output.get(), entry.seek_offset)) {
-    say(Channel::err, profile.seek_error_prefix, output_name(s));
-    report_system_error();
-    return kExitOpenOrPosition;
-  }
+  const int positioned = position_files(state, s, entry, profile);
+  if (positioned != kExitSuccess)
+    return positioned;
   if (!state.buffers.obtained) {
     const int status = obtain_buffers(state, s);
     if (status != kExitSuccess) return status;

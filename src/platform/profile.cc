@@ -3,7 +3,6 @@
 namespace kolvane {
 
 const PlatformProfile posix_profile = {
-    "posix",
     64,
     UINT64_MAX,
     "\n"
@@ -35,7 +34,6 @@ const PlatformProfile posix_profile = {
 };
 
 const PlatformProfile win32_profile = {
-    "win32",
     32,
     UINT32_MAX,
     "\n"

@@ -13,7 +13,6 @@ enum class OffsetStyle {
 };
 
 struct PlatformProfile {
-  const char* name;
   // Size expressions read numbers at this width (strtoul's unsigned long), and the operand
   // after an "x" is cut to it.
   unsigned number_bits;

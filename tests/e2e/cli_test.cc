@@ -99,7 +99,7 @@ TEST_F(E2e, HelpFollowsTheBanner) {
   for (const char* words : {"", "--help", "--help junk bs=0"}) {
     SCOPED_TRACE(words);
     const Result r = run(words);
-    expect_stdout(r.out, full_help(), false);
+    expect_stdout(r, full_help(), false);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
   }
@@ -108,7 +108,7 @@ TEST_F(E2e, HelpFollowsTheBanner) {
 TEST_F(E2e, VersionGoesToStandardErrorWhateverFollows) {
   for (const char* words : {"--version", "--version bs=0 --help"}) {
     const Result r = run(words);
-    expect_stdout(r.out, "", false);
+    expect_stdout(r, "", false);
     EXPECT_EQ(r.err, text(program_word() + " version 1.2\n"));
     EXPECT_EQ(r.status, 0);
   }
@@ -129,7 +129,20 @@ TEST_F(E2e, EveryRejectedWordEndsWithTheUsageLine) {
       {"bogus", "unrecognized option bogus\n"},
       {"conv=NOTRUNC", "unrecognized option value conv=NOTRUNC\n"},
       {"dio=4", dio_lines(4)},
-      {"dio=4294967295", dio_lines(-1)},
+      {"dio=0", dio_lines(0)},
+      // Numbers mean what was typed: refused when they have no digit, a sign, or do not fit.
+      {"dio=4294967295", "invalid number 4294967295\n"},
+      {"dio=abc", "invalid number abc\n"},
+      {"count=", "invalid number \n"},
+      {"skip=k", "invalid number k\n"},
+      {"seek=2x", "invalid number 2x\n"},
+      {"count=-1", "invalid number -1\n"},
+      {"count=18446744073709551616", "invalid number 18446744073709551616\n"},
+      {"skip=17179869184g", "invalid number 17179869184g\n"},
+      {"iterations=4294967296", "invalid number 4294967296\n"},
+      {"verbose=4294967296", "invalid number 4294967296\n"},
+      {"count=2x4g", target().linux_devices ? "" : "invalid number 2x4g\n"},
+      {"skip=4294967296", target().linux_devices ? "" : "invalid number 4294967296\n"},
       {"foo=abc", "unrecognized option foo=abc\n"},
       {"=5", "unrecognized option =5\n"},
       {"bs=0", "invalid number 0\n"},
@@ -147,7 +160,7 @@ TEST_F(E2e, EveryRejectedWordEndsWithTheUsageLine) {
       continue;
     SCOPED_TRACE(word);
     const Result r = run(std::string("if=in of=made ") + word + " also=bad");
-    expect_stdout(r.out, "", false);
+    expect_stdout(r, "", false);
     EXPECT_EQ(r.err, text(message + "Try `" + program_word() + " --help' for more information.\n"));
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(std::filesystem::exists(path("made")));

@@ -55,9 +55,26 @@ const Case kCases[] = {
      rec("2+0", "8+0"), 0, 8, 0, 5},
     {"SkipSeekInPlace", "if=in of=out bs=512 count=2 skip=1 seek=2 conv=notrunc", 4096, 4096, 0,
      rec("2+0", "2+0"), 0, 1024, 512, 1024},
-    {"SkipWithoutCount", "if=in of=out bs=512 skip=2", 2048, -1, 0, rec("4+0", "4+0"), 0, 2048},
+    // skip= and seek= apply without count= and to a new or truncated output (a hole before it).
+    {"SkipWithoutCount", "if=in of=out bs=512 skip=2", 2048, -1, 0, rec("2+0", "2+0"), 0, 1024,
+     1024},
+    {"SkipIntoTail", "if=in of=out bs=512 skip=3", 1636, -1, 0, rec("0+1", "0+1"), 0, 100, 1536},
+    {"SkipToEnd", "if=in of=out bs=512 skip=4", 2048, -1, 3,
+     "error reading 'in': skipping past EOF\n", 0, 0},
+    {"SkipPastEnd", "if=in of=out bs=512 skip=9", 2048, -1, 3,
+     "error reading 'in': skipping past EOF\n", 0, 0},
+    // Offsets beyond 2^63 - 1 bytes: no file has them.
+    {"SkipBeyondOffsets", "if=in of=out bs=1g skip=8x1g", 2048, -1, 5, kInputTooSmall, kEarly},
+    {"SeekBeyondOffsets", "if=in of=out bs=1g seek=8x1g", 2048, 100, 5, kOutputTooSmall, kEarly},
     {"SeekWithoutNotrunc", "if=in of=out bs=512 count=2 seek=3", 4096, 4096, 0, rec("2+0", "2+0"),
-     0, 1024},
+     0, 1024, 0, 1536},
+    {"SeekNewOutput", "if=in of=out bs=512 seek=2", 1000, -1, 0, rec("1+1", "1+1"), 0, 1000, 0,
+     1024},
+    {"SeekNotruncWithoutCount", "if=in of=out bs=512 seek=1 conv=notrunc", 1000, 2000, 0,
+     rec("1+1", "1+1"), 0, 1000, 0, 512},
+    // With iterations= the first entry starts at the seek of a new output; the rest follow on.
+    {"SeekNewOutputIterations", "if=/dev/zero of=out bs=512 count=1 iterations=3 seek=2", -1, -1, 0,
+     rec("3+0", "3+0"), 0, 1536, 0, 1024},
     {"StdinFile", "of=out bs=512 count=2 skip=3", 4096, -1, 0, rec("2+0", "2+0"), kStdinFile, 1024,
      1536},
     {"CountZero", "if=in of=out count=0", 4096, -1, 0, rec("0+0", "0+0"), 0, 0},
@@ -83,14 +100,26 @@ const Case kCases[] = {
     {"MissingInput", "if=missing of=out", -1, -1, 2, "error opening 'missing': ", kSys | kEarly},
     {"NotruncMissingOutput", "if=in of=out conv=notrunc", 1024, -1, 2,
      "error opening 'out': ", kSys},
-    {"InputTooSmall", "if=in of=out bs=512 count=3 skip=1", 2049, 100, 5, kInputTooSmall, kEarly},
-    {"InputLargeEnough", "if=in of=out bs=512 count=3 skip=1", 2050, 100, 0, rec("3+0", "3+0"), 0,
+    // Without iterations= an input needs (skip + count) x ibs bytes and an existing output is
+    // not measured: writing past its end extends it.
+    {"InputTooSmall", "if=in of=out bs=512 count=3 skip=1", 2047, 100, 5, kInputTooSmall, kEarly},
+    {"InputLargeEnough", "if=in of=out bs=512 count=3 skip=1", 2048, 100, 0, rec("3+0", "3+0"), 0,
      1536, 512},
-    {"OutputTooSmall", "if=in of=out bs=512 count=2 seek=1 conv=notrunc", 4096, 1537, 5,
-     kOutputTooSmall},
+    {"OutputExtended", "if=in of=out bs=512 count=2 seek=1 conv=notrunc", 4096, 100, 0,
+     rec("2+0", "2+0"), 0, 1024, 0, 512},
     {"OutputLargeEnough", "if=in of=out bs=512 count=2 seek=1 conv=notrunc", 4096, 1538, 0,
      rec("2+0", "2+0"), 0, 1024, 0, 512},
-    {"EmptyInput", "if=in of=out", 0, -1, 3, "error reading 'in': skipping past EOF", 0, 0},
+    // With iterations= as before, but an entry spans count blocks of the larger block size.
+    {"InputTooSmallIterations", "if=in of=out bs=512 count=3 skip=1 iterations=1", 2049, 100, 5,
+     kInputTooSmall, kEarly},
+    {"OutputTooSmallIterations", "if=in of=out bs=512 count=2 seek=1 conv=notrunc iterations=1",
+     4096, 1537, 5, kOutputTooSmall},
+    {"OutputSpanOfLargerInputBlocks",
+     "if=/dev/zero of=out ibs=1024 obs=512 count=2 iterations=1 conv=notrunc", -1, 2049, 5,
+     kOutputTooSmall},
+    {"OutputSpanFits", "if=/dev/zero of=out ibs=1024 obs=512 count=2 iterations=2 conv=notrunc", -1,
+     2050, 0, rec("4+0", "4+0"), 0, 2048},
+    {"EmptyInput", "if=in of=out", 0, -1, 3, "error reading 'in': skipping past EOF\n", 0, 0},
     {"DirectoryInput", "if=in of=out", -1, -1, 3, "error reading 'in': ", kSys | kLinux | kDir, 0},
     {"FullDevice", "if=in of=/dev/full", 1024, -1, 3,
      "error writing to '/dev/full': ", kSys | kLinux},
@@ -99,11 +128,19 @@ const Case kCases[] = {
     {"BlockLargerThanInput", "if=in of=out bs=8k", 1000, -1, 0, rec("0+1", "0+1"), 0, 1000},
     {"DirectWriteRefused", "if=in of=out ibs=4k obs=100 dio=2", 8192, -1, 3,
      "error writing to 'out': ", kSys | kDirect | kLinux, 0},
-    // A character device other than the zero source counts as size 0.
-    {"CharacterDevice", "if=/dev/urandom of=out count=1", -1, -1, 5, kInputTooSmall,
-     kEarly | kLinux},
+    // A character device (not named as the zero source) is read, its skip read and dropped.
+    {"CharacterDevice", "if=/dev/./zero of=out count=2 skip=3", -1, -1, 0, rec("2+0", "2+0"),
+     kLinux, 1024},
+    {"CharacterDeviceIterations", "if=/dev/./zero of=out count=2 iterations=1", -1, -1, 5,
+     kInputTooSmall, kEarly | kLinux},
+    // Direct writes straight from the input buffer only where it is aligned for them.
+    {"DirectWriteFromOddBlocks", "if=in of=out ibs=9000 obs=4096 count=2 dio=2", 20000, -1, 0,
+     rec("2+0", "4+1"), kDirect, 18000},
     // Without conv=notrunc the output open empties the input; with it the copy works in place.
-    {"SameFile", "if=out of=out", -1, 4096, 3, "error reading 'out': skipping past EOF", 0, 0},
+    {"SameFile", "if=out of=out", -1, 4096, 3, "error reading 'out': skipping past EOF\n", 0, 0},
+    // A file that is also the output is copied up to the size it had: it ends.
+    {"SameFileAppended", "if=out of=out conv=notrunc bs=512 seek=2", -1, 1024, 0, rec("2+0", "2+0"),
+     kSameFile, 1024, 0, 1024},
     {"SameFileInPlace", "if=out of=out conv=notrunc bs=512 count=2 skip=4 seek=1", -1, 4096, 0,
      rec("2+0", "2+0"), kSameFile, 1024, 2048, 512},
 };
@@ -132,7 +169,7 @@ TEST_P(Copy, Run) {
   } else {
     EXPECT_EQ(r.err, text(c.err));
   }
-  expect_stdout(r.out, (c.flags & kEarly) ? "" : text("Please be patient...\n"), c.status == 0);
+  expect_stdout(r, (c.flags & kEarly) ? "" : text("Please be patient...\n"), c.status == 0);
   if (c.len < 0) {
     EXPECT_EQ(fs::exists(path("out")), c.old >= 0);
     EXPECT_EQ(get("out"), old);
@@ -164,11 +201,96 @@ TEST_F(E2e, PipeToStandardOutput) {
   const Result r = run("bs=512 verbose=1", Stdin{.chunks = {first, rest}});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, first + rest);
-  expect_stdout(r.err,
-                text(std::string("For this run, the input file is ") + target().absent_input +
-                     " and the output file is " + target().absent_output +
-                     "\nPlease be patient...\n" + rec("1+2", "2+1")),
-                true);
+  expect_lines(r.err,
+               text(std::string("For this run, the input file is ") + target().absent_input +
+                    " and the output file is " + target().absent_output +
+                    "\nPlease be patient...\n" + rec("1+2", "2+1")),
+               true, r.seconds);
+}
+
+// Streams cannot be positioned: standard input's skipped bytes are read and dropped (with a
+// count it needs no size), and a seek on standard output is refused.
+TEST_F(E2e, StreamsAreSkippedByReadingAndRefuseASeek) {
+  const std::string first = random_bytes(150, 8), rest = random_bytes(850, 9);
+  const std::string all = first + rest;
+  const std::string eof = "error reading 'standard input': skipping past EOF\n";
+  const std::string refused = target().seek_error + std::string(" 'standard output': ");
+  const struct {
+    const char* words;
+    int status;
+    std::string err, data;
+  } rows[] = {
+      {"bs=100 skip=3", 0, rec("7+0", "7+0"), all.substr(300)},
+      {"bs=100 count=2 skip=3", 0, rec("2+0", "2+0"), all.substr(300, 200)},
+      {"ibs=100 obs=400 count=3 skip=9", 0, rec("1+0", "0+1"), all.substr(900)},
+      {"bs=100 skip=10", 3, eof, ""},
+      {"bs=100 skip=11", 3, eof, ""},
+      {"bs=100 seek=1", 2, refused, ""},
+      {"bs=100 count=1 seek=1", 2, refused, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    const Result r = run(row.words, Stdin{.chunks = {first, rest}});
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.out, row.data);
+    // Standard output carries the data, so every text line goes to standard error, in order.
+    const std::string patient = text("Please be patient...\n");
+    const std::size_t at = r.err.find(patient);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const std::size_t tail = at + patient.size();
+    const std::string message =
+        r.err.substr(tail, row.status == 0 ? text(row.err).size() : std::string::npos);
+    if (row.status == 2) {
+      expect_error(message, row.err);
+    } else {
+      EXPECT_EQ(message, text(row.err));
+    }
+    expect_lines(r.err.substr(0, tail) + r.err.substr(tail + message.size()), patient,
+                 row.status == 0, r.seconds);
+  }
+}
+
+// An offset that now applies without count= or conv=notrunc is reported as any other; a new
+// output's seek applies to the first iteration only, and only that one reports it.
+TEST_F(E2e, OffsetsThatApplyAreReported) {
+  put("in", random_bytes(4096, 12));
+  const std::string head = text("For this run, the input file is in and the output file is out\n");
+  const auto running = [](const std::string& what) {
+    return text("\nRunning" + what + " (in bytes) as follows:\n");
+  };
+  const struct {
+    const char* words;
+    std::string err;
+  } rows[] = {
+      {"if=in of=out bs=512 skip=2 verbose=1",
+       head + running(" with skip") + offset_line("skip", 1024) + text(rec("6+0", "6+0"))},
+      {"if=in of=out bs=512 seek=3 verbose=1",
+       head + running(" with seek") + offset_line("seek", 1536) + text(rec("8+0", "8+0"))},
+      {"if=/dev/zero of=out bs=512 count=1 seek=3 iterations=2 verbose=1",
+       text("For this run, the input file is zero and the output file is out\n") +
+           running(" iteration 1 with seek") + offset_line("seek", 1536) + text(rec("2+0", "2+0"))},
+      // Without a skip= or seek= word nothing more is reported than before.
+      {"if=in of=out bs=512 verbose=1", head + text(rec("8+0", "8+0"))},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    const Result r = run(row.words);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, row.err);
+  }
+}
+
+// Each run seeds its own draws: the same words twice draw different offsets.
+TEST_F(E2e, TwoRunsDrawDifferentOffsets) {
+  put("in", random_bytes(1 << 20, 10));
+  std::vector<std::uint64_t> skips[2];
+  for (auto& drawn : skips) {
+    const Result r = run("if=in of=/dev/null bs=512 count=1 iterations=8 verbose=1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    drawn = parse_offsets(r.err, "skip");
+    ASSERT_EQ(drawn.size(), 8u);
+  }
+  EXPECT_NE(skips[0], skips[1]);
 }
 
 // One run with verbose=1 and conv=notrunc onto an existing output, each file holding random

@@ -20,6 +20,7 @@ struct Traits {
   bool dos_program_word;  // the program sees its own path as Z:\...
   bool fixed_help_name;   // the full help names "kolvane" and has Windows examples
   bool linux_devices;     // meets the Linux-only cases: /dev/full, a directory as input, bs=4g
+  const char* seek_error;  // the start of the message of a failed positioning of the output
 };
 
 struct Options {
@@ -50,6 +51,7 @@ struct Streams {
 struct Result {
   std::string out, err;
   int status = -1;  // exit status, or 128 + signal
+  double seconds = 0;  // from just before starting the program to seeing it end
 };
 
 std::string text(std::string lines);  // "\n" becomes the target's line end
@@ -58,8 +60,13 @@ std::string offset_line(const char* label, std::uint64_t offset);
 std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label);
 // An error prefix followed by the system's own one-line text.
 void expect_error(const std::string& err, const std::string& prefix);
-// Standard output: the start banner, `middle`, and the elapsed-time line when the run `ended`.
-void expect_stdout(const std::string& out, const std::string& middle, bool ended);
+// Standard output: the start banner, `middle`, and the elapsed-time line when the run `ended`,
+// with a time above 0 and within the time the harness saw the program run.
+void expect_stdout(const Result& r, const std::string& middle, bool ended);
+// The same for the lines meant for standard output wherever they went (`out`), with the
+// elapsed time no more than `max_seconds`.
+void expect_lines(const std::string& out, const std::string& middle, bool ended,
+                  double max_seconds);
 std::string random_bytes(std::size_t n, unsigned seed);
 
 // The two records lines of a normal end ("3+1", "2+0").

@@ -85,13 +85,13 @@ TEST_P(Streamed, TextLinesStayOutOfTheData) {
     const std::string& lines = pipe == kOut ? piped : r.err;
     const std::string err_part = c.err_lines == pipe ? records : "";
     if (c.out_lines == pipe) {
-      expect_stdout(lines, text("Please be patient...\n") + err_part, true);
+      expect_lines(lines, text("Please be patient...\n") + err_part, true, r.seconds);
     } else {
       EXPECT_EQ(lines, err_part);
     }
   }
   if (c.lines_file != nullptr) {
-    expect_stdout(get(c.lines_file), text("Please be patient...\n"), true);
+    expect_lines(get(c.lines_file), text("Please be patient...\n"), true, r.seconds);
   }
 }
 
@@ -106,7 +106,7 @@ TEST_F(E2e, AnErrorMovesWithItsStream) {
   const std::string prefix = "error opening 'missing': ";
   const std::size_t at = r.out.find(prefix);
   ASSERT_NE(at, std::string::npos) << r.out;
-  expect_stdout(r.out.substr(0, at), "", false);
+  expect_lines(r.out.substr(0, at), "", false, r.seconds);
   expect_error(r.out.substr(at), prefix);
   EXPECT_EQ(get("out"), "");
 }

@@ -19,7 +19,7 @@ void check(bool holds) {
   if (!holds) std::abort();
 }
 
-// Fresh mutable copies of the words each time: the scanner writes into them and keeps pointers.
+// Fresh copies of the words each time: the scanner keeps pointers into them.
 ScanResult scan(const std::vector<std::string>& words, const PlatformProfile& profile) {
   std::vector<std::vector<char>> buffers;
   buffers.emplace_back(std::vector<char>{'k', '\0'});

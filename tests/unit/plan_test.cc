@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fake_backend.h"
@@ -59,25 +60,38 @@ class PlanTest : public testing::Test {
 };
 
 TEST_F(PlanTest, CalibrationRefusesFilesTooSmallOrBeyondTheDigitModel) {
+  // With iterations= a side needs (offset + count) x block + 2 bytes, the output's count in
+  // blocks of the larger size; without, the input needs (skip + count) x ibs and the output
+  // is not measured at all.
   // clang-format off
-  const struct { bool output; std::uint64_t bs, count, skip, size; int status; } rows[] = {
-      {false, 512, 3, 2, 2560, 5}, {false, 512, 3, 2, 2561, 5}, {false, 512, 3, 2, 2562, 0},
-      {true, 512, 3, 2, 2560, 5}, {true, 512, 3, 2, 2561, 5}, {true, 512, 3, 2, 2562, 0},
-      {true, 512, 0, 0, 0, 5}, {true, 512, 0, 0, 1, 5}, {true, 512, 0, 0, 2, 0},
+  const struct { bool output, iterations; std::uint64_t ibs, obs, count, skip, size; int status; } rows[] = {
+      {false, true, 512, 1, 3, 2, 2561, 5}, {false, true, 512, 1, 3, 2, 2562, 0},
+      {false, false, 512, 1, 3, 2, 2559, 5}, {false, false, 512, 1, 3, 2, 2560, 0},
+      {false, false, 512, 1, 0, 0, 0, 0},
+      {true, true, 1, 512, 3, 2, 2561, 5}, {true, true, 1, 512, 3, 2, 2562, 0},
+      {true, true, 1, 512, 0, 0, 1, 5}, {true, true, 1, 512, 0, 0, 2, 0},
+      {true, true, 1024, 512, 3, 2, 4097, 5}, {true, true, 1024, 512, 3, 2, 4098, 0},
+      {true, false, 1, 512, 3, 2, 0, 0},
       // Each of these wraps the digit subtraction to a range that looks valid.
-      {false, 4, k62, 0, 4096, 5}, {false, 4, 1, k62, 4096, 5}, {false, 2, k62 - 1, k62 - 1, 4096, 5},
-      {true, 4, k62, 0, 4096, 5}, {true, 4, 1, k62, 4096, 5}, {true, 2, k62 - 1, k62 - 1, 4096, 5}};
+      {false, true, 4, 1, k62, 0, 4096, 5}, {false, true, 4, 1, 1, k62, 4096, 5},
+      {false, true, 2, 1, k62 - 1, k62 - 1, 4096, 5}, {false, false, 4, 1, k62, 0, 4096, 5},
+      {true, true, 1, 4, k62, 0, 4096, 5}, {true, true, 1, 4, 1, k62, 4096, 5},
+      {true, true, 1, 2, k62 - 1, k62 - 1, 4096, 5},
+      // An offset beyond 2^63 - 1 bytes, measured or not.
+      {false, false, 4, 1, 1, k62 * 2, 4096, 5}, {true, false, 1, 4, 1, k62 * 2, 4096, 5},
+      {true, false, 1, 4, 1, k62 / 4, 4096, 0}};
   // clang-format on
   for (const auto& r : rows) {
-    SCOPED_TRACE(testing::Message() << r.output << " count " << r.count << " size " << r.size);
+    SCOPED_TRACE(testing::Message()
+                 << r.output << r.iterations << " count " << r.count << " size " << r.size);
     RunState st;
-    // The other side's block size is 1, so mixing up the two sides changes the outcome.
-    Settings s{.input_blocksize = r.output ? 1 : r.bs,
-               .output_blocksize = r.output ? r.bs : 1,
+    Settings s{.input_blocksize = r.ibs,
+               .output_blocksize = r.obs,
                .skip_records = r.skip,
                .seek_records = r.skip,
                .max_records = r.count};
     open_files(st, s, r.size, r.output ? static_cast<std::int64_t>(r.size) : -1);
+    st.iterations_given = r.iterations;
     testing::internal::CaptureStderr();
     EXPECT_EQ(
         r.output ? calibrate_output(st, s, posix_profile) : calibrate_input(st, s, posix_profile),
@@ -91,13 +105,14 @@ TEST_F(PlanTest, SizeQueryFailureIsStatus4) {
   // clang-format off
   const struct { bool output, count; const char* name; std::string shown; } rows[] = {
       {false, true, "in", "in"}, {false, false, nullptr, "standard input"},
-      {true, true, "out", "out"}, {true, false, nullptr, "standard output"}};
+      {true, true, "out", "out"}, {true, true, nullptr, "standard output"}};
   // clang-format on
   for (const auto& r : rows) {
     RunState st;
     Settings s{.input_blocksize = 512, .output_blocksize = 512, .max_records = 1};
     open_files(st, s, 4096, 4096);
     st.count_given = r.count;
+    st.iterations_given = r.output;  // only then is an existing output measured
     (r.output ? s.output_file : s.input_file) = r.name;
     fake::file((r.output ? st.output : st.input).get()).size_fails = true;
     testing::internal::CaptureStderr();
@@ -107,18 +122,101 @@ TEST_F(PlanTest, SizeQueryFailureIsStatus4) {
   }
 }
 
-TEST_F(PlanTest, WithoutCountMaxRecordsComesFromTheSizeAndSkipAndSeekAreIgnored) {
+// skip= and seek= are never ignored: each side is positioned, or read past, where the words
+// ask, and a file measured without a count bounds the copy.
+TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
+  constexpr std::uint64_t kAll = kNoLimit;
+  // clang-format off
+  const struct { const char* name; FileKind kind; bool count, iterations; std::uint64_t skip;
+                 std::size_t size; bool apply, by_reading; std::uint64_t limit; std::uint64_t offset;
+                 const char* log; } inputs[] = {
+      {"plain copy", FileKind::regular, false, false, 0, 1636, false, false, 1636, 0, "size 3"},
+      {"skip", FileKind::regular, false, false, 2, 1636, true, false, 612, 1024, "size 3"},
+      {"skip to the end", FileKind::regular, false, false, 4, 2048, true, false, 0, 2048, "size 3"},
+      {"skip past the end", FileKind::regular, false, false, 5, 2048, true, false, 0, 2560, "size 3"},
+      {"size 0", FileKind::regular, false, false, 1, 0, true, false, kAll, 512, "size 3"},
+      {"device", FileKind::device, false, false, 1, 4096, true, false, 3584, 512, "size 3"},
+      {"count", FileKind::regular, true, false, 0, 4096, true, false, kAll, 0, "size 3"},
+      {"count, skip", FileKind::regular, true, false, 2, 4096, true, false, kAll, 1024, "size 3"},
+      {"pipe", FileKind::stream, false, false, 0, 0, false, true, kAll, 0, ""},
+      {"pipe, skip", FileKind::stream, false, false, 3, 0, true, true, kAll, 1536, ""},
+      {"pipe, count", FileKind::stream, true, false, 3, 0, true, true, kAll, 1536, ""},
+      {"iterations", FileKind::regular, true, true, 1, 1538, true, false, kAll, 512, "size 3"}};
+  // clang-format on
+  for (const auto& r : inputs) {
+    SCOPED_TRACE(r.name);
+    fake::reset();
+    RunState st;
+    Settings s{.input_blocksize = 512,
+               .output_blocksize = 512,
+               .skip_records = r.skip,
+               .max_records = r.count ? 2 : kNoCount};
+    open_files(st, s, r.size, -1);
+    fake::file(st.input.get()).kind = r.kind;
+    st.count_given = r.count;
+    st.iterations_given = r.iterations;
+    ASSERT_EQ(calibrate_input(st, s, posix_profile), 0);
+    EXPECT_EQ(std::tuple(st.apply_skip, st.skip_by_reading, st.input_limit),
+              std::tuple(r.apply, r.by_reading, r.limit));
+    EXPECT_EQ(fake::sys().log.empty() ? "" : fake::sys().log.back(), r.log);
+    ASSERT_EQ(build_plan(st, s), 0);
+    EXPECT_EQ(st.plan.entries[0].skip_offset, r.offset);
+  }
+  // clang-format off
+  const struct { const char* name; FileKind kind; bool preexists, iterations; std::uint64_t seek;
+                 bool apply, first_only; std::vector<std::uint64_t> offsets; } outputs[] = {
+      {"new", FileKind::regular, false, false, 0, false, false, {0}},
+      {"new, seek", FileKind::regular, false, false, 3, true, false, {1536}},
+      {"new, seek, iterations", FileKind::regular, false, true, 3, true, true, {1536, 0, 0}},
+      {"new, iterations", FileKind::regular, false, true, 0, false, false, {0, 0, 0}},
+      {"existing", FileKind::regular, true, false, 0, true, false, {0}},
+      {"existing, seek", FileKind::regular, true, false, 3, true, false, {1536}},
+      {"existing, iterations", FileKind::regular, true, true, 3, true, false, {1536, 1536, 1536}},
+      {"pipe", FileKind::stream, false, false, 0, false, false, {0}},
+      {"pipe, seek", FileKind::stream, false, false, 3, true, false, {1536}},
+      {"existing pipe", FileKind::stream, true, false, 0, false, false, {0}}};
+  // clang-format on
+  for (const auto& r : outputs) {
+    SCOPED_TRACE(r.name);
+    fake::reset();
+    RunState st;
+    Settings s{.input_blocksize = 512,
+               .output_blocksize = 512,
+               .seek_records = r.seek,
+               .max_records = 2,
+               .num_iterations = 3};
+    // An existing output of exactly (seek + count) x obs + 2 bytes: a range of 0.
+    open_files(st, s, 4096, static_cast<std::int64_t>((r.seek + 2) * 512 + 2));
+    fake::file(st.output.get()).kind = r.kind;
+    st.output_preexists = r.preexists;
+    st.iterations_given = r.iterations;
+    ASSERT_EQ(calibrate_output(st, s, posix_profile), 0);
+    EXPECT_EQ(std::tuple(st.apply_seek, st.seek_first_entry_only),
+              std::tuple(r.apply, r.first_only));
+    ASSERT_EQ(build_plan(st, s), 0);
+    std::vector<std::uint64_t> offsets;
+    for (std::uint32_t i = 0; i < st.plan.size; ++i)
+      offsets.push_back(st.plan.entries[i].seek_offset);
+    EXPECT_EQ(offsets, r.offsets);
+  }
+  EXPECT_EQ(g_used, 0u);
+}
+
+// Neither side of the null sink or the zero source is positioned, whatever the words say.
+TEST_F(PlanTest, ZeroSourceAndNullSinkIgnoreSkipAndSeek) {
   RunState st;
-  Settings s{.input_blocksize = 512, .output_blocksize = 512, .skip_records = 5, .seek_records = 5};
-  open_files(st, s, 1636, 0);
-  st.count_given = false;
-  st.output_preexists = false;  // truncated at the open: never measured, never positioned
+  Settings s{.input_file = kZeroSource,
+             .output_file = kNullSink,
+             .input_blocksize = 512,
+             .output_blocksize = 512,
+             .skip_records = 4,
+             .seek_records = 4,
+             .max_records = 1};
+  st.count_given = true;
+  st.output_preexists = true;
   ASSERT_EQ(calibrate(st, s), 0);
-  EXPECT_EQ(s.max_records, 3u);
   EXPECT_FALSE(st.apply_skip || st.apply_seek);
-  ASSERT_EQ(build_plan(st, s), 0);
-  ASSERT_EQ(st.plan.size, 1u);
-  EXPECT_EQ(st.plan.entries[0].skip_offset + st.plan.entries[0].seek_offset, 0u);
+  EXPECT_TRUE(fake::sys().log.empty());
 }
 
 // Count 2, skip 3, seek 4, on files of exactly (count + skip) x bs + 2 bytes: ranges of 0.
@@ -186,6 +284,47 @@ TEST_F(PlanTest, IterationsDrawOffsetsDigitByDigit) {
       EXPECT_EQ(st.plan.entries[i].skip_offset, r.skips[i]);
       EXPECT_EQ(st.plan.entries[i].seek_offset, 1024u);
     }
+  }
+}
+
+// With both sides drawing, each entry takes its input digits, then its output digits; the
+// entry drawn last runs first.
+TEST_F(PlanTest, BothSidesDrawInputFirstInEachEntry) {
+  RunState st;
+  Settings s{.input_blocksize = 1, .output_blocksize = 1, .max_records = 1, .num_iterations = 2};
+  open_files(st, s, 103, 203);  // ranges 100 and 200: one non-zero digit each
+  st.iterations_given = true;
+  ASSERT_EQ(calibrate(st, s), 0);
+  // Per side: the pivot, digit 0, then one value for each digit above it.
+  g_rand = {0, 37, 0, 0, 0, 0, 150, 0, 0, 0, 0, 5, 0, 0, 0, 0, 99, 0, 0, 0};
+  ASSERT_EQ(build_plan(st, s), 0);
+  EXPECT_EQ(g_used, g_rand.size());
+  ASSERT_EQ(st.plan.size, 2u);
+  EXPECT_EQ(std::tuple(st.plan.entries[0].skip_offset, st.plan.entries[0].seek_offset),
+            std::tuple(6u, 100u));
+  EXPECT_EQ(std::tuple(st.plan.entries[1].skip_offset, st.plan.entries[1].seek_offset),
+            std::tuple(38u, 151u));
+}
+
+// Drawn offsets are rounded down to whole blocks of any size, not only powers of two.
+TEST_F(PlanTest, DrawnOffsetsRoundDownToWholeBlocks) {
+  // clang-format off
+  const struct { std::uint64_t block; int draw; std::uint64_t offset; } rows[] = {
+      {1000, 3998, 3000}, {1000, 998, 0}, {1000, 999, 1000}, {3, 10, 9}, {1536, 4000, 3072},
+      {1024, 3998, 3072}, {1024, 1022, 0}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.block << " " << r.draw);
+    fake::reset();
+    RunState st;
+    Settings s{.input_blocksize = r.block, .output_blocksize = 512, .max_records = 1};
+    open_files(st, s, r.block + 2 + 5000, -1);  // a range of 5000: digit 0 only
+    st.iterations_given = true;
+    ASSERT_EQ(calibrate(st, s), 0);
+    g_rand = {0, r.draw, 0, 0, 0};
+    g_used = 0;
+    ASSERT_EQ(build_plan(st, s), 0);
+    EXPECT_EQ(st.plan.entries[0].skip_offset, r.offset);  // the draw + 1, rounded down
   }
 }
 

@@ -11,12 +11,11 @@
 namespace kolvane {
 namespace {
 
-// The scanner writes into the words and the settings point into them, so each test's words
-// are mutable copies kept for the whole run.
+// The settings point into the words, so each test's words are kept for the whole run.
 ScanResult scan(const std::vector<std::string>& words, const PlatformProfile& profile) {
   static std::deque<std::string> kept;
-  std::vector<char*> argv{kept.emplace_back("kolvane").data()};
-  for (const std::string& w : words) argv.push_back(kept.emplace_back(w).data());
+  std::vector<const char*> argv{kept.emplace_back("kolvane").c_str()};
+  for (const std::string& w : words) argv.push_back(kept.emplace_back(w).c_str());
   return scan_words(static_cast<int>(argv.size()), argv.data(), profile);
 }
 
@@ -34,8 +33,21 @@ TEST(ScanWords, RejectsTheFirstBadWordWithItsMessage) {
       {{"foo"}, "unrecognized option foo\n"}, {{"bs=1", "--help"}, "unrecognized option --help\n"},
       {{"conv=NOTRUNC"}, "unrecognized option value conv=NOTRUNC\n"},
       {{"conv=notrunc,sync"}, "unrecognized option value conv=notrunc,sync\n"},
-      {{"conv="}, "unrecognized option value conv=\n"}, {{"dio=abc"}, "Invalid value 0" + kDio},
-      {{"dio=4"}, "Invalid value 4" + kDio}, {{"dio=4294967295"}, "Invalid value -1" + kDio},
+      {{"conv="}, "unrecognized option value conv=\n"}, {{"dio=abc"}, "invalid number abc\n"},
+      {{"dio=4"}, "Invalid value 4" + kDio}, {{"dio=0"}, "Invalid value 0" + kDio},
+      {{"dio=2147483647"}, "Invalid value 2147483647" + kDio},
+      {{"dio=2147483648"}, "invalid number 2147483648\n"},
+      {{"dio=4294967297"}, "invalid number 4294967297\n"}, {{"dio=-1"}, "invalid number -1\n"},
+      {{"dio="}, "invalid number \n"}, {{"count="}, "invalid number \n"},
+      {{"skip=k"}, "invalid number k\n"}, {{"seek=x5"}, "invalid number x5\n"},
+      {{"count=2x"}, "invalid number 2x\n"}, {{"skip=-1"}, "invalid number -1\n"},
+      {{"iterations=4294967296"}, "invalid number 4294967296\n"},
+      {{"verbose=4294967296"}, "invalid number 4294967296\n"},
+      {{"count=99999999999999999999"}, "invalid number 99999999999999999999\n"},
+      {{"count=17179869184g"}, "invalid number 17179869184g\n"},
+      {{"count=2x4g"}, "invalid number 2x4g\n", &win32_profile},
+      {{"skip=4294967296"}, "invalid number 4294967296\n", &win32_profile},
+      {{"foo=-1"}, "unrecognized option foo=-1\n"},
       {{"foo=abc"}, "unrecognized option foo=abc\n"}, {{"=5"}, "unrecognized option =5\n"},
       {{"bs=0"}, "invalid number 0\n"}, {{"ibs=0k"}, "invalid number 0k\n"},
       {{"obs=abc"}, "invalid number abc\n"}, {{"bs="}, "invalid number \n"},
@@ -68,14 +80,17 @@ TEST(ScanWords, StoresNumbersLastOneWinning) {
       {.words = {"bs=4g"}, .ibs = 4294967296, .obs = 4294967296},
       {.words = {"bs=4294967295"}, .ibs = 4294967295, .obs = 4294967295, .profile = &win32_profile},
       {.words = {"skip=16g", "seek=1kx1k"}, .skip = 17179869184, .seek = 1048576},
-      {.words = {"skip=", "seek=3 x"}, .seek = 3},
+      {.words = {"seek=3 x"}, .seek = 3},
+      {.words = {"count=2x4g"}, .count = 8589934592, .count_given = true},
+      {.words = {"count=4gx2"}, .count = 8589934592, .count_given = true,
+       .profile = &win32_profile},
       {.words = {"count=5", "count=7"}, .count = 7, .count_given = true},
-      {.words = {"count=1", "count=", "skip=2"}, .skip = 2, .count = 0, .count_given = true},
-      {.words = {"iterations=4294967296"}, .iterations = 0, .iterations_given = true},
-      {.words = {"iterations=9", "verbose=4294967297"}, .iterations = 9, .verbose = 1,
+      {.words = {"count=1", "count=0", "skip=2"}, .skip = 2, .count = 0, .count_given = true},
+      {.words = {"iterations=4294967295"}, .iterations = 4294967295, .iterations_given = true},
+      {.words = {"iterations=9", "verbose=4294967295"}, .iterations = 9, .verbose = 4294967295,
        .iterations_given = true},
       {.words = {"dio=3"}, .r_dio = 1, .w_dio = 1}, {.words = {"dio=1", "dio=2"}, .w_dio = 1},
-      {.words = {"dio=4294967297"}, .r_dio = 1},
+      {.words = {"dio=+2"}, .w_dio = 1},
       // clang-format on
   };
   for (const Case& c : cases) {
@@ -112,6 +127,31 @@ TEST(ScanWords, StoresNamesMappingZeroAndNull) {
     EXPECT_STREQ(s.input_file, c.input) << testing::PrintToString(c.words);
     EXPECT_STREQ(s.output_file, c.output) << testing::PrintToString(c.words);
     EXPECT_STREQ(s.conv_opt, c.conv) << testing::PrintToString(c.words);
+  }
+}
+
+// The words stay as typed, so that the system shows the command as it was given, whether the
+// scanner accepts them or stops at a bad one.
+TEST(ScanWords, LeavesTheWordsAsTyped) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"if=a=b", "of=c", "conv=notrunc", "bs=4k", "count=2", "skip=1", "seek=3 x"},
+      {"iterations=2", "verbose=1", "dio=3"},
+      {"conv=bad"},
+      {"foo=1"},
+      {"bs=0"},
+      {"dio=9"},
+      {"count=2", "noequals"}};
+  for (const PlatformProfile* profile : {&posix_profile, &win32_profile}) {
+    for (const auto& words : cases) {
+      std::vector<std::vector<char>> copies;
+      std::vector<const char*> argv{"kolvane"};
+      for (const std::string& w : words) copies.emplace_back(w.c_str(), w.c_str() + w.size() + 1);
+      for (const auto& c : copies) argv.push_back(c.data());
+      scan_words(static_cast<int>(argv.size()), argv.data(), *profile);
+      for (std::size_t i = 0; i < words.size(); ++i) {
+        EXPECT_EQ(std::string(copies[i].data(), copies[i].size() - 1), words[i]);
+      }
+    }
   }
 }
 

@@ -149,7 +149,7 @@ TEST_F(TransferTest, FailuresReportAndReleaseInOrder) {
       {kSeek, 0, "in", "out", 2, "error writing to 'out': ", "seek 4 0; close 3; close 4"},
       {kAlloc, 1, "in", "out", 6, mem, both + "close 3; close 4; free"},
       {kAlloc, 2, "in", "out", 6, mem, both + "close 3; close 4; free"},
-      {kEmpty, 0, "in", "out", 3, "error reading 'in': skipping past EOF", both + "read 3 512; " + closed},
+      {kEmpty, 0, "in", "out", 3, "error reading 'in': skipping past EOF\n", both + "read 3 512; " + closed},
       {kRead, 2, nullptr, "out", 3, "error reading 'standard input': ",
        both + "read 3 512; write 4 512; read 3 512; " + closed},
       {kWrite, 1, "in", "out", 3, "error writing to 'out': ", both + "read 3 512; write 4 512; " + closed},
@@ -176,6 +176,77 @@ TEST_F(TransferTest, FailuresReportAndReleaseInOrder) {
     EXPECT_EQ(calls(""), r.log);
     EXPECT_EQ(fake::sys().live_buffers, 0);
   }
+}
+
+// A file measured without a count is copied up to that size, however far it has grown since:
+// reads still ask for whole blocks, but the bytes past the size are neither counted nor written.
+TEST_F(TransferTest, AMeasuredInputIsCopiedUpToItsSize) {
+  // clang-format off
+  const struct { std::uint64_t limit, ibs, obs; std::size_t reads; int status; Totals want;
+                 std::size_t bytes; } rows[] = {
+      {1000, 512, 512, 2, 0, {1, 1, 1, 1}, 1000}, {1024, 512, 512, 2, 0, {2, 0, 2, 0}, 1024},
+      {100, 4096, 512, 1, 0, {0, 1, 0, 1}, 100}, {1500, 1000, 4096, 2, 0, {1, 1, 0, 1}, 1500},
+      {0, 512, 512, 1, 3, {0, 0, 0, 0}, 0}, {kNoLimit, 512, 512, 9, 0, {8, 0, 8, 0}, 4096}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.limit << " " << r.ibs << " " << r.obs);
+    fresh(4096);
+    state->count_given = false;
+    state->input_limit = r.limit;
+    s.input_blocksize = r.ibs;
+    s.output_blocksize = r.obs;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run(), r.status);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              r.status == 0 ? "" : "error reading 'in': skipping past EOF\n");
+    std::string want;
+    for (std::size_t i = 0; i < r.reads; ++i)
+      want += (i ? "; read 3 " : "read 3 ") + std::to_string(r.ibs);
+    EXPECT_EQ(calls("read"), want);
+    EXPECT_EQ(totals(*state), r.want);
+    EXPECT_EQ(output(), in_range(0, r.bytes));
+  }
+}
+
+// An input that cannot be positioned has its skipped bytes read and dropped, exactly those:
+// the copy starts right after them, and an input that ends first is past its end.
+TEST_F(TransferTest, AStreamIsSkippedByReading) {
+  // clang-format off
+  const struct { std::uint64_t skip, read_limit; int fail_read; int status; std::string message;
+                 std::size_t from; } rows[] = {
+      {1000, kWhole, 0, 0, "", 1000}, {1000, 300, 0, 0, "", 1000}, {70000, kWhole, 0, 0, "", 70000},
+      {0, kWhole, 0, 0, "", 0}, {4096 * 20, kWhole, 0, 3, "error reading 'in': skipping past EOF\n", 0},
+      {1000, 300, 2, 3, "error reading 'in': ", 0}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.skip << " " << r.read_limit);
+    fresh(4096 * 20);
+    state->count_given = false;
+    state->apply_skip = true;
+    state->skip_by_reading = true;
+    fake::file(3).kind = FileKind::stream;
+    fake::file(3).read_limit = r.read_limit;
+    fake::file(3).fail_read_call = r.fail_read;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run({r.skip, 0}), r.status);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), r.message);
+    EXPECT_EQ(calls("seek"), "");
+    EXPECT_EQ(output(), r.status == 0 ? in_range(r.from, input.size()) : Bytes{});
+  }
+}
+
+// A new output is positioned at its seek for the first entry only; the later ones follow on.
+TEST_F(TransferTest, OnlyTheFirstEntryPositionsANewOutput) {
+  fresh(4096);
+  state->apply_seek = true;
+  state->seek_first_entry_only = true;
+  ASSERT_EQ(run({0, 1024}), 0);
+  ASSERT_EQ(run({0, 0}), 0);
+  EXPECT_EQ(calls("seek"), "seek 4 1024");
+  Bytes want(1024, 0);
+  const Bytes copied = in_range(0, 2048);
+  want.insert(want.end(), copied.begin(), copied.end());
+  EXPECT_EQ(output(), want);
 }
 
 TEST_F(TransferTest, PositioningFailuresAreWordedPerPlatform) {

@@ -141,6 +141,11 @@ FileKind file_kind(FileHandle file) {
 }
 
 bool set_position(FileHandle file, std::uint64_t offset) {
+  // A pipe or console has no position: the system would take the call and change nothing.
+  if (GetFileType(handle_of(file)) != FILE_TYPE_DISK) {
+    g_error = ERROR_SEEK_ON_DEVICE;
+    return false;
+  }
   LARGE_INTEGER target;
   target.QuadPart = static_cast<LONGLONG>(offset);
   if (!SetFilePointerEx(handle_of(file), target, nullptr, FILE_BEGIN)) {

@@ -1,0 +1,59 @@
+#include "engine/position.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "engine/console.h"
+#include "engine/exit_status.h"
+#include "engine/failures.h"
+
+namespace kolvane {
+namespace {
+
+// The most a skip by reading holds in memory at once.
+constexpr std::uint64_t kSkipChunk = 65536;
+
+// Reads and drops exactly `bytes` bytes, never more: what follows them is the copy's.
+int skip_by_reading(FileHandle input, std::uint64_t bytes, const Settings& s) {
+  std::vector<unsigned char> scratch(static_cast<std::size_t>(std::min(bytes, kSkipChunk)));
+  while (bytes != 0) {
+    const std::int64_t got =
+        read_block(input, scratch.data(), std::min<std::uint64_t>(bytes, scratch.size()));
+    if (got < 0)
+      return read_failure(s);
+    if (got == 0)
+      return past_eof(s);
+    bytes -= static_cast<std::uint64_t>(got);
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
+                   const PlatformProfile& profile) {
+  if (state.apply_skip) {
+    if (state.skip_by_reading) {
+      const int status = skip_by_reading(state.input.get(), entry.skip_offset, s);
+      if (status != kExitSuccess)
+        return status;
+    } else if (!set_position(state.input.get(), entry.skip_offset)) {
+      say(Channel::err, profile.skip_error_prefix, input_name(s));
+      report_system_error();
+      return kExitOpenOrPosition;
+    }
+  }
+  if (state.apply_seek) {
+    if (!set_position(state.output.get(), entry.seek_offset)) {
+      say(Channel::err, profile.seek_error_prefix, output_name(s));
+      report_system_error();
+      return kExitOpenOrPosition;
+    }
+    // The later entries go on where the one before ended.
+    if (state.seek_first_entry_only)
+      state.apply_seek = false;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace kolvane

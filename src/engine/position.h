@@ -1,0 +1,16 @@
+// Where an entry starts: the input at its skip offset and the output at its seek offset.
+#pragma once
+
+#include "cli/settings.h"
+#include "engine/run_state.h"
+#include "platform/profile.h"
+
+namespace kolvane {
+
+// Positions the files the plan positions. An input that cannot be positioned has the skipped
+// bytes read and dropped instead. Returns 0, or the exit status after printing the message:
+// 2 when positioning fails, 3 when reading the skipped bytes fails or meets the end first.
+int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
+                   const PlatformProfile& profile);
+
+}  // namespace kolvane
