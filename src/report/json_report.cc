@@ -1,0 +1,140 @@
+#include "report/json_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include "platform/names.h"
+#include "report/utf8.h"
+
+namespace kolvane {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Sets `key` to the name in UTF-8 and, when it was not valid, `key`_hex to its raw bytes.
+void put_name(Json& object, const std::string& key, const std::string& native) {
+  bool replaced = false;
+  object[key] = valid_utf8(name_to_utf8(native), replaced);
+  if (replaced) {
+    object[key + "_hex"] = hex_bytes(native);
+  }
+}
+
+template <typename T>
+void put_optional(Json& object, const char* key, const std::optional<T>& value) {
+  if (value) {
+    object[key] = *value;
+  }
+}
+
+Json settings_json(const ReportSettings& s) {
+  Json j = Json::object();
+  if (s.input) {
+    put_name(j, "input", *s.input);
+  }
+  if (s.output) {
+    put_name(j, "output", *s.output);
+  }
+  j["ibs"] = s.ibs;
+  j["obs"] = s.obs;
+  put_optional(j, "count", s.count);
+  j["skip"] = s.skip;
+  j["seek"] = s.seek;
+  put_optional(j, "iterations", s.iterations);
+  j["dio"] = {{"read", s.read_direct}, {"write", s.write_direct}};
+  j["conv"] = s.conv;
+  j["verbose"] = s.verbose;
+  j["report"] = s.report;
+  put_optional(j, "progress", s.progress_s);
+  put_optional(j, "runtime", s.runtime_s);
+  put_optional(j, "seed", s.seed);
+  put_optional(j, "distribution", s.distribution);
+  put_optional(j, "iodepth", s.iodepth);
+  return j;
+}
+
+void put_command(Json& report, const std::vector<std::string>& words) {
+  Json text = Json::array();
+  Json hex = Json::array();
+  bool any_replaced = false;
+  for (const std::string& word : words) {
+    bool replaced = false;
+    text.push_back(valid_utf8(name_to_utf8(word), replaced));
+    hex.push_back(hex_bytes(word));
+    any_replaced = any_replaced || replaced;
+  }
+  report["command"] = text;
+  if (any_replaced) {
+    report["command_hex"] = hex;
+  }
+}
+
+Json rate_json(const std::optional<double>& rate) {
+  return rate ? Json(*rate) : Json(nullptr);
+}
+
+Json latency_json(const LatencyHistogram& h) {
+  Json j = Json::object();
+  j["count"] = h.count();
+  for (const LatencyPoint& point : kLatencyPoints) {
+    if (h.count() == 0) {
+      j[point.key] = nullptr;
+    } else if (point.percentile < 0.0) {
+      j[point.key] = latency_ns(h, point);
+    } else {
+      j[point.key] = h.percentile_ns(point.percentile);
+    }
+  }
+  Json buckets = Json::array();
+  for (std::size_t i = 0; i < LatencyHistogram::kBuckets; ++i) {
+    if (h.bucket_count(i) != 0) {
+      buckets.push_back({LatencyHistogram::bucket_low_ns(i), LatencyHistogram::bucket_high_ns(i),
+                         h.bucket_count(i)});
+    }
+  }
+  j["buckets"] = buckets;
+  return j;
+}
+
+Json direction_json(const DirectionFigures& d) {
+  Json j = Json::object();
+  j["bytes"] = d.bytes;
+  j["ios"] = d.ios;
+  j["wall_us"] = d.wall_us;
+  j["mb_per_s"] = rate_json(megabytes_per_second(d));
+  j["iops"] = rate_json(ios_per_second(d));
+  if (d.latency != nullptr) {
+    j["latency_ns"] = latency_json(*d.latency);
+  }
+  return j;
+}
+
+}  // namespace
+
+std::string render_json(const RunReport& report) {
+  Json j = Json::object();
+  j["format_version"] = RunReport::kFormatVersion;
+  j["program"] = "kolvane";
+  j["program_version"] = report.program_version;
+  put_command(j, report.command);
+  j["settings"] = settings_json(report.settings);
+  j["seed"] = report.seed;
+  j["records"] = {
+      {"in", {{"full", report.records.in_full}, {"partial", report.records.in_partial}}},
+      {"out", {{"full", report.records.out_full}, {"partial", report.records.out_partial}}}};
+  j["exit_status"] = report.exit_status;
+  if (report.error) {
+    bool replaced = false;
+    j["error"] = valid_utf8(name_to_utf8(*report.error), replaced);
+  }
+  j["interrupted"] = report.interrupted;
+  Json directions = Json::object();
+  for (const DirectionFigures& d : report.directions) {
+    directions[d.name] = direction_json(d);
+  }
+  j["directions"] = directions;
+  // Every text was made valid above; the handler only keeps the dump from ever throwing.
+  return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace kolvane

@@ -1,0 +1,62 @@
+// The JSON report of json=FILE: everything a run was asked to do and what it measured, one
+// document that tools can read back and merge (the latency buckets are the same on every host).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "report/figures.h"
+
+namespace kolvane {
+
+// The run's values as the words gave them; optional ones are absent from the JSON when the
+// word was not given. Names are as the system passes them (converted to UTF-8 on output).
+struct ReportSettings {
+  std::optional<std::string> input;   // absent: standard input
+  std::optional<std::string> output;  // absent: standard output
+  std::uint64_t ibs = 0;
+  std::uint64_t obs = 0;
+  std::optional<std::uint64_t> count;
+  std::uint64_t skip = 0;
+  std::uint64_t seek = 0;
+  std::optional<std::uint64_t> iterations;
+  bool read_direct = false;
+  bool write_direct = false;
+  std::vector<std::string> conv;  // each conv= word, in the order given
+  std::uint32_t verbose = 0;
+  bool report = false;
+  std::optional<std::uint64_t> progress_s;
+  std::optional<std::uint64_t> runtime_s;
+  std::optional<std::uint32_t> seed;
+  std::optional<std::string> distribution;
+  std::optional<std::uint32_t> iodepth;
+};
+
+struct RecordCounts {
+  std::uint64_t in_full = 0;
+  std::uint64_t in_partial = 0;
+  std::uint64_t out_full = 0;
+  std::uint64_t out_partial = 0;
+};
+
+struct RunReport {
+  static constexpr int kFormatVersion = 1;
+  std::string program_version;
+  std::vector<std::string> command;  // the argument words after the program name
+  ReportSettings settings;
+  std::uint32_t seed = 0;  // the one the offsets were drawn from, given or not
+  RecordCounts records;
+  int exit_status = 0;
+  std::optional<std::string> error;  // the message printed, when the run failed
+  bool interrupted = false;
+  std::vector<DirectionFigures> directions;  // the histograms must outlive the rendering
+};
+
+// One pretty-printed document ending in a newline. Every text is valid UTF-8: a name that is
+// not has its invalid bytes replaced by U+FFFD and its raw bytes beside it as hex, under the
+// same key with "_hex" added ("command_hex" holds every word's bytes when any word is not).
+std::string render_json(const RunReport& report);
+
+}  // namespace kolvane
