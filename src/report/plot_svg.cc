@@ -1,5 +1,7 @@
 #include "report/plot_svg.h"
 
+#include "report/utf8.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,44 +15,6 @@ namespace {
 // ---- UTF-8 ----
 
 bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// The well-formed UTF-8 sequences by their first byte: how long they are, the bits the first
-// byte carries, and the range of the second byte, narrowed where the full range would allow
-// overlong forms, surrogates or values past U+10FFFF.
-struct Lead {
-  unsigned char first, last;
-  std::size_t length;
-  unsigned char bits, second_lo, second_hi;
-};
-constexpr Lead kLeads[] = {
-    {0xC2, 0xDF, 2, 0x1F, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0x0F, 0xA0, 0xBF},
-    {0xE1, 0xEC, 3, 0x0F, 0x80, 0xBF}, {0xED, 0xED, 3, 0x0F, 0x80, 0x9F},
-    {0xEE, 0xEF, 3, 0x0F, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x07, 0x90, 0xBF},
-    {0xF1, 0xF3, 4, 0x07, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x07, 0x80, 0x8F},
-};
-
-// The length of the valid UTF-8 sequence at s[i], with its code point; 0 when there is none.
-std::size_t utf8_sequence(std::string_view s, std::size_t i, char32_t& cp) {
-  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  if (at(0) < 0x80) {
-    cp = at(0);
-    return 1;
-  }
-  for (const Lead& l : kLeads) {
-    if (at(0) < l.first || at(0) > l.last)
-      continue;
-    if (s.size() - i < l.length || at(1) < l.second_lo || at(1) > l.second_hi)
-      return 0;
-    cp = at(0) & l.bits;
-    for (std::size_t k = 1; k < l.length; ++k) {
-      if (!continuation(at(k)))
-        return 0;
-      cp = (cp << 6) | (at(k) & 0x3F);
-    }
-    return l.length;
-  }
-  return 0;
-}
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
@@ -511,24 +475,21 @@ double draw_title(Svg& svg, const PlotModel& m) {
 // ---- Text ----
 
 std::string clean_text(std::string_view raw) {
+  // The JSON report's rule for names first, so that both reports show a name alike.
+  bool replaced = false;
+  const std::string valid = valid_utf8(raw, replaced);
   std::string out;
-  out.reserve(raw.size());
-  for (std::size_t i = 0; i < raw.size();) {
-    char32_t cp = 0;
-    const std::size_t len = utf8_sequence(raw, i, cp);
-    if (len == 0) {
-      out += kReplacement;
-      ++i;
-      continue;
-    }
-    if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
-      // control characters: left out
-    } else if (cp == 0xFFFE || cp == 0xFFFF) {
-      out += kReplacement;
-    } else {
-      out += raw.substr(i, len);
-    }
+  out.reserve(valid.size());
+  for (std::size_t i = 0; i < valid.size();) {
+    const auto lead = static_cast<unsigned char>(valid[i]);
+    const std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string_view c = std::string_view(valid).substr(i, len);
     i += len;
+    const bool c0 = lead < 0x20 || lead == 0x7F;
+    const bool c1 = lead == 0xC2 && static_cast<unsigned char>(c[1]) <= 0x9F;  // U+0080-U+009F
+    if (c0 || c1)
+      continue;  // control characters: left out
+    out += c == "\xEF\xBF\xBE" || c == "\xEF\xBF\xBF" ? kReplacement : c;
   }
   return out;
 }
@@ -694,6 +655,22 @@ std::array<PercentileMark, 3> percentile_marks(const DirectionSummary& d, const 
     return PercentileMark{name, ns, axis.x(static_cast<double>(ns))};
   };
   return {mark("p50", d.p50_ns), mark("p99", d.p99_ns), mark("p99.9", d.p999_ns)};
+}
+
+DirectionSummary direction_summary(const DirectionFigures& figures) {
+  DirectionSummary d;
+  d.ios = figures.ios;
+  d.bytes = figures.bytes;
+  if (const LatencyHistogram* h = figures.latency) {
+    for (std::size_t i = 0; i < LatencyHistogram::kBuckets; ++i)
+      if (const std::uint64_t n = h->bucket_count(i))
+        d.buckets.push_back(
+            {LatencyHistogram::bucket_low_ns(i), LatencyHistogram::bucket_high_ns(i), n});
+    d.p50_ns = h->percentile_ns(50);
+    d.p99_ns = h->percentile_ns(99);
+    d.p999_ns = h->percentile_ns(99.9);
+  }
+  return d;
 }
 
 // ---- The document ----

@@ -13,15 +13,15 @@
 #include <vector>
 
 #include "measure/timeline.h"
+#include "report/figures.h"
 
 namespace kolvane {
 
 // ---- Text from names and words ----------------------------------------------------------------
 
-// Valid UTF-8 as it is; each byte that does not begin a valid sequence (overlong forms,
-// surrogates and values past U+10FFFF included) becomes U+FFFD; control characters (U+0000 to
-// U+001F, U+007F to U+009F) are left out; U+FFFE and U+FFFF, which XML does not allow, become
-// U+FFFD.
+// Valid UTF-8 as it is; each byte that does not belong to a well-formed sequence becomes U+FFFD,
+// as in the JSON report; control characters (U+0000 to U+001F, U+007F to U+009F) are left out;
+// U+FFFE and U+FFFF, which XML does not allow, become U+FFFD.
 std::string clean_text(std::string_view raw);
 
 // & < > " ' as entity references, everything else as it is.
@@ -74,6 +74,10 @@ struct DirectionSummary {
   std::uint64_t p99_ns = 0;
   std::uint64_t p999_ns = 0;
 };
+
+// One direction of the report's figures as the picture shows it: the histogram's non-empty
+// buckets and its p50, p99 and p99.9; no buckets when no latencies were taken.
+DirectionSummary direction_summary(const DirectionFigures& figures);
 
 struct PlotModel {
   std::vector<std::string> words;  // the command line, program name first, bytes as given

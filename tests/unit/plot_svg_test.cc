@@ -214,6 +214,48 @@ std::vector<TimelineSlot> seconds_of(std::uint64_t elapsed_ns, std::uint64_t rea
   return slots;
 }
 
+TEST(PlotModel, AHistogramGivesItsNonEmptyBucketsAndPercentiles) {
+  LatencyHistogram h;
+  const std::vector<std::pair<std::uint64_t, int>> durations = {
+      {0, 1}, {150, 2}, {1000, 500}, {1003, 1}, {123456, 400}, {5000000, 90}, {7000000, 6},
+      {UINT64_MAX, 1}};
+  for (const auto& [ns, times] : durations)
+    for (int i = 0; i < times; ++i)
+      h.record(ns);
+  const DirectionSummary d = direction_summary({"read", 1001 * 4096, 1001, 2500000, &h});
+  EXPECT_EQ(d.ios, 1001u);
+  EXPECT_EQ(d.bytes, 1001u * 4096);
+  EXPECT_EQ(d.p50_ns, h.percentile_ns(50));
+  EXPECT_EQ(d.p99_ns, h.percentile_ns(99));
+  EXPECT_EQ(d.p999_ns, h.percentile_ns(99.9));
+  EXPECT_NE(d.p99_ns, d.p999_ns);
+  // Every duration lands in exactly one bucket, with its count; no empty bucket is listed.
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < d.buckets.size(); ++i) {
+    EXPECT_GT(d.buckets[i].count, 0u);
+    EXPECT_LT(d.buckets[i].low_ns, d.buckets[i].high_ns);
+    if (i > 0) {
+      EXPECT_LE(d.buckets[i - 1].high_ns, d.buckets[i].low_ns);
+    }
+    total += d.buckets[i].count;
+  }
+  EXPECT_EQ(total, h.count());
+  for (const auto& [ns, times] : durations) {
+    if (ns > LatencyHistogram::kMaxTracked)
+      continue;  // counted in the last bucket
+    std::uint64_t holding = 0;
+    for (const LatencyBucket& b : d.buckets)
+      if (b.low_ns <= ns && ns < b.high_ns)
+        holding += b.count;
+    EXPECT_GE(holding, static_cast<std::uint64_t>(times)) << ns;
+  }
+  EXPECT_EQ(d.buckets.size(), 7u);  // 1000 and 1003 share a bucket of 8 ns
+
+  const DirectionSummary none = direction_summary({"write", 0, 0, 0, nullptr});
+  EXPECT_TRUE(none.buckets.empty());
+  EXPECT_EQ(none.p50_ns, 0u);
+}
+
 TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
   PlotModel m = base_model();
   m.read = direction(3, 12288, {{1000, 1100, 1}, {10000, 10100, 1}, {900000, 1000000, 1}}, 10000,
