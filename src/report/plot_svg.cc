@@ -443,9 +443,12 @@ double draw_title(Svg& svg, const PlotModel& m) {
   const auto totals = [&](const char* name, const char* colour, const DirectionSummary& d) {
     std::string line = std::string(name) + "  " + count_text(d.ios) + " I/Os, " +
                        bytes_text(d.bytes);
-    if (elapsed_s > 0 && d.ios > 0)
-      line += ", " + format("%.0f", static_cast<double>(d.ios) / elapsed_s) + " IOPS, " +
-              format("%.1f", static_cast<double>(d.bytes) / elapsed_s / 1e6) + " MB/s";
+    // The same rates as the text summary and the JSON report, over the same time.
+    const DirectionFigures f{name, d.bytes, d.ios, d.wall_us, nullptr};
+    if (const auto iops = ios_per_second(f))
+      line += ", " + format("%.0f", *iops) + " IOPS";
+    if (const auto mbs = megabytes_per_second(f))
+      line += ", " + format("%.1f", *mbs) + " MB/s";
     if (d.ios > 0)
       line += "; p50 " + duration_text(static_cast<double>(d.p50_ns)) + ", p99 " +
             duration_text(static_cast<double>(d.p99_ns)) + ", p99.9 " +
@@ -661,6 +664,7 @@ DirectionSummary direction_summary(const DirectionFigures& figures) {
   DirectionSummary d;
   d.ios = figures.ios;
   d.bytes = figures.bytes;
+  d.wall_us = figures.wall_us;
   if (const LatencyHistogram* h = figures.latency) {
     for (std::size_t i = 0; i < LatencyHistogram::kBuckets; ++i)
       if (const std::uint64_t n = h->bucket_count(i))

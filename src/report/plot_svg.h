@@ -69,6 +69,7 @@ struct LatencyBucket {
 struct DirectionSummary {
   std::uint64_t ios = 0;
   std::uint64_t bytes = 0;
+  std::uint64_t wall_us = 0;  // the direction's transfer phase, as the other reports take it
   std::vector<LatencyBucket> buckets;  // ascending, not overlapping; empty ones may be left out
   std::uint64_t p50_ns = 0;
   std::uint64_t p99_ns = 0;

@@ -167,8 +167,8 @@ TEST(PlotAxes, DecadesSpanTheDurationsAndReadInTheirUnits) {
 
 DirectionSummary direction(std::uint64_t ios, std::uint64_t bytes,
                            std::vector<LatencyBucket> buckets, std::uint64_t p50,
-                           std::uint64_t p99, std::uint64_t p999) {
-  return {ios, bytes, std::move(buckets), p50, p99, p999};
+                           std::uint64_t p99, std::uint64_t p999, std::uint64_t wall_us = 0) {
+  return {ios, bytes, wall_us, std::move(buckets), p50, p99, p999};
 }
 
 PlotModel base_model() {
@@ -376,8 +376,17 @@ struct Rendered {
 
 std::vector<Rendered> documents() {
   std::vector<Rendered> out;
+  // Reads through a real histogram: log-normal durations around 180 us with a slow tail.
+  static LatencyHistogram h;
+  if (h.count() == 0) {
+    std::mt19937_64 gen(11);
+    std::lognormal_distribution<double> typical(std::log(180000.0), 0.25);
+    std::lognormal_distribution<double> slow(std::log(2000000.0), 0.5);
+    for (int i = 0; i < 500000; ++i)
+      h.record(static_cast<std::uint64_t>(i % 500 == 0 ? slow(gen) : typical(gen)));
+  }
   PlotModel reads = base_model();
-  reads.read = direction(500000, 500000 * 4096, spread(180000, 500000), 190000, 420000, 2300000);
+  reads.read = direction_summary({"read", 500000 * 4096, 500000, 59600000, &h});
   reads.elapsed_ns = 59600000000;
   reads.timeline = seconds_of(reads.elapsed_ns, 8000, 0);
   out.push_back({"reads", reads, true, false});
@@ -394,8 +403,10 @@ std::vector<Rendered> documents() {
 
   PlotModel both = base_model();
   both.words = {"kolvane", "if=in.img", "of=out.img", "bs=1m", "conv=notrunc", "dio=rw"};
-  both.read = direction(7000, 7000ull << 20, spread(2000000, 7000), 2100000, 6000000, 9000000);
-  both.write = direction(7000, 7000ull << 20, spread(5000000, 7000), 5200000, 9000000, 40000000);
+  both.read =
+      direction(7000, 7000ull << 20, spread(2000000, 7000), 2100000, 6000000, 9000000, 6200000);
+  both.write =
+      direction(7000, 7000ull << 20, spread(5000000, 7000), 5200000, 9000000, 40000000, 6300000);
   both.elapsed_ns = 6300000000;
   both.timeline = seconds_of(both.elapsed_ns, 1000, 1000);
   out.push_back({"both", both, true, true});
@@ -436,6 +447,17 @@ TEST(PlotDocument, OneSelfContainedSvgWithWhatTheRunHad) {
               r.reads && r.model.read->ios > 0);
     EXPECT_EQ(svg.find("id=\"write-p99.9\"") != std::string::npos, r.writes);
     EXPECT_EQ(svg.find("ended early") != std::string::npos, !r.model.outcome.empty());
+  }
+  // The title's rates are the other reports' rates: over each direction's own wall time.
+  const std::string both = render_plot_svg(documents()[2].model);
+  EXPECT_NE(both.find(", 1129 IOPS, 1183.9 MB/s"), std::string::npos);  // 7000 MiB in 6.2 s
+  EXPECT_NE(both.find(", 1111 IOPS, 1165.1 MB/s"), std::string::npos);  // and in 6.3 s
+  for (const Rendered& r : documents()) {
+    const std::string svg = render_plot_svg(r.model);
+    EXPECT_EQ(svg.find("IOPS,") != std::string::npos,
+              (r.model.read && r.model.read->wall_us > 0) ||
+                  (r.model.write && r.model.write->wall_us > 0))
+        << r.name;
   }
 }
 
