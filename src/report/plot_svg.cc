@@ -552,25 +552,25 @@ std::vector<std::string> tick_labels(const LinearTicks& ticks) {
   double top = 0;
   for (double v : ticks.values)
     top = std::max(top, std::fabs(v));
-  // Thousands and millions as k and M once the digits grow long, the same for the whole axis.
-  // Round ticks have few significant digits, which %g shows exactly.
-  double scale = 1;
+  // Thousands and millions as k and M once the digits grow long, the same for the whole axis,
+  // with the digits after the point that the step needs in that unit (a step of 500 000 is
+  // 0.5M).
+  int shift = 0;
   const char* suffix = "";
   if (top >= 1e6 && ticks.decimals == 0) {
-    scale = 1e6;
+    shift = 6;
     suffix = "M";
   } else if (top >= 1e4 && ticks.decimals == 0) {
-    scale = 1e3;
+    shift = 3;
     suffix = "k";
   }
+  const int step_exponent = static_cast<int>(std::floor(std::log10(ticks.step) + 1e-9));
+  const int decimals = std::max(ticks.decimals, shift - step_exponent);
   std::vector<std::string> labels;
   for (double v : ticks.values) {
     char buf[64];
-    if (scale > 1)
-      std::snprintf(buf, sizeof buf, "%g%s", v / scale, v == 0 ? "" : suffix);
-    else
-      std::snprintf(buf, sizeof buf, "%.*f", ticks.decimals, v);
-    labels.emplace_back(buf);
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v / std::pow(10.0, shift));
+    labels.emplace_back(std::string(buf) + (v == 0 ? "" : suffix));
   }
   return labels;
 }
