@@ -1,12 +1,12 @@
 #include "report/plot_svg.h"
 
-#include "report/utf8.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <utility>
+
+#include "report/utf8.h"
 
 namespace kolvane {
 
@@ -14,7 +14,9 @@ namespace {
 
 // ---- UTF-8 ----
 
-bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool continuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
@@ -53,7 +55,9 @@ std::string format(const char* fmt, double v) {
 }
 
 // A coordinate.
-std::string num(double v) { return format("%.1f", v); }
+std::string num(double v) {
+  return format("%.1f", v);
+}
 
 std::string count_text(std::uint64_t n) {
   std::string digits = std::to_string(n);
@@ -99,16 +103,16 @@ class Svg {
  public:
   // Text already escaped; attrs are extra attributes, each with its leading space.
   void text(double x, double y, const std::string& escaped, const std::string& attrs = {}) {
-    body_ += "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\"" + attrs + ">" + escaped +
-             "</text>\n";
+    body_ +=
+        "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\"" + attrs + ">" + escaped + "</text>\n";
   }
   void line(double x1, double y1, double x2, double y2, const std::string& attrs) {
     body_ += "<line x1=\"" + num(x1) + "\" y1=\"" + num(y1) + "\" x2=\"" + num(x2) + "\" y2=\"" +
              num(y2) + "\"" + attrs + "/>\n";
   }
   void rect(double x, double y, double w, double h, const std::string& attrs) {
-    body_ += "<rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"" + num(w) +
-             "\" height=\"" + num(h) + "\"" + attrs + "/>\n";
+    body_ += "<rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"" + num(w) + "\" height=\"" +
+             num(h) + "\"" + attrs + "/>\n";
   }
   void raw(const std::string& markup) { body_ += markup; }
 
@@ -118,7 +122,8 @@ class Svg {
            num(height) + "\" viewBox=\"0 0 " + num(kWidth) + " " + num(height) +
            "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"" + kInk + "\">\n";
     out += "<title>" + title + "</title>\n";
-    out += "<rect width=\"" + num(kWidth) + "\" height=\"" + num(height) + "\" fill=\"#ffffff\"/>\n";
+    out +=
+        "<rect width=\"" + num(kWidth) + "\" height=\"" + num(height) + "\" fill=\"#ffffff\"/>\n";
     out += body_;
     out += "</svg>\n";
     return out;
@@ -128,7 +133,9 @@ class Svg {
   std::string body_;
 };
 
-std::string fill(const char* colour) { return std::string(" fill=\"") + colour + "\""; }
+std::string fill(const char* colour) {
+  return std::string(" fill=\"") + colour + "\"";
+}
 std::string stroke(const char* colour, double width = 1) {
   return std::string(" stroke=\"") + colour + "\" stroke-width=\"" + num(width) + "\"";
 }
@@ -193,8 +200,7 @@ std::vector<double> display_bins(const DirectionSummary& d, const LogAxis& axis)
 
 std::uint64_t total_count(const DirectionSummary& d) {
   std::uint64_t n = 0;
-  for (const LatencyBucket& b : d.buckets)
-    n += b.count;
+  for (const LatencyBucket& b : d.buckets) n += b.count;
   return n;
 }
 
@@ -216,8 +222,7 @@ double draw_latency(Svg& svg, double y, const char* name, const char* colour,
   const std::vector<double> bins = display_bins(d, axis);
   const double total = static_cast<double>(std::max<std::uint64_t>(total_count(d), 1));
   double top_share = 0;
-  for (double b : bins)
-    top_share = std::max(top_share, b / total * 100);
+  for (double b : bins) top_share = std::max(top_share, b / total * 100);
   p.y = linear_ticks(0, top_share, 4);
   draw_y_axis(svg, p, "% of I/Os per bin");
 
@@ -246,8 +251,7 @@ double draw_latency(Svg& svg, double y, const char* name, const char* colour,
     svg.line(m.x, row + 3, m.x, p.bottom,
              std::string(" id=\"") + name + "-" + m.name + "\"" + stroke(kInk, 1.2) +
                  " stroke-dasharray=\"4 3\"");
-    const std::string label =
-        std::string(m.name) + " " + duration_text(static_cast<double>(m.ns));
+    const std::string label = std::string(m.name) + " " + duration_text(static_cast<double>(m.ns));
     const double width = 6.8 * static_cast<double>(char_starts(label).size());
     const double x = std::clamp(m.x - width / 2, 2.0, kWidth - 2 - width);
     svg.rect(x - 2, row - 10, width + 4, 13, " fill=\"#ffffff\"");
@@ -277,8 +281,8 @@ RateSeries rate_points(const PlotModel& model) {
   }
   // A last stretch of less than half a slot would give a rate over a sliver of time (one I/O
   // ending a millisecond into a second reads as a thousand IOPS): it joins the one before.
-  if (spans.size() >= 2 && spans.back().seconds < 0.5 * static_cast<double>(
-                                                         model.timeline.back().length_s)) {
+  if (spans.size() >= 2 &&
+      spans.back().seconds < 0.5 * static_cast<double>(model.timeline.back().length_s)) {
     Span last = spans.back();
     spans.pop_back();
     spans.back().seconds += last.seconds;
@@ -316,11 +320,11 @@ constexpr double kRatePanelHeight = 220;
 struct Series {
   const char* name;
   const char* colour;
-  double RatePoint::* value;
+  double RatePoint::*value;
 };
 
-double draw_rates(Svg& svg, double y, const char* title, const char* unit,
-                  const RateSeries& rates, const std::vector<Series>& series) {
+double draw_rates(Svg& svg, double y, const char* title, const char* unit, const RateSeries& rates,
+                  const std::vector<Series>& series) {
   const std::vector<RatePoint>& points = rates.points;
   const double end_s = rates.end_s;
   svg.text(kPlotLeft, y + 14, title, " font-size=\"14\" font-weight=\"bold\"");
@@ -337,8 +341,7 @@ double draw_rates(Svg& svg, double y, const char* title, const char* unit,
   p.bottom = y + kRatePanelHeight - 40;
   double top_value = 0;
   for (const RatePoint& r : points)
-    for (const Series& s : series)
-      top_value = std::max(top_value, r.*(s.value));
+    for (const Series& s : series) top_value = std::max(top_value, r.*(s.value));
   p.y = linear_ticks(0, top_value, 4);
   draw_y_axis(svg, p, unit);
 
@@ -437,12 +440,13 @@ double draw_title(Svg& svg, const PlotModel& m) {
   y += 18;
 
   const double elapsed_s = static_cast<double>(m.elapsed_ns) / 1e9;
-  svg.text(20, y, "seed " + std::to_string(m.seed) + ", " + format("%.3f", elapsed_s) +
-                      " s from the start of the first I/O to the end of the last");
+  svg.text(20, y,
+           "seed " + std::to_string(m.seed) + ", " + format("%.3f", elapsed_s) +
+               " s from the start of the first I/O to the end of the last");
   y += 16;
   const auto totals = [&](const char* name, const char* colour, const DirectionSummary& d) {
-    std::string line = std::string(name) + "  " + count_text(d.ios) + " I/Os, " +
-                       bytes_text(d.bytes);
+    std::string line =
+        std::string(name) + "  " + count_text(d.ios) + " I/Os, " + bytes_text(d.bytes);
     // The same rates as the text summary and the JSON report, over the same time.
     const DirectionFigures f{name, d.bytes, d.ios, d.wall_us, nullptr};
     if (const auto iops = ios_per_second(f))
@@ -451,8 +455,8 @@ double draw_title(Svg& svg, const PlotModel& m) {
       line += ", " + format("%.1f", *mbs) + " MB/s";
     if (d.ios > 0)
       line += "; p50 " + duration_text(static_cast<double>(d.p50_ns)) + ", p99 " +
-            duration_text(static_cast<double>(d.p99_ns)) + ", p99.9 " +
-            duration_text(static_cast<double>(d.p999_ns));
+              duration_text(static_cast<double>(d.p99_ns)) + ", p99.9 " +
+              duration_text(static_cast<double>(d.p999_ns));
     svg.text(20, y, xml_escape(line), fill(colour));
     y += 16;
   };
@@ -461,8 +465,9 @@ double draw_title(Svg& svg, const PlotModel& m) {
   if (m.write)
     totals("write", kWriteColour, *m.write);
   if (!m.read && !m.write) {
-    svg.text(20, y, "no reads or writes: the zero source is not read and the null sink is not "
-                    "written");
+    svg.text(20, y,
+             "no reads or writes: the zero source is not read and the null sink is not "
+             "written");
     y += 16;
   }
   if (!m.outcome.empty()) {
@@ -502,12 +507,23 @@ std::string xml_escape(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -541,8 +557,7 @@ LinearTicks linear_ticks(double lo, double hi, int max_intervals) {
       LinearTicks t;
       t.step = step;
       t.decimals = e >= 0 ? 0 : -e;
-      for (double i = first; i <= last; ++i)
-        t.values.push_back(value(i, m, e));
+      for (double i = first; i <= last; ++i) t.values.push_back(value(i, m, e));
       return t;
     }
   }
@@ -550,8 +565,7 @@ LinearTicks linear_ticks(double lo, double hi, int max_intervals) {
 
 std::vector<std::string> tick_labels(const LinearTicks& ticks) {
   double top = 0;
-  for (double v : ticks.values)
-    top = std::max(top, std::fabs(v));
+  for (double v : ticks.values) top = std::max(top, std::fabs(v));
   // Thousands and millions as k and M once the digits grow long, the same for the whole axis,
   // with the digits after the point that the step needs in that unit (a step of 500 000 is
   // 0.5M).
@@ -578,8 +592,7 @@ std::vector<std::string> tick_labels(const LinearTicks& ticks) {
 std::vector<std::uint64_t> decade_ticks(std::uint64_t lo_ns, std::uint64_t hi_ns) {
   constexpr std::uint64_t kTop = 10000000000000000000u;  // the largest power of ten in 64 bits
   std::uint64_t p = 1;
-  while (p < kTop && p * 10 <= lo_ns)
-    p *= 10;
+  while (p < kTop && p * 10 <= lo_ns) p *= 10;
   std::vector<std::uint64_t> ticks{p};
   while (p < kTop && (p < hi_ns || ticks.size() < 2)) {
     p *= 10;
@@ -606,8 +619,7 @@ std::string duration_text(double ns) {
     const char* name;
   } kUnits[] = {{1, "ns"}, {1e3, "\xC2\xB5s"}, {1e6, "ms"}, {1e9, "s"}};
   std::size_t u = 0;
-  while (u + 1 < std::size(kUnits) && ns >= kUnits[u + 1].ns)
-    ++u;
+  while (u + 1 < std::size(kUnits) && ns >= kUnits[u + 1].ns) ++u;
   double v = ns / kUnits[u].ns;
   // Three significant digits; 999.7 rounds to 1000 and moves to the next unit.
   const auto digits = [](double x) { return x < 9.995 ? 2 : x < 99.95 ? 1 : 0; };

@@ -30,22 +30,21 @@ TEST(PlotText, NamesBecomeCleanEscapedText) {
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
       {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF, the last code point
       {"\xFF", kFffd},
-      {"x\xC3", "x" + kFffd},                   // cut short at the end
-      {"\xE2\x82" "A", kFffd + kFffd + "A"},    // cut short before another character
-      {"\xC0\xAF", kFffd + kFffd},              // overlong '/'
-      {"\xE0\x80\xAF", kFffd + kFffd + kFffd},  // overlong in three bytes
-      {"\xED\xA0\x80", kFffd + kFffd + kFffd},  // a surrogate
-      {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},  // past U+10FFFF
-      {"\x80", kFffd},                                      // a lone continuation byte
-      {"\xEF\xBF\xBE|\xEF\xBF\xBF", kFffd + "|" + kFffd},  // U+FFFE, U+FFFF: not XML
+      {"x\xC3", "x" + kFffd},                                // cut short at the end
+      {std::string("\xE2\x82") + "A", kFffd + kFffd + "A"},  // cut short before another one
+      {"\xC0\xAF", kFffd + kFffd},                           // overlong '/'
+      {"\xE0\x80\xAF", kFffd + kFffd + kFffd},               // overlong in three bytes
+      {"\xED\xA0\x80", kFffd + kFffd + kFffd},               // a surrogate
+      {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},   // past U+10FFFF
+      {"\x80", kFffd},                                       // a lone continuation byte
+      {"\xEF\xBF\xBE|\xEF\xBF\xBF", kFffd + "|" + kFffd},    // U+FFFE, U+FFFF: not XML
       {"a\tb\nc\r\x1B[31md\x7F", "abc[31md"},
       {std::string("n\0ul", 4), "nul"},
-      {"\xC2\x85x\xC2\x9F", "x"},         // C1 controls
-      {"\xC2\xA0", "\xC2\xA0"},           // the first character after them stays
+      {"\xC2\x85x\xC2\x9F", "x"},  // C1 controls
+      {"\xC2\xA0", "\xC2\xA0"},    // the first character after them stays
       {"\xFE<\xC3", kFffd + "&lt;" + kFffd},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(svg_text(c.raw), c.shown) << c.raw;
+  for (const auto& c : cases) EXPECT_EQ(svg_text(c.raw), c.shown) << c.raw;
 }
 
 TEST(PlotText, LongTextKeepsItsEndsAndWholeCharacters) {
@@ -59,8 +58,8 @@ TEST(PlotText, LongTextKeepsItsEndsAndWholeCharacters) {
       {"abcdefghij", 4, "ab\xE2\x80\xA6j"},
       {"abcdefghij", 1, "\xE2\x80\xA6"},
       {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 3, "\xC3\xA9\xE2\x80\xA6\xC3\xA9"},
-      {"&&&&&&", 3, "&amp;\xE2\x80\xA6&amp;"},  // shortened before escaping
-      {"a\x01\x02\x03\x04" "bc", 3, "abc"},       // counted after the controls are gone
+      {"&&&&&&", 3, "&amp;\xE2\x80\xA6&amp;"},              // shortened before escaping
+      {"a\x01\x02\x03\x04" + std::string("bc"), 3, "abc"},  // counted after the controls are gone
   };
   for (const auto& c : cases)
     EXPECT_EQ(svg_text(c.raw, c.max), c.shown) << c.raw << " to " << c.max;
@@ -74,12 +73,10 @@ TEST(PlotText, AnyBytesComeOutClean) {
                                 0xBF, 0xC0, 0xC2, 0xC3, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xFF};
   for (int n = 0; n < 20000; ++n) {
     std::string raw(gen() % 12, '\0');
-    for (char& c : raw)
-      c = static_cast<char>(pool[gen() % sizeof pool]);
+    for (char& c : raw) c = static_cast<char>(pool[gen() % sizeof pool]);
     const std::string clean = clean_text(raw);
     ASSERT_EQ(clean_text(clean), clean);
-    for (unsigned char c : clean)
-      ASSERT_TRUE(c >= 0x20 && c != 0x7F);
+    for (unsigned char c : clean) ASSERT_TRUE(c >= 0x20 && c != 0x7F);
   }
 }
 
@@ -142,39 +139,44 @@ TEST(PlotAxes, DecadesSpanTheDurationsAndReadInTheirUnits) {
       {1000, 1001, {1000, 10000}},
       {999, 1000, {100, 1000}},
       {0, 1, {1, 10}},
-      {7, 3600000000000, {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
-                          1000000000, 10000000000, 100000000000, 1000000000000, 10000000000000}},
+      {7,
+       3600000000000,
+       {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000, 10000000000,
+        100000000000, 1000000000000, 10000000000000}},
       {UINT64_MAX, UINT64_MAX, {1000000000000000000, 10000000000000000000u}},
   };
   for (const auto& c : cases)
     EXPECT_EQ(decade_ticks(c.lo, c.hi), c.decades) << c.lo << ".." << c.hi;
 
   const std::pair<std::uint64_t, const char*> labels[] = {
-      {1, "1 ns"},      {100, "100 ns"},     {1000, "1 \xC2\xB5s"}, {100000, "100 \xC2\xB5s"},
+      {1, "1 ns"},         {100, "100 ns"},     {1000, "1 \xC2\xB5s"},    {100000, "100 \xC2\xB5s"},
       {10000000, "10 ms"}, {1000000000, "1 s"}, {1000000000000, "1000 s"}};
-  for (const auto& [ns, label] : labels)
-    EXPECT_EQ(decade_label(ns), label);
+  for (const auto& [ns, label] : labels) EXPECT_EQ(decade_label(ns), label);
 
-  const std::pair<double, const char*> durations[] = {
-      {1, "1.00 ns"},       {850, "850 ns"},         {99.96, "100 ns"},
-      {999.7, "1.00 \xC2\xB5s"}, {12345, "12.3 \xC2\xB5s"}, {999999, "1.00 ms"},
-      {2000000, "2.00 ms"}, {3.6e9, "3.60 s"},       {3.6e12, "3600 s"}};
-  for (const auto& [ns, text] : durations)
-    EXPECT_EQ(duration_text(ns), text) << ns;
+  const std::pair<double, const char*> durations[] = {{1, "1.00 ns"},
+                                                      {850, "850 ns"},
+                                                      {99.96, "100 ns"},
+                                                      {999.7, "1.00 \xC2\xB5s"},
+                                                      {12345, "12.3 \xC2\xB5s"},
+                                                      {999999, "1.00 ms"},
+                                                      {2000000, "2.00 ms"},
+                                                      {3.6e9, "3.60 s"},
+                                                      {3.6e12, "3600 s"}};
+  for (const auto& [ns, text] : durations) EXPECT_EQ(duration_text(ns), text) << ns;
 }
 
 // ---- Models ----
 
 DirectionSummary direction(std::uint64_t ios, std::uint64_t bytes,
-                           std::vector<LatencyBucket> buckets, std::uint64_t p50,
-                           std::uint64_t p99, std::uint64_t p999, std::uint64_t wall_us = 0) {
+                           std::vector<LatencyBucket> buckets, std::uint64_t p50, std::uint64_t p99,
+                           std::uint64_t p999, std::uint64_t wall_us = 0) {
   return {ios, bytes, wall_us, std::move(buckets), p50, p99, p999};
 }
 
 PlotModel base_model() {
   PlotModel m;
-  m.words = {"kolvane", "if=/dev/sdb", "of=/dev/null", "bs=4k", "count=1", "iterations=100000",
-             "dio=r", "seed=7", "runtime=5"};
+  m.words = {"kolvane",           "if=/dev/sdb", "of=/dev/null", "bs=4k",    "count=1",
+             "iterations=100000", "dio=r",       "seed=7",       "runtime=5"};
   m.input_name = "/dev/sdb";
   m.output_name = "/dev/null";
   m.date = "Tue Dec  8 01:20:00 2026\n";
@@ -186,8 +188,7 @@ PlotModel base_model() {
 std::vector<LatencyBucket> spread(std::uint64_t centre_ns, std::uint64_t total) {
   std::vector<LatencyBucket> b;
   double sum = 0;
-  for (int i = -20; i <= 40; ++i)
-    sum += std::exp(-0.02 * i * i) + (i > 25 ? 0.003 : 0);
+  for (int i = -20; i <= 40; ++i) sum += std::exp(-0.02 * i * i) + (i > 25 ? 0.003 : 0);
   for (int i = -20; i <= 40; ++i) {
     const auto low = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i));
     const auto high = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i + 1));
@@ -217,11 +218,10 @@ std::vector<TimelineSlot> seconds_of(std::uint64_t elapsed_ns, std::uint64_t rea
 TEST(PlotModel, AHistogramGivesItsNonEmptyBucketsAndPercentiles) {
   LatencyHistogram h;
   const std::vector<std::pair<std::uint64_t, int>> durations = {
-      {0, 1}, {150, 2}, {1000, 500}, {1003, 1}, {123456, 400}, {5000000, 90}, {7000000, 6},
-      {UINT64_MAX, 1}};
+      {0, 1},        {150, 2},      {1000, 500},  {1003, 1},
+      {123456, 400}, {5000000, 90}, {7000000, 6}, {UINT64_MAX, 1}};
   for (const auto& [ns, times] : durations)
-    for (int i = 0; i < times; ++i)
-      h.record(ns);
+    for (int i = 0; i < times; ++i) h.record(ns);
   const DirectionSummary d = direction_summary({"read", 1001 * 4096, 1001, 2500000, &h});
   EXPECT_EQ(d.ios, 1001u);
   EXPECT_EQ(d.bytes, 1001u * 4096);
@@ -412,16 +412,16 @@ std::vector<Rendered> documents() {
   out.push_back({"both", both, true, true});
 
   PlotModel second = base_model();
-  second.read = direction(300, 300 * 4096, {{80000, 81000, 200}, {90000, 91000, 100}}, 80500,
-                          90500, 90500);
+  second.read =
+      direction(300, 300 * 4096, {{80000, 81000, 200}, {90000, 91000, 100}}, 80500, 90500, 90500);
   second.timeline = {{0, 1, {300, 300 * 4096, 0, 0}}};
   second.elapsed_ns = 310000000;
   out.push_back({"one second", second, true, false});
 
   // A failure before any I/O completed, with every kind of bad byte in the names.
   PlotModel failed = base_model();
-  failed.words = {"kolvane", "if=\xFF\xFE<&>\"'\x01\x1B[2J", "of=o\xC3(ut", "", "a b",
-                  std::string(300, 'x')};
+  failed.words = {"kolvane", "if=\xFF\xFE<&>\"'\x01\x1B[2J", "of=o\xC3(ut", "",
+                  "a b",     std::string(300, 'x')};
   failed.input_name = "\xFF\xFE<&>\"'\x01\x1B[2J\xEF\xBF\xBF";
   failed.output_name = "o\xC3(ut" + std::string(500, '/');
   failed.read = DirectionSummary{};
@@ -438,13 +438,14 @@ TEST(PlotDocument, OneSelfContainedSvgWithWhatTheRunHad) {
     EXPECT_NE(svg.find("width=\"800.0\""), std::string::npos);
     EXPECT_EQ(svg.find("</svg>"), svg.size() - 7);
     // Nothing that runs or that fetches: no script, no link, no URL, no font but the system's.
-    for (const char* banned : {"<script", "href", "url(", "@import", "@font-face", "<image",
-                               "<foreignObject", "on" "load"})
+    for (const char* banned :
+         {"<script", "href", "url(", "@import", "@font-face", "<image", "<foreignObject",
+          "on"
+          "load"})
       EXPECT_EQ(svg.find(banned), std::string::npos) << banned;
     EXPECT_EQ(svg.find("read latency") != std::string::npos, r.reads);
     EXPECT_EQ(svg.find("write latency") != std::string::npos, r.writes);
-    EXPECT_EQ(svg.find("id=\"read-p50\"") != std::string::npos,
-              r.reads && r.model.read->ios > 0);
+    EXPECT_EQ(svg.find("id=\"read-p50\"") != std::string::npos, r.reads && r.model.read->ios > 0);
     EXPECT_EQ(svg.find("id=\"write-p99.9\"") != std::string::npos, r.writes);
     EXPECT_EQ(svg.find("ended early") != std::string::npos, !r.model.outcome.empty());
   }
@@ -475,7 +476,7 @@ TEST(PlotDocument, BadBytesInNamesDoNotReachTheDocument) {
   EXPECT_NE(svg.find("if=" + kFffd + kFffd + "&lt;&amp;&gt;&quot;&apos;[2J"), std::string::npos);
   EXPECT_NE(svg.find("&apos;a b&apos;"), std::string::npos);  // a word with a space, quoted
   EXPECT_NE(svg.find("&apos;&apos;"), std::string::npos);     // the empty word
-  EXPECT_NE(svg.find("\xE2\x80\xA6"), std::string::npos);      // the long words shortened
+  EXPECT_NE(svg.find("\xE2\x80\xA6"), std::string::npos);     // the long words shortened
   EXPECT_NE(svg.find("ended early: error reading &apos;" + kFffd + kFffd + "&lt;&amp;&gt;&apos;"),
             std::string::npos);
 }

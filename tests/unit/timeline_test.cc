@@ -59,8 +59,7 @@ TEST(Timeline, SlotsHoldWhatCompletedInThemAtEveryResolution) {
     }
     std::shuffle(ios.begin(), ios.end(), gen);  // completions out of order
     Timeline t(c.cap);
-    for (const Io& io : ios)
-      t.record(io.ns, io.direction, io.bytes);
+    for (const Io& io : ios) t.record(io.ns, io.direction, io.bytes);
 
     EXPECT_EQ(t.seconds_per_record(), c.per_record);
     EXPECT_LE(t.records_held(), c.cap);
@@ -75,7 +74,7 @@ TEST(Timeline, SlotsHoldWhatCompletedInThemAtEveryResolution) {
       next = slot.start_s + slot.length_s;
       total += slot.counts;
     }
-    EXPECT_GT(next, c.last_second);  // the last second is covered
+    EXPECT_GT(next, c.last_second);                 // the last second is covered
     EXPECT_LE(next - c.per_record, c.last_second);  // and no slot lies wholly after it
     EXPECT_EQ(total, expected_in(ios, {0, next, {}}));
   }
@@ -94,8 +93,7 @@ TEST(Timeline, ARunOfTwoDaysStaysWithinADayOfRecordsAndLosesNothing) {
   EXPECT_LE(t.records_held(), Timeline::kDayOfSeconds);
   EXPECT_EQ(t.seconds_per_record(), 4u);  // 2 days + 1 s does not fit in 2-second records
   IoCounts total;
-  for (const TimelineSlot& slot : t.slots())
-    total += slot.counts;
+  for (const TimelineSlot& slot : t.slots()) total += slot.counts;
   const std::uint64_t writes = (kSeconds + 2) / 3;
   EXPECT_EQ(total, (IoCounts{kSeconds, kSeconds * 4096, writes, writes * 65536}));
 }
