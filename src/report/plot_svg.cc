@@ -71,23 +71,29 @@ std::string count_text(std::uint64_t n) {
   return out;
 }
 
+// Three significant digits in the largest of the units (each base times the one before) that
+// keeps the value at 1 or more; a value that would round up to a whole base moves to the next
+// unit (999.7 ns is 1.00 µs, not 1000 ns).
+template <std::size_t N>
+std::string in_units(double v, double base, const char* const (&units)[N]) {
+  std::size_t u = 0;
+  while (u + 1 < N && v >= base - 0.5) {
+    v /= base;
+    ++u;
+  }
+  const int decimals = v < 9.995 ? 2 : v < 99.95 ? 1 : 0;
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.*f %s", decimals, v, units[u]);
+  return buf;
+}
+
 std::string bytes_text(std::uint64_t bytes) {
-  const double b = static_cast<double>(bytes);
   if (bytes < 1000)
     return std::to_string(bytes) + " B";
   static const char* const kDecimal[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
   static const char* const kBinary[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-  int d = 0, k = 0;
-  double dv = b / 1e3, kv = b / 1024;
-  while (dv >= 1000 && d < 5) {
-    dv /= 1000;
-    ++d;
-  }
-  while (kv >= 1024 && k < 5) {
-    kv /= 1024;
-    ++k;
-  }
-  return format("%.3g ", dv) + kDecimal[d] + " (" + format("%.3g ", kv) + kBinary[k] + ")";
+  const double b = static_cast<double>(bytes);
+  return in_units(b / 1000, 1000, kDecimal) + " (" + in_units(b / 1024, 1024, kBinary) + ")";
 }
 
 // ---- The writer ----
@@ -209,13 +215,16 @@ constexpr double kLatencyPanelHeight = 250;
 // One direction's distribution, top at y; returns the y below it.
 double draw_latency(Svg& svg, double y, const char* name, const char* colour,
                     const DirectionSummary& d, const LogAxis& axis) {
+  if (total_count(d) == 0) {
+    svg.text(kPlotLeft, y + 14, std::string(name) + " latency",
+             " font-size=\"14\" font-weight=\"bold\"");
+    svg.text(kPlotLeft, y + 34, d.ios > 0 ? "no latencies were taken" : "no I/O completed",
+             fill(kFaint));
+    return y + 48;
+  }
   svg.text(kPlotLeft, y + 14,
            std::string(name) + " latency: " + count_text(total_count(d)) + " I/Os",
            " font-size=\"14\" font-weight=\"bold\"");
-  if (total_count(d) == 0) {
-    svg.text(kPlotLeft, y + 34, "no I/O completed", fill(kFaint));
-    return y + 48;
-  }
   Panel p;
   p.top = y + 72;  // room for three rows of percentile labels
   p.bottom = y + kLatencyPanelHeight - 40;
@@ -424,9 +433,12 @@ double draw_title(Svg& svg, const PlotModel& m) {
   }
   std::vector<std::string> lines = wrap(words, kMonoChars - 2);
   if (lines.size() > kCommandLines) {
+    // The rest of the words give way to an ellipsis at the end of the last line shown.
     lines.resize(kCommandLines);
-    lines.back() = shorten(lines.back() + " " + std::string(kMonoChars, ' '), kMonoChars - 3);
-    lines.back().erase(lines.back().find_last_not_of(' ') + 1);  // ends in the ellipsis
+    const std::vector<std::size_t> starts = char_starts(lines.back());
+    if (starts.size() > kMonoChars - 3)
+      lines.back().resize(starts[kMonoChars - 3]);
+    lines.back() += kEllipsis;
   }
   const std::string mono = " font-family=\"monospace\" font-size=\"11\"";
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -453,7 +465,7 @@ double draw_title(Svg& svg, const PlotModel& m) {
       line += ", " + format("%.0f", *iops) + " IOPS";
     if (const auto mbs = megabytes_per_second(f))
       line += ", " + format("%.1f", *mbs) + " MB/s";
-    if (d.ios > 0)
+    if (total_count(d) > 0)
       line += "; p50 " + duration_text(static_cast<double>(d.p50_ns)) + ", p99 " +
               duration_text(static_cast<double>(d.p99_ns)) + ", p99.9 " +
               duration_text(static_cast<double>(d.p999_ns));
@@ -614,22 +626,8 @@ std::string decade_label(std::uint64_t ns) {
 }
 
 std::string duration_text(double ns) {
-  static const struct {
-    double ns;
-    const char* name;
-  } kUnits[] = {{1, "ns"}, {1e3, "\xC2\xB5s"}, {1e6, "ms"}, {1e9, "s"}};
-  std::size_t u = 0;
-  while (u + 1 < std::size(kUnits) && ns >= kUnits[u + 1].ns) ++u;
-  double v = ns / kUnits[u].ns;
-  // Three significant digits; 999.7 rounds to 1000 and moves to the next unit.
-  const auto digits = [](double x) { return x < 9.995 ? 2 : x < 99.95 ? 1 : 0; };
-  if (v >= 999.5 && u + 1 < std::size(kUnits)) {
-    ++u;
-    v = ns / kUnits[u].ns;
-  }
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%.*f %s", digits(v), v, kUnits[u].name);
-  return buf;
+  static const char* const kUnits[] = {"ns", "\xC2\xB5s", "ms", "s"};
+  return in_units(ns, 1000, kUnits);
 }
 
 // ---- Layout ----

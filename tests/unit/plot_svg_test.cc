@@ -153,7 +153,10 @@ TEST(PlotAxes, DecadesSpanTheDurationsAndReadInTheirUnits) {
       {10000000, "10 ms"}, {1000000000, "1 s"}, {1000000000000, "1000 s"}};
   for (const auto& [ns, label] : labels) EXPECT_EQ(decade_label(ns), label);
 
-  const std::pair<double, const char*> durations[] = {{1, "1.00 ns"},
+  const std::pair<double, const char*> durations[] = {{0, "0.00 ns"},
+                                                      {999.4, "999 ns"},
+                                                      {999.5, "1.00 \xC2\xB5s"},
+                                                      {1, "1.00 ns"},
                                                       {850, "850 ns"},
                                                       {99.96, "100 ns"},
                                                       {999.7, "1.00 \xC2\xB5s"},
@@ -459,6 +462,34 @@ TEST(PlotDocument, OneSelfContainedSvgWithWhatTheRunHad) {
               (r.model.read && r.model.read->wall_us > 0) ||
                   (r.model.write && r.model.write->wall_us > 0))
         << r.name;
+  }
+}
+
+TEST(PlotDocument, TheTitleGivesTheTotalsInUnitsThatRoundRight) {
+  const struct {
+    std::uint64_t bytes;
+    bool latencies;
+    const char* shown;
+    bool percentiles;
+  } cases[] = {
+      {512, true,
+       "read  1\xE2\x80\x89"
+       "000 I/Os, 512 B;",
+       true},
+      {999700, true, ", 1.00 MB (976 KiB);", true},  // 999.7 kB rounds up into the next unit
+      {1048152, true, ", 1.05 MB (1.00 MiB);", true},
+      {5ull << 40, true, ", 5.50 TB (5.00 TiB);", true},
+      {4096000, false, ", 4.10 MB (3.91 MiB)<", false},  // I/Os without latencies: no 0 ns
+  };
+  for (const auto& c : cases) {
+    PlotModel m = base_model();
+    m.read = DirectionSummary{1000, c.bytes, 0, {}, 0, 0, 0};
+    if (c.latencies)
+      m.read = direction(1000, c.bytes, {{1000, 1100, 1000}}, 1050, 1090, 1099);
+    const std::string svg = render_plot_svg(m);
+    EXPECT_NE(svg.find(c.shown), std::string::npos) << c.shown;
+    EXPECT_EQ(svg.find("; p50 ") != std::string::npos, c.percentiles) << c.shown;
+    EXPECT_EQ(svg.find("no latencies were taken") != std::string::npos, !c.latencies);
   }
 }
 
