@@ -326,10 +326,13 @@ TimeUnit time_unit(double span_s) {
 
 constexpr double kRatePanelHeight = 220;
 
+// Writes are dashed, so that where both directions run at the same rate the write line lies
+// on the read line without hiding it.
 struct Series {
   const char* name;
   const char* colour;
   double RatePoint::*value;
+  const char* dash;  // extra attributes of the line
 };
 
 double draw_rates(Svg& svg, double y, const char* title, const char* unit, const RateSeries& rates,
@@ -341,7 +344,7 @@ double draw_rates(Svg& svg, double y, const char* title, const char* unit, const
   double lx = kPlotRight;
   for (auto it = series.rbegin(); it != series.rend(); ++it) {
     lx -= 22 + 7 * static_cast<double>(std::string_view(it->name).size());
-    svg.line(lx, y + 10, lx + 18, y + 10, stroke(it->colour, 2.5));
+    svg.line(lx, y + 10, lx + 18, y + 10, stroke(it->colour, 2.5) + it->dash);
     svg.text(lx + 22, y + 14, it->name);
     lx -= 14;
   }
@@ -371,13 +374,13 @@ double draw_rates(Svg& svg, double y, const char* title, const char* unit, const
     for (const RatePoint& r : points)
       pts += num(x_of(r.t_s)) + "," + num(p.y_of(r.*(s.value))) + " ";
     if (points.size() > 1)
-      svg.raw("<polyline points=\"" + pts + "\" fill=\"none\"" + stroke(s.colour, 2) +
+      svg.raw("<polyline points=\"" + pts + "\" fill=\"none\"" + stroke(s.colour, 2) + s.dash +
               " stroke-linejoin=\"round\"/>\n");
     // A single rate holds over its whole stretch, which starts as far before its point as it
     // ends after it.
     if (points.size() == 1) {
       const double y = p.y_of(points[0].*(s.value));
-      svg.line(x_of(2 * points[0].t_s - end_s), y, x_of(end_s), y, stroke(s.colour, 2));
+      svg.line(x_of(2 * points[0].t_s - end_s), y, x_of(end_s), y, stroke(s.colour, 2) + s.dash);
     }
     // Dots where there are few points, so that a run of a second or two still shows its rate.
     if (points.size() <= 30)
@@ -703,12 +706,12 @@ std::string render_plot_svg(const PlotModel& model) {
     const RateSeries rates = rate_points(model);
     std::vector<Series> iops, mbs;
     if (model.read) {
-      iops.push_back({"read", kReadColour, &RatePoint::read_iops});
-      mbs.push_back({"read", kReadColour, &RatePoint::read_mbs});
+      iops.push_back({"read", kReadColour, &RatePoint::read_iops, ""});
+      mbs.push_back({"read", kReadColour, &RatePoint::read_mbs, ""});
     }
     if (model.write) {
-      iops.push_back({"write", kWriteColour, &RatePoint::write_iops});
-      mbs.push_back({"write", kWriteColour, &RatePoint::write_mbs});
+      iops.push_back({"write", kWriteColour, &RatePoint::write_iops, " stroke-dasharray=\"7 4\""});
+      mbs.push_back({"write", kWriteColour, &RatePoint::write_mbs, " stroke-dasharray=\"7 4\""});
     }
     if (rates.points.empty()) {
       svg.text(kPlotLeft, y + 14, "No I/O completed: no rates over time to show.",
