@@ -1,0 +1,597 @@
+#include "report/plot_svg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#if KOLVANE_RENDER_CHECKS
+#include <png.h>
+#endif
+
+namespace kolvane {
+namespace {
+
+const std::string kFffd = "\xEF\xBF\xBD";
+
+TEST(PlotText, NamesBecomeCleanEscapedText) {
+  const struct {
+    std::string raw, shown;
+  } cases[] = {
+      {"in.img", "in.img"},
+      {"a&b<c>d\"e'f", "a&amp;b&lt;c&gt;d&quot;e&apos;f"},
+      {"&amp;", "&amp;amp;"},  // an entity in a name is text, not markup
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF, the last code point
+      {"\xFF", kFffd},
+      {"x\xC3", "x" + kFffd},                                // cut short at the end
+      {std::string("\xE2\x82") + "A", kFffd + kFffd + "A"},  // cut short before another one
+      {"\xC0\xAF", kFffd + kFffd},                           // overlong '/'
+      {"\xE0\x80\xAF", kFffd + kFffd + kFffd},               // overlong in three bytes
+      {"\xED\xA0\x80", kFffd + kFffd + kFffd},               // a surrogate
+      {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},   // past U+10FFFF
+      {"\x80", kFffd},                                       // a lone continuation byte
+      {"\xEF\xBF\xBE|\xEF\xBF\xBF", kFffd + "|" + kFffd},    // U+FFFE, U+FFFF: not XML
+      {"a\tb\nc\r\x1B[31md\x7F", "abc[31md"},
+      {std::string("n\0ul", 4), "nul"},
+      {"\xC2\x85x\xC2\x9F", "x"},  // C1 controls
+      {"\xC2\xA0", "\xC2\xA0"},    // the first character after them stays
+      {"\xFE<\xC3", kFffd + "&lt;" + kFffd},
+  };
+  for (const auto& c : cases) EXPECT_EQ(svg_text(c.raw), c.shown) << c.raw;
+}
+
+TEST(PlotText, LongTextKeepsItsEndsAndWholeCharacters) {
+  const struct {
+    std::string raw;
+    std::size_t max;
+    std::string shown;
+  } cases[] = {
+      {"abcdefghij", 10, "abcdefghij"},
+      {"abcdefghij", 5, "ab\xE2\x80\xA6ij"},
+      {"abcdefghij", 4, "ab\xE2\x80\xA6j"},
+      {"abcdefghij", 1, "\xE2\x80\xA6"},
+      {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 3, "\xC3\xA9\xE2\x80\xA6\xC3\xA9"},
+      {"&&&&&&", 3, "&amp;\xE2\x80\xA6&amp;"},              // shortened before escaping
+      {"a\x01\x02\x03\x04" + std::string("bc"), 3, "abc"},  // counted after the controls are gone
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(svg_text(c.raw, c.max), c.shown) << c.raw << " to " << c.max;
+}
+
+// Whatever the bytes, the text is clean UTF-8 with no controls: cleaning it again changes
+// nothing, and nothing in it needs escaping but the five markup characters.
+TEST(PlotText, AnyBytesComeOutClean) {
+  std::mt19937 gen(14);
+  const unsigned char pool[] = {0x00, 0x09, 0x1F, 0x20, 0x26, 0x3C, 0x41, 0x7F, 0x80, 0x9F,
+                                0xBF, 0xC0, 0xC2, 0xC3, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xFF};
+  for (int n = 0; n < 20000; ++n) {
+    std::string raw(gen() % 12, '\0');
+    for (char& c : raw) c = static_cast<char>(pool[gen() % sizeof pool]);
+    const std::string clean = clean_text(raw);
+    ASSERT_EQ(clean_text(clean), clean);
+    for (unsigned char c : clean) ASSERT_TRUE(c >= 0x20 && c != 0x7F);
+  }
+}
+
+TEST(PlotAxes, LinearTicksAreRoundAndCoverTheData) {
+  const struct {
+    double lo, hi;
+    int max;
+    std::vector<double> values;
+    std::vector<std::string> labels;
+  } cases[] = {
+      {0, 1, 5, {0, 0.2, 0.4, 0.6, 0.8, 1}, {"0.0", "0.2", "0.4", "0.6", "0.8", "1.0"}},
+      {0, 7, 5, {0, 2, 4, 6, 8}, {"0", "2", "4", "6", "8"}},
+      {0, 0, 4, {0, 0.5, 1}, {"0.0", "0.5", "1.0"}},  // nothing to show: still an axis
+      {0, 0.3, 3, {0, 0.1, 0.2, 0.3}, {"0.0", "0.1", "0.2", "0.3"}},
+      {0, 12345, 4, {0, 5000, 10000, 15000}, {"0", "5k", "10k", "15k"}},
+      {0, 3.6e6, 4, {0, 1e6, 2e6, 3e6, 4e6}, {"0", "1M", "2M", "3M", "4M"}},
+      {0, 1.2e6, 4, {0, 5e5, 1e6, 1.5e6}, {"0.0", "0.5M", "1.0M", "1.5M"}},
+      {0, 9000, 4, {0, 5000, 10000}, {"0", "5k", "10k"}},
+      {0, 0.0042, 4, {0, 0.002, 0.004, 0.006}, {"0.000", "0.002", "0.004", "0.006"}},
+      {3, 17, 5, {0, 5, 10, 15, 20}, {"0", "5", "10", "15", "20"}},
+  };
+  for (const auto& c : cases) {
+    const LinearTicks t = linear_ticks(c.lo, c.hi, c.max);
+    ASSERT_EQ(t.values.size(), c.values.size()) << c.lo << ".." << c.hi;
+    for (std::size_t i = 0; i < c.values.size(); ++i)
+      EXPECT_DOUBLE_EQ(t.values[i], c.values[i]) << c.lo << ".." << c.hi << " #" << i;
+    EXPECT_EQ(tick_labels(t), c.labels) << c.lo << ".." << c.hi;
+  }
+
+  // Over many ranges: steps of 1, 2 or 5 times a power of ten, every value a whole number of
+  // steps, the data inside, not more intervals than asked nor fewer than two.
+  for (double hi = 1e-6; hi < 1e12; hi *= 1.37) {
+    for (int max : {4, 5, 8}) {
+      const LinearTicks t = linear_ticks(0, hi, max);
+      const double mantissa = t.step / std::pow(10.0, std::floor(std::log10(t.step) + 1e-9));
+      EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 ||
+                  std::fabs(mantissa - 5) < 1e-9)
+          << hi << ": step " << t.step;
+      const auto intervals = static_cast<int>(t.values.size()) - 1;
+      EXPECT_LE(intervals, max) << hi;
+      EXPECT_GE(intervals, 2) << hi;
+      EXPECT_LE(t.values.front(), 0) << hi;
+      EXPECT_GE(t.values.back(), hi) << hi;
+      EXPECT_LT(t.values.back() - t.step, hi) << hi;  // no tick wasted past the data
+      for (double v : t.values) {
+        const double steps = v / t.step;
+        EXPECT_NEAR(steps, std::round(steps), 1e-9) << hi << ": " << v;
+      }
+    }
+  }
+}
+
+TEST(PlotAxes, DecadesSpanTheDurationsAndReadInTheirUnits) {
+  const struct {
+    std::uint64_t lo, hi;
+    std::vector<std::uint64_t> decades;
+  } cases[] = {
+      {150, 25000, {100, 1000, 10000, 100000}},
+      {1000, 1000, {1000, 10000}},  // a single duration still gets a decade
+      {1000, 1001, {1000, 10000}},
+      {999, 1000, {100, 1000}},
+      {0, 1, {1, 10}},
+      {7,
+       3600000000000,
+       {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000, 10000000000,
+        100000000000, 1000000000000, 10000000000000}},
+      {UINT64_MAX, UINT64_MAX, {1000000000000000000, 10000000000000000000u}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(decade_ticks(c.lo, c.hi), c.decades) << c.lo << ".." << c.hi;
+
+  const std::pair<std::uint64_t, const char*> labels[] = {
+      {1, "1 ns"},         {100, "100 ns"},     {1000, "1 \xC2\xB5s"},    {100000, "100 \xC2\xB5s"},
+      {10000000, "10 ms"}, {1000000000, "1 s"}, {1000000000000, "1000 s"}};
+  for (const auto& [ns, label] : labels) EXPECT_EQ(decade_label(ns), label);
+
+  const std::pair<double, const char*> durations[] = {{0, "0.00 ns"},
+                                                      {999.4, "999 ns"},
+                                                      {999.5, "1.00 \xC2\xB5s"},
+                                                      {1, "1.00 ns"},
+                                                      {850, "850 ns"},
+                                                      {99.96, "100 ns"},
+                                                      {999.7, "1.00 \xC2\xB5s"},
+                                                      {12345, "12.3 \xC2\xB5s"},
+                                                      {999999, "1.00 ms"},
+                                                      {2000000, "2.00 ms"},
+                                                      {3.6e9, "3.60 s"},
+                                                      {3.6e12, "3600 s"}};
+  for (const auto& [ns, text] : durations) EXPECT_EQ(duration_text(ns), text) << ns;
+}
+
+// ---- Models ----
+
+DirectionSummary direction(std::uint64_t ios, std::uint64_t bytes,
+                           std::vector<LatencyBucket> buckets, std::uint64_t p50, std::uint64_t p99,
+                           std::uint64_t p999, std::uint64_t wall_us = 0) {
+  return {ios, bytes, wall_us, std::move(buckets), p50, p99, p999};
+}
+
+PlotModel base_model() {
+  PlotModel m;
+  m.words = {"kolvane",           "if=/dev/sdb", "of=/dev/null", "bs=4k",    "count=1",
+             "iterations=100000", "dio=r",       "seed=7",       "runtime=5"};
+  m.input_name = "/dev/sdb";
+  m.output_name = "/dev/null";
+  m.date = "Tue Dec  8 01:20:00 2026\n";
+  m.seed = 7;
+  return m;
+}
+
+// total latencies spread around a centre, with a slow tail.
+std::vector<LatencyBucket> spread(std::uint64_t centre_ns, std::uint64_t total) {
+  std::vector<LatencyBucket> b;
+  double sum = 0;
+  for (int i = -20; i <= 40; ++i) sum += std::exp(-0.02 * i * i) + (i > 25 ? 0.003 : 0);
+  for (int i = -20; i <= 40; ++i) {
+    const auto low = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i));
+    const auto high = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i + 1));
+    const double w = (std::exp(-0.02 * i * i) + (i > 25 ? 0.003 : 0)) / sum;
+    b.push_back({low, high, static_cast<std::uint64_t>(w * static_cast<double>(total))});
+  }
+  return b;
+}
+
+// Seconds of a run that lasted elapsed_ns at about the given I/Os per second, the last second
+// holding only what fits in the part of it the run had.
+std::vector<TimelineSlot> seconds_of(std::uint64_t elapsed_ns, std::uint64_t read_iops,
+                                     std::uint64_t write_iops) {
+  std::vector<TimelineSlot> slots;
+  for (std::uint64_t s = 0; s * 1000000000 < elapsed_ns; ++s) {
+    const double part = std::min(1.0, static_cast<double>(elapsed_ns - s * 1000000000) / 1e9);
+    const auto scaled = [&](std::uint64_t iops) {
+      return static_cast<std::uint64_t>(static_cast<double>(iops + (s * 37) % 11 * iops / 50) *
+                                        part);
+    };
+    const std::uint64_t r = scaled(read_iops), w = scaled(write_iops);
+    slots.push_back({s, 1, {r, r * 4096, w, w * 65536}});
+  }
+  return slots;
+}
+
+TEST(PlotModel, AHistogramGivesItsNonEmptyBucketsAndPercentiles) {
+  LatencyHistogram h;
+  const std::vector<std::pair<std::uint64_t, int>> durations = {
+      {0, 1},        {150, 2},      {1000, 500},  {1003, 1},
+      {123456, 400}, {5000000, 90}, {7000000, 6}, {UINT64_MAX, 1}};
+  for (const auto& [ns, times] : durations)
+    for (int i = 0; i < times; ++i) h.record(ns);
+  const DirectionSummary d = direction_summary({"read", 1001 * 4096, 1001, 2500000, &h});
+  EXPECT_EQ(d.ios, 1001u);
+  EXPECT_EQ(d.bytes, 1001u * 4096);
+  EXPECT_EQ(d.p50_ns, h.percentile_ns(50));
+  EXPECT_EQ(d.p99_ns, h.percentile_ns(99));
+  EXPECT_EQ(d.p999_ns, h.percentile_ns(99.9));
+  EXPECT_NE(d.p99_ns, d.p999_ns);
+  // Every duration lands in exactly one bucket, with its count; no empty bucket is listed.
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < d.buckets.size(); ++i) {
+    EXPECT_GT(d.buckets[i].count, 0u);
+    EXPECT_LT(d.buckets[i].low_ns, d.buckets[i].high_ns);
+    if (i > 0) {
+      EXPECT_LE(d.buckets[i - 1].high_ns, d.buckets[i].low_ns);
+    }
+    total += d.buckets[i].count;
+  }
+  EXPECT_EQ(total, h.count());
+  for (const auto& [ns, times] : durations) {
+    if (ns > LatencyHistogram::kMaxTracked)
+      continue;  // counted in the last bucket
+    std::uint64_t holding = 0;
+    for (const LatencyBucket& b : d.buckets)
+      if (b.low_ns <= ns && ns < b.high_ns)
+        holding += b.count;
+    EXPECT_GE(holding, static_cast<std::uint64_t>(times)) << ns;
+  }
+  EXPECT_EQ(d.buckets.size(), 7u);  // 1000 and 1003 share a bucket of 8 ns
+
+  const DirectionSummary none = direction_summary({"write", 0, 0, 0, nullptr});
+  EXPECT_TRUE(none.buckets.empty());
+  EXPECT_EQ(none.p50_ns, 0u);
+}
+
+TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
+  PlotModel m = base_model();
+  m.read = direction(3, 12288, {{1000, 1100, 1}, {10000, 10100, 1}, {900000, 1000000, 1}}, 10000,
+                     100000, 1000000);
+  LogAxis axis = latency_axis(m, 100, 400);
+  EXPECT_EQ(axis.lo_ns, 100u);  // 1 us less a third, and 1 ms and a half: a decade further out
+  EXPECT_EQ(axis.hi_ns, 10000000u);
+  auto marks = percentile_marks(*m.read, axis);
+  EXPECT_STREQ(marks[0].name, "p50");
+  EXPECT_STREQ(marks[1].name, "p99");
+  EXPECT_STREQ(marks[2].name, "p99.9");
+  EXPECT_NEAR(marks[0].x, 220, 1e-9);  // five decades of 60 px
+  EXPECT_NEAR(marks[1].x, 280, 1e-9);
+  EXPECT_NEAR(marks[2].x, 340, 1e-9);
+
+  // Slower writes widen the axis both directions share: the read marks move left.
+  m.write = direction(1, 4096, {{50000000, 51000000, 1}}, 50000000, 50000000, 50000000);
+  axis = latency_axis(m, 100, 400);
+  EXPECT_EQ(axis.hi_ns, 100000000u);
+  marks = percentile_marks(*m.read, axis);
+  EXPECT_NEAR(marks[0].x, 200, 1e-9);  // six decades of 50 px
+  EXPECT_NEAR(marks[2].x, 300, 1e-9);
+  EXPECT_NEAR(percentile_marks(*m.write, axis)[1].x, 100 + 50 * (5 + std::log10(5.0)), 1e-9);
+
+  // A percentile outside every bucket still lies on the axis.
+  m.write.reset();
+  m.read->p999_ns = 70000000;
+  axis = latency_axis(m, 100, 400);
+  EXPECT_EQ(axis.hi_ns, 1000000000u);
+  // Durations just over a power of ten get the decade below as well.
+  m.read = direction(1, 4096, {{1000, 1001, 1}}, 1000, 1000, 1000);
+  EXPECT_EQ(latency_axis(m, 100, 400).lo_ns, 100u);
+  EXPECT_EQ(latency_axis(m, 100, 400).hi_ns, 10000u);
+
+  // And the document draws each mark where the layout puts it, labelled with its duration.
+  m = base_model();
+  m.read = direction(3, 12288, {{1000, 1100, 1}, {10000, 10100, 1}, {900000, 1000000, 1}}, 10000,
+                     123456, 1000000);
+  m.timeline = seconds_of(1000000000, 3, 0);
+  m.elapsed_ns = 1000000000;
+  const std::string svg = render_plot_svg(m);
+  axis = latency_axis(m, kPlotLeft, kPlotRight);
+  for (const PercentileMark& mark : percentile_marks(*m.read, axis)) {
+    const std::size_t id = svg.find(std::string("id=\"read-") + mark.name + "\"");
+    ASSERT_NE(id, std::string::npos) << mark.name;
+    const std::size_t start = svg.rfind('<', id);
+    const std::string element = svg.substr(start, svg.find('>', id) - start);
+    char x[32];
+    std::snprintf(x, sizeof x, "%.1f\"", mark.x);
+    EXPECT_NE(element.find(std::string("<line x1=\"") + x), std::string::npos) << element;
+    EXPECT_NE(element.find(std::string(" x2=\"") + x), std::string::npos) << element;
+  }
+  EXPECT_NE(svg.find(">p99 123 \xC2\xB5s<"), std::string::npos);
+  EXPECT_NE(svg.find(">p99.9 1.00 ms<"), std::string::npos);
+}
+
+TEST(PlotLayout, RatesAreOverTheTimeEachStretchHad) {
+  const struct {
+    const char* name;
+    std::vector<TimelineSlot> slots;
+    std::uint64_t elapsed_ns;
+    std::vector<RatePoint> points;
+    double end_s;
+  } cases[] = {
+      {"a run shorter than a second",
+       {{0, 1, {400, 400 * 4096, 0, 0}}},
+       400000000,
+       {{0.2, 1000, 0, 4.096, 0}},
+       0.4},
+      {"whole seconds",
+       {{0, 1, {10, 10000000, 5, 0}}, {1, 1, {20, 20000000, 0, 0}}},
+       2000000000,
+       {{0.5, 10, 5, 10, 0}, {1.5, 20, 0, 20, 0}},
+       2},
+      {"a last second cut at 0.75 s",
+       {{0, 1, {10, 0, 0, 0}}, {1, 1, {30, 0, 0, 0}}},
+       1750000000,
+       {{0.5, 10, 0, 0, 0}, {1.375, 40, 0, 0, 0}},
+       1.75},
+      {"a sliver of a last second joins the one before",
+       {{0, 1, {100, 0, 0, 0}}, {1, 1, {100, 0, 0, 0}}, {2, 1, {1, 0, 0, 0}}},
+       2001000000,
+       {{0.5, 100, 0, 0, 0}, {1.5005, 101 / 1.001, 0, 0, 0}},
+       2.001},
+      {"merged records of four seconds",
+       {{0, 4, {400, 0, 0, 0}}, {4, 4, {300, 0, 0, 0}}},
+       7000000000,
+       {{2, 100, 0, 0, 0}, {5.5, 100, 0, 0, 0}},
+       7},
+      {"no elapsed time known: whole slots", {{0, 2, {8, 0, 0, 0}}}, 0, {{1, 4, 0, 0, 0}}, 2},
+      {"nothing completed", {}, 0, {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PlotModel m;
+    m.timeline = c.slots;
+    m.elapsed_ns = c.elapsed_ns;
+    const RateSeries r = rate_points(m);
+    EXPECT_DOUBLE_EQ(r.end_s, c.end_s);
+    ASSERT_EQ(r.points.size(), c.points.size());
+    for (std::size_t i = 0; i < c.points.size(); ++i) {
+      EXPECT_NEAR(r.points[i].t_s, c.points[i].t_s, 1e-9) << i;
+      EXPECT_NEAR(r.points[i].read_iops, c.points[i].read_iops, 1e-6) << i;
+      EXPECT_NEAR(r.points[i].write_iops, c.points[i].write_iops, 1e-6) << i;
+      EXPECT_NEAR(r.points[i].read_mbs, c.points[i].read_mbs, 1e-9) << i;
+      EXPECT_NEAR(r.points[i].write_mbs, c.points[i].write_mbs, 1e-9) << i;
+    }
+  }
+}
+
+// ---- Whole documents ----
+
+struct Rendered {
+  const char* name;
+  PlotModel model;
+  bool reads, writes;
+};
+
+std::vector<Rendered> documents() {
+  std::vector<Rendered> out;
+  // Reads through a real histogram: log-normal durations around 180 us with a slow tail.
+  static LatencyHistogram h;
+  if (h.count() == 0) {
+    std::mt19937_64 gen(11);
+    std::lognormal_distribution<double> typical(std::log(180000.0), 0.25);
+    std::lognormal_distribution<double> slow(std::log(2000000.0), 0.5);
+    for (int i = 0; i < 500000; ++i)
+      h.record(static_cast<std::uint64_t>(i % 500 == 0 ? slow(gen) : typical(gen)));
+  }
+  PlotModel reads = base_model();
+  reads.read = direction_summary({"read", 500000 * 4096, 500000, 59600000, &h});
+  reads.elapsed_ns = 59600000000;
+  reads.timeline = seconds_of(reads.elapsed_ns, 8000, 0);
+  out.push_back({"reads", reads, true, false});
+
+  PlotModel writes = base_model();
+  writes.words = {"kolvane", "if=/dev/zero", "of=out.img", "bs=64k", "count=16", "dio=w"};
+  writes.input_name = "/dev/zero";
+  writes.output_name = "out.img";
+  writes.write =
+      direction(90000, 90000ull * 65536, spread(900000, 90000), 1000000, 4000000, 30000000);
+  writes.elapsed_ns = 600000000000;
+  writes.timeline = seconds_of(writes.elapsed_ns, 0, 150);
+  out.push_back({"writes", writes, false, true});
+
+  PlotModel both = base_model();
+  both.words = {"kolvane", "if=in.img", "of=out.img", "bs=1m", "conv=notrunc", "dio=rw"};
+  both.read =
+      direction(7000, 7000ull << 20, spread(2000000, 7000), 2100000, 6000000, 9000000, 6200000);
+  both.write =
+      direction(7000, 7000ull << 20, spread(5000000, 7000), 5200000, 9000000, 40000000, 6300000);
+  both.elapsed_ns = 6300000000;
+  both.timeline = seconds_of(both.elapsed_ns, 1000, 1000);
+  out.push_back({"both", both, true, true});
+
+  PlotModel second = base_model();
+  second.read =
+      direction(300, 300 * 4096, {{80000, 81000, 200}, {90000, 91000, 100}}, 80500, 90500, 90500);
+  second.timeline = {{0, 1, {300, 300 * 4096, 0, 0}}};
+  second.elapsed_ns = 310000000;
+  out.push_back({"one second", second, true, false});
+
+  // A failure before any I/O completed, with every kind of bad byte in the names.
+  PlotModel failed = base_model();
+  failed.words = {"kolvane", "if=\xFF\xFE<&>\"'\x01\x1B[2J", "of=o\xC3(ut", "",
+                  "a b",     std::string(300, 'x')};
+  failed.input_name = "\xFF\xFE<&>\"'\x01\x1B[2J\xEF\xBF\xBF";
+  failed.output_name = "o\xC3(ut" + std::string(500, '/');
+  failed.read = DirectionSummary{};
+  failed.outcome = "error reading '\xFF\xFE<&>': Input/output error\n";
+  out.push_back({"failure", failed, true, false});
+  return out;
+}
+
+TEST(PlotDocument, OneSelfContainedSvgWithWhatTheRunHad) {
+  for (const Rendered& r : documents()) {
+    SCOPED_TRACE(r.name);
+    const std::string svg = render_plot_svg(r.model);
+    EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0u);
+    EXPECT_NE(svg.find("width=\"800.0\""), std::string::npos);
+    EXPECT_EQ(svg.find("</svg>"), svg.size() - 7);
+    // Nothing that runs or that fetches: no script, no link, no URL, no font but the system's.
+    for (const char* banned :
+         {"<script", "href", "url(", "@import", "@font-face", "<image", "<foreignObject",
+          "on"
+          "load"})
+      EXPECT_EQ(svg.find(banned), std::string::npos) << banned;
+    EXPECT_EQ(svg.find("read latency") != std::string::npos, r.reads);
+    EXPECT_EQ(svg.find("write latency") != std::string::npos, r.writes);
+    EXPECT_EQ(svg.find("id=\"read-p50\"") != std::string::npos, r.reads && r.model.read->ios > 0);
+    EXPECT_EQ(svg.find("id=\"write-p99.9\"") != std::string::npos, r.writes);
+    EXPECT_EQ(svg.find("ended early") != std::string::npos, !r.model.outcome.empty());
+  }
+  // The title's rates are the other reports' rates: over each direction's own wall time.
+  const std::string both = render_plot_svg(documents()[2].model);
+  EXPECT_NE(both.find(", 1129 IOPS, 1183.9 MB/s"), std::string::npos);  // 7000 MiB in 6.2 s
+  EXPECT_NE(both.find(", 1111 IOPS, 1165.1 MB/s"), std::string::npos);  // and in 6.3 s
+  for (const Rendered& r : documents()) {
+    const std::string svg = render_plot_svg(r.model);
+    EXPECT_EQ(svg.find("IOPS,") != std::string::npos,
+              (r.model.read && r.model.read->wall_us > 0) ||
+                  (r.model.write && r.model.write->wall_us > 0))
+        << r.name;
+  }
+}
+
+TEST(PlotDocument, TheTitleGivesTheTotalsInUnitsThatRoundRight) {
+  const struct {
+    std::uint64_t bytes;
+    bool latencies;
+    const char* shown;
+    bool percentiles;
+  } cases[] = {
+      {512, true,
+       "read  1\xE2\x80\x89"
+       "000 I/Os, 512 B;",
+       true},
+      {999700, true, ", 1.00 MB (976 KiB);", true},  // 999.7 kB rounds up into the next unit
+      {1048152, true, ", 1.05 MB (1.00 MiB);", true},
+      {5ull << 40, true, ", 5.50 TB (5.00 TiB);", true},
+      {4096000, false, ", 4.10 MB (3.91 MiB)<", false},  // I/Os without latencies: no 0 ns
+  };
+  for (const auto& c : cases) {
+    PlotModel m = base_model();
+    m.read = DirectionSummary{1000, c.bytes, 0, {}, 0, 0, 0};
+    if (c.latencies)
+      m.read = direction(1000, c.bytes, {{1000, 1100, 1000}}, 1050, 1090, 1099);
+    const std::string svg = render_plot_svg(m);
+    EXPECT_NE(svg.find(c.shown), std::string::npos) << c.shown;
+    EXPECT_EQ(svg.find("; p50 ") != std::string::npos, c.percentiles) << c.shown;
+    EXPECT_EQ(svg.find("no latencies were taken") != std::string::npos, !c.latencies);
+  }
+}
+
+// The names' bytes reach the document only cleaned and escaped.
+TEST(PlotDocument, BadBytesInNamesDoNotReachTheDocument) {
+  const std::string svg = render_plot_svg(documents().back().model);
+  for (std::size_t i = 0; i < svg.size(); ++i) {
+    const auto c = static_cast<unsigned char>(svg[i]);
+    ASSERT_TRUE(c >= 0x20 || c == '\n') << "control byte at " << i;
+  }
+  // Valid UTF-8 throughout: cleaning removes only the line ends.
+  std::string without_newlines = svg;
+  std::erase(without_newlines, '\n');
+  EXPECT_EQ(clean_text(svg), without_newlines);
+  EXPECT_NE(svg.find("if=" + kFffd + kFffd + "&lt;&amp;&gt;&quot;&apos;[2J"), std::string::npos);
+  EXPECT_NE(svg.find("&apos;a b&apos;"), std::string::npos);  // a word with a space, quoted
+  EXPECT_NE(svg.find("&apos;&apos;"), std::string::npos);     // the empty word
+  EXPECT_NE(svg.find("\xE2\x80\xA6"), std::string::npos);     // the long words shortened
+  EXPECT_NE(svg.find("ended early: error reading &apos;" + kFffd + kFffd + "&lt;&amp;&gt;&apos;"),
+            std::string::npos);
+}
+
+// A document's file name: the case's name, spaces as underscores.
+std::string file_stem(const Rendered& r) {
+  std::string stem = std::string("kolvane_plot_") + r.name;
+  std::replace(stem.begin(), stem.end(), ' ', '_');
+  return stem;
+}
+
+// The Windows build's test program has no xmllint under wine: with KOLVANE_PLOT_DIR set it
+// writes the documents there, and a test of the build checks them with the build machine's.
+TEST(PlotDocument, WritesTheDocumentsWhereAsked) {
+  const char* dir = std::getenv("KOLVANE_PLOT_DIR");
+  if (dir == nullptr)
+    GTEST_SKIP() << "KOLVANE_PLOT_DIR not set";
+  for (const Rendered& r : documents()) {
+    std::ofstream out(std::string(dir) + "/" + file_stem(r) + ".svg", std::ios::binary);
+    out << render_plot_svg(r.model);
+    out.close();
+    EXPECT_TRUE(out) << r.name;
+  }
+}
+
+#if KOLVANE_RENDER_CHECKS
+bool have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The distinct colours of a PNG and whether it has pixels of each direction's hue.
+struct Pixels {
+  unsigned width = 0;
+  std::size_t colours = 0;
+  bool blue = false, orange = false;
+};
+
+Pixels read_png(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Pixels p;
+  if (!png_image_begin_read_from_file(&image, path.c_str()))
+    return p;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<unsigned char> rgb(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
+    return p;
+  p.width = image.width;
+  std::vector<bool> seen(1 << 24);
+  for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) {
+    const int r = rgb[i], g = rgb[i + 1], b = rgb[i + 2];
+    const std::size_t key = (static_cast<std::size_t>(r) << 16) | (g << 8) | b;
+    if (!seen[key]) {
+      seen[key] = true;
+      ++p.colours;
+    }
+    // The two hues, also where they are blended with the white page; the dark red of an
+    // error line (green and blue alike) is neither.
+    p.blue = p.blue || (b > r + 80 && g > r + 40);
+    p.orange = p.orange || (r > g + 40 && g > b + 30);
+  }
+  return p;
+}
+
+TEST(PlotDocument, ParsesAsXmlAndRendersAtEightHundredPixels) {
+  if (!have("xmllint") || !have("rsvg-convert"))
+    GTEST_SKIP() << "xmllint (libxml2-utils) or rsvg-convert (librsvg2-bin) not installed";
+  for (const Rendered& r : documents()) {
+    SCOPED_TRACE(r.name);
+    const std::string stem = ::testing::TempDir() + file_stem(r);
+    {
+      std::ofstream out(stem + ".svg", std::ios::binary);
+      out << render_plot_svg(r.model);
+    }
+    EXPECT_EQ(std::system(("xmllint --noout " + stem + ".svg").c_str()), 0);
+    ASSERT_EQ(std::system(("rsvg-convert -o " + stem + ".png " + stem + ".svg").c_str()), 0);
+    const Pixels p = read_png(stem + ".png");
+    EXPECT_EQ(p.width, 800u);
+    EXPECT_GT(p.colours, 1u);
+    EXPECT_EQ(p.blue, r.reads);
+    EXPECT_EQ(p.orange, r.writes);
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace kolvane
