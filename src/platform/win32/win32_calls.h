@@ -5,6 +5,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <string>
+
 namespace kolvane {
 
 struct Win32Calls {
@@ -19,5 +21,9 @@ const Win32Calls& real_win32_calls();
 
 // The error code of the last failed call, as taken right after it failed.
 DWORD last_failure_code();
+
+// The system's text for an error code, as last_error_text() gives it: whole lines, each
+// ending in a bare "\n".
+std::string system_error_text(DWORD code);
 
 }  // namespace kolvane
