@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -271,6 +272,40 @@ TEST_F(QueueFixture, AFailedCompletionKeepsItsTagAndTheSynchronousText) {
   EXPECT_EQ(queue->pending(), 0u);
   queue.reset();
   close_file(out);
+}
+
+TEST_F(QueueFixture, ReapingWithoutWaitingGathersEverythingInTime) {
+  // An engine that polls (reaps without waiting while it has other work) must see every
+  // completion sooner or later, not only the ones a wait would have collected.
+  // Direct reads, since they complete later than the submission.
+  const std::vector<unsigned char> data = pattern_bytes(64 * kBlock, 6);
+  const FileHandle in = open_input(make_file("in.img", data).c_str(), true);
+  if (in == kNoFile && direct_refused()) GTEST_SKIP() << "the file system refuses direct I/O";
+  ASSERT_NE(in, kNoFile);
+  std::string error;
+  Buffers buffers(8, kBlock);
+  auto queue = open_io_queue({8, {{in, IoDirection::read, true}}, buffers.regions}, error);
+  ASSERT_NE(queue, nullptr) << error;
+  std::vector<IoCompletion> done;
+  ASSERT_TRUE(queue->reap(done, false));  // nothing in flight: nothing, and no waiting
+  EXPECT_TRUE(done.empty());
+  for (std::uint64_t i = 0; i < 8; ++i) {
+    ASSERT_TRUE(queue->queue(IoDirection::read, in, buffers.slot(i), kBlock, 8 * i * kBlock, i));
+  }
+  ASSERT_TRUE(queue->submit());
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (done.size() < 8 && std::chrono::steady_clock::now() < give_up) {
+    ASSERT_TRUE(queue->reap(done, false)) << queue->failure_text();
+  }
+  ASSERT_EQ(done.size(), 8u);
+  EXPECT_EQ(queue->pending(), 0u);
+  for (const IoCompletion& c : done) {
+    ASSERT_EQ(c.result, kBlock);
+    EXPECT_TRUE(std::equal(buffers.slot(c.tag), buffers.slot(c.tag) + kBlock,
+                           data.begin() + 8 * c.tag * kBlock));
+  }
+  queue.reset();
+  close_file(in);
 }
 
 TEST_F(QueueFixture, TheQueueHoldsNoMoreThanItsDepthAndOnlyItsFiles) {
