@@ -31,7 +31,16 @@ struct Seam {
   std::vector<unsigned> init_flags;
   int register_files = 0, register_buffers = 0;  // forced results; 0: the real call
   int file_calls = 0, buffer_calls = 0;
+  std::vector<int> submit_results, wait_results;  // forced results, in turn; 0: the real call
 } g;
+
+// The next forced result from `results`, or 0 for the real call.
+int forced(std::vector<int>& results) {
+  if (results.empty()) return 0;
+  const int r = results.front();
+  results.erase(results.begin());
+  return r;
+}
 
 class UringQueue : public QueueFixture {
  protected:
@@ -54,6 +63,14 @@ class UringQueue : public QueueFixture {
       ++g.buffer_calls;
       return g.register_buffers != 0 ? g.register_buffers
                                      : real_uring_calls().register_buffers(ring, v, count);
+    };
+    c.submit = [](struct io_uring* ring) {
+      const int r = forced(g.submit_results);
+      return r != 0 ? r : real_uring_calls().submit(ring);
+    };
+    c.wait_cqe = [](struct io_uring* ring, struct io_uring_cqe** cqe) {
+      const int r = forced(g.wait_results);
+      return r != 0 ? r : real_uring_calls().wait_cqe(ring, cqe);
     };
   }
   void TearDown() override {
@@ -120,6 +137,47 @@ TEST_F(UringQueue, RefusedRegistrationStillMovesTheRightBytes) {
       ASSERT_EQ(d.result, kBlock) << std::strerror(static_cast<int>(d.error));
       EXPECT_TRUE(std::equal(d.bytes.begin(), d.bytes.end(), data.begin() + d.offset));
     }
+  }
+  close_file(in);
+}
+
+TEST_F(UringQueue, InterruptedCallsAreRetriedAndRefusedSubmissionsReported) {
+  const std::vector<unsigned char> data = pattern_bytes(16 * kBlock, 3);
+  const FileHandle in = open_input(make_file("in.img", data).c_str(), false);
+  ASSERT_NE(in, kNoFile);
+  // clang-format off
+  const struct { std::vector<int> submit, wait; bool submitted; const char* text; } rows[] = {
+      {{-EINTR, -EINTR}, {-EINTR}, true, ""},
+      {{-EBUSY}, {}, false, "Device or resource busy\n"},
+      {{-EINTR, -EAGAIN}, {}, false, "Resource temporarily unavailable\n"}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.text);
+    g = Seam{};
+    g.submit_results = r.submit;
+    g.wait_results = r.wait;
+    Buffers buffers(4, kBlock);
+    std::string error;
+    auto queue = open_io_queue({4, {{in, IoDirection::read}}, buffers.regions}, error);
+    ASSERT_NE(queue, nullptr) << error;
+    for (std::uint64_t i = 0; i < 4; ++i) {
+      ASSERT_TRUE(queue->queue(IoDirection::read, in, buffers.slot(i), kBlock, i * kBlock, i));
+    }
+    EXPECT_EQ(queue->submit(), r.submitted);
+    EXPECT_EQ(queue->failure_text(), r.text);
+    EXPECT_TRUE(g.submit_results.empty());
+    if (r.submitted) {
+      const std::vector<IoCompletion> done = drain(*queue);
+      ASSERT_EQ(done.size(), 4u);
+      EXPECT_TRUE(g.wait_results.empty());
+      for (const IoCompletion& c : done) {
+        EXPECT_EQ(c.result, kBlock);
+        EXPECT_TRUE(std::equal(buffers.slot(c.tag), buffers.slot(c.tag) + kBlock,
+                               data.begin() + c.tag * kBlock));
+      }
+    }
+    // Nothing the kernel was not given is waited for: the queue closes at once.
+    queue.reset();
   }
   close_file(in);
 }
