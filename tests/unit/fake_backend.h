@@ -31,7 +31,8 @@ struct File {
 
 // The queued mode: open_io_queue gives an in-memory queue over these files. I/Os are
 // numbered from 1 in the order they are queued; an I/O moves its bytes when it is reaped, so
-// out-of-order completions land out of order.
+// out-of-order completions land out of order. Every submitted I/O is ready at once: a reap
+// with or without waiting gives the same completions.
 struct QueueScript {
   bool refuse = false;  // open_io_queue fails with `refusal`
   std::string refusal = "io_uring is not available: Operation not permitted\n";
@@ -43,7 +44,7 @@ struct QueueScript {
   std::map<int, std::uint32_t> fail_at;   // I/O number -> its error code; it moves nothing
   std::string fail_text = "fake failure\n";
   std::size_t reap_limit = SIZE_MAX;      // completions one reap gives at most
-  bool submit_fails = false;
+  bool submit_fails = false;  // submit() and reap() fail as a whole, with a failure_text()
   bool reap_fails = false;
 };
 
