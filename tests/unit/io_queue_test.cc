@@ -223,21 +223,27 @@ TEST_F(QueueFixture, TheEndOfTheFileComesBackAsAtDepthOne) {
   const std::string path = make_file("short.img", pattern_bytes(kBlock * 5 / 2, 5));
   const FileHandle in = open_input(path.c_str(), false);
   ASSERT_NE(in, kNoFile);
-  const std::vector<std::uint64_t> offsets = {kBlock, 2 * kBlock, 3 * kBlock, 40 * kBlock};
-  Buffers buffers(4, kBlock);
-  const std::vector<Done> done = run_queue(4, {{in, IoDirection::read}}, buffers, in,
-                                           IoDirection::read, offsets, kBlock);
-  ASSERT_EQ(done.size(), offsets.size());
-  std::vector<unsigned char> expected(kBlock);
-  for (const Done& d : done) {
-    SCOPED_TRACE(d.offset);
-    ASSERT_TRUE(set_position(in, d.offset));
-    const std::int64_t sync = read_block(in, expected.data(), kBlock);
-    EXPECT_EQ(d.result, sync) << d.text;
-    EXPECT_EQ(d.error, 0u);
-    const auto n = static_cast<std::size_t>(std::max<std::int64_t>(sync, 0));
-    ASSERT_GE(d.bytes.size(), n);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + n, d.bytes.begin()));
+  // At depth 1 every I/O reuses the one slot: a read past the end that left a stray
+  // completion behind would be taken for the read after it.
+  const std::vector<std::uint64_t> offsets = {kBlock,       40 * kBlock, 0,
+                                              2 * kBlock,   3 * kBlock,  kBlock};
+  for (const std::uint32_t depth : {1u, 4u}) {
+    SCOPED_TRACE(depth);
+    Buffers buffers(depth, kBlock);
+    const std::vector<Done> done = run_queue(depth, {{in, IoDirection::read}}, buffers, in,
+                                             IoDirection::read, offsets, kBlock);
+    ASSERT_EQ(done.size(), offsets.size());
+    std::vector<unsigned char> expected(kBlock);
+    for (const Done& d : done) {
+      SCOPED_TRACE(d.offset);
+      ASSERT_TRUE(set_position(in, d.offset));
+      const std::int64_t sync = read_block(in, expected.data(), kBlock);
+      EXPECT_EQ(d.result, sync) << d.text;
+      EXPECT_EQ(d.error, 0u);
+      const auto n = static_cast<std::size_t>(std::max<std::int64_t>(sync, 0));
+      ASSERT_GE(d.bytes.size(), n);
+      EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + n, d.bytes.begin()));
+    }
   }
   close_file(in);
 }
