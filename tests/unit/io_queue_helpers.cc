@@ -114,6 +114,20 @@ std::vector<Done> run_queue(std::uint32_t depth, const std::vector<QueueFile>& f
   return done;
 }
 
+void expect_as_synchronous(FileHandle in, const std::vector<Done>& reads, std::uint32_t length) {
+  std::vector<unsigned char> expected(length);
+  for (const Done& d : reads) {
+    SCOPED_TRACE(::testing::Message() << "offset " << d.offset);
+    ASSERT_TRUE(set_position(in, d.offset));
+    const std::int64_t sync = read_block(in, expected.data(), length);
+    EXPECT_EQ(d.result, sync) << "error " << d.error << " " << d.text;
+    EXPECT_EQ(d.error, 0u);
+    expected.resize(static_cast<std::size_t>(std::max<std::int64_t>(sync, 0)));
+    EXPECT_TRUE(d.bytes == expected);
+    expected.resize(length);
+  }
+}
+
 std::vector<IoCompletion> drain(IoQueue& queue) {
   std::vector<IoCompletion> out;
   while (queue.pending() != 0) {

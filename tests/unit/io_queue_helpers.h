@@ -72,6 +72,10 @@ std::vector<Done> run_queue(std::uint32_t depth, const std::vector<QueueFile>& f
                             Buffers& buffers, FileHandle file, IoDirection direction,
                             const std::vector<std::uint64_t>& offsets, std::uint32_t length);
 
+// Each read came back with what a synchronous read of the same block gives: the same count
+// (short or 0 at the end of the file) and the same bytes.
+void expect_as_synchronous(FileHandle in, const std::vector<Done>& reads, std::uint32_t length);
+
 // Reaps until nothing is pending.
 std::vector<IoCompletion> drain(IoQueue& queue);
 
