@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/io_queue.h"
 #include "platform/profile.h"
 
 namespace kolvane {
@@ -116,16 +117,174 @@ bool close_file(FileHandle h) {
   return !fake::file(h).close_fails;
 }
 
+namespace fake {
+namespace {
+
+struct FakeIo {
+  int number;
+  IoDirection direction;
+  FileHandle file;
+  void* buffer;
+  std::uint32_t length;
+  std::uint64_t offset;
+  std::uint64_t tag;
+  bool submitted;
+};
+
+class FakeQueue;
+FakeQueue* g_live_queue = nullptr;
+
+class FakeQueue final : public IoQueue {
+ public:
+  FakeQueue(std::uint32_t depth, std::vector<FileHandle> files)
+      : depth_(depth), files_(std::move(files)) {
+    ++sys().live_queues;
+    g_live_queue = this;
+  }
+  ~FakeQueue() override {
+    sys().destroyed_in_flight += static_cast<int>(ios_.size());
+    log("close queue");
+    --sys().live_queues;
+    g_live_queue = nullptr;
+  }
+
+  std::uint32_t depth() const override { return depth_; }
+  std::uint32_t pending() const override { return static_cast<std::uint32_t>(ios_.size()); }
+
+  bool queue(IoDirection direction, FileHandle file, void* buffer, std::uint32_t length,
+             std::uint64_t offset, std::uint64_t tag) override {
+    if (ios_.size() == depth_) return false;
+    if (std::find(files_.begin(), files_.end(), file) == files_.end()) return false;
+    const int number = ++sys().queued;
+    ios_.push_back({number, direction, file, buffer, length, offset, tag, false});
+    sys().most_pending = std::max(sys().most_pending, pending());
+    log(std::string("queue ") + (direction == IoDirection::read ? "read " : "write ") +
+        std::to_string(file) + " " + std::to_string(length) + " @" + std::to_string(offset) +
+        " #" + std::to_string(tag));
+    return true;
+  }
+
+  bool submit() override {
+    int count = 0;
+    for (FakeIo& io : ios_) {
+      if (!io.submitted) ++count;
+    }
+    log("submit " + std::to_string(count));
+    if (sys().queue.submit_fails) {
+      failure_ = "fake submission failure\n";
+      return false;
+    }
+    for (FakeIo& io : ios_) io.submitted = true;
+    return true;
+  }
+
+  bool reap(std::vector<IoCompletion>& out, bool) override {
+    const QueueScript& script = sys().queue;
+    if (script.reap_fails) {
+      failure_ = "fake reaping failure\n";
+      return false;
+    }
+    std::vector<FakeIo> flying;
+    std::vector<FakeIo> waiting;
+    for (const FakeIo& io : ios_) (io.submitted ? flying : waiting).push_back(io);
+    const auto key = [&](const FakeIo& io) -> long long {
+      const auto listed = std::find(script.order.begin(), script.order.end(), io.number);
+      if (listed != script.order.end()) return listed - script.order.begin();
+      const long long base = static_cast<long long>(script.order.size()) + (1LL << 40);
+      return script.newest_first ? base - io.number : base + io.number;
+    };
+    std::stable_sort(flying.begin(), flying.end(),
+                     [&](const FakeIo& a, const FakeIo& b) { return key(a) < key(b); });
+    const std::size_t n = std::min(flying.size(), script.reap_limit);
+    for (std::size_t i = 0; i < n; ++i) out.push_back(complete(flying[i]));
+    waiting.insert(waiting.begin(), flying.begin() + static_cast<std::ptrdiff_t>(n),
+                   flying.end());
+    ios_ = std::move(waiting);
+    log("reap " + std::to_string(n));
+    return true;
+  }
+
+  const std::string& failure_text() const override { return failure_; }
+
+  // Whether an I/O in flight moves bytes into or out of [begin, begin + size).
+  bool touches(const void* begin, std::uint64_t size) const {
+    const auto* b = static_cast<const unsigned char*>(begin);
+    for (const FakeIo& io : ios_) {
+      const auto* p = static_cast<const unsigned char*>(io.buffer);
+      if (io.submitted && p < b + size && b < p + io.length) return true;
+    }
+    return false;
+  }
+
+ private:
+  static IoCompletion complete(const FakeIo& io) {
+    const QueueScript& script = sys().queue;
+    IoCompletion c;
+    c.tag = io.tag;
+    if (const auto failed = script.fail_at.find(io.number); failed != script.fail_at.end()) {
+      c.result = -1;
+      c.error = failed->second;
+      c.text = script.fail_text;
+      return c;
+    }
+    std::uint64_t n = io.length;
+    if (const auto cut = script.short_at.find(io.number); cut != script.short_at.end()) {
+      n = std::min(n, cut->second);
+    }
+    File& f = file(io.file);
+    if (io.direction == IoDirection::read) {
+      const std::uint64_t size = f.data.size();
+      n = io.offset < size ? std::min(n, size - io.offset) : 0;
+      if (n != 0) std::memcpy(io.buffer, f.data.data() + io.offset, n);
+    } else {
+      if (f.data.size() < io.offset + n) f.data.resize(io.offset + n);
+      if (n != 0) std::memcpy(f.data.data() + io.offset, io.buffer, n);
+    }
+    c.result = static_cast<std::int64_t>(n);
+    return c;
+  }
+
+  const std::uint32_t depth_;
+  const std::vector<FileHandle> files_;
+  std::vector<FakeIo> ios_;  // queued or in flight, oldest first
+  std::string failure_;
+};
+
+}  // namespace
+}  // namespace fake
+
+std::unique_ptr<IoQueue> open_io_queue(const IoQueueSetup& setup, std::string& error) {
+  log("open queue " + std::to_string(setup.depth));
+  if (sys().queue.refuse) {
+    error = sys().queue.refusal;
+    return nullptr;
+  }
+  error = queue_depth_error(setup.depth);
+  if (!error.empty()) return nullptr;
+  std::vector<FileHandle> files;
+  for (const QueueFile& f : setup.files) files.push_back(f.file);
+  return std::make_unique<fake::FakeQueue>(setup.depth, std::move(files));
+}
+
 void* alloc_aligned(std::uint64_t n) {
   log("alloc " + std::to_string(n));
   if (++sys().allocs == sys().fail_alloc_call) return nullptr;
   ++sys().live_buffers;
-  return std::malloc(n == 0 ? 1 : n);
+  void* p = std::malloc(n == 0 ? 1 : n);
+  sys().buffer_sizes[p] = n;
+  return p;
 }
 
 void free_aligned(void* buffer) {
   log("free");
   --sys().live_buffers;
+  const auto known = sys().buffer_sizes.find(buffer);
+  if (known != sys().buffer_sizes.end()) {
+    if (fake::g_live_queue != nullptr && fake::g_live_queue->touches(buffer, known->second)) {
+      ++sys().freed_in_flight;
+    }
+    sys().buffer_sizes.erase(known);
+  }
   std::free(buffer);
 }
 

@@ -30,12 +30,42 @@ struct File {
   int writes = 0;
 };
 
+// The queued mode: open_io_queue gives an in-memory queue over these files. I/Os are
+// numbered from 1 in the order they are queued; an I/O moves its bytes when it is reaped, so
+// out-of-order completions land out of order. Every submitted I/O is ready at once: a reap
+// with or without waiting gives the same completions.
+struct QueueScript {
+  bool refuse = false;  // open_io_queue fails with `refusal`
+  std::string refusal = "io_uring is not available: Operation not permitted\n";
+  // The I/Os in flight at a reap complete in this order: those listed here first, in the
+  // order listed, then the others oldest first (newest first with `newest_first`).
+  std::vector<int> order;
+  bool newest_first = false;
+  std::map<int, std::uint64_t> short_at;  // I/O number -> the bytes it moves (fewer than asked)
+  std::map<int, std::uint32_t> fail_at;   // I/O number -> its error code; it moves nothing
+  std::string fail_text = "fake failure\n";
+  std::size_t reap_limit = SIZE_MAX;      // completions one reap gives at most
+  bool submit_fails = false;  // submit() and reap() fail as a whole, with a failure_text()
+  bool reap_fails = false;
+};
+
 struct System {
   std::map<FileHandle, File> files;
-  std::vector<std::string> log;  // "read 3 512", "write 4 512", "close 3", "alloc 512", ...
+  // "read 3 512", "write 4 512", "close 3", "alloc 512", ...; queued I/Os as
+  // "queue read 3 512 @4096 #7" (handle, length, offset, tag), "submit 4", "reap 2".
+  std::vector<std::string> log;
   int fail_alloc_call = 0;       // the Nth alloc_aligned fails
   int allocs = 0;
   int live_buffers = 0;
+  std::map<const void*, std::uint64_t> buffer_sizes;  // live aligned buffers and their sizes
+  QueueScript queue;
+  int live_queues = 0;
+  int queued = 0;               // I/Os queued so far, all queues
+  std::uint32_t most_pending = 0;  // the most I/Os queued or in flight at once
+  // Faults of the caller: a buffer freed while an I/O into it was in flight, and queues
+  // destroyed with I/Os not reaped.
+  int freed_in_flight = 0;
+  int destroyed_in_flight = 0;
   FileHandle next_handle = 3;
 };
 

@@ -197,16 +197,18 @@ void* alloc_aligned(std::uint64_t n) { return _aligned_malloc(n == 0 ? 1 : n, kB
 
 void free_aligned(void* buffer) { _aligned_free(buffer); }
 
-std::string last_error_text() {
+std::string last_error_text() { return system_error_text(g_error); }
+
+std::string system_error_text(DWORD code) {
   char* text = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
-      nullptr, g_error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text),
-      0, nullptr);
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+      nullptr);
   if (length == 0 || text == nullptr) {
     char fallback[64];
     std::snprintf(fallback, sizeof fallback, "system error %lu\n",
-                  static_cast<unsigned long>(g_error));
+                  static_cast<unsigned long>(code));
     return fallback;
   }
   // Standard error is a text stream that turns each "\n" into CR LF: hand it bare line ends,

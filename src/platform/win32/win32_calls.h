@@ -7,6 +7,8 @@
 // After windows.h, whose types it uses: the disk length request.
 #include <winioctl.h>
 
+#include <string>
+
 namespace kolvane {
 
 struct Win32Calls {
@@ -25,5 +27,9 @@ const Win32Calls& real_win32_calls();
 
 // The error code of the last failed call, as taken right after it failed.
 DWORD last_failure_code();
+
+// The system's text for an error code, as last_error_text() gives it: whole lines, each
+// ending in a bare "\n".
+std::string system_error_text(DWORD code);
 
 }  // namespace kolvane

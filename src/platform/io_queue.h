@@ -1,0 +1,101 @@
+// Many positioned reads and writes in flight at once, for the queued engine: queue them, submit
+// what is queued in one go, reap what has completed. One back end per platform (io_uring on
+// Linux, overlapped I/O with a completion port on Windows), chosen by CMake like the file
+// operations of platform.h; the unit tests link an in-memory queue instead.
+//
+// The queue moves bytes and reports what the system said, nothing more: a short count is
+// returned as it came, a failure keeps its tag, and what to print or stop is the engine's.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kolvane {
+
+// The deepest queue a run may ask for.
+inline constexpr std::uint32_t kMaxQueueDepth = 4096;
+
+enum class IoDirection : std::uint8_t { read, write };
+
+// A file the queue will serve, the one direction it is used in (the input is read, the output
+// written) and whether it was opened for direct transfers. On Windows the queue opens its own
+// overlapped handle to it with that access and the same direct-I/O flag as open_input or
+// open_output gave (the system has no call that reads those flags back from a handle); on
+// Linux the descriptor is used as it is, O_DIRECT included.
+struct QueueFile {
+  FileHandle file = kNoFile;
+  IoDirection use = IoDirection::read;
+  bool direct = false;
+};
+
+// Memory the transfers will use. The queue may register it with the system (pinned, cheaper
+// per I/O); a buffer given to queue() outside these regions still works, unregistered.
+struct QueueRegion {
+  void* data = nullptr;
+  std::uint64_t size = 0;
+};
+
+struct IoQueueSetup {
+  std::uint32_t depth = 1;  // 1..kMaxQueueDepth I/Os queued or in flight at once
+  std::vector<QueueFile> files;
+  std::vector<QueueRegion> regions;
+};
+
+struct IoCompletion {
+  std::uint64_t tag = 0;   // as given to queue()
+  std::int64_t result = 0; // bytes moved (possibly fewer than asked; 0 at the end of a file),
+                           // or -1 for a failure
+  std::uint32_t error = 0; // the system's code for a failure (errno, or GetLastError's value)
+  // What last_error_text() gives after the same failure of a synchronous call, so that the
+  // message is the same at every depth ("" on POSIX, the system's lines on Windows).
+  std::string text;
+};
+
+class IoQueue {
+ public:
+  IoQueue() = default;
+  IoQueue(const IoQueue&) = delete;
+  IoQueue& operator=(const IoQueue&) = delete;
+  // Waits for every I/O still in flight before the queue lets go of anything, so that no
+  // transfer lands in memory the caller frees afterwards.
+  virtual ~IoQueue() = default;
+
+  virtual std::uint32_t depth() const = 0;
+  // I/Os queued or in flight and not yet reaped (never more than depth()).
+  virtual std::uint32_t pending() const = 0;
+
+  // Queues one positioned transfer of `length` bytes at byte `offset`. False, and nothing
+  // queued, when pending() == depth() or the file is not one the queue was made for.
+  virtual bool queue(IoDirection direction, FileHandle file, void* buffer, std::uint32_t length,
+                     std::uint64_t offset, std::uint64_t tag) = 0;
+
+  // Hands everything queued to the system, in one call where the system allows. False when the
+  // system refused the submission itself (failure_text() says why); failures of single I/Os
+  // come back from reap() instead.
+  virtual bool submit() = 0;
+
+  // Appends completions to `out`: with `wait`, at least one when anything is in flight,
+  // otherwise only what is ready. False when waiting itself failed (failure_text() says why).
+  virtual bool reap(std::vector<IoCompletion>& out, bool wait) = 0;
+
+  // The system's text for the last failed submit() or reap(), one line ending in "\n".
+  virtual const std::string& failure_text() const = 0;
+};
+
+// Why a depth cannot be had, as a whole message line; empty when it can.
+inline std::string queue_depth_error(std::uint32_t depth) {
+  if (depth >= 1 && depth <= kMaxQueueDepth) return {};
+  return "queue depth " + std::to_string(depth) + " is not in 1.." +
+         std::to_string(kMaxQueueDepth) + "\n";
+}
+
+// Creates the platform's queue. On failure returns nullptr and sets `error` to the whole
+// message to print, ending in "\n" (for example "io_uring is not available: ..."): a queue the
+// system refuses is never replaced by synchronous calls behind the caller's back.
+std::unique_ptr<IoQueue> open_io_queue(const IoQueueSetup& setup, std::string& error);
+
+}  // namespace kolvane
