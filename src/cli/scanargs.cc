@@ -95,6 +95,75 @@ bool store_number(std::string_view name, std::uint64_t n, int& invalid, ScanResu
   return true;
 }
 
+// "notrunc", "fsync" and "fdatasync", alone or in a comma-separated list; false on any other.
+bool add_conv_words(std::string_view list, unsigned& conv) {
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    const std::string_view word = list.substr(0, comma);
+    if (word == "notrunc") {
+      conv |= kConvNotrunc;
+    } else if (word == "fsync") {
+      conv |= kConvFsync;
+    } else if (word == "fdatasync") {
+      conv |= kConvFdatasync;
+    } else {
+      return false;
+    }
+    if (comma == std::string_view::npos) return true;
+    list.remove_prefix(comma + 1);
+  }
+}
+
+// A time in whole seconds: digits only, no unit letters and no products.
+bool parse_seconds(const char* text, std::uint64_t& n) {
+  if (*text == '\0') return false;
+  n = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    const std::uint64_t digit = static_cast<std::uint64_t>(*p - '0');
+    if (n > (UINT64_MAX - digit) / 10) return false;
+    n = n * 10 + digit;
+  }
+  return true;
+}
+
+enum class WordScan { not_mine, accepted, malformed, out_of_range };
+
+// The measuring words. A value that is not a number is malformed; a number the word does not
+// take (report=2, progress=0, seed above 32 bits) is out of range.
+WordScan scan_measuring_word(std::string_view name, const char* value, Settings& s) {
+  const bool time = equals(name, "progress") || equals(name, "runtime");
+  const bool number = equals(name, "report") || equals(name, "seed");
+  if (equals(name, "json")) {
+    if (*value == '\0') return WordScan::out_of_range;
+    s.json_file = value;
+    return WordScan::accepted;
+  }
+  if (equals(name, "distribution")) {
+    if (!equals(value, "uniform")) return WordScan::out_of_range;
+    s.uniform_offsets = true;
+    return WordScan::accepted;
+  }
+  if (!time && !number) return WordScan::not_mine;
+  std::uint64_t n = 0;
+  int invalid = 0;
+  if (time ? !parse_seconds(value, n) : (n = parse_integer(value, invalid, 64), invalid != 0))
+    return WordScan::malformed;
+  if (equals(name, "report")) {
+    if (n > 1) return WordScan::out_of_range;
+    s.report = n == 1;
+  } else if (equals(name, "seed")) {
+    if (n > UINT32_MAX) return WordScan::out_of_range;
+    s.seed_given = true;
+    s.seed = static_cast<std::uint32_t>(n);
+  } else {
+    if (n == 0 || n > UINT32_MAX) return WordScan::out_of_range;
+    (equals(name, "progress") ? s.progress_seconds : s.runtime_seconds) =
+        static_cast<std::uint32_t>(n);
+  }
+  return WordScan::accepted;
+}
+
 // Examines one word, reading it only: the words stay as typed. The name is the text before the
 // first "=", the value the rest of the word after it (the settings point at that tail).
 bool scan_word(const char* word, ScanResult& r, const PlatformProfile& profile) {
@@ -117,10 +186,21 @@ bool scan_word(const char* word, ScanResult& r, const PlatformProfile& profile) 
     return true;
   }
   if (equals(name, "conv")) {
-    s.conv_opt = value;
-    if (equals(value, kNotrunc)) return true;
+    if (add_conv_words(value, s.conv)) return true;
     r.rejection = format("unrecognized option value %s\n", word);
     return false;
+  }
+  switch (scan_measuring_word(name, value, s)) {
+    case WordScan::not_mine:
+      break;
+    case WordScan::accepted:
+      return true;
+    case WordScan::malformed:
+      r.rejection = format("invalid number %s\n", value);
+      return false;
+    case WordScan::out_of_range:
+      r.rejection = format("unrecognized option value %s\n", word);
+      return false;
   }
   // The value is evaluated before the name is looked up; an unknown name wins over a bad value.
   int invalid = 0;

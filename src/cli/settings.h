@@ -9,7 +9,10 @@ namespace kolvane {
 // The stored words that mark the two special files (if=/dev/zero, of=/dev/null).
 inline constexpr const char* kZeroSource = "zero";
 inline constexpr const char* kNullSink = "nul";
-inline constexpr const char* kNotrunc = "notrunc";
+// conv= words: they accumulate over several conv= words and comma-separated lists.
+inline constexpr unsigned kConvNotrunc = 1;
+inline constexpr unsigned kConvFsync = 2;      // sync data and metadata before the end
+inline constexpr unsigned kConvFdatasync = 4;  // sync the data before the end
 inline constexpr std::uint64_t kNoCount = UINT64_MAX;
 inline constexpr std::uint64_t kDefaultBlocksize = 512;
 
@@ -17,7 +20,7 @@ struct Settings {
   // Text settings point into the argument words (or at the fixed words above); absent: nullptr.
   const char* input_file = nullptr;
   const char* output_file = nullptr;
-  const char* conv_opt = nullptr;
+  unsigned conv = 0;
   // Never 0 once the words are scanned. The Windows program holds at most 32 bits here; the
   // scanner refuses anything wider.
   std::uint64_t input_blocksize = 0;
@@ -29,6 +32,15 @@ struct Settings {
   std::uint32_t verboseflag = 0;
   std::uint32_t r_dio = 0;
   std::uint32_t w_dio = 0;
+
+  // Measuring and repeating: each is off unless its word is given.
+  bool report = false;                // report=1: the summary after the records lines
+  const char* json_file = nullptr;    // json=FILE; "-" is standard error
+  std::uint32_t progress_seconds = 0; // progress=N; 0: no progress lines
+  bool seed_given = false;            // seed=N: offsets drawn from srand(N)
+  std::uint32_t seed = 0;
+  bool uniform_offsets = false;       // distribution=uniform
+  std::uint32_t runtime_seconds = 0;  // runtime=S; 0: no time limit
 };
 
 inline bool is_zero_source(const Settings& s) {
@@ -37,8 +49,9 @@ inline bool is_zero_source(const Settings& s) {
 inline bool is_null_sink(const Settings& s) {
   return s.output_file != nullptr && std::strcmp(s.output_file, kNullSink) == 0;
 }
-inline bool is_notrunc(const Settings& s) {
-  return s.conv_opt != nullptr && std::strcmp(s.conv_opt, kNotrunc) == 0;
+inline bool is_notrunc(const Settings& s) { return (s.conv & kConvNotrunc) != 0; }
+inline bool syncs_output(const Settings& s) {
+  return (s.conv & (kConvFsync | kConvFdatasync)) != 0;
 }
 
 }  // namespace kolvane

@@ -50,6 +50,27 @@ const char* const help_body =
     "b - 512, k - 1024, m - 1,048,576, g - 1,073,741,824.\n"
     "\n";
 
+// The words added since: the help above stays as it always was, and these follow it.
+const char* const help_measuring =
+    "\n"
+    "Measuring and repeating (each is off unless given):\n"
+    "\n"
+    "  report=1        after the records lines, print on standard error the bytes,\n"
+    "                  time, MB/s, IOPS and latency percentiles of reads and writes\n"
+    "  json=FILE       at the end of the run, write its settings, figures, records\n"
+    "                  and status as one JSON document to FILE (- for stderr)\n"
+    "  progress=N      every N seconds, print the bytes so far, the rates and the\n"
+    "                  time left where it is known, on standard error\n"
+    "  seed=N          draw the random offsets from seed N (0 to 4294967295)\n"
+    "                  instead of the process id, so that a run can be repeated\n"
+    "  distribution=uniform\n"
+    "                  draw each random offset uniformly over its file's range\n"
+    "  runtime=S       stop S seconds after the first I/O; with count= and no\n"
+    "                  iterations=, iterations go on until then\n"
+    "  conv=fsync      sync the output's data and metadata before the end\n"
+    "  conv=fdatasync  sync the output's data before the end; conv= words add up:\n"
+    "                  conv=notrunc,fsync\n";
+
 // The platform's help pieces hold the program word as %s, or a fixed name and no directive.
 void print_with_name(const char* text) {
   const char* p = text;
@@ -72,6 +93,7 @@ void usage(int status) {
     print_with_name(profile.help_synopsis);
     std::fputs(help_body, stdout);
     print_with_name(profile.help_examples);
+    std::fputs(help_measuring, stdout);
   }
   std::exit(status);
 }

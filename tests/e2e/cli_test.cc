@@ -88,11 +88,33 @@ std::string with_program(std::string s, const std::string& word) {
   return s;
 }
 
+// The block for the words added since; the help above it stays word for word.
+const char* const kMeasuring =
+    "\n"
+    "Measuring and repeating (each is off unless given):\n"
+    "\n"
+    "  report=1        after the records lines, print on standard error the bytes,\n"
+    "                  time, MB/s, IOPS and latency percentiles of reads and writes\n"
+    "  json=FILE       at the end of the run, write its settings, figures, records\n"
+    "                  and status as one JSON document to FILE (- for stderr)\n"
+    "  progress=N      every N seconds, print the bytes so far, the rates and the\n"
+    "                  time left where it is known, on standard error\n"
+    "  seed=N          draw the random offsets from seed N (0 to 4294967295)\n"
+    "                  instead of the process id, so that a run can be repeated\n"
+    "  distribution=uniform\n"
+    "                  draw each random offset uniformly over its file's range\n"
+    "  runtime=S       stop S seconds after the first I/O; with count= and no\n"
+    "                  iterations=, iterations go on until then\n"
+    "  conv=fsync      sync the output's data and metadata before the end\n"
+    "  conv=fdatasync  sync the output's data before the end; conv= words add up:\n"
+    "                  conv=notrunc,fsync\n";
+
 std::string full_help() {
   const bool win = target().fixed_help_name;
   const std::string word = win ? "kolvane" : program_word();
   return text(
-      with_program(kSynopsis + std::string(kBody) + (win ? kWin32Examples : kPosixExamples), word));
+      with_program(kSynopsis + std::string(kBody) + (win ? kWin32Examples : kPosixExamples), word) +
+      kMeasuring);
 }
 
 TEST_F(E2e, HelpFollowsTheBanner) {

@@ -33,7 +33,7 @@ ScanResult scan(const std::vector<std::string>& words, const PlatformProfile& pr
     check(r.rejection.empty() && s.input_blocksize != 0 && s.output_blocksize != 0);
     check(s.input_blocksize <= profile.blocksize_max && s.output_blocksize <= profile.blocksize_max);
     check(s.r_dio <= 1 && s.w_dio <= 1);
-    check(s.conv_opt == nullptr || is_notrunc(s));
+    check((s.conv & ~(kConvNotrunc | kConvFsync | kConvFdatasync)) == 0);
   } else {
     check(!r.rejection.empty() && r.rejection.back() == '\n');
   }

@@ -109,15 +109,19 @@ TEST(ScanWords, StoresNumbersLastOneWinning) {
 TEST(ScanWords, StoresNamesMappingZeroAndNull) {
   const struct {
     std::vector<std::string> words;
-    const char *input, *output, *conv;  // nullptr: absent
+    const char *input, *output;  // nullptr: absent
+    unsigned conv;
   } cases[] = {
       // clang-format off
-      {{}, nullptr, nullptr, nullptr}, {{"if=/dev/zero", "of=/dev/null"}, "zero", "nul", nullptr},
-      {{"if=\\dev\\zero", "of=\\dev\\null"}, "zero", "nul", nullptr},
-      {{"if=zero", "of=nul", "conv=notrunc"}, "zero", "nul", "notrunc"},
-      {{"if=/dev/zero/", "of=/DEV/NULL"}, "/dev/zero/", "/DEV/NULL", nullptr},
-      {{"if=a=b", "of="}, "a=b", "", nullptr},
-      {{"if=x", "if=y", "of=p", "of=q"}, "y", "q", nullptr},
+      {{}, nullptr, nullptr, 0}, {{"if=/dev/zero", "of=/dev/null"}, "zero", "nul", 0},
+      {{"if=\\dev\\zero", "of=\\dev\\null"}, "zero", "nul", 0},
+      {{"if=zero", "of=nul", "conv=notrunc"}, "zero", "nul", kConvNotrunc},
+      {{"if=/dev/zero/", "of=/DEV/NULL"}, "/dev/zero/", "/DEV/NULL", 0},
+      {{"if=a=b", "of="}, "a=b", "", 0},
+      {{"if=x", "if=y", "of=p", "of=q"}, "y", "q", 0},
+      {{"conv=notrunc", "conv=fsync"}, nullptr, nullptr, kConvNotrunc | kConvFsync},
+      {{"conv=fdatasync,notrunc"}, nullptr, nullptr, kConvNotrunc | kConvFdatasync},
+      {{"conv=notrunc,notrunc,fsync"}, nullptr, nullptr, kConvNotrunc | kConvFsync},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -126,7 +130,70 @@ TEST(ScanWords, StoresNamesMappingZeroAndNull) {
     ASSERT_TRUE(r.accepted) << r.rejection;
     EXPECT_STREQ(s.input_file, c.input) << testing::PrintToString(c.words);
     EXPECT_STREQ(s.output_file, c.output) << testing::PrintToString(c.words);
-    EXPECT_STREQ(s.conv_opt, c.conv) << testing::PrintToString(c.words);
+    EXPECT_EQ(s.conv, c.conv) << testing::PrintToString(c.words);
+  }
+}
+
+// The measuring words: each off unless given; a value that is no number is "invalid number",
+// a number the word does not take is "unrecognized option value".
+TEST(ScanWords, MeasuringWords) {
+  const struct {
+    std::vector<std::string> words;
+    const char* rejection;  // nullptr: accepted
+    bool report;
+    std::uint32_t progress, runtime;
+    bool seed_given;
+    std::uint32_t seed;
+    bool uniform;
+    const char* json;
+  } cases[] = {
+      // clang-format off
+      {{}, nullptr, false, 0, 0, false, 0, false, nullptr},
+      {{"report=1", "progress=5", "runtime=30", "seed=7", "distribution=uniform", "json=-"},
+       nullptr, true, 5, 30, true, 7, true, "-"},
+      {{"report=1", "report=0"}, nullptr, false, 0, 0, false, 0, false, nullptr},
+      {{"seed=0"}, nullptr, false, 0, 0, true, 0, false, nullptr},
+      {{"seed=4294967295"}, nullptr, false, 0, 0, true, 4294967295u, false, nullptr},
+      {{"seed=4k"}, nullptr, false, 0, 0, true, 4096, false, nullptr},
+      {{"runtime=4294967295"}, nullptr, false, 0, 4294967295u, false, 0, false, nullptr},
+      {{"json=a=b.json"}, nullptr, false, 0, 0, false, 0, false, "a=b.json"},
+      {{"report=2"}, "unrecognized option value report=2\n", false, 0, 0, false, 0, false, nullptr},
+      {{"report=x"}, "invalid number x\n", false, 0, 0, false, 0, false, nullptr},
+      {{"report="}, "invalid number \n", false, 0, 0, false, 0, false, nullptr},
+      {{"progress=0"}, "unrecognized option value progress=0\n", false, 0, 0, false, 0, false, nullptr},
+      {{"runtime=0"}, "unrecognized option value runtime=0\n", false, 0, 0, false, 0, false, nullptr},
+      {{"runtime=4294967296"}, "unrecognized option value runtime=4294967296\n", false, 0, 0, false, 0, false, nullptr},
+      {{"runtime=1m"}, "invalid number 1m\n", false, 0, 0, false, 0, false, nullptr},
+      {{"progress=2x3"}, "invalid number 2x3\n", false, 0, 0, false, 0, false, nullptr},
+      {{"progress=+5"}, "invalid number +5\n", false, 0, 0, false, 0, false, nullptr},
+      {{"runtime= 5"}, "invalid number  5\n", false, 0, 0, false, 0, false, nullptr},
+      {{"runtime=99999999999999999999"}, "invalid number 99999999999999999999\n", false, 0, 0, false, 0, false, nullptr},
+      {{"seed=4294967296"}, "unrecognized option value seed=4294967296\n", false, 0, 0, false, 0, false, nullptr},
+      {{"seed=-1"}, "invalid number -1\n", false, 0, 0, false, 0, false, nullptr},
+      {{"distribution=normal"}, "unrecognized option value distribution=normal\n", false, 0, 0, false, 0, false, nullptr},
+      {{"distribution="}, "unrecognized option value distribution=\n", false, 0, 0, false, 0, false, nullptr},
+      {{"json="}, "unrecognized option value json=\n", false, 0, 0, false, 0, false, nullptr},
+      {{"conv=notrunc,"}, "unrecognized option value conv=notrunc,\n", false, 0, 0, false, 0, false, nullptr},
+      {{"conv=fsync,sync"}, "unrecognized option value conv=fsync,sync\n", false, 0, 0, false, 0, false, nullptr},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    const ScanResult r = scan(c.words, posix_profile);
+    const Settings& s = r.settings;
+    SCOPED_TRACE(testing::PrintToString(c.words));
+    if (c.rejection != nullptr) {
+      EXPECT_FALSE(r.accepted);
+      EXPECT_EQ(r.rejection, c.rejection);
+      continue;
+    }
+    ASSERT_TRUE(r.accepted) << r.rejection;
+    EXPECT_EQ(s.report, c.report);
+    EXPECT_EQ(s.progress_seconds, c.progress);
+    EXPECT_EQ(s.runtime_seconds, c.runtime);
+    EXPECT_EQ(s.seed_given, c.seed_given);
+    EXPECT_EQ(s.seed, c.seed);
+    EXPECT_EQ(s.uniform_offsets, c.uniform);
+    EXPECT_STREQ(s.json_file, c.json);
   }
 }
 

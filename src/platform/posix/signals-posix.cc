@@ -1,0 +1,79 @@
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/signals.h"
+
+namespace kolvane {
+namespace {
+
+volatile sig_atomic_t g_stop = 0;  // 0, or the signal number of the first stop request
+volatile sig_atomic_t g_status = 0;
+
+void on_stop(int signal_number) {
+  if (g_stop == 0) g_stop = signal_number;
+}
+
+void on_status(int) { g_status = 1; }
+
+// SA_RESETHAND: the first request sets the flag, a second one finds the default action and
+// ends the program at once. No SA_RESTART: a read blocked on a pipe or a terminal returns
+// EINTR, so the copy sees the request without waiting for more input.
+void install_stop(int signal_number) {
+  struct sigaction old {};
+  if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = on_stop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;
+  sigaction(signal_number, &action, nullptr);
+}
+
+}  // namespace
+
+void install_signal_handlers() {
+  install_stop(SIGINT);
+  install_stop(SIGTERM);
+  // A status request must not cut a read short: the interrupted call is simply restarted.
+  struct sigaction action {};
+  action.sa_handler = on_status;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGUSR1, &action, nullptr);
+}
+
+StopRequest stop_requested() {
+  switch (g_stop) {
+    case 0: return StopRequest::none;
+    case SIGTERM: return StopRequest::terminate;
+    default: return StopRequest::interrupt;
+  }
+}
+
+bool take_status_request() {
+  if (g_status == 0) return false;
+  g_status = 0;
+  return true;
+}
+
+void end_by_request(StopRequest request) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int signal_number = request == StopRequest::terminate ? SIGTERM : SIGINT;
+  signal(signal_number, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(signal_number);
+  // Only reached if the default action did not end the process.
+  std::_Exit(128 + signal_number);
+}
+
+void simulate_request(StopRequest request, bool status) {
+  g_stop = request == StopRequest::none ? 0 : request == StopRequest::terminate ? SIGTERM : SIGINT;
+  g_status = status ? 1 : 0;
+}
+
+}  // namespace kolvane

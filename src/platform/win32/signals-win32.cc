@@ -1,0 +1,61 @@
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/signals.h"
+#include "platform/win32/win32_signals.h"
+
+namespace kolvane {
+namespace {
+
+// Written by the console's handler thread, read by the copy between I/Os: nothing else is
+// touched there (the C library's state, rand's among it, belongs to the main thread).
+volatile LONG g_stop = 0;  // a StopRequest
+
+constexpr int kInterruptedStatus = 130;
+
+}  // namespace
+
+BOOL WINAPI console_event(DWORD event) {
+  LONG request = 0;
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      request = static_cast<LONG>(StopRequest::interrupt);
+      break;
+    case CTRL_CLOSE_EVENT:
+      request = static_cast<LONG>(StopRequest::terminate);
+      break;
+    default:
+      return FALSE;
+  }
+  // A second request finds the first one set and falls through to the system's default
+  // handler, which ends the program at once.
+  return InterlockedCompareExchange(&g_stop, request, 0) == 0 ? TRUE : FALSE;
+}
+
+void install_signal_handlers() {
+  // Ctrl-C ignored when the program started (started as a background job) stays ignored: the
+  // process then does not receive it at all, and adding a handler does not change that.
+  SetConsoleCtrlHandler(console_event, TRUE);
+}
+
+StopRequest stop_requested() {
+  return static_cast<StopRequest>(InterlockedCompareExchange(&g_stop, 0, 0));
+}
+
+bool take_status_request() { return false; }
+
+void end_by_request(StopRequest) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::exit(kInterruptedStatus);
+}
+
+void simulate_request(StopRequest request, bool) {
+  InterlockedExchange(&g_stop, static_cast<LONG>(request));
+}
+
+}  // namespace kolvane
