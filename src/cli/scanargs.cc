@@ -164,6 +164,22 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
   return WordScan::accepted;
 }
 
+// The checking words: pattern=random|zero and verify=0|1|2.
+WordScan scan_checking_word(std::string_view name, const char* value, Settings& s) {
+  if (equals(name, "pattern")) {
+    if (!equals(value, "random") && !equals(value, "zero")) return WordScan::out_of_range;
+    s.stamped = equals(value, "random");
+    return WordScan::accepted;
+  }
+  if (!equals(name, "verify")) return WordScan::not_mine;
+  int invalid = 0;
+  const std::uint64_t n = parse_integer(value, invalid, 64);
+  if (invalid != 0) return WordScan::malformed;
+  if (n > kVerifyCheckOnly) return WordScan::out_of_range;
+  s.verify = static_cast<std::uint32_t>(n);
+  return WordScan::accepted;
+}
+
 // Examines one word, reading it only: the words stay as typed. The name is the text before the
 // first "=", the value the rest of the word after it (the settings point at that tail).
 bool scan_word(const char* word, ScanResult& r, const PlatformProfile& profile) {
@@ -190,7 +206,9 @@ bool scan_word(const char* word, ScanResult& r, const PlatformProfile& profile) 
     r.rejection = format("unrecognized option value %s\n", word);
     return false;
   }
-  switch (scan_measuring_word(name, value, s)) {
+  WordScan scanned = scan_checking_word(name, value, s);
+  if (scanned == WordScan::not_mine) scanned = scan_measuring_word(name, value, s);
+  switch (scanned) {
     case WordScan::not_mine:
       break;
     case WordScan::accepted:

@@ -15,6 +15,10 @@ inline constexpr unsigned kConvFsync = 2;      // sync data and metadata before 
 inline constexpr unsigned kConvFdatasync = 4;  // sync the data before the end
 inline constexpr std::uint64_t kNoCount = UINT64_MAX;
 inline constexpr std::uint64_t kDefaultBlocksize = 512;
+// verify= values: off, read each block back after writing it, or only read and check.
+inline constexpr std::uint32_t kVerifyOff = 0;
+inline constexpr std::uint32_t kVerifyReadBack = 1;
+inline constexpr std::uint32_t kVerifyCheckOnly = 2;
 
 struct Settings {
   // Text settings point into the argument words (or at the fixed words above); absent: nullptr.
@@ -41,6 +45,10 @@ struct Settings {
   std::uint32_t seed = 0;
   bool uniform_offsets = false;       // distribution=uniform
   std::uint32_t runtime_seconds = 0;  // runtime=S; 0: no time limit
+
+  // Checking what is written: each off unless its word is given.
+  bool stamped = false;               // pattern=random: the zero source writes stamped blocks
+  std::uint32_t verify = kVerifyOff;  // verify=1 / verify=2
 };
 
 inline bool is_zero_source(const Settings& s) {

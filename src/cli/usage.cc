@@ -71,6 +71,20 @@ const char* const help_measuring =
     "  conv=fdatasync  sync the output's data before the end; conv= words add up:\n"
     "                  conv=notrunc,fsync\n";
 
+const char* const help_checking =
+    "\n"
+    "Checking what is written (each is off unless given):\n"
+    "\n"
+    "  pattern=random  the zero source writes stamped blocks instead of zeros: a\n"
+    "                  header naming the offset, seed and length, then pseudo-random\n"
+    "                  data from the seed and offset (ibs = obs, at least 512 bytes)\n"
+    "  pattern=zero    the zero source writes zeros (the default)\n"
+    "  verify=1        read each block back after writing it and check it; stamped\n"
+    "                  blocks by header and checksum, others byte for byte\n"
+    "  verify=2        write nothing: read the blocks a pattern=random run with the\n"
+    "                  same words and seed= wrote, and check them\n"
+    "                  A block that fails the check ends the run with status 9.\n";
+
 // The platform's help pieces hold the program word as %s, or a fixed name and no directive.
 void print_with_name(const char* text) {
   const char* p = text;
@@ -94,6 +108,7 @@ void usage(int status) {
     std::fputs(help_body, stdout);
     print_with_name(profile.help_examples);
     std::fputs(help_measuring, stdout);
+    std::fputs(help_checking, stdout);
   }
   std::exit(status);
 }

@@ -15,6 +15,7 @@
 #include "engine/plan.h"
 #include "engine/run_state.h"
 #include "engine/transfer.h"
+#include "engine/verify.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
 
@@ -102,8 +103,7 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
     status = check_seek_offset(s);
   if (status != kExitSuccess)
     return status;
-  state.output.reset(
-      open_output(s.output_file, s.w_dio != 0, is_notrunc(s), state.output_preexists));
+  state.output.reset(open_run_output(s, state.output_preexists));
   say(Channel::out, "Please be patient...\n");
   if (!state.output.is_open()) {
     say(Channel::err, "error opening '%s': ", shown_name(s.output_file, "standard output"));
@@ -146,6 +146,18 @@ void end_report(const RunState& state, const PlatformProfile& profile) {
   say(Channel::out, "Elapsed time = %f seconds.\n", static_cast<double>(elapsed.count()) / 1e6);
 }
 
+// Stamping or verifying: the check is started once the output is open and handed to the
+// transfer. A run without pattern= or verify= leaves state.check empty.
+int start_check(RunState& state, const Settings& s, const PlatformProfile& profile,
+                OutputCheck& check) {
+  if (!s.stamped && s.verify == kVerifyOff)
+    return kExitSuccess;
+  const int status = check.start(s, state.output.get(), profile);
+  if (status == kExitSuccess)
+    state.check = &check;
+  return status;
+}
+
 // The normal end closes the files itself: a failed close of the output may mean data that never
 // reached it, and the run must not end as a success then.
 int close_files(RunState& state, const Settings& s) {
@@ -159,6 +171,14 @@ int close_files(RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
+// A block that failed its check still ends with the records lines: they tell how far the run
+// got. The status stays the check's, whatever the close says.
+int end_after_verify_error(RunState& state, const Settings& s, const PlatformProfile& profile) {
+  static_cast<void>(close_files(state, s));
+  end_report(state, profile);
+  return kExitVerify;
+}
+
 int run(int argc, char** argv, RunState& state) {
   const PlatformProfile& profile = this_platform();
   int status = kExitSuccess;
@@ -167,6 +187,8 @@ int run(int argc, char** argv, RunState& state) {
   Settings settings;
   scanargs(argc, argv, settings, state.count_given, state.iterations_given);
   status = check_combinations(state, settings);
+  if (status == kExitSuccess)
+    status = check_verify_words(settings);
   if (status != kExitSuccess)
     return status;
   if (settings.verboseflag != 0) {
@@ -177,10 +199,16 @@ int run(int argc, char** argv, RunState& state) {
   status = open_files(state, settings, profile);
   if (status != kExitSuccess)
     return status;
+  OutputCheck check;
+  status = start_check(state, settings, profile, check);
+  if (status != kExitSuccess)
+    return status;
   status = build_plan(state, settings);
   if (status != kExitSuccess)
     return status;
   status = transfer(state, settings, profile);
+  if (status == kExitVerify)
+    return end_after_verify_error(state, settings, profile);
   if (status != kExitSuccess)
     return status;
   status = close_files(state, settings);

@@ -12,5 +12,6 @@ inline constexpr int kExitTooSmall = 5;        // a file is too small for count,
 inline constexpr int kExitNoMemory = 6;        // transfer buffers or the plan not obtained
 inline constexpr int kExitIterationsNoCount = 7;  // iterations= without count=
 inline constexpr int kExitZeroNoCount = 8;        // the zero source without count=
+inline constexpr int kExitVerify = 9;  // a block read back is not the block written
 
 }  // namespace kolvane

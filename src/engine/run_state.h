@@ -12,6 +12,8 @@
 
 namespace kolvane {
 
+class OutputCheck;
+
 // No member initializers: a plan of millions of entries is allocated without a pass that
 // zeroes it, since the draw writes every entry. PlanEntry{} is still all zeros.
 struct PlanEntry {
@@ -132,6 +134,9 @@ struct RunState {
   bool block_written = false;
   RecordTotals totals;
   std::chrono::steady_clock::time_point start_time{};
+  // Stamps and checks the output's blocks (engine/verify.h); nullptr in a run without
+  // pattern= or verify=, which then never reaches it. Owned by the driver.
+  OutputCheck* check = nullptr;
 
   // The release of the normal end, in the same order as on every failure path.
   void release() {

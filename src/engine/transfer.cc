@@ -7,6 +7,7 @@
 #include "engine/exit_status.h"
 #include "engine/failures.h"
 #include "engine/position.h"
+#include "engine/verify.h"
 
 namespace kolvane {
 namespace {
@@ -50,7 +51,8 @@ class BlockWriter {
         file_(state.output.get()),
         obs_(s.output_blocksize),
         direct_(s.w_dio != 0),
-        buffer_(state.buffers.output.get()) {}
+        buffer_(state.buffers.output.get()),
+        check_(state.check) {}
 
   bool move(const unsigned char* data, std::uint64_t pending) {
     while (pending != 0) {
@@ -82,6 +84,11 @@ class BlockWriter {
   // The bytes still in the output buffer, as a partial block.
   bool drain() { return fill_ == 0 || put(buffer_, fill_); }
 
+  // The status of a failed move or drain: the failed check's, or a write failure's.
+  int failure(const Settings& s) const {
+    return check_status_ != kExitSuccess ? check_status_ : write_failure(s);
+  }
+
  private:
   // Writes one output block and counts it; a block shorter than obs is a partial record.
   bool put(const unsigned char* data, std::uint64_t n) {
@@ -93,7 +100,8 @@ class BlockWriter {
       ++state_.totals.w_full_total;
     }
     state_.block_written = true;
-    return true;
+    if (check_ != nullptr) check_status_ = check_->written(data, n);
+    return check_status_ == kExitSuccess;
   }
 
   RunState& state_;
@@ -101,7 +109,9 @@ class BlockWriter {
   const std::uint64_t obs_;
   const bool direct_;
   unsigned char* const buffer_;
+  OutputCheck* const check_;
   std::uint64_t fill_ = 0;
+  int check_status_ = kExitSuccess;
 };
 
 int copy_blocks(RunState& state, const Settings& s) {
@@ -138,7 +148,7 @@ int copy_blocks(RunState& state, const Settings& s) {
       ++state.totals.r_full_total;
     }
     if (!writer.move(in, got))
-      return write_failure(s);
+      return writer.failure(s);
     // Without a count the copy runs to the end of the input.
     if (counted && full_reads == max_records) break;
     if (state.end_of_input && state.block_written) break;
@@ -146,7 +156,7 @@ int copy_blocks(RunState& state, const Settings& s) {
       break;
   }
   // Whatever ended the entry, the bytes already read go out: the rest as a partial block.
-  if (!writer.drain()) return write_failure(s);
+  if (!writer.drain()) return writer.failure(s);
   return kExitSuccess;
 }
 
@@ -154,12 +164,19 @@ int copy_blocks(RunState& state, const Settings& s) {
 
 int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
               const PlatformProfile& profile) {
+  // Asked before positioning, which may leave the later entries to follow on.
+  const bool seeks = state.apply_seek;
   const int positioned = position_files(state, s, entry, profile);
   if (positioned != kExitSuccess)
     return positioned;
   if (!state.buffers.obtained) {
     const int status = obtain_buffers(state, s);
     if (status != kExitSuccess) return status;
+  }
+  if (state.check != nullptr) {
+    state.check->begin_entry(seeks, entry.seek_offset);
+    if (state.check->check_only()) return state.check->check_entry(state, s);
+    if (state.buffers.zero_source) return state.check->write_zero_source(state, s);
   }
   return state.buffers.zero_source ? write_zero_blocks(state, s) : copy_blocks(state, s);
 }

@@ -16,11 +16,20 @@ inline constexpr FileHandle kNoFile = -1;
 // Absent name: standard input. Returns kNoFile on failure.
 FileHandle open_input(const char* name, bool direct);
 
+// What the output is opened for: a run that reads its own blocks back opens it for both.
+enum class OutputAccess { write, read_write };
+
 // Absent name: standard output. Sets output_preexists when the output is the null sink or an
 // existing file opened without truncation. Returns kNoFile on failure; with notrunc a file
 // that does not exist is a failure too (nothing is created). A block device is opened for
 // this program alone where the system allows it, so a mounted or claimed one is refused.
-FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists);
+FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists,
+                       OutputAccess access = OutputAccess::write);
+
+// True when the name is a pipe, terminal, socket or other character device: a file that
+// cannot be read back at the offsets it was written at. Asked without opening it, since
+// opening a pipe may wait for the other end. False for a name that does not exist.
+bool name_is_stream(const char* name);
 
 // Size in bytes: a block device's or volume's capacity, a regular file's length, 0 for pipes
 // and terminals; false on failure.

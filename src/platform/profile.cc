@@ -31,6 +31,7 @@ const PlatformProfile posix_profile = {
     OffsetStyle::whole,
     false,
     nullptr,
+    false,
 };
 
 const PlatformProfile win32_profile = {
@@ -60,6 +61,7 @@ const PlatformProfile win32_profile = {
     OffsetStyle::halves,
     true,
     "(null)",
+    true,
 };
 
 }  // namespace kolvane

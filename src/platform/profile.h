@@ -30,6 +30,9 @@ struct PlatformProfile {
   // What an absent if= or of= shows as in the "For this run" line and the size-query messages;
   // nullptr means "standard input" / "standard output".
   const char* absent_name_text;
+  // Direct writes do not make reads on the same handle direct (write-through only): a direct
+  // read-back needs a handle of its own, opened for direct reads.
+  bool direct_readback_own_handle;
 };
 
 extern const PlatformProfile posix_profile;

@@ -107,7 +107,19 @@ const char* const kMeasuring =
     "                  iterations=, iterations go on until then\n"
     "  conv=fsync      sync the output's data and metadata before the end\n"
     "  conv=fdatasync  sync the output's data before the end; conv= words add up:\n"
-    "                  conv=notrunc,fsync\n";
+    "                  conv=notrunc,fsync\n"
+    "\n"
+    "Checking what is written (each is off unless given):\n"
+    "\n"
+    "  pattern=random  the zero source writes stamped blocks instead of zeros: a\n"
+    "                  header naming the offset, seed and length, then pseudo-random\n"
+    "                  data from the seed and offset (ibs = obs, at least 512 bytes)\n"
+    "  pattern=zero    the zero source writes zeros (the default)\n"
+    "  verify=1        read each block back after writing it and check it; stamped\n"
+    "                  blocks by header and checksum, others byte for byte\n"
+    "  verify=2        write nothing: read the blocks a pattern=random run with the\n"
+    "                  same words and seed= wrote, and check them\n"
+    "                  A block that fails the check ends the run with status 9.\n";
 
 std::string full_help() {
   const bool win = target().fixed_help_name;

@@ -1,7 +1,10 @@
 /* Loaded with LD_PRELOAD by the end-to-end tests; acts only inside the kolvane program, never in
  * a shell or a helper. KOLVANE_FAULT="CALL:N:ACTION": the Nth call of CALL (open, fstat, lseek,
  * read, write, close, memalign, new) fails with the errno named by ACTION (ENOSPC, ...), or does
- * "short" (half the bytes), "eintr" (fails once with EINTR) or "zero" (returns 0).
+ * "short" (half the bytes), "eintr" (fails once with EINTR) or "zero" (returns 0). Two more
+ * actions for a write: "drop" reports the whole block written and moves the position past it,
+ * storing nothing (a lost write); "shift" stores the block one block length further on than
+ * the position (a misplaced write), the position then following it.
  * A failed close releases the descriptor first, as Linux does.
  * KOLVANE_FAULT_REPORT=FILE gets at exit "fired=F after=A" (A: reads and writes made after an
  * injected failure), then "fd N TARGET" for each descriptor opened during the run and still
@@ -21,7 +24,7 @@
 #include <unistd.h>
 
 enum { kOpen, kFstat, kLseek, kRead, kWrite, kClose, kMemalign, kNew, kFamilies };
-enum { kShort = -1, kEintr = -2, kZero = -3 };
+enum { kShort = -1, kEintr = -2, kZero = -3, kDrop = -4, kShift = -5 };
 static const char* const kFamilyNames[kFamilies] = {"open",  "fstat", "lseek",    "read",
                                                     "write", "close", "memalign", "new"};
 
@@ -63,6 +66,8 @@ __attribute__((constructor)) static void start(void) {
   g.action = strcmp(action, "short") == 0   ? kShort
              : strcmp(action, "eintr") == 0 ? kEintr
              : strcmp(action, "zero") == 0  ? kZero
+             : strcmp(action, "drop") == 0  ? kDrop
+             : strcmp(action, "shift") == 0 ? kShift
                                             : 0;
   for (int e = 1; e < 200 && g.action == 0; ++e)
     if (strerrorname_np(e) && strcmp(strerrorname_np(e), action) == 0)
@@ -95,7 +100,9 @@ __attribute__((destructor)) static void finish(void) {
 static int chosen(int family) {
   if (!g.active)
     return 0;
-  if (g.fired && g.action != kShort && g.action != kEintr && (family == kRead || family == kWrite))
+  const int goes_on = g.action == kShort || g.action == kEintr || g.action == kDrop ||
+                      g.action == kShift; /* the run is meant to go on after these */
+  if (g.fired && !goes_on && (family == kRead || family == kWrite))
     ++g.after;
   if (family != g.family || ++g.calls[family] != g.nth)
     return 0;
@@ -145,7 +152,21 @@ WRAP(off_t, lseek, kLseek, injected(), (int fd, off_t at, int whence), (fd, at, 
 WRAP(off64_t, lseek64, kLseek, injected(), (int fd, off64_t at, int whence), (fd, at, whence))
 WRAP(ssize_t, read, kRead, g.action == kShort ? real(fd, buffer, n > 1 ? n / 2 : n) : injected(),
      (int fd, void* buffer, size_t n), (fd, buffer, n))
-WRAP(ssize_t, write, kWrite, g.action == kShort ? real(fd, buffer, n > 1 ? n / 2 : n) : injected(),
+/* A lost or misplaced write: the position moves on by the block as if it were stored. */
+static ssize_t misdirected(int fd, const void* buffer, size_t n,
+                           ssize_t (*real)(int, const void*, size_t)) {
+  static off_t (*real_lseek)(int, off_t, int);
+  NEXT(real_lseek, "lseek");
+  if (real_lseek(fd, (off_t)n, SEEK_CUR) < 0)
+    return -1;
+  if (g.action == kDrop)
+    return (ssize_t)n;
+  return real(fd, buffer, n);
+}
+WRAP(ssize_t, write, kWrite,
+     g.action == kShort                         ? real(fd, buffer, n > 1 ? n / 2 : n)
+     : g.action == kDrop || g.action == kShift ? misdirected(fd, buffer, n, real)
+                                                : injected(),
      (int fd, const void* buffer, size_t n), (fd, buffer, n))
 WRAP(int, close, kClose, (real(fd), (int)injected()), (int fd), (fd))
 WRAP(int, posix_memalign, kMemalign, g.action > 0 ? g.action : ENOMEM,

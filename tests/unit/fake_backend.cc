@@ -63,13 +63,16 @@ const PlatformProfile& this_platform() { return posix_profile; }
 
 FileHandle open_input(const char* name, bool) { return fake::open_named(name, "open_input"); }
 
-FileHandle open_output(const char* name, bool, bool notrunc, bool& output_preexists) {
+FileHandle open_output(const char* name, bool, bool notrunc, bool& output_preexists,
+                       OutputAccess) {
   output_preexists = notrunc && fake::find(name) != kNoFile;
   if (notrunc && !output_preexists) return kNoFile;
   const FileHandle h = fake::open_named(name, "open_output");
   if (h != kNoFile && !notrunc) fake::file(h).data.clear();
   return h;
 }
+
+bool name_is_stream(const char*) { return false; }
 
 bool file_size(FileHandle h, std::int64_t& size) {
   fake::File& f = fake::file(h);

@@ -129,8 +129,10 @@ FileHandle open_input(const char* name, bool direct) {
   return checked_open(name, O_RDONLY | (direct ? O_DIRECT : 0), 0);
 }
 
-FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists) {
+FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists,
+                       OutputAccess access) {
   if (name == nullptr) return kStandardOutput;
+  const int write_mode = access == OutputAccess::read_write ? O_RDWR : O_WRONLY;
   if (std::strcmp(name, "nul") == 0) {
     output_preexists = true;
     return checked_open("/dev/null", O_WRONLY, 0);
@@ -139,18 +141,24 @@ FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output
   // O_EXCL on a block device claims it: a mounted file system or another claim refuses the
   // open (EBUSY) instead of having its blocks overwritten. Truncation means nothing there.
   if (is_block_device(name)) {
-    const FileHandle fd = checked_open(name, O_WRONLY | O_EXCL | direct_flag, 0);
+    const FileHandle fd = checked_open(name, write_mode | O_EXCL | direct_flag, 0);
     output_preexists = notrunc && fd != kNoFile;
     return fd;
   }
   if (!notrunc) {
     output_preexists = false;
-    return checked_open(name, O_WRONLY | O_CREAT | O_TRUNC | direct_flag, kCreateMode);
+    return checked_open(name, write_mode | O_CREAT | O_TRUNC | direct_flag, kCreateMode);
   }
   // Opening without O_CREAT is the existence test: no gap between asking and opening.
-  const FileHandle fd = checked_open(name, O_WRONLY | direct_flag, 0);
+  const FileHandle fd = checked_open(name, write_mode | direct_flag, 0);
   output_preexists = fd != kNoFile;
   return fd;
+}
+
+bool name_is_stream(const char* name) {
+  struct stat st;
+  return g_calls.stat(name, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode) &&
+         !S_ISDIR(st.st_mode);
 }
 
 bool file_size(FileHandle file, std::int64_t& size) {

@@ -100,24 +100,44 @@ FileHandle open_input(const char* name, bool direct) {
       create(name, GENERIC_READ, OPEN_EXISTING, direct ? FILE_FLAG_NO_BUFFERING : 0));
 }
 
-FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists) {
+FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output_preexists,
+                       OutputAccess access) {
   if (name == nullptr) {
     g_std_output = GetStdHandle(STD_OUTPUT_HANDLE);
     return checked_open(g_std_output);
   }
   const DWORD flags = direct ? FILE_FLAG_WRITE_THROUGH : 0;
-  const DWORD access = is_device_path(name) ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+  const bool reads = is_device_path(name) || access == OutputAccess::read_write;
+  const DWORD rights = reads ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
   if (!notrunc) {
-    const HANDLE created = create(name, access, CREATE_ALWAYS, flags);
+    const HANDLE created = create(name, rights, CREATE_ALWAYS, flags);
     if (created != INVALID_HANDLE_VALUE && created != nullptr) return file_of(created);
     if (!is_device_path(name)) {
       note_failure();
       return kNoFile;
     }
   }
-  const HANDLE existing = create(name, access, OPEN_EXISTING, flags);
+  const HANDLE existing = create(name, rights, OPEN_EXISTING, flags);
   output_preexists = true;
   return checked_open(existing);
+}
+
+// The console, the null device, serial and printer ports and named pipes: each name is reserved
+// in every directory, with or without an extension.
+bool name_is_stream(const char* name) {
+  if (_strnicmp(name, "\\\\.\\pipe\\", 9) == 0) return true;
+  const char* base = name;
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/' || *p == ':') base = p + 1;
+  }
+  static const char* const kReserved[] = {"con", "conin$", "conout$", "nul", "prn", "aux"};
+  const std::size_t stem = std::strcspn(base, ".");
+  for (const char* word : kReserved) {
+    if (stem == std::strlen(word) && _strnicmp(base, word, stem) == 0) return true;
+  }
+  const bool port = stem == 4 && (_strnicmp(base, "com", 3) == 0 || _strnicmp(base, "lpt", 3) == 0) &&
+                    base[3] >= '1' && base[3] <= '9';
+  return port;
 }
 
 bool file_size(FileHandle file, std::int64_t& size) {

@@ -1,0 +1,194 @@
+#include "engine/verify.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "engine/console.h"
+#include "engine/exit_status.h"
+#include "engine/failures.h"
+#include "pattern/stamp.h"
+
+namespace kolvane {
+namespace {
+
+int refuse(const char* message, std::uint32_t verify = 0) {
+  say(Channel::err, message, verify);
+  return kExitBadArgument;
+}
+
+// Standard output, the null sink, a pipe or a terminal keep nothing that can be read again.
+bool readable_output(const Settings& s) {
+  return s.output_file != nullptr && !is_null_sink(s) && !name_is_stream(s.output_file);
+}
+
+std::span<const std::byte> bytes(const unsigned char* data, std::uint64_t n) {
+  return {reinterpret_cast<const std::byte*>(data), static_cast<std::size_t>(n)};
+}
+
+// A read of the output that failed: the same message as any failed read, naming the output.
+int output_read_failure(const Settings& s) {
+  say(Channel::err, "error reading '%s': ", output_name(s));
+  report_system_error();
+  return kExitReadWrite;
+}
+
+}  // namespace
+
+int check_verify_words(const Settings& s) {
+  if (s.stamped) {
+    if (!is_zero_source(s))
+      return refuse("pattern=random needs the zero source as input (if=/dev/zero)\n");
+    if (s.input_blocksize != s.output_blocksize)
+      return refuse("pattern=random needs equal input and output block sizes\n");
+    if (s.input_blocksize < kMinStampedBlock)
+      return refuse("pattern=random needs blocks of at least 512 bytes\n");
+  }
+  if (s.verify == kVerifyOff)
+    return kExitSuccess;
+  if (!readable_output(s))
+    return refuse("verify=%u needs an output that can be read back: a file or a device (of=)\n",
+                  s.verify);
+  if (s.verify == kVerifyCheckOnly && (!s.stamped || !s.seed_given))
+    return refuse("verify=2 needs pattern=random and the seed= of the run that wrote the blocks\n");
+  if (s.verify == kVerifyCheckOnly && s.runtime_seconds != 0)
+    return refuse("verify=2 cannot be given with runtime=: the blocks to check are count='s\n");
+  return kExitSuccess;
+}
+
+std::uint32_t run_seed(const Settings& s) { return s.seed_given ? s.seed : process_id(); }
+
+FileHandle open_run_output(const Settings& s, bool& output_preexists) {
+  if (s.verify == kVerifyCheckOnly) {
+    // A writing run finds the output pre-existing with conv=notrunc; without it the output was
+    // created or truncated, and its offsets followed on from the start.
+    output_preexists = is_notrunc(s);
+    return open_input(s.output_file, s.r_dio != 0 || s.w_dio != 0);
+  }
+  const OutputAccess access =
+      s.verify == kVerifyReadBack ? OutputAccess::read_write : OutputAccess::write;
+  return open_output(s.output_file, s.w_dio != 0, is_notrunc(s), output_preexists, access);
+}
+
+int OutputCheck::start(const Settings& s, FileHandle output, const PlatformProfile& profile) {
+  settings_ = &s;
+  output_ = output;
+  block_ = s.output_blocksize;
+  seed_ = run_seed(s);
+  stamps_ = s.stamped;
+  reads_back_ = s.verify == kVerifyReadBack;
+  check_only_ = s.verify == kVerifyCheckOnly;
+  direct_ = check_only_ ? s.r_dio != 0 || s.w_dio != 0 : s.w_dio != 0;
+  if (s.verify == kVerifyOff)
+    return kExitSuccess;
+  read_buffer_.reset(alloc_aligned(block_));
+  if (read_buffer_.get() == nullptr) {
+    say(Channel::err, "Error allocating aligned memory\n");
+    return kExitNoMemory;
+  }
+  if (reads_back_ && direct_ && profile.direct_readback_own_handle) {
+    own_reader_.reset(open_input(s.output_file, true));
+    if (!own_reader_.is_open()) {
+      say(Channel::err, "error opening '%s': ", output_name(s));
+      report_system_error();
+      return kExitOpenOrPosition;
+    }
+  }
+  return kExitSuccess;
+}
+
+void OutputCheck::begin_entry(bool positioned, std::uint64_t offset) {
+  if (positioned)
+    offset_ = offset;
+  ++iteration_;
+}
+
+std::int64_t OutputCheck::read_back(FileHandle file, std::uint64_t offset, std::uint64_t n) {
+  // Direct reads move whole aligned blocks: a partial last block is read as a whole one and
+  // only its own bytes are compared.
+  const std::uint64_t ask = direct_ ? block_ : n;
+  if (!set_position(file, offset))
+    return -1;
+  return read_block(file, read_buffer_.get(), ask);
+}
+
+int OutputCheck::judge(const unsigned char* data, std::uint64_t n, std::uint64_t got,
+                       std::uint64_t offset) {
+  const auto read = bytes(read_buffer_.get(), std::min(got, n));
+  std::string verdict;
+  if (stamps_) {
+    const StampCheck check = check_stamped_block(read, offset, seed_);
+    if (check.verdict == StampVerdict::good)
+      return kExitSuccess;
+    verdict = describe_stamp_check(check);
+  } else {
+    const auto differ = first_difference(bytes(data, n), read);
+    if (!differ)
+      return kExitSuccess;
+    verdict = "data differ from offset " + std::to_string(offset + *differ);
+  }
+  say(Channel::err, "verify error in '%s' at offset %llu: %s\n", output_name(*settings_),
+      static_cast<unsigned long long>(offset), verdict.c_str());
+  return kExitVerify;
+}
+
+int OutputCheck::written(const unsigned char* data, std::uint64_t n) {
+  const std::uint64_t offset = offset_;
+  offset_ += n;
+  if (!reads_back_)
+    return kExitSuccess;
+  const FileHandle reader = own_reader_.is_open() ? own_reader_.get() : output_;
+  const std::int64_t got = read_back(reader, offset, n);
+  if (got < 0)
+    return output_read_failure(*settings_);
+  // The writes go on where this block ended.
+  if (reader == output_ && !set_position(output_, offset_))
+    return write_failure(*settings_);
+  return judge(data, n, static_cast<std::uint64_t>(got), offset);
+}
+
+int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
+  const FileHandle out = state.output.get();
+  unsigned char* const block = state.buffers.input.get();
+  const std::uint64_t bs = s.input_blocksize;
+  for (std::uint64_t i = 0; i < s.max_records; ++i) {
+    // Never short: blocks under the stamp's least length are refused before the run.
+    if (stamps_)
+      static_cast<void>(fill_stamped_block(
+          {reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(bs)}, offset_, seed_,
+          iteration_));
+    if (!write_block(out, block, bs, false))
+      return write_failure(s);
+    ++state.totals.r_full_total;
+    ++state.totals.w_full_total;
+    const int status = written(block, bs);
+    if (status != kExitSuccess)
+      return status;
+  }
+  return kExitSuccess;
+}
+
+int OutputCheck::check_entry(RunState& state, const Settings& s) {
+  const FileHandle out = state.output.get();
+  const std::uint64_t bs = s.output_blocksize;
+  for (std::uint64_t i = 0; i < s.max_records; ++i) {
+    const std::uint64_t offset = offset_;
+    const std::int64_t got = read_block(out, read_buffer_.get(), bs);
+    if (got < 0)
+      return output_read_failure(s);
+    offset_ += bs;
+    // Nothing read is a block never written: the file ends before it.
+    if (got == 0)
+      return judge(nullptr, bs, 0, offset);
+    ++(static_cast<std::uint64_t>(got) < bs ? state.totals.r_partial_total
+                                            : state.totals.r_full_total);
+    const int status = judge(nullptr, bs, static_cast<std::uint64_t>(got), offset);
+    if (status != kExitSuccess)
+      return status;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace kolvane
