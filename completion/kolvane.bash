@@ -14,6 +14,7 @@ _kolvane() {
     key=${cur%%=*} value=${cur#*=} prefix=$key=
   else
     local words="if= of= bs= ibs= obs= count= skip= seek= conv= iterations= verbose= dio="
+    words+=" pattern= verify="
     # --help and --version count only as the first word.
     [[ $cur == -* ]] && words=$( ((COMP_CWORD == 1)) && echo "--help --version")
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
@@ -25,6 +26,8 @@ _kolvane() {
     if | of) compopt -o filenames && mapfile -t COMPREPLY < <(compgen -f -- "$value") ;;
     conv) mapfile -t COMPREPLY < <(compgen -W notrunc -- "$value") ;;
     dio) mapfile -t COMPREPLY < <(compgen -W "1 2 3" -- "$value") ;;
+    pattern) mapfile -t COMPREPLY < <(compgen -W "random zero" -- "$value") ;;
+    verify) mapfile -t COMPREPLY < <(compgen -W "0 1 2" -- "$value") ;;
   esac
   [[ -n $prefix ]] && COMPREPLY=("${COMPREPLY[@]/#/$prefix}")
   return 0
