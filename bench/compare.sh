@@ -3,12 +3,14 @@
 # loops (bench/floors.c) that make only the system calls kolvane makes, the floor no copier can
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
-#   bench/compare.sh [--quick | --stamp] > report.md     (progress on standard error)
+#   bench/compare.sh [--quick | --stamp | --verify] > report.md   (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
 # sizes to finish in about 2 and is for development only (its ratios are much noisier and its
 # shape-1 runs far shorter than 0.3 s). --stamp measures only the stamped blocks of
-# pattern=random (their own section of the report), in about 20 seconds.
+# pattern=random (their own section of the report), in about 20 seconds. --verify measures only
+# what pattern=random and verify=1 cost a 1 GiB direct write (also the last section of the full
+# report), in about a minute.
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -22,12 +24,14 @@ export LC_ALL=C
 
 quick=0
 stamp_only=0
+verify_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
     --stamp) stamp_only=1 ;;
-    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick | --stamp])" >&2; exit 2 ;;
+    --verify) verify_only=1 ;;
+    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick | --stamp | --verify])" >&2; exit 2 ;;
   esac
 done
 
@@ -95,9 +99,9 @@ cpu=$(($(nproc) - 1))
 # pattern=random stamps every block it writes; its generation with the checksum must not be
 # what limits a run: at least 4 GB/s on one core. No files: the program times itself, many
 # short rounds on the last CPU, and keeps the fastest.
-progress "stamped blocks: generation and checking against memcpy"
 stamp_table=$disk/stamp.md
-taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
+((verify_only)) || progress "stamped blocks: generation and checking against memcpy"
+((verify_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
 stamp_section() {
   echo "## Stamped blocks (pattern=random)"
   echo
@@ -180,6 +184,54 @@ spread() {
 # compare SHAPE ROW AMOUNT UNIT CLEAN KOLVANE [YARDSTICK_NAME TARGET YARDSTICK]...
 # A warm-up round, then $pairs rounds; each round runs kolvane and every yardstick, forwards
 # and backwards in turn, with CLEAN (delete the outputs) and sync untimed after each run.
+# ---------------------------------------------------------------------------- checked writes
+# What pattern=random and verify=1 cost a direct write of 1 GiB in 1 MiB blocks at depth 1:
+# rounds of the three runs in turn, the medians, and the median of the round-by-round ratios.
+verify_section() {
+  local image=$disk/verify.img rounds=$( ((quick)) && echo 3 || echo 5) words
+  local -a zero=() random=() checked=() stamp_ratio=() verify_ratio=()
+  words="if=/dev/zero of=$image bs=1048576 count=1024 dio=2"
+  progress "checked writes: pattern=zero, pattern=random, pattern=random verify=1 ($rounds rounds)"
+  for ((round = 0; round <= rounds; ++round)); do
+    rm -f "$image"
+    timed "$kolvane $words"
+    ((round)) && zero+=("$last")
+    rm -f "$image"
+    timed "$kolvane $words pattern=random seed=1"
+    ((round)) && random+=("$last")
+    rm -f "$image"
+    timed "$kolvane $words pattern=random seed=1 verify=1"
+    ((round)) && checked+=("$last")
+  done
+  rm -f "$image"
+  for ((i = 0; i < rounds; ++i)); do
+    stamp_ratio+=("$(awk -v a="${random[$i]}" -v b="${zero[$i]}" 'BEGIN { printf "%.4f", a / b }')")
+    verify_ratio+=("$(awk -v a="${checked[$i]}" -v b="${random[$i]}" 'BEGIN { printf "%.4f", a / b }')")
+  done
+  echo "## Checked writes (pattern=random, verify=1)"
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "- \`kolvane $words\` into a new file under $disk_parent, pinned to CPU $cpu; a warm-up" \
+    "round, then $rounds rounds of the three runs in turn. Seconds: medians."
+  echo
+  echo "| run | median s | times |"
+  echo "| --- | ---: | --- |"
+  echo "| pattern=zero | $(median "${zero[@]}") | ${zero[*]} |"
+  echo "| pattern=random seed=1 | $(median "${random[@]}") | ${random[*]} |"
+  echo "| pattern=random seed=1 verify=1 | $(median "${checked[@]}") | ${checked[*]} |"
+  echo
+  echo "pattern=random / pattern=zero at depth 1: $(median "${stamp_ratio[@]}") (median of the" \
+    "round ratios ${stamp_ratio[*]}). verify=1 / no verification: $(median "${verify_ratio[@]}")" \
+    "(${verify_ratio[*]}); the read-back is direct too, so about 2 is the expected cost."
+}
+
+if ((verify_only)); then
+  echo "# kolvane benchmark: checked writes only"
+  echo
+  verify_section
+  exit 0
+fi
+
 # Records one line per yardstick: the medians, the median of the round-by-round ratios and
 # every time. When `warm_up` is set, its commands (in the same order) make the warm-up round.
 # When `adaptive` is set, a row whose ratios lie far apart gets two more rounds at a time, up
@@ -427,6 +479,8 @@ echo "Plan memory (shape 5, the peak resident set from /usr/bin/time -v):" \
   "$( ((grown <= limit)) && echo met || echo MISSED)."
 echo
 stamp_section
+echo
+verify_section
 echo
 # What drawing the offsets costs, from the two shape-5 floors, against shape 4's floors: the
 # row to /dev/null draws one offset per iteration, the positioned output a second one.

@@ -55,7 +55,7 @@ TEST_F(Verify, AGoodRunChecksCleanLaterAndWritesNothing) {
   const Result r = run(kWrite + " verify=2");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, text(rec("8+0", "0+0")));
-  expect_stdout(r, "Please be patient...\n", true);
+  expect_stdout(r, text("Please be patient...\n"), true);
   EXPECT_EQ(get("out"), before);
 }
 
@@ -91,7 +91,7 @@ TEST_F(Verify, DamageIsNamedAtItsBlock) {
     const Result r = run(kWrite + " verify=2 " + d.extra_words);
     EXPECT_EQ(r.status, 9);
     EXPECT_EQ(r.err, text(verify_error(d.block, d.verdict) + rec(d.in, "0+0")));
-    expect_stdout(r, "Please be patient...\n", true);
+    expect_stdout(r, text("Please be patient...\n"), true);
   }
 }
 
@@ -180,7 +180,7 @@ TEST_F(Verify, APipeCannotBeReadBack) {
   // Refused before the open, which would wait for a reader.
   const Result r = run("if=/dev/zero of=fifo count=1 verify=1");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "verify=1 needs an output that can be read back: a file or a device (of=)\n");
+  EXPECT_EQ(r.err, text("verify=1 needs an output that can be read back: a file or a device (of=)\n"));
 }
 
 // Writes the system reports done but that never reached their place, from the fault

@@ -222,5 +222,38 @@ TEST(ScanWords, LeavesTheWordsAsTyped) {
   }
 }
 
+TEST(ScanWords, CheckingWordsTakeTheirOwnValuesOnly) {
+  struct Case {
+    std::vector<std::string> words;
+    const char* rejection;
+    bool stamped;
+    std::uint32_t verify;
+  };
+  const Case cases[] = {
+      {{}, nullptr, false, kVerifyOff},
+      {{"pattern=random", "verify=1"}, nullptr, true, kVerifyReadBack},
+      {{"pattern=random", "pattern=zero", "verify=2", "verify=0"}, nullptr, false, kVerifyOff},
+      {{"verify=2"}, nullptr, false, kVerifyCheckOnly},
+      {{"verify=3"}, "unrecognized option value verify=3\n", false, 0},
+      {{"verify=1k"}, "unrecognized option value verify=1k\n", false, 0},
+      {{"verify=-1"}, "invalid number -1\n", false, 0},
+      {{"verify="}, "invalid number \n", false, 0},
+      {{"pattern=Random"}, "unrecognized option value pattern=Random\n", false, 0},
+      {{"pattern="}, "unrecognized option value pattern=\n", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.words));
+    const ScanResult r = scan(c.words, posix_profile);
+    if (c.rejection != nullptr) {
+      EXPECT_FALSE(r.accepted);
+      EXPECT_EQ(r.rejection, c.rejection);
+      continue;
+    }
+    ASSERT_TRUE(r.accepted) << r.rejection;
+    EXPECT_EQ(r.settings.stamped, c.stamped);
+    EXPECT_EQ(r.settings.verify, c.verify);
+  }
+}
+
 }  // namespace
 }  // namespace kolvane
