@@ -129,25 +129,27 @@ cc -O2 -o "$floors" "$root/bench/floors.c"
 # The source: random bytes (a 16 MiB pattern repeated), written, synced and read once so that
 # it sits clean in the page cache for shapes 2, 4 and 5. Shape 3 reads its own source past the
 # cache.
-progress "preparing the files"
-src=$disk/source
-head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
-for ((i = 0; i < file_size / (16 * MiB); i++)); do cat "$disk/pattern"; done >"$src"
-rm "$disk/pattern"
-direct_src=$disk/direct-source
-head -c "$direct_size" "$src" >"$direct_src"
+if ((!verify_only)); then
+  progress "preparing the files"
+  src=$disk/source
+  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
+  for ((i = 0; i < file_size / (16 * MiB); i++)); do cat "$disk/pattern"; done >"$src"
+  rm "$disk/pattern"
+  direct_src=$disk/direct-source
+  head -c "$direct_size" "$src" >"$direct_src"
 
-# The existing output for conv=notrunc on the disk: the source's bytes, then a sparse tail,
-# because kolvane wants an existing output to hold (input blocks) x obs + 2 bytes, which is
-# 16 times the input for ibs=4k obs=64k. Every run rewrites only the allocated first part.
-existing=$disk/existing
-cp "$src" "$existing"
-truncate -s $((file_size / 4096 * 65536 + MiB)) "$existing"
-# The existing output of shape 4 lives on /dev/shm: see the notes under the table.
-random_target=$shm/existing
-cp "$src" "$random_target"
-sync
-cat "$src" >/dev/null
+  # The existing output for conv=notrunc on the disk: the source's bytes, then a sparse tail,
+  # because kolvane wants an existing output to hold (input blocks) x obs + 2 bytes, which is
+  # 16 times the input for ibs=4k obs=64k. Every run rewrites only the allocated first part.
+  existing=$disk/existing
+  cp "$src" "$existing"
+  truncate -s $((file_size / 4096 * 65536 + MiB)) "$existing"
+  # The existing output of shape 4 lives on /dev/shm: see the notes under the table.
+  random_target=$shm/existing
+  cp "$src" "$random_target"
+  sync
+  cat "$src" >/dev/null
+fi
 head -c "$file_size" "$existing" >/dev/null
 
 # ---------------------------------------------------------------------------- measuring
