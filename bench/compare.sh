@@ -149,8 +149,8 @@ if ((!verify_only)); then
   cp "$src" "$random_target"
   sync
   cat "$src" >/dev/null
+  head -c "$file_size" "$existing" >/dev/null
 fi
-head -c "$file_size" "$existing" >/dev/null
 
 # ---------------------------------------------------------------------------- measuring
 results=$disk/results.tsv
