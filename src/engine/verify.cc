@@ -58,7 +58,9 @@ int check_verify_words(const Settings& s) {
   return kExitSuccess;
 }
 
-std::uint32_t run_seed(const Settings& s) { return s.seed_given ? s.seed : process_id(); }
+std::uint32_t run_seed(const Settings& s) {
+  return s.seed_given ? s.seed : process_id();
+}
 
 FileHandle open_run_output(const Settings& s, bool& output_preexists) {
   if (s.verify == kVerifyCheckOnly) {
@@ -156,9 +158,9 @@ int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     // Never short: blocks under the stamp's least length are refused before the run.
     if (stamps_)
-      static_cast<void>(fill_stamped_block(
-          {reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(bs)}, offset_, seed_,
-          iteration_));
+      static_cast<void>(
+          fill_stamped_block({reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(bs)},
+                             offset_, seed_, iteration_));
     if (!write_block(out, block, bs, false))
       return write_failure(s);
     ++state.totals.r_full_total;

@@ -105,14 +105,15 @@ TEST_F(Verify, ReadBackPassesGoodCopies) {
       // Byte for byte, with a partial last block.
       {"if=in of=out ibs=512 obs=1k verify=1", rec("7+1", "3+1"), false},
       {"if=/dev/zero of=out bs=1k count=3 verify=1", rec("3+0", "3+0"), false},
-      {"if=/dev/zero of=out bs=4k count=8 pattern=random seed=9 verify=1 dio=2",
-       rec("8+0", "8+0"), true},
+      {"if=/dev/zero of=out bs=4k count=8 pattern=random seed=9 verify=1 dio=2", rec("8+0", "8+0"),
+       true},
       {"if=in of=out bs=1k verify=1 dio=3", rec("3+1", "3+1"), true},
   };
   const std::string in = random_bytes(3600, 4);
   for (const Run& run_case : runs) {
     SCOPED_TRACE(run_case.words);
-    if (run_case.direct && direct_io_refused()) continue;
+    if (run_case.direct && direct_io_refused())
+      continue;
     put("in", in);
     const Result r = run(run_case.words);
     EXPECT_EQ(r.status, 0);
@@ -144,7 +145,8 @@ TEST_F(Verify, RefusalsComeBeforeAnythingIsOpened) {
        "pattern=random needs equal input and output block sizes\n"},
       {"if=/dev/zero of=out count=1 bs=256 pattern=random",
        "pattern=random needs blocks of at least 512 bytes\n"},
-      {"if=in verify=1", "verify=1 needs an output that can be read back: a file or a device (of=)\n"},
+      {"if=in verify=1",
+       "verify=1 needs an output that can be read back: a file or a device (of=)\n"},
       {"if=in of=/dev/null verify=1",
        "verify=1 needs an output that can be read back: a file or a device (of=)\n"},
       {"if=/dev/zero count=1 pattern=random seed=1 verify=2",
@@ -175,12 +177,14 @@ TEST_F(Verify, RefusalsComeBeforeAnythingIsOpened) {
 }
 
 TEST_F(Verify, APipeCannotBeReadBack) {
-  if (!target().linux_devices) GTEST_SKIP() << "named pipes are the Linux program's";
+  if (!target().linux_devices)
+    GTEST_SKIP() << "named pipes are the Linux program's";
   ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
   // Refused before the open, which would wait for a reader.
   const Result r = run("if=/dev/zero of=fifo count=1 verify=1");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, text("verify=1 needs an output that can be read back: a file or a device (of=)\n"));
+  EXPECT_EQ(r.err,
+            text("verify=1 needs an output that can be read back: a file or a device (of=)\n"));
 }
 
 // Writes the system reports done but that never reached their place, from the fault
@@ -189,12 +193,12 @@ class VerifyFaults : public Verify {
  protected:
   Result run_with_fault(const std::string& words, const std::string& fault) const {
     return run(words, {},
-               {"LD_PRELOAD=" + fs::absolute(options.preload).string(),
-                "KOLVANE_FAULT=" + fault});
+               {"LD_PRELOAD=" + fs::absolute(options.preload).string(), "KOLVANE_FAULT=" + fault});
   }
   void SetUp() override {
     Verify::SetUp();
-    if (options.preload.empty()) GTEST_SKIP() << "no fault interposer for this program";
+    if (options.preload.empty())
+      GTEST_SKIP() << "no fault interposer for this program";
   }
 };
 
@@ -211,14 +215,14 @@ TEST_F(VerifyFaults, ALostWriteIsCaughtByTheReadBack) {
 TEST_F(VerifyFaults, AMisplacedWriteIsCaughtByItsHeader) {
   write_good();
   // The block for offset 4096 lands on the one for 8192.
-  const Result r = run_with_fault(
-      "if=/dev/zero of=out bs=4k count=1 seek=1 conv=notrunc pattern=random seed=7",
-      "write:1:shift");
+  const Result r =
+      run_with_fault("if=/dev/zero of=out bs=4k count=1 seek=1 conv=notrunc pattern=random seed=7",
+                     "write:1:shift");
   ASSERT_EQ(r.status, 0) << r.err;
   const Result check = run(kWrite + " verify=2");
   EXPECT_EQ(check.status, 9);
-  EXPECT_EQ(check.err, verify_error(2 * kBlock, "block written for offset 4096") +
-                           rec("3+0", "0+0"));
+  EXPECT_EQ(check.err,
+            verify_error(2 * kBlock, "block written for offset 4096") + rec("3+0", "0+0"));
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ struct Row {
 
 TEST(VerifyTest, BlocksAreLookedForWhereTheyWereWritten) {
   const Row rows[] = {
+      // clang-format off
       // Iterations into a new output follow on: the second entry checks offsets 1024 and 1536.
       {"entries follow on", "if=/dev/zero of=out bs=512 count=2 iterations=2 pattern=random "
        "seed=3 verify=2", {}, stamped(4, 512), 1536 + 300, 0, 9,
@@ -56,19 +57,22 @@ TEST(VerifyTest, BlocksAreLookedForWhereTheyWereWritten) {
       // A direct read moves whole blocks: the partial last one is read as a whole one.
       {"direct partial block", "if=in of=out ibs=512 obs=1k verify=1 dio=2",
        fake::pattern(1536), {}, SIZE_MAX, 0, 0, "3+0 records in\n1+1 records out\n", 1024},
+      // clang-format on
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     fake::reset();
     fake::add_file("in", row.in);
     Bytes out = row.out;
-    if (row.corrupt_at != SIZE_MAX) out[row.corrupt_at] ^= 1;
+    if (row.corrupt_at != SIZE_MAX)
+      out[row.corrupt_at] ^= 1;
     const FileHandle handle = fake::add_file("out", out);
     fake::file(handle).fail_read_call = row.fail_read_call;
     std::vector<std::string> words = {"kolvane"};
     for (std::size_t at = 0, end; at < row.words.size(); at = end + 1) {
       end = row.words.find(' ', at);
-      if (end == std::string::npos) end = row.words.size();
+      if (end == std::string::npos)
+        end = row.words.size();
       words.push_back(row.words.substr(at, end - at));
     }
     std::vector<char*> argv;
@@ -82,7 +86,8 @@ TEST(VerifyTest, BlocksAreLookedForWhereTheyWereWritten) {
     EXPECT_EQ(err, row.err);
     int output_reads = 0;
     for (const std::string& line : fake::sys().log) {
-      if (line.rfind("read " + std::to_string(handle) + " ", 0) != 0) continue;
+      if (line.rfind("read " + std::to_string(handle) + " ", 0) != 0)
+        continue;
       ++output_reads;
       EXPECT_EQ(line, "read " + std::to_string(handle) + " " + std::to_string(row.read_length));
     }

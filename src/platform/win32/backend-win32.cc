@@ -135,9 +135,8 @@ bool name_is_stream(const char* name) {
   for (const char* word : kReserved) {
     if (stem == std::strlen(word) && _strnicmp(base, word, stem) == 0) return true;
   }
-  const bool port = stem == 4 && (_strnicmp(base, "com", 3) == 0 || _strnicmp(base, "lpt", 3) == 0) &&
-                    base[3] >= '1' && base[3] <= '9';
-  return port;
+  const bool port_word = _strnicmp(base, "com", 3) == 0 || _strnicmp(base, "lpt", 3) == 0;
+  return stem == 4 && port_word && base[3] >= '1' && base[3] <= '9';
 }
 
 bool file_size(FileHandle file, std::int64_t& size) {
