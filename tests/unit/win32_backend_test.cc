@@ -178,5 +178,23 @@ TEST_F(Win32Backend, BuffersAreAlignedForUnbufferedReads) {
   }
 }
 
+// The names that reach a console, a port or a pipe, whatever the folder or extension: a run
+// that reads its blocks back refuses them before opening anything.
+TEST(Win32StreamNames, ReservedNamesAreStreams) {
+  const struct {
+    const char* name;
+    bool stream;
+  } rows[] = {
+      {"CON", true},         {"con.txt", true},    {"c:\\dir\\nul", true},
+      {"Conout$", true},     {"COM1", true},       {"lpt9.log", true},
+      {"\\\\.\\pipe\\kolvane", true}, {"console", false},  {"com", false},
+      {"COM10", false},      {"out.img", false},   {"\\\\.\\x:", false},
+      {"d:\\nul\\out", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(name_is_stream(row.name), row.stream) << row.name;
+  }
+}
+
 }  // namespace
 }  // namespace kolvane
