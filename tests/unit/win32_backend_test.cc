@@ -185,10 +185,18 @@ TEST(Win32StreamNames, ReservedNamesAreStreams) {
     const char* name;
     bool stream;
   } rows[] = {
-      {"CON", true},         {"con.txt", true},    {"c:\\dir\\nul", true},
-      {"Conout$", true},     {"COM1", true},       {"lpt9.log", true},
-      {"\\\\.\\pipe\\kolvane", true}, {"console", false},  {"com", false},
-      {"COM10", false},      {"out.img", false},   {"\\\\.\\x:", false},
+      {"CON", true},
+      {"con.txt", true},
+      {"c:\\dir\\nul", true},
+      {"Conout$", true},
+      {"COM1", true},
+      {"lpt9.log", true},
+      {"\\\\.\\pipe\\kolvane", true},
+      {"console", false},
+      {"com", false},
+      {"COM10", false},
+      {"out.img", false},
+      {"\\\\.\\x:", false},
       {"d:\\nul\\out", false},
   };
   for (const auto& row : rows) {
