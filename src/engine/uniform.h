@@ -18,7 +18,7 @@ class UniformSource {
   std::uint64_t below(std::uint64_t n);
 
  private:
-  std::uint64_t s_[4];
+  std::uint64_t s_[4] = {};
 };
 
 }  // namespace kolvane

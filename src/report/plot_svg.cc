@@ -431,7 +431,7 @@ double draw_title(Svg& svg, const PlotModel& m) {
   for (const std::string& raw : m.words) {
     std::string w = clean_text(raw);
     if (w.empty() || w.find(' ') != std::string::npos)
-      w = "'" + w + "'";
+      w.insert(0, 1, '\'').push_back('\'');
     words.push_back(std::move(w));
   }
   std::vector<std::string> lines = wrap(words, kMonoChars - 2);
@@ -572,7 +572,9 @@ LinearTicks linear_ticks(double lo, double hi, int max_intervals) {
       LinearTicks t;
       t.step = step;
       t.decimals = e >= 0 ? 0 : -e;
-      for (double i = first; i <= last; ++i) t.values.push_back(value(i, m, e));
+      const auto intervals = static_cast<long long>(last - first);
+      for (long long k = 0; k <= intervals; ++k)
+        t.values.push_back(value(first + static_cast<double>(k), m, e));
       return t;
     }
   }
