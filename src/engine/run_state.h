@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/digits.h"
+#include "engine/run_control.h"
 #include "platform/platform.h"
 
 namespace kolvane {
@@ -114,6 +115,11 @@ struct RunState {
 
   bool count_given = false;
   bool iterations_given = false;
+  // runtime= with count= and no iterations=: entries drawn one by one until the time is up,
+  // with no plan.
+  bool unlimited = false;
+  // What the offsets are drawn from: srand's seed, and the uniform generator's.
+  std::uint32_t seed = 0;
   bool output_preexists = false;
   bool apply_skip = false;
   bool apply_seek = false;
@@ -132,6 +138,10 @@ struct RunState {
   bool block_written = false;
   RecordTotals totals;
   std::chrono::steady_clock::time_point start_time{};
+  RunControl control;
+
+  // Entries at drawn offsets: a planned number of iterations, or unlimited ones.
+  bool repeats() const { return iterations_given || unlimited; }
 
   // The release of the normal end, in the same order as on every failure path.
   void release() {
