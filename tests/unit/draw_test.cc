@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "engine/plan.h"
@@ -136,6 +137,22 @@ TEST(DrawTest, TheDigitWiseDrawFavoursTheMiddleAndTheUniformOneDoesNot) {
     } else {
       EXPECT_GT(middle / ends, 3.0);
     }
+  }
+}
+
+// Unlimited iterations run past 2^31 and 2^32: their numbers are printed in full.
+TEST(DrawTest, IterationNumbersArePrintedInFull) {
+  RunState st;
+  st.unlimited = true;
+  st.apply_skip = true;
+  Settings s;
+  s.verboseflag = 1;
+  for (const std::uint64_t number : {std::uint64_t{2147483649}, std::uint64_t{6000000000}}) {
+    testing::internal::CaptureStderr();
+    report_entry(st, s, PlanEntry{4096, 0}, number, posix_profile);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "\nRunning iteration " + std::to_string(number) +
+                  " with skip (in bytes) as follows:\nskip: 4096\n");
   }
 }
 
