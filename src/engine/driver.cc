@@ -95,10 +95,18 @@ int check_combinations(const RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
+// An open given up for a stop request (a named pipe waiting for its other end): the run stops
+// there, with nothing copied, rather than failing.
+bool stopped_while_opening() {
+  return stop_requested() != StopRequest::none;
+}
+
 int open_files(RunState& state, const Settings& s, const PlatformProfile& profile) {
   if (!is_zero_source(s)) {
     state.input.reset(open_input(s.input_file, s.r_dio != 0));
     if (!state.input.is_open()) {
+      if (stopped_while_opening())
+        return kExitSuccess;
       say(Channel::err, "error opening '%s': ", shown_name(s.input_file, "standard input"));
       report_system_error();
       return kExitOpenOrPosition;
@@ -113,6 +121,8 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
       open_output(s.output_file, s.w_dio != 0, is_notrunc(s), state.output_preexists));
   say(Channel::out, "Please be patient...\n");
   if (!state.output.is_open()) {
+    if (stopped_while_opening())
+      return kExitSuccess;
     say(Channel::err, "error opening '%s': ", shown_name(s.output_file, "standard output"));
     report_system_error();
     return kExitOpenOrPosition;

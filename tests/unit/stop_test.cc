@@ -144,6 +144,17 @@ TEST(StopDeathTest, AStoppedRunReportsThenEndsByTheRequest) {
   }
 }
 
+// An open given up for a stop ends the run by the request, having copied nothing.
+TEST(StopDeathTest, AStopWhileOpeningEndsWithNothingCopied) {
+  for (const char* missing : {"in", "out"}) {
+    fake::reset();
+    fake::add_file(std::string("in") == missing ? "other" : "in", fake::pattern(4096));
+    simulate_request(StopRequest::interrupt, false);
+    EXPECT_EXIT(run_words({"if=in", "of=out", "count=1", "iterations=2"}),
+                testing::ExitedWithCode(130), "^0\\+0 records in\n0\\+0 records out\n$");
+  }
+}
+
 // conv=fsync and conv=fdatasync sync a file or device before it is closed, never a stream;
 // a failed sync fails the run without its records lines.
 TEST(StopTest, TheOutputIsSyncedBeforeItIsClosed) {
