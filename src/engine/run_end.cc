@@ -14,8 +14,7 @@ void print_records(const RecordTotals& t, const PlatformProfile& profile) {
         static_cast<std::int64_t>(t.w_full_total), static_cast<std::int64_t>(t.w_partial_total));
   } else {
     say(Channel::err, "%" PRIu64 "+%" PRIu64 " records in\n", t.r_full_total, t.r_partial_total);
-    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total,
-        t.w_partial_total);
+    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total, t.w_partial_total);
   }
 }
 

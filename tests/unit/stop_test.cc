@@ -48,7 +48,13 @@ TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
       // A status request shows the counts after the I/O it arrived in, once; the copy goes on.
       {"status", status, 2, false, 0, {8, 0, 4, 0}, 4096, "2+0 records in\n1+0 records out\n"},
       // A read cut short by a status request is made again once the counts are shown.
-      {"status interrupts", status_interrupts, 2, false, 0, {8, 0, 4, 0}, 4096,
+      {"status interrupts",
+       status_interrupts,
+       2,
+       false,
+       0,
+       {8, 0, 4, 0},
+       4096,
        "1+0 records in\n0+0 records out\n"},
       // Without a stop, a failed read is a failure.
       {"failed read", failed_read, 2, false, 3, {1, 0, 0, 0}, 0, "error reading 'in': "},
@@ -71,12 +77,24 @@ TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
     fake::File& in = fake::file(row.zero_source ? st.output.get() : st.input.get());
     fake::File& out = fake::file(st.output.get());
     switch (row.where) {
-      case read_interrupted: in.request_interrupts_read = true; [[fallthrough]];
-      case read_returns: in.stop_at_read = row.at; break;
-      case write: out.stop_at_write = row.at; break;
-      case status_interrupts: in.request_interrupts_read = true; [[fallthrough]];
-      case status: in.status_at_read = row.at; break;
-      case failed_read: in.fail_read_call = row.at; break;
+      case read_interrupted:
+        in.request_interrupts_read = true;
+        [[fallthrough]];
+      case read_returns:
+        in.stop_at_read = row.at;
+        break;
+      case write:
+        out.stop_at_write = row.at;
+        break;
+      case status_interrupts:
+        in.request_interrupts_read = true;
+        [[fallthrough]];
+      case status:
+        in.status_at_read = row.at;
+        break;
+      case failed_read:
+        in.fail_read_call = row.at;
+        break;
     }
     testing::internal::CaptureStderr();
     EXPECT_EQ(run_entry(st, s, PlanEntry{}, posix_profile), row.status);
@@ -165,7 +183,8 @@ TEST(StopTest, TheOutputIsSyncedBeforeItIsClosed) {
     int status;
     std::string calls, err;
   } rows[] = {
-      {"conv=fsync", FileKind::regular, false, 0, "fsync 4; close 4", "1+0 records in\n1+0 records out\n"},
+      {"conv=fsync", FileKind::regular, false, 0, "fsync 4; close 4",
+       "1+0 records in\n1+0 records out\n"},
       {"conv=fdatasync", FileKind::device, false, 0, "fdatasync 4; close 4",
        "1+0 records in\n1+0 records out\n"},
       {"conv=fdatasync,fsync", FileKind::regular, false, 0, "fsync 4; close 4",
