@@ -14,7 +14,7 @@ _kolvane() {
     key=${cur%%=*} value=${cur#*=} prefix=$key=
   else
     local words="if= of= bs= ibs= obs= count= skip= seek= conv= iterations= verbose= dio="
-    words+=" pattern= verify="
+    words+=" seed= distribution= runtime= pattern= verify="
     # --help and --version count only as the first word.
     [[ $cur == -* ]] && words=$( ((COMP_CWORD == 1)) && echo "--help --version")
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
@@ -24,7 +24,12 @@ _kolvane() {
   fi
   case $key in
     if | of) compopt -o filenames && mapfile -t COMPREPLY < <(compgen -f -- "$value") ;;
-    conv) mapfile -t COMPREPLY < <(compgen -W notrunc -- "$value") ;;
+    conv)
+      # A list: the words before the last comma stay as they are.
+      [[ $value == *,* ]] && prefix+=${value%,*}, value=${value##*,}
+      mapfile -t COMPREPLY < <(compgen -W "notrunc fsync fdatasync" -- "$value")
+      ;;
+    distribution) mapfile -t COMPREPLY < <(compgen -W uniform -- "$value") ;;
     dio) mapfile -t COMPREPLY < <(compgen -W "1 2 3" -- "$value") ;;
     pattern) mapfile -t COMPREPLY < <(compgen -W "random zero" -- "$value") ;;
     verify) mapfile -t COMPREPLY < <(compgen -W "0 1 2" -- "$value") ;;

@@ -11,13 +11,17 @@
 #include "cli/settings.h"
 #include "cli/usage.h"
 #include "engine/console.h"
+#include "engine/draw.h"
 #include "engine/exit_status.h"
+#include "engine/failures.h"
 #include "engine/plan.h"
+#include "engine/run_end.h"
 #include "engine/run_state.h"
 #include "engine/transfer.h"
 #include "engine/verify.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "platform/signals.h"
 
 namespace kolvane {
 namespace {
@@ -57,9 +61,12 @@ bool start_up(int argc, char** argv, RunState& state, int& status) {
       argc <= 1 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--version") == 0;
   if (!first_word_form)
     route_text_lines(last_output_name(argc, argv));
+  // Before anything a stop could interrupt, so that no request is lost or ends the run unseen.
+  install_signal_handlers();
   const std::time_t now = std::time(nullptr);
   say(Channel::out, "Today's date and time: %s\n", std::ctime(&now));
-  std::srand(process_id());
+  state.seed = process_id();
+  std::srand(state.seed);
   state.start_time = std::chrono::steady_clock::now();
   program_name = argc > 0 ? argv[0] : "kolvane";
   if (argc <= 1 || std::strcmp(argv[1], "--help") == 0)
@@ -89,10 +96,18 @@ int check_combinations(const RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
+// An open given up for a stop request (a named pipe waiting for its other end): the run stops
+// there, with nothing copied, rather than failing.
+bool stopped_while_opening() {
+  return stop_requested() != StopRequest::none;
+}
+
 int open_files(RunState& state, const Settings& s, const PlatformProfile& profile) {
   if (!is_zero_source(s)) {
     state.input.reset(open_input(s.input_file, s.r_dio != 0));
     if (!state.input.is_open()) {
+      if (stopped_while_opening())
+        return kExitSuccess;
       say(Channel::err, "error opening '%s': ", shown_name(s.input_file, "standard input"));
       report_system_error();
       return kExitOpenOrPosition;
@@ -106,6 +121,8 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
   state.output.reset(open_run_output(s, state.output_preexists));
   say(Channel::out, "Please be patient...\n");
   if (!state.output.is_open()) {
+    if (stopped_while_opening())
+      return kExitSuccess;
     say(Channel::err, "error opening '%s': ", shown_name(s.output_file, "standard output"));
     report_system_error();
     return kExitOpenOrPosition;
@@ -113,33 +130,33 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
   return calibrate_output(state, s, profile);
 }
 
+int run_numbered_entry(RunState& state, const Settings& s, const PlanEntry& entry,
+                       std::uint64_t number, const PlatformProfile& profile) {
+  report_entry(state, s, entry, number, profile);
+  return run_entry(state, s, entry, profile);
+}
+
+// The entries in run order until the last one or a stop: the plan's, or, for unlimited
+// iterations, drawn one by one as the run goes.
 int transfer(RunState& state, const Settings& s, const PlatformProfile& profile) {
   // Text still buffered for standard output goes out before any data block can follow it.
   std::fflush(stdout);
-  for (std::uint32_t i = 0; i < state.plan.size; ++i) {
-    const PlanEntry& entry = state.plan.entries[i];
-    report_entry(state, s, entry, static_cast<int>(i + 1), profile);
-    const int status = run_entry(state, s, entry, profile);
-    if (status != kExitSuccess)
-      return status;
+  state.control.start();
+  int status = kExitSuccess;
+  if (state.unlimited) {
+    RunOrderDraw draw(state, s, state.seed);
+    for (std::uint64_t number = 1; status == kExitSuccess && !state.control.stopping(); ++number)
+      status = run_numbered_entry(state, s, draw.next(), number, profile);
+    return status;
   }
-  return kExitSuccess;
+  for (std::uint32_t i = 0;
+       i < state.plan.size && status == kExitSuccess && !state.control.stopping(); ++i)
+    status = run_numbered_entry(state, s, state.plan.entries[i], i + std::uint64_t{1}, profile);
+  return status;
 }
 
 void end_report(const RunState& state, const PlatformProfile& profile) {
-  const RecordTotals& t = state.totals;
-  if (profile.signed_records) {
-    say(Channel::err, "%" PRId64 "+%" PRId64 " records in\n",
-                 static_cast<std::int64_t>(t.r_full_total),
-                 static_cast<std::int64_t>(t.r_partial_total));
-    say(Channel::err, "%" PRId64 "+%" PRId64 " records out\n",
-                 static_cast<std::int64_t>(t.w_full_total),
-                 static_cast<std::int64_t>(t.w_partial_total));
-  } else {
-    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records in\n", t.r_full_total, t.r_partial_total);
-    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total,
-                 t.w_partial_total);
-  }
+  print_records(state.totals, profile);
   // A monotonic clock, to the microsecond: a change of the system time cannot skew it.
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - state.start_time);
@@ -158,6 +175,21 @@ int start_check(RunState& state, const Settings& s, const PlatformProfile& profi
   return status;
 }
 
+// conv=fsync / conv=fdatasync: the data reach the device before the run ends and the time is
+// taken. Only what keeps data of its own is synced: a file or a block device, never the null
+// sink, a pipe or a terminal.
+int sync_output(const RunState& state, const Settings& s) {
+  if (!syncs_output(s) || is_null_sink(s) || !state.output.is_open() ||
+      file_kind(state.output.get()) == FileKind::stream)
+    return kExitSuccess;
+  const bool data_only = (s.conv & kConvFsync) == 0;
+  if (sync_file(state.output.get(), data_only))
+    return kExitSuccess;
+  say(Channel::err, "error syncing '%s': ", output_name(s));
+  report_system_error();
+  return kExitReadWrite;
+}
+
 // The normal end closes the files itself: a failed close of the output may mean data that never
 // reached it, and the run must not end as a success then.
 int close_files(RunState& state, const Settings& s) {
@@ -171,12 +203,53 @@ int close_files(RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
-// A block that failed its check still ends with the records lines: they tell how far the run
-// got. The status stays the check's, whatever the close says.
-int end_after_verify_error(RunState& state, const Settings& s, const PlatformProfile& profile) {
-  static_cast<void>(close_files(state, s));
-  end_report(state, profile);
-  return kExitVerify;
+// From the open of the input to the last entry. A stop request ends it early with success: the
+// run then ends as a normal one would, up to the end by the request.
+int run_stages(RunState& state, const Settings& settings, const PlatformProfile& profile,
+               OutputCheck& check) {
+  int status = check_combinations(state, settings);
+  if (status == kExitSuccess)
+    status = check_verify_words(settings);
+  if (status != kExitSuccess)
+    return status;
+  if (settings.verboseflag != 0) {
+    say(Channel::err, "For this run, the input file is %s and the output file is %s\n",
+        reported_name(settings.input_file, "standard input", profile),
+        reported_name(settings.output_file, "standard output", profile));
+  }
+  status = open_files(state, settings, profile);
+  if (status == kExitSuccess)
+    status = start_check(state, settings, profile, check);
+  if (status == kExitSuccess)
+    status = build_plan(state, settings);
+  if (status == kExitSuccess)
+    status = transfer(state, settings, profile);
+  return status;
+}
+
+// Every run whose words were accepted ends here, however it ended. After a run that went well
+// (to its end, to its time limit, or to a stop request): the output synced and closed, the
+// records lines and the elapsed time. A block that failed its check still gets the records
+// lines, which tell how far the run got; its status stays the check's, whatever the close
+// says. After any run: the report and the JSON document. Then a stop request ends the program
+// as its signal would have; a failure's status wins over it.
+int finish_run(RunState& state, const Settings& settings, const PlatformProfile& profile,
+               int status) {
+  if (status == kExitSuccess)
+    status = sync_output(state, settings);
+  if (status == kExitSuccess)
+    status = close_files(state, settings);
+  if (status == kExitVerify)
+    static_cast<void>(close_files(state, settings));
+  if (status == kExitSuccess || status == kExitVerify)
+    end_report(state, profile);
+  report_run_end(state, settings, status);
+  const StopRequest stop = stop_requested();
+  if (status == kExitSuccess && stop != StopRequest::none) {
+    state.release();
+    end_by_request(stop);
+  }
+  return status;
 }
 
 int run(int argc, char** argv, RunState& state) {
@@ -186,36 +259,19 @@ int run(int argc, char** argv, RunState& state) {
     return status;
   Settings settings;
   scanargs(argc, argv, settings, state.count_given, state.iterations_given);
-  status = check_combinations(state, settings);
-  if (status == kExitSuccess)
-    status = check_verify_words(settings);
-  if (status != kExitSuccess)
-    return status;
-  if (settings.verboseflag != 0) {
-    say(Channel::err, "For this run, the input file is %s and the output file is %s\n",
-                 reported_name(settings.input_file, "standard input", profile),
-                 reported_name(settings.output_file, "standard output", profile));
+  // The same words, files and build draw the same offsets.
+  if (settings.seed_given) {
+    state.seed = settings.seed;
+    std::srand(state.seed);
   }
-  status = open_files(state, settings, profile);
-  if (status != kExitSuccess)
-    return status;
+  // A time limit with a count repeats the copy for as long as it lasts; count=0 has nothing to
+  // repeat and stays one copy of nothing.
+  state.unlimited = settings.runtime_seconds != 0 && state.count_given &&
+                    !state.iterations_given && settings.max_records != 0;
+  state.control.arm(settings);
+  // Stamping or verifying lives as long as the run, up to its end report.
   OutputCheck check;
-  status = start_check(state, settings, profile, check);
-  if (status != kExitSuccess)
-    return status;
-  status = build_plan(state, settings);
-  if (status != kExitSuccess)
-    return status;
-  status = transfer(state, settings, profile);
-  if (status == kExitVerify)
-    return end_after_verify_error(state, settings, profile);
-  if (status != kExitSuccess)
-    return status;
-  status = close_files(state, settings);
-  if (status != kExitSuccess)
-    return status;
-  end_report(state, profile);
-  return kExitSuccess;
+  return finish_run(state, settings, profile, run_stages(state, settings, profile, check));
 }
 
 }  // namespace

@@ -6,11 +6,15 @@
 #include <new>
 
 #include "engine/console.h"
+#include "engine/draw.h"
 #include "engine/exit_status.h"
+#include "platform/signals.h"
 
 namespace kolvane {
 namespace {
 
+// The plan's draw looks for a stop request once every this many + 1 entries.
+constexpr std::uint32_t kStopCheckMask = 4095;
 constexpr std::uint64_t kLargestOffset = INT64_MAX;
 const char* const kInputTooSmall =
     "error: the input file size is too small for the specified count, blocksize and skip values\n";
@@ -89,85 +93,6 @@ bool measurable(FileHandle file) {
   return file_kind(file) != FileKind::stream;
 }
 
-// The indices of the non-zero digits of a range, ascending.
-struct Positions {
-  std::uint32_t index[4] = {};
-  std::int32_t count = 0;
-};
-
-Positions nonzero_digits(const OffsetDigits& range) {
-  Positions p;
-  for (std::uint32_t i = 0; i < 4; ++i) {
-    if (range[i] != 0)
-      p.index[p.count++] = i;
-  }
-  return p;
-}
-
-// A random value strictly below the range: a pivot among its non-zero digits, free digits
-// below it, the pivot digit below the range's, and the digits above it at most the range's.
-OffsetDigits draw_below(const OffsetDigits& range, const Positions& positions) {
-  OffsetDigits d{};
-  if (positions.count == 0)
-    return d;
-  const std::uint32_t pivot = positions.index[random_source() % positions.count];
-  for (std::uint32_t i = 0; i < 4; ++i) {
-    if (i < pivot) {
-      d[i] = generaterandomvalue(65536);
-    } else if (i == pivot) {
-      d[i] = generaterandomvalue(range[i]);
-    } else {
-      d[i] = generaterandomvalue(range[i] + 1);
-    }
-  }
-  return d;
-}
-
-// Rounds offsets down to whole blocks; a power-of-two block (the usual case) needs only a mask
-// instead of a 64-bit division per offset.
-class BlockRounding {
- public:
-  explicit BlockRounding(std::uint64_t block)
-      : block_(block), mask_((block & (block - 1)) == 0 ? ~(block - 1) : 0) {}
-  std::uint64_t operator()(std::uint64_t value) const {
-    return mask_ != 0 ? value & mask_ : value - value % block_;
-  }
-
- private:
-  std::uint64_t block_;
-  std::uint64_t mask_;
-};
-
-// One side's offsets in a plan with iterations. Only a positioned side with a non-zero range
-// draws; any other side makes no rand call and has the same offset in every entry, worked out
-// once here.
-class OffsetSide {
- public:
-  OffsetSide(bool applied, const OffsetDigits& range, const OffsetDigits& fixed,
-             std::uint64_t block)
-      : range_(range),
-        fixed_(fixed),
-        positions_(applied ? nonzero_digits(range) : Positions{}),
-        rounding_(block),
-        constant_(
-            positions_.count != 0 ? 0 : rounding_(join_digits(applied ? fixed : OffsetDigits{}))) {}
-
-  std::uint64_t next() const {
-    if (positions_.count == 0)
-      return constant_;
-    OffsetDigits d = draw_below(range_, positions_);
-    addcomponents(d, fixed_);
-    return rounding_(join_digits(d));
-  }
-
- private:
-  const OffsetDigits& range_;
-  const OffsetDigits& fixed_;
-  const Positions positions_;
-  const BlockRounding rounding_;
-  const std::uint64_t constant_;
-};
-
 void print_offset(const char* label, std::uint64_t offset, const PlatformProfile& profile) {
   if (profile.offset_style == OffsetStyle::halves) {
     say(Channel::err, "%s: low %" PRIu32 "   high %" PRId32 "\n", label,
@@ -189,7 +114,7 @@ int calibrate_input(RunState& state, const Settings& s, const PlatformProfile& p
   // Iterations draw within the size, as they always have; otherwise only a file or device is
   // measured: for count blocks after the skip, or, without a count, for the size to copy up to.
   // A pipe or character device is read for count blocks or to its end.
-  const Need need = state.iterations_given ? Need::random_range
+  const Need need = state.repeats() ? Need::random_range
                     : !positionable        ? Need::offset
                     : state.count_given    ? Need::span
                                            : Need::size;
@@ -233,7 +158,7 @@ int calibrate_output(RunState& state, const Settings& s, const PlatformProfile& 
   const FileHandle out = state.output.get();
   // Iterations into a pre-existing output draw within its size. An entry writes count x ibs
   // bytes (in obs blocks), so its span is count blocks of the larger size.
-  const bool drawn = state.output_preexists && state.iterations_given;
+  const bool drawn = state.output_preexists && state.repeats();
   const Side side{out,
                   reported_name(s.output_file, "standard output", profile),
                   s.max_records,
@@ -251,11 +176,14 @@ int calibrate_output(RunState& state, const Settings& s, const PlatformProfile& 
   // when a seek asks for it, and then before the first entry only: the later ones follow on.
   const bool every_entry = drawn || (state.output_preexists && measurable(out));
   state.apply_seek = every_entry || s.seek_records != 0;
-  state.seek_first_entry_only = state.apply_seek && !every_entry && state.iterations_given;
+  state.seek_first_entry_only = state.apply_seek && !every_entry && state.repeats();
   return kExitSuccess;
 }
 
 int build_plan(RunState& state, const Settings& settings) {
+  // Unlimited iterations draw as they go: no plan.
+  if (state.unlimited)
+    return kExitSuccess;
   const std::uint32_t n = state.iterations_given ? settings.num_iterations : 1;
   Plan& plan = state.plan;
   if (n > 0) {
@@ -275,17 +203,16 @@ int build_plan(RunState& state, const Settings& settings) {
     e.seek_offset = state.apply_seek ? settings.seek_records * obs : 0;
     return kExitSuccess;
   }
-  const Calibration& c = state.calibration;
-  const OffsetSide skip(state.apply_skip, c.input_range, c.input_fixed, ibs);
-  const OffsetSide seek(state.apply_seek && !state.seek_first_entry_only, c.output_range,
-                        c.output_fixed, obs);
+  EntryDraw draw(state, settings, state.seed);
   PlanEntry* const entries = plan.entries.get();
-  // Drawn in order j = 0, 1, ...; the entry drawn last runs first. Within an entry the input's
-  // draw comes before the output's.
+  // Drawn in order j = 0, 1, ...; the entry drawn last runs first. A stop requested meanwhile
+  // ends the draw: the transfer then runs no entry at all.
   for (std::uint32_t j = 0; j < n; ++j) {
-    PlanEntry& e = entries[n - 1 - j];
-    e.skip_offset = skip.next();
-    e.seek_offset = seek.next();
+    if ((j & kStopCheckMask) == 0 && stop_requested() != StopRequest::none) {
+      plan.release();
+      return kExitSuccess;
+    }
+    entries[n - 1 - j] = draw.next();
   }
   if (state.seek_first_entry_only && n > 0)
     entries[0].seek_offset = settings.seek_records * obs;
@@ -293,12 +220,13 @@ int build_plan(RunState& state, const Settings& settings) {
 }
 
 void report_entry(const RunState& state, const Settings& settings, const PlanEntry& entry,
-                  int number, const PlatformProfile& profile) {
+                  std::uint64_t number, const PlatformProfile& profile) {
   if (settings.verboseflag == 0 || (!state.apply_skip && !state.apply_seek))
     return;
   const char* what = state.apply_skip ? (state.apply_seek ? "skip and seek" : "skip") : "seek";
-  if (state.iterations_given) {
-    say(Channel::err, "\nRunning iteration %d with %s (in bytes) as follows:\n", number, what);
+  if (state.repeats()) {
+    say(Channel::err, "\nRunning iteration %" PRIu64 " with %s (in bytes) as follows:\n", number,
+        what);
   } else {
     say(Channel::err, "\nRunning with %s (in bytes) as follows:\n", what);
   }

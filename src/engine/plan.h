@@ -25,7 +25,7 @@ int build_plan(RunState& state, const Settings& settings);
 
 // The verbose report at the top of iteration `number` (counting from 1).
 void report_entry(const RunState& state, const Settings& settings, const PlanEntry& entry,
-                  int number, const PlatformProfile& profile);
+                  std::uint64_t number, const PlatformProfile& profile);
 
 // The name a message shows for a file: the name, or `absent` when no name was given.
 inline const char* shown_name(const char* name, const char* absent) {

@@ -6,6 +6,7 @@
 #include "engine/console.h"
 #include "engine/exit_status.h"
 #include "engine/failures.h"
+#include "platform/signals.h"
 
 namespace kolvane {
 namespace {
@@ -14,16 +15,21 @@ namespace {
 constexpr std::uint64_t kSkipChunk = 65536;
 
 // Reads and drops exactly `bytes` bytes, never more: what follows them is the copy's.
-int skip_by_reading(FileHandle input, std::uint64_t bytes, const Settings& s) {
+// A stop request ends it early, as a success: the entry then copies nothing.
+int skip_by_reading(RunState& state, std::uint64_t bytes, const Settings& s) {
+  const FileHandle input = state.input.get();
   std::vector<unsigned char> scratch(static_cast<std::size_t>(std::min(bytes, kSkipChunk)));
   while (bytes != 0) {
     const std::int64_t got =
         read_block(input, scratch.data(), std::min<std::uint64_t>(bytes, scratch.size()));
-    if (got < 0)
+    if (got < 0 && got != kReadInterrupted && stop_requested() == StopRequest::none)
       return read_failure(s);
     if (got == 0)
       return past_eof(s);
-    bytes -= static_cast<std::uint64_t>(got);
+    if (got > 0)
+      bytes -= static_cast<std::uint64_t>(got);
+    if (state.control.after_io(state))
+      return kExitSuccess;
   }
   return kExitSuccess;
 }
@@ -34,7 +40,7 @@ int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
                    const PlatformProfile& profile) {
   if (state.apply_skip) {
     if (state.skip_by_reading) {
-      const int status = skip_by_reading(state.input.get(), entry.skip_offset, s);
+      const int status = skip_by_reading(state, entry.skip_offset, s);
       if (status != kExitSuccess)
         return status;
     } else if (!set_position(state.input.get(), entry.skip_offset)) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/digits.h"
+#include "engine/run_control.h"
 #include "platform/platform.h"
 
 namespace kolvane {
@@ -116,6 +117,11 @@ struct RunState {
 
   bool count_given = false;
   bool iterations_given = false;
+  // runtime= with count= and no iterations=: entries drawn one by one until the time is up,
+  // with no plan.
+  bool unlimited = false;
+  // What the offsets are drawn from: srand's seed, and the uniform generator's.
+  std::uint32_t seed = 0;
   bool output_preexists = false;
   bool apply_skip = false;
   bool apply_seek = false;
@@ -137,6 +143,11 @@ struct RunState {
   // Stamps and checks the output's blocks (engine/verify.h); nullptr in a run without
   // pattern= or verify=, which then never reaches it. Owned by the driver.
   OutputCheck* check = nullptr;
+
+  RunControl control;
+
+  // Entries at drawn offsets: a planned number of iterations, or unlimited ones.
+  bool repeats() const { return iterations_given || unlimited; }
 
   // The release of the normal end, in the same order as on every failure path.
   void release() {

@@ -8,6 +8,7 @@
 #include "engine/failures.h"
 #include "engine/position.h"
 #include "engine/verify.h"
+#include "platform/signals.h"
 
 namespace kolvane {
 namespace {
@@ -34,12 +35,16 @@ int write_zero_blocks(RunState& state, const Settings& s) {
   const FileHandle out = state.output.get();
   const unsigned char* const zeros = state.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
-  const std::uint64_t blocks = s.max_records;
-  std::uint64_t written = 0;
-  while (written != blocks && write_block(out, zeros, bs, false)) ++written;
-  state.totals.r_full_total += written;
-  state.totals.w_full_total += written;
-  return written == blocks ? kExitSuccess : write_failure(s);
+  RecordTotals& totals = state.totals;
+  for (std::uint64_t left = s.max_records; left != 0; --left) {
+    if (!write_block(out, zeros, bs, false))
+      return write_failure(s);
+    ++totals.r_full_total;
+    ++totals.w_full_total;
+    if (state.control.after_io(state))
+      break;
+  }
+  return kExitSuccess;
 }
 
 // Re-blocks: moves the bytes of each read into obs-sized output blocks, writing each block as
@@ -130,8 +135,16 @@ int copy_blocks(RunState& state, const Settings& s) {
   bool first_read = true;
   for (;;) {
     const std::int64_t read = read_block(input, in, ibs);
-    if (read < 0)
+    if (read < 0) {
+      // A read cut short by a request: a stop ends the entry as the end of the input would, a
+      // status request is answered and the read made again.
+      if (read == kReadInterrupted || stop_requested() != StopRequest::none) {
+        if (state.control.after_io(state))
+          break;
+        continue;
+      }
       return read_failure(s);
+    }
     const std::uint64_t got = min(static_cast<std::uint64_t>(read), left);
     left -= got;
     if (got == 0) {
@@ -149,6 +162,8 @@ int copy_blocks(RunState& state, const Settings& s) {
     }
     if (!writer.move(in, got))
       return writer.failure(s);
+    if (state.control.after_io(state))
+      break;
     // Without a count the copy runs to the end of the input.
     if (counted && full_reads == max_records) break;
     if (state.end_of_input && state.block_written) break;
@@ -167,7 +182,8 @@ int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
   // Asked before positioning, which may leave the later entries to follow on.
   const bool seeks = state.apply_seek;
   const int positioned = position_files(state, s, entry, profile);
-  if (positioned != kExitSuccess)
+  // A stop while skipped bytes were read leaves the entry before its copy.
+  if (positioned != kExitSuccess || state.control.stopping())
     return positioned;
   if (!state.buffers.obtained) {
     const int status = obtain_buffers(state, s);

@@ -168,6 +168,8 @@ int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
     const int status = written(block, bs);
     if (status != kExitSuccess)
       return status;
+    if (state.control.after_io(state))
+      break;
   }
   return kExitSuccess;
 }
@@ -189,6 +191,8 @@ int OutputCheck::check_entry(RunState& state, const Settings& s) {
     const int status = judge(nullptr, bs, static_cast<std::uint64_t>(got), offset);
     if (status != kExitSuccess)
       return status;
+    if (state.control.after_io(state))
+      break;
   }
   return kExitSuccess;
 }

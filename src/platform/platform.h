@@ -47,15 +47,21 @@ FileKind file_kind(FileHandle file);
 // Positions at a byte offset from the start of the file; false on failure.
 bool set_position(FileHandle file, std::uint64_t offset);
 
-// One block: returns the bytes read, 0 at the end of the input, -1 on failure. Interrupted
-// calls are retried, and a read cut short by the system's per-call limit is continued; any
+// One block: returns the bytes read, 0 at the end of the input, -1 on failure, or
+// kReadInterrupted when a stop or status request cut the read short before any byte came (a
+// read with bytes already returns them). Calls interrupted otherwise are retried, and a read cut short by the system's per-call limit is continued; any
 // other short count is returned as it is (a partial record).
 std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n);
+inline constexpr std::int64_t kReadInterrupted = -2;
 
 // Writes all n bytes, continuing after short writes; false on failure. A partial block on a
 // direct output asks for `unaligned_tail`: the back end then writes it past the direct path,
 // since devices refuse direct transfers of odd lengths.
 bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unaligned_tail);
+
+// Makes what was written to the file reach its device: its data and metadata, or with
+// `data_only` the data and only the metadata needed to read them back. False on failure.
+bool sync_file(FileHandle file, bool data_only);
 
 // Closes an opened file; the standard streams are left open (true). False when the system
 // reports a failure: for an output, data written may not have reached the file.

@@ -22,6 +22,10 @@ StopRequest stop_requested();
 // True once per status request (SIGUSR1) received since the last call.
 bool take_status_request();
 
+// A stop or a status request has arrived and not yet been taken: a read that the request
+// interrupted is given back to the engine to answer it, rather than made again.
+bool request_pending();
+
 // Ends the process as the stop request would have ended it without a handler (the shell sees
 // 130 or 143 on Linux; status 130 on Windows). Standard output and error are flushed first.
 [[noreturn]] void end_by_request(StopRequest request);

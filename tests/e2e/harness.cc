@@ -30,13 +30,26 @@ Options options;
 
 namespace {
 
-// Writes to a blocking pipe take the whole chunk unless the reader is gone.
-void feed(int fd, const std::vector<std::string>& chunks, const std::atomic<bool>& finished) {
+// Waits until the reader has taken every byte of the pipe, or the run is over.
+void wait_drained(int fd, const std::atomic<bool>& finished) {
+  int queued = 1;
+  while (!finished && ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) usleep(1000);
+}
+
+// Writes to a blocking pipe take the whole chunk unless the reader is gone. With `hold`, the
+// pipe stays open once drained (`drained` set) until `release` or the end of the run.
+void feed(int fd, const std::vector<std::string>& chunks, bool hold, std::atomic<bool>& drained,
+          const std::atomic<bool>& release, const std::atomic<bool>& finished) {
   for (std::size_t i = 0; i < chunks.size(); ++i) {
-    int queued = 1;
-    while (i > 0 && !finished && ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) usleep(1000);
+    if (i > 0)
+      wait_drained(fd, finished);
     if (write(fd, chunks[i].data(), chunks[i].size()) < 0)
       break;
+  }
+  if (hold) {
+    wait_drained(fd, finished);
+    drained = true;
+    while (!release && !finished) usleep(1000);
   }
   close(fd);
 }
@@ -62,10 +75,20 @@ bool redirect(const Streams& to) {
 
 Result E2e::run(const std::string& words, const Stdin& in, const std::vector<std::string>& env,
                 const Streams& to) const {
-  const std::string exe = fs::absolute(options.binary).string();
+  return start(options.binary, options.launcher, words, in, env, to);
+}
+
+Result E2e::run_peer(const std::string& words) const {
+  return start(options.peer_binary, options.peer_launcher, words, {}, {"WINEDEBUG=-all"}, {});
+}
+
+Result E2e::start(const std::string& binary, const std::string& launcher,
+                  const std::string& words, const Stdin& in, const std::vector<std::string>& env,
+                  const Streams& to) const {
+  const std::string exe = fs::absolute(binary).string();
   // Natively the program word stays exactly as given; an emulator is given the path itself.
-  std::vector<std::string> all = {options.launcher.empty() ? options.binary : options.launcher};
-  if (!options.launcher.empty())
+  std::vector<std::string> all = {launcher.empty() ? binary : launcher};
+  if (!launcher.empty())
     all.push_back(exe);
   std::istringstream split(words);
   for (std::string word; std::getline(split, word, ' ');) all.push_back(word);
@@ -82,7 +105,7 @@ Result E2e::run(const std::string& words, const Stdin& in, const std::vector<std
   std::vector<char*> envp;
   for (std::string& var : vars) envp.push_back(var.data());
   envp.push_back(nullptr);
-  const std::string file = options.launcher.empty() ? exe : options.launcher;
+  const std::string file = launcher.empty() ? exe : launcher;
   const std::string input = in.file.empty() ? "/dev/null" : path(in.file);
   int out[2], err[2], feeder[2] = {-1, -1};
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || pipe2(feeder, O_CLOEXEC) != 0) {
@@ -102,10 +125,15 @@ Result E2e::run(const std::string& words, const Stdin& in, const std::vector<std
     _exit(127);
   }
   for (const int fd : {out[1], err[1], feeder[0]}) close(fd);
-  std::atomic<bool> finished{false};
-  std::thread writer(feed, feeder[1], piped ? in.chunks : std::vector<std::string>{},
-                     std::cref(finished));
+  std::atomic<bool> finished{false}, drained{false}, release{false};
+  const bool hold = piped && !in.signals.empty();
+  std::thread writer(feed, feeder[1], piped ? in.chunks : std::vector<std::string>{}, hold,
+                     std::ref(drained), std::cref(release), std::cref(finished));
+  std::size_t signalled = 0;
   Result r;
+  const auto shown = [&r](const std::string& text) {
+    return r.out.find(text) != std::string::npos || r.err.find(text) != std::string::npos;
+  };
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&r.out, &r.err};
   const Clock::time_point start = Clock::now();
@@ -127,6 +155,11 @@ Result E2e::run(const std::string& words, const Stdin& in, const std::vector<std
         p.fd = -1;
       }
     }
+    if (hold && drained && !exited && signalled < in.signals.size() &&
+        shown(in.signals[signalled].after))
+      kill(pid, in.signals[signalled++].number);
+    if (hold && signalled == in.signals.size() && shown(in.close_after))
+      release = true;
     if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
       exited = true;
       last = Clock::now();
@@ -173,8 +206,13 @@ std::string offset_line(const char* label, std::uint64_t offset) {
 }
 
 std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label) {
+  return parse_offsets(err, label, target());
+}
+
+std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label,
+                                         const Traits& traits) {
   const std::regex line(
-      label + std::string(target().offset_halves ? ": low (\\d+)   high (\\d+)" : ": (\\d+)()"));
+      label + std::string(traits.offset_halves ? ": low (\\d+)   high (\\d+)" : ": (\\d+)()"));
   std::vector<std::uint64_t> found;
   for (std::sregex_iterator m(err.begin(), err.end(), line), end; m != end; ++m) {
     const std::uint64_t high = (*m)[2].length() != 0 ? std::stoull((*m)[2]) : 0;
@@ -273,6 +311,10 @@ int main(int argc, char** argv) {
       e2e::options.launcher = value;
     } else if (arg.starts_with("--preload=")) {
       e2e::options.preload = value;
+    } else if (arg.starts_with("--peer=")) {
+      e2e::options.peer_binary = value;
+    } else if (arg.starts_with("--peer-launcher=")) {
+      e2e::options.peer_launcher = value;
     } else {
       target.clear();  // refused below
     }
@@ -280,10 +322,12 @@ int main(int argc, char** argv) {
   e2e::options.traits = target == "posix"   ? &e2e::posix_traits
                         : target == "win32" ? &e2e::win32_traits
                                             : nullptr;
+  e2e::options.peer_traits =
+      e2e::options.traits == &e2e::posix_traits ? &e2e::win32_traits : &e2e::posix_traits;
   if (!e2e::options.traits || (e2e::options.binary.empty() && !GTEST_FLAG_GET(list_tests))) {
     std::fprintf(stderr,
                  "usage: %s --binary=PATH [--target=posix|win32] [--launcher=PATH] "
-                 "[--preload=PATH]\n",
+                 "[--preload=PATH] [--peer=PATH [--peer-launcher=PATH]]\n",
                  argv[0]);
     return 2;
   }

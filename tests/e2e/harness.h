@@ -27,17 +27,31 @@ struct Options {
   std::string binary, launcher;  // the program as given; an emulator to start it, or empty
   std::string preload;           // the fault interposer, when the fault cases can run
   const Traits* traits = nullptr;
+  // The other build's program, for the cases that compare the two builds; empty: none.
+  std::string peer_binary, peer_launcher;
+  const Traits* peer_traits = nullptr;
 };
 extern Options options;
 inline const Traits& target() {
   return *options.traits;
 }
 
+// A signal sent to the running program once it has drained every chunk of its input pipe and
+// its standard output and error together hold `after`.
+struct Signal {
+  int number;
+  std::string after{};
+};
+
 // Standard input: /dev/null, a file of the working directory, or a pipe fed chunk by chunk,
-// each chunk once the program has drained the one before.
+// each chunk once the program has drained the one before. With `signals` the pipe stays open
+// after the last chunk until they are sent, in turn, and the program's streams hold
+// `close_after`.
 struct Stdin {
   std::string file{};
   std::vector<std::string> chunks{};
+  std::vector<Signal> signals{};
+  std::string close_after{};
 };
 
 // Standard output and error: the harness's pipes unless a file is named (in the working
@@ -58,6 +72,9 @@ std::string text(std::string lines);  // "\n" becomes the target's line end
 std::string program_word();           // what usage and version print for the program
 std::string offset_line(const char* label, std::uint64_t offset);
 std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label);
+// The same for the program of the given traits.
+std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label,
+                                         const Traits& traits);
 // An error prefix followed by the system's own one-line text.
 void expect_error(const std::string& err, const std::string& prefix);
 // Standard output: the start banner, `middle`, and the elapsed-time line when the run `ended`,
@@ -86,6 +103,8 @@ class E2e : public ::testing::Test {
   // Words split at spaces; `env` ("NAME=value") is added to the program's environment.
   Result run(const std::string& words, const Stdin& in = {},
              const std::vector<std::string>& env = {}, const Streams& to = {}) const;
+  // The same words run by the other build's program (options.peer_binary).
+  Result run_peer(const std::string& words) const;
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   // A new file of at least `size` bytes holding `bytes` at `at`, with a hole before them.
   void put(const std::string& name, const std::string& bytes, std::uint64_t at = 0,
@@ -94,6 +113,10 @@ class E2e : public ::testing::Test {
   bool direct_io_refused() const;
 
   std::string dir_;
+
+ private:
+  Result start(const std::string& binary, const std::string& launcher, const std::string& words,
+               const Stdin& in, const std::vector<std::string>& env, const Streams& to) const;
 };
 
 }  // namespace e2e

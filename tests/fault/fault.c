@@ -1,10 +1,10 @@
 /* Loaded with LD_PRELOAD by the end-to-end tests; acts only inside the kolvane program, never in
  * a shell or a helper. KOLVANE_FAULT="CALL:N:ACTION": the Nth call of CALL (open, fstat, lseek,
- * read, write, close, memalign, new) fails with the errno named by ACTION (ENOSPC, ...), or does
- * "short" (half the bytes), "eintr" (fails once with EINTR) or "zero" (returns 0). Two more
- * actions for a write: "drop" reports the whole block written and moves the position past it,
- * storing nothing (a lost write); "shift" stores the block one block length further on than
- * the position (a misplaced write), the position then following it.
+ * read, write, close, memalign, new, fsync, fdatasync) fails with the errno named by ACTION
+ * (ENOSPC, ...), or does "short" (half the bytes), "eintr" (fails once with EINTR) or "zero"
+ * (returns 0). Two more actions for a write: "drop" reports the whole block written and moves
+ * the position past it, storing nothing (a lost write); "shift" stores the block one block
+ * length further on than the position (a misplaced write), the position then following it.
  * A failed close releases the descriptor first, as Linux does.
  * KOLVANE_FAULT_REPORT=FILE gets at exit "fired=F after=A" (A: reads and writes made after an
  * injected failure), then "fd N TARGET" for each descriptor opened during the run and still
@@ -23,10 +23,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-enum { kOpen, kFstat, kLseek, kRead, kWrite, kClose, kMemalign, kNew, kFamilies };
+enum { kOpen, kFstat, kLseek, kRead, kWrite, kClose, kMemalign, kNew, kFsync, kFdatasync, kFamilies };
 enum { kShort = -1, kEintr = -2, kZero = -3, kDrop = -4, kShift = -5 };
-static const char* const kFamilyNames[kFamilies] = {"open",  "fstat", "lseek",    "read",
-                                                    "write", "close", "memalign", "new"};
+static const char* const kFamilyNames[kFamilies] = {
+    "open", "fstat", "lseek", "read", "write", "close", "memalign", "new", "fsync", "fdatasync"};
 
 static struct {
   int active, family, action, fired; /* family -1: nothing to disturb */
@@ -173,3 +173,5 @@ WRAP(int, posix_memalign, kMemalign, g.action > 0 ? g.action : ENOMEM,
      (void** memory, size_t alignment, size_t n), (memory, alignment, n))
 /* operator new[](std::size_t, const std::nothrow_t&): the iteration plan's allocation. */
 WRAP(void*, _ZnamRKSt9nothrow_t, kNew, NULL, (size_t n, const void* tag), (n, tag))
+WRAP(int, fsync, kFsync, (int)injected(), (int fd), (fd))
+WRAP(int, fdatasync, kFdatasync, (int)injected(), (int fd), (fd))

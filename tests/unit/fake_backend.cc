@@ -95,7 +95,12 @@ bool set_position(FileHandle h, std::uint64_t offset) {
 std::int64_t read_block(FileHandle h, void* buffer, std::uint64_t n) {
   fake::File& f = fake::file(h);
   log("read " + std::to_string(h) + " " + std::to_string(n));
-  if (++f.reads == f.fail_read_call) return -1;
+  ++f.reads;
+  if (f.reads == f.status_at_read) sys().status = true;
+  if (f.reads == f.stop_at_read) sys().stop = StopRequest::interrupt;
+  if (f.request_interrupts_read && (f.reads == f.status_at_read || f.reads == f.stop_at_read))
+    return kReadInterrupted;
+  if (f.reads == f.fail_read_call) return -1;
   const std::uint64_t size = f.data.size();
   const std::uint64_t left = f.position < size ? size - f.position : 0;
   const std::uint64_t got = std::min({n, left, f.read_limit});
@@ -107,11 +112,36 @@ std::int64_t read_block(FileHandle h, void* buffer, std::uint64_t n) {
 bool write_block(FileHandle h, const void* buffer, std::uint64_t n, bool unaligned_tail) {
   fake::File& f = fake::file(h);
   log("write " + std::to_string(h) + " " + std::to_string(n) + (unaligned_tail ? " tail" : ""));
-  if (++f.writes == f.fail_write_call) return false;
+  if (++f.writes == f.stop_at_write) sys().stop = StopRequest::terminate;
+  if (f.writes == f.fail_write_call) return false;
   if (f.data.size() < f.position + n) f.data.resize(f.position + n);
   std::memcpy(f.data.data() + f.position, buffer, n);
   f.position += n;
   return true;
+}
+
+bool sync_file(FileHandle h, bool data_only) {
+  log(std::string(data_only ? "fdatasync " : "fsync ") + std::to_string(h));
+  return !fake::file(h).sync_fails;
+}
+
+void install_signal_handlers() { ++sys().installs; }
+StopRequest stop_requested() { return sys().stop; }
+bool take_status_request() {
+  const bool asked = sys().status;
+  sys().status = false;
+  return asked;
+}
+bool request_pending() { return sys().stop != StopRequest::none || sys().status; }
+void simulate_request(StopRequest request, bool status) {
+  sys().stop = request;
+  sys().status = status;
+}
+// As the program would end: the death tests see the status and both streams.
+void end_by_request(StopRequest request) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(request == StopRequest::terminate ? 143 : 130);
 }
 
 bool close_file(FileHandle h) {

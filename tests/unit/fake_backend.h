@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/signals.h"
 
 namespace kolvane::fake {
 
@@ -28,6 +29,14 @@ struct File {
   FileKind kind = FileKind::regular;
   int reads = 0;
   int writes = 0;
+  // Requests from outside, arriving during a call (1 for the first): a stop or a status
+  // request during a read (which the request then cuts short when `request_interrupts_read`),
+  // a stop during a write.
+  int stop_at_read = 0;
+  int status_at_read = 0;
+  bool request_interrupts_read = false;
+  int stop_at_write = 0;
+  bool sync_fails = false;
 };
 
 // The queued mode: open_io_queue gives an in-memory queue over these files. I/Os are
@@ -67,6 +76,10 @@ struct System {
   int freed_in_flight = 0;
   int destroyed_in_flight = 0;
   FileHandle next_handle = 3;
+  // The requests simulate_request and the files' scripts set; install_signal_handlers counts.
+  StopRequest stop = StopRequest::none;
+  bool status = false;
+  int installs = 0;
 };
 
 System& sys();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/signals.h"
 #include "platform/posix/posix_calls.h"
 
 namespace kolvane {
@@ -127,6 +128,39 @@ TEST_F(PosixBackend, WriteCompletesTheBlockOrFails) {
     EXPECT_EQ(write_block(5, "hello world", 11, false), r.ok);
     EXPECT_EQ(g.sink, r.sink);
     EXPECT_EQ(g.asks.size(), r.results.size());
+  }
+}
+
+// An interrupted read is made again unless a request is waiting to be answered: then the
+// engine gets it back (to stop, or to show the counts and read again). Writes are always
+// finished, and an open is given up only for a stop.
+TEST_F(PosixBackend, RequestsCutReadsShortButNeverWrites) {
+  // clang-format off
+  const struct { StopRequest stop; bool status; std::int64_t read; bool open; } rows[] = {
+      {StopRequest::none, false, 5, true},
+      {StopRequest::interrupt, false, kReadInterrupted, false},
+      {StopRequest::terminate, false, kReadInterrupted, false},
+      {StopRequest::none, true, kReadInterrupted, true}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(static_cast<int>(r.stop) * 2 + r.status);
+    g = Script{};
+    g.exists = true;
+    simulate_request(r.stop, r.status);
+    char buffer[8];
+    g.results = {kIntr, 5};
+    EXPECT_EQ(read_block(5, buffer, 8), r.read);
+    g.results = {kIntr, kAll};
+    g.next = 0;
+    g.sink.clear();
+    EXPECT_TRUE(write_block(5, "hello", 5, false));
+    EXPECT_EQ(g.sink, "hello");
+    posix_calls().open = [](const char*, int, mode_t) {
+      return g.next++ == 0 ? (errno = EINTR, -1) : 7;
+    };
+    g.next = 0;
+    EXPECT_EQ(open_input("in", false) != kNoFile, r.open);
+    simulate_request(StopRequest::none, false);
   }
 }
 

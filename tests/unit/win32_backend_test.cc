@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/signals.h"
 #include "platform/win32/win32_calls.h"
+#include "platform/win32/win32_signals.h"
 
 namespace kolvane {
 namespace {
@@ -202,6 +204,36 @@ TEST(Win32StreamNames, ReservedNamesAreStreams) {
   for (const auto& row : rows) {
     EXPECT_EQ(name_is_stream(row.name), row.stream) << row.name;
   }
+}
+
+// Console events reach the handler through its seam: the emulator cannot send them. Ctrl-C and
+// Ctrl-Break ask to stop as an interrupt, closing the console as a termination; the first one
+// is taken, a second one goes on to the system's handler, which ends the program at once.
+TEST(Win32Signals, ConsoleEventsAskToStopOnce) {
+  const struct {
+    DWORD first, second;
+    StopRequest request;
+  } rows[] = {
+      {CTRL_C_EVENT, CTRL_C_EVENT, StopRequest::interrupt},
+      {CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, StopRequest::interrupt},
+      {CTRL_CLOSE_EVENT, CTRL_C_EVENT, StopRequest::terminate},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.first);
+    simulate_request(StopRequest::none, false);
+    EXPECT_FALSE(request_pending());
+    EXPECT_EQ(console_event(row.first), TRUE);
+    EXPECT_EQ(stop_requested(), row.request);
+    EXPECT_TRUE(request_pending());
+    EXPECT_EQ(console_event(row.second), FALSE);
+    EXPECT_EQ(stop_requested(), row.request);
+  }
+  // Events that are not a request to stop are left to the system.
+  simulate_request(StopRequest::none, false);
+  EXPECT_EQ(console_event(CTRL_LOGOFF_EVENT), FALSE);
+  EXPECT_EQ(console_event(CTRL_SHUTDOWN_EVENT), FALSE);
+  EXPECT_EQ(stop_requested(), StopRequest::none);
+  EXPECT_FALSE(take_status_request());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_calls.h"
 #include "platform/profile.h"
+#include "platform/signals.h"
 
 namespace kolvane {
 namespace {
@@ -49,14 +50,20 @@ Result failed(Result result, int error = errno) {
   return result;
 }
 
-// One system call, made again for as long as a signal interrupts it.
+// One system call, made again for as long as a signal interrupts it, unless `give_up` says the
+// interruption is the caller's to answer. Writes are always finished: no byte already read may
+// be lost. A read or an open blocked on a pipe or terminal is given up for a stop, so the run
+// ends with what it has instead of waiting for input that may never come.
 template <typename Call>
-auto retry_interrupted(Call call) {
+auto retry_interrupted(Call call, bool (*give_up)() = nullptr) {
   for (;;) {
     const auto result = call();
-    if (result >= 0 || errno != EINTR) return result;
+    if (result >= 0 || errno != EINTR || (give_up != nullptr && give_up())) return result;
   }
 }
+
+bool stop_pending() { return stop_requested() != StopRequest::none; }
+
 
 int fd_of(FileHandle file) { return static_cast<int>(file); }
 
@@ -105,7 +112,7 @@ bool is_block_device(const char* name) {
 }
 
 FileHandle checked_open(const char* name, int flags, mode_t mode) {
-  const int fd = retry_interrupted([&] { return g_calls.open(name, flags, mode); });
+  const int fd = retry_interrupted([&] { return g_calls.open(name, flags, mode); }, stop_pending);
   return fd >= 0 ? fd : failed(kNoFile);
 }
 
@@ -194,8 +201,14 @@ std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
   std::uint64_t got = 0;
   for (;;) {
     const size_t ask = static_cast<size_t>(min_size(n - got));
-    const ssize_t r = retry_interrupted([&] { return g_calls.read(fd, data + got, ask); });
-    if (r < 0) return failed(std::int64_t{-1});
+    // A status request is answered between reads too: the engine makes the read again.
+    const ssize_t r =
+        retry_interrupted([&] { return g_calls.read(fd, data + got, ask); }, request_pending);
+    if (r < 0) {
+      // Bytes of a very large block that came before the request are data all the same.
+      if (errno == EINTR) return got != 0 ? static_cast<std::int64_t>(got) : kReadInterrupted;
+      return failed(std::int64_t{-1});
+    }
     got += static_cast<std::uint64_t>(r);
     // Only a read cut at the per-call limit is continued; any other short count is a partial
     // record as the input gave it. A block one call can carry ends here after one call.
@@ -213,6 +226,12 @@ bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unal
   const ssize_t put = write_once(fd, data, n);
   if (put == static_cast<ssize_t>(n)) return true;
   return finish_write(fd, data, n, put);
+}
+
+bool sync_file(FileHandle file, bool data_only) {
+  const int fd = fd_of(file);
+  if ((data_only ? ::fdatasync(fd) : ::fsync(fd)) != 0) return failed(false);
+  return true;
 }
 
 bool close_file(FileHandle file) {

@@ -35,11 +35,12 @@ void install_stop(int signal_number) {
 void install_signal_handlers() {
   install_stop(SIGINT);
   install_stop(SIGTERM);
-  // A status request must not cut a read short: the interrupted call is simply restarted.
+  // No SA_RESTART either: a read blocked on a pipe is cut short, so the counts are shown at
+  // once; the back end makes interrupted writes again, and the engine the read.
   struct sigaction action {};
   action.sa_handler = on_status;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
+  action.sa_flags = 0;
   sigaction(SIGUSR1, &action, nullptr);
 }
 
@@ -56,6 +57,8 @@ bool take_status_request() {
   g_status = 0;
   return true;
 }
+
+bool request_pending() { return g_stop != 0 || g_status != 0; }
 
 void end_by_request(StopRequest request) {
   std::fflush(stdout);

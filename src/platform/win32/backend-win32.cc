@@ -204,6 +204,13 @@ bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
   return true;
 }
 
+// Windows has one flush for both: it writes the data and the file's metadata.
+bool sync_file(FileHandle file, bool) {
+  if (FlushFileBuffers(handle_of(file))) return true;
+  note_failure();
+  return false;
+}
+
 bool close_file(FileHandle file) {
   const HANDLE handle = handle_of(file);
   if (handle == g_std_input || handle == g_std_output) return true;

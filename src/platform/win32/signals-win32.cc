@@ -48,6 +48,8 @@ StopRequest stop_requested() {
 
 bool take_status_request() { return false; }
 
+bool request_pending() { return stop_requested() != StopRequest::none; }
+
 void end_by_request(StopRequest) {
   std::fflush(stdout);
   std::fflush(stderr);

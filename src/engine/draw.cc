@@ -1,0 +1,89 @@
+#include "engine/draw.h"
+
+#include "engine/digits.h"
+
+namespace kolvane {
+namespace {
+
+// Rounds offsets down to whole blocks; a power-of-two block (the usual case) needs only a mask
+// instead of a 64-bit division per offset.
+std::uint64_t round_down(std::uint64_t value, std::uint64_t block) {
+  return (block & (block - 1)) == 0 ? value & ~(block - 1) : value - value % block;
+}
+
+}  // namespace
+
+OffsetSide::OffsetSide(bool applied, const OffsetDigits& range, const OffsetDigits& fixed,
+                       std::uint64_t block)
+    : range_(range), fixed_(fixed), block_(block) {
+  if (applied) {
+    for (std::uint32_t i = 0; i < 4; ++i) {
+      if (range[i] != 0)
+        positions_[count_++] = i;
+    }
+  }
+  if (count_ == 0) {
+    constant_ = round_down(join_digits(applied ? fixed : OffsetDigits{}), block);
+    return;
+  }
+  // The digit-wise draw gives fixed + r for some r below the range, rounded down: the same
+  // block-aligned offsets are the uniform draw's, from the first to the last.
+  const std::uint64_t first = join_digits(fixed);
+  lowest_ = round_down(first, block);
+  choices_ = (round_down(first + join_digits(range) - 1, block) - lowest_) / block + 1;
+}
+
+std::uint64_t OffsetSide::next(UniformSource* uniform) const {
+  if (count_ == 0)
+    return constant_;
+  if (uniform != nullptr)
+    return lowest_ + uniform->below(choices_) * block_;
+  // A value strictly below the range: a pivot among its non-zero digits, free digits below
+  // it, the pivot digit below the range's, and the digits above it at most the range's.
+  const std::uint32_t pivot = positions_[random_source() % count_];
+  OffsetDigits d{};
+  for (std::uint32_t i = 0; i < 4; ++i) {
+    if (i < pivot) {
+      d[i] = generaterandomvalue(65536);
+    } else if (i == pivot) {
+      d[i] = generaterandomvalue(range_[i]);
+    } else {
+      d[i] = generaterandomvalue(range_[i] + 1);
+    }
+  }
+  addcomponents(d, fixed_);
+  return round_down(join_digits(d), block_);
+}
+
+EntryDraw::EntryDraw(const RunState& state, const Settings& s, std::uint64_t seed)
+    : skip_(state.apply_skip, state.calibration.input_range, state.calibration.input_fixed,
+            s.input_blocksize),
+      seek_(state.apply_seek && !state.seek_first_entry_only, state.calibration.output_range,
+            state.calibration.output_fixed, s.output_blocksize) {
+  if (s.uniform_offsets)
+    uniform_.emplace(seed);
+}
+
+PlanEntry EntryDraw::next() {
+  UniformSource* const uniform = uniform_ ? &*uniform_ : nullptr;
+  PlanEntry e;
+  // The input's draw before the output's.
+  e.skip_offset = skip_.next(uniform);
+  e.seek_offset = seek_.next(uniform);
+  return e;
+}
+
+RunOrderDraw::RunOrderDraw(const RunState& state, const Settings& s, std::uint64_t seed)
+    : draw_(state, s, seed),
+      seek_first_only_(state.seek_first_entry_only),
+      first_seek_(s.seek_records * s.output_blocksize) {}
+
+PlanEntry RunOrderDraw::next() {
+  PlanEntry e = draw_.next();
+  if (first_ && seek_first_only_)
+    e.seek_offset = first_seek_;
+  first_ = false;
+  return e;
+}
+
+}  // namespace kolvane

@@ -1,0 +1,69 @@
+// The offsets of a repeated run's entries, one entry at a time: the input's skip offset drawn
+// first, then the output's seek offset, each rounded down to a whole block inside the range
+// its file's calibration allows. The default draw goes digit by digit through rand(), and is
+// not uniform; distribution=uniform draws every reachable block-aligned offset with the same
+// chance, from the program's own generator, so a seed draws the same offsets in every build.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "cli/settings.h"
+#include "engine/run_state.h"
+#include "engine/uniform.h"
+
+namespace kolvane {
+
+// One side's offsets. Only a positioned side with a non-zero range draws; any other side
+// consumes nothing from either generator and has the same offset in every entry.
+class OffsetSide {
+ public:
+  OffsetSide(bool applied, const OffsetDigits& range, const OffsetDigits& fixed,
+             std::uint64_t block);
+
+  // `uniform`: the uniform generator, or nullptr for the digit-wise draw from rand().
+  std::uint64_t next(UniformSource* uniform) const;
+
+ private:
+  OffsetDigits range_;
+  OffsetDigits fixed_;
+  std::uint32_t positions_[4] = {};
+  std::int32_t count_ = 0;  // non-zero digits of the range, their indices in positions_
+  std::uint64_t block_;
+  std::uint64_t constant_ = 0;
+  // The uniform draw's reachable offsets: lowest_ + k × block_ for k below choices_.
+  std::uint64_t lowest_ = 0;
+  std::uint64_t choices_ = 0;
+};
+
+class EntryDraw {
+ public:
+  // After both calibrations. `seed` seeds the uniform generator (distribution=uniform); the
+  // digit-wise draw uses rand() as srand() left it.
+  EntryDraw(const RunState& state, const Settings& settings, std::uint64_t seed);
+
+  // The next entry's offsets, in draw order.
+  PlanEntry next();
+
+ private:
+  std::optional<UniformSource> uniform_;
+  OffsetSide skip_;
+  OffsetSide seek_;
+};
+
+// Iterations without a plan (runtime= with count= and no iterations=): the entries drawn as
+// the run goes, in run order, so memory stays the same however long the run lasts. The first
+// entry's output starts at the fixed seek when only that entry is positioned.
+class RunOrderDraw {
+ public:
+  RunOrderDraw(const RunState& state, const Settings& settings, std::uint64_t seed);
+  PlanEntry next();
+
+ private:
+  EntryDraw draw_;
+  bool first_ = true;
+  bool seek_first_only_;
+  std::uint64_t first_seek_;
+};
+
+}  // namespace kolvane

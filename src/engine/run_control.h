@@ -1,0 +1,41 @@
+// Whether a run goes on, asked between I/Os: a stop request (Ctrl-C, SIGTERM, Ctrl-Break, the
+// console closing) or the end of the time runtime= gives. A status request (SIGUSR1) is
+// answered at the same place, so the counts it shows are those of whole I/Os.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "cli/settings.h"
+
+namespace kolvane {
+
+struct RunState;
+
+class RunControl {
+ public:
+  // Once the words are scanned.
+  void arm(const Settings& settings) {
+    settings_ = &settings;
+    limit_seconds_ = settings.runtime_seconds;
+  }
+  // Just before the first I/O: the time limit counts from here. Without runtime= the clock is
+  // not read, here or after any I/O.
+  void start();
+  // After each I/O (a read with the writes of its bytes, or one block written, or one read of
+  // skipped bytes): true when the run stops there.
+  bool after_io(const RunState& state);
+  // True once the run is to stop, whether asked from outside or out of time; also true for a
+  // stop requested before the first I/O.
+  bool stopping() const;
+  // The time limit ran out: the run ends as a normal one.
+  bool timed_out() const { return timed_out_; }
+
+ private:
+  const Settings* settings_ = nullptr;
+  std::uint32_t limit_seconds_ = 0;
+  std::chrono::steady_clock::time_point deadline_{};
+  bool timed_out_ = false;
+};
+
+}  // namespace kolvane

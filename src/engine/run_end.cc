@@ -1,0 +1,33 @@
+#include "engine/run_end.h"
+
+#include <cinttypes>
+
+#include "engine/console.h"
+
+namespace kolvane {
+
+void print_records(const RecordTotals& t, const PlatformProfile& profile) {
+  if (profile.signed_records) {
+    say(Channel::err, "%" PRId64 "+%" PRId64 " records in\n",
+        static_cast<std::int64_t>(t.r_full_total), static_cast<std::int64_t>(t.r_partial_total));
+    say(Channel::err, "%" PRId64 "+%" PRId64 " records out\n",
+        static_cast<std::int64_t>(t.w_full_total), static_cast<std::int64_t>(t.w_partial_total));
+  } else {
+    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records in\n", t.r_full_total, t.r_partial_total);
+    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total, t.w_partial_total);
+  }
+}
+
+void show_status(const RunState& state, const Settings* settings) {
+  print_records(state.totals, this_platform());
+  if (settings != nullptr)
+    report_summary_so_far(state, *settings);
+}
+
+// The measuring report (report=1, json=) is not part of this program yet: these are where it
+// is printed and written.
+void report_summary_so_far(const RunState&, const Settings&) {}
+
+void report_run_end(const RunState&, const Settings&, int) {}
+
+}  // namespace kolvane

@@ -1,0 +1,146 @@
+// Repeating and stopping a run: seed= and distribution=uniform draw the same offsets again
+// (and, uniform, in both builds), runtime= ends a run in time having done I/O, and SIGINT,
+// SIGTERM and SIGUSR1 reach a copy from a slow pipe.
+#include <signal.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+class Control : public E2e {};
+
+// Same words, same file, same build: the same offsets; another seed: others.
+TEST_F(Control, ASeedDrawsTheSameOffsetsAgain) {
+  put("in", "", 0, 1 << 22);
+  for (const char* distribution : {"", " distribution=uniform"}) {
+    SCOPED_TRACE(distribution);
+    const std::string words =
+        std::string("if=in of=/dev/null bs=4k count=1 iterations=20 verbose=1") + distribution;
+    std::vector<std::uint64_t> offsets[3];
+    const char* seeds[] = {" seed=42", " seed=42", " seed=4294967295"};
+    for (int i = 0; i < 3; ++i) {
+      const Result r = run(words + seeds[i]);
+      ASSERT_EQ(r.status, 0) << r.err;
+      offsets[i] = parse_offsets(r.err, "skip");
+      ASSERT_EQ(offsets[i].size(), 20u);
+    }
+    EXPECT_EQ(offsets[0], offsets[1]);
+    EXPECT_NE(offsets[0], offsets[2]);
+  }
+}
+
+// distribution=uniform with a seed draws the same skips and seeks in the Linux and the Windows
+// program, so both leave the output with the same bytes.
+TEST_F(Control, UniformOffsetsAreTheSameInBothBuilds) {
+  if (options.peer_binary.empty())
+    GTEST_SKIP() << "the other build's program is not given";
+  const std::string in = random_bytes(1 << 20, 31), old = random_bytes(1 << 20, 32);
+  put("in", in);
+  const std::string words =
+      "if=in of=out bs=4k count=2 iterations=25 conv=notrunc verbose=1 distribution=uniform "
+      "seed=7";
+  put("out", old);
+  const Result mine = run(words);
+  const std::string mine_out = get("out");
+  put("out", old);
+  const Result theirs = run_peer(words);
+  ASSERT_EQ(mine.status, 0) << mine.err;
+  ASSERT_EQ(theirs.status, 0) << theirs.err;
+  for (const char* label : {"skip", "seek"}) {
+    const std::vector<std::uint64_t> a = parse_offsets(mine.err, label);
+    EXPECT_EQ(a.size(), 25u) << label;
+    EXPECT_EQ(a, parse_offsets(theirs.err, label, *options.peer_traits)) << label;
+  }
+  EXPECT_EQ(get("out"), mine_out);
+  EXPECT_NE(mine_out, old);
+}
+
+std::uint64_t records_in(const std::string& err) {
+  std::smatch m;
+  return std::regex_search(err, m, std::regex("(\\d+)\\+0 records in")) ? std::stoull(m[1]) : 0;
+}
+
+// runtime= with a count and no iterations repeats the copy until the time is up; without a
+// count it bounds one copy; with iterations whichever ends first.
+TEST_F(Control, RuntimeEndsTheRunInTime) {
+  const std::string in = random_bytes(8192, 33);
+  put("in", in);
+  const Result r = run("if=in of=/dev/null bs=512 count=1 runtime=1");
+  EXPECT_EQ(r.status, 0) << r.err;
+  // More entries than one, each one block; loosely in time.
+  const std::uint64_t blocks = records_in(r.err);
+  EXPECT_GT(blocks, 1u) << r.err;
+  EXPECT_EQ(r.err, text(rec((std::to_string(blocks) + "+0").c_str(),
+                            (std::to_string(blocks) + "+0").c_str())));
+  EXPECT_LT(r.seconds, 10.0);
+  expect_stdout(r, text("Please be patient...\n"), true);
+
+  const struct {
+    const char* words;
+    int status;
+    std::string err, out;
+  } rows[] = {
+      {"if=in of=out runtime=100", 0, rec("16+0", "16+0"), in},
+      {"if=in of=out bs=1k count=1 iterations=3 runtime=100", 0, rec("3+0", "3+0"), "?"},
+      {"if=/dev/zero of=out runtime=1", 8,
+       "If the input file is zero (/dev/zero), then a value for the count parameter must be "
+       "specified\n",
+       ""},
+      // Nothing to repeat: one copy of nothing.
+      {"if=in of=out count=0 runtime=100", 0, rec("0+0", "0+0"), ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    std::filesystem::remove(path("out"));
+    const Result t = run(row.words);
+    EXPECT_EQ(t.status, row.status);
+    EXPECT_EQ(t.err, text(row.err));
+    // "?": three blocks from random offsets.
+    EXPECT_EQ(row.out == "?" ? get("out").size() : 0, row.out == "?" ? 3072u : 0u);
+    if (row.out != "?") {
+      EXPECT_EQ(get("out"), row.out);
+    }
+    EXPECT_LT(t.seconds, 10.0);
+  }
+}
+
+// A copy from a pipe that has delivered 1000 bytes and then waits: each signal arrives while
+// the program waits for more.
+TEST_F(Control, SignalsReachACopyFromASlowPipe) {
+  if (!target().linux_devices)
+    GTEST_SKIP() << "signals are sent to the Linux program only";
+  const std::string data = random_bytes(1000, 34);
+  const struct {
+    const char* name;
+    int signal;
+    std::string close_after;
+    int status;
+    std::string err;
+  } rows[] = {
+      // The half output block held is written as a partial one before the end by the signal.
+      {"SIGINT", SIGINT, "", 130, rec("1+1", "0+1")},
+      {"SIGTERM", SIGTERM, "", 143, rec("1+1", "0+1")},
+      // The counts so far, then the copy goes on to the end of its input.
+      {"SIGUSR1", SIGUSR1, "records out", 0, rec("1+1", "0+0") + rec("1+1", "0+1")},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Result r =
+        run("of=out ibs=512 obs=1k",
+            Stdin{.chunks = {data}, .signals = {{row.signal}}, .close_after = row.close_after});
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(get("out"), data);
+    expect_stdout(r, "Please be patient...\n", true);
+  }
+}
+
+}  // namespace
+}  // namespace e2e
