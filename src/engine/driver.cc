@@ -13,6 +13,8 @@
 #include "engine/console.h"
 #include "engine/exit_status.h"
 #include "engine/plan.h"
+#include "engine/progress_report.h"
+#include "engine/run_reports.h"
 #include "engine/run_state.h"
 #include "engine/transfer.h"
 #include "platform/platform.h"
@@ -49,7 +51,7 @@ void route_text_lines(const char* output) {
 
 // Start-up: banner, seed, start time, the first-word forms. Returns true when the run goes on
 // to the argument words; otherwise `status` holds the status to end with.
-bool start_up(int argc, char** argv, RunState& state, int& status) {
+bool start_up(int argc, char** argv, RunState& state, RunStart& start, int& status) {
   // Before any file is opened, so that none can become standard output or error.
   fill_closed_standard_streams();
   const bool first_word_form =
@@ -57,7 +59,11 @@ bool start_up(int argc, char** argv, RunState& state, int& status) {
   if (!first_word_form)
     route_text_lines(last_output_name(argc, argv));
   const std::time_t now = std::time(nullptr);
-  say(Channel::out, "Today's date and time: %s\n", std::ctime(&now));
+  start.date = std::ctime(&now);
+  say(Channel::out, "Today's date and time: %s\n", start.date.c_str());
+  if (!start.date.empty() && start.date.back() == '\n') start.date.pop_back();
+  start.argc = argc;
+  start.argv = argv;
   std::srand(process_id());
   state.start_time = std::chrono::steady_clock::now();
   program_name = argc > 0 ? argv[0] : "kolvane";
@@ -159,14 +165,10 @@ int close_files(RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
-int run(int argc, char** argv, RunState& state) {
-  const PlatformProfile& profile = this_platform();
-  int status = kExitSuccess;
-  if (!start_up(argc, argv, state, status))
-    return status;
-  Settings settings;
-  scanargs(argc, argv, settings, state.count_given, state.iterations_given);
-  status = check_combinations(state, settings);
+// Everything from the combination checks to the records lines: returns the run's status.
+int copy(RunState& state, const Settings& settings, const PlatformProfile& profile,
+         ProgressReporter& progress) {
+  int status = check_combinations(state, settings);
   if (status != kExitSuccess)
     return status;
   if (settings.verboseflag != 0) {
@@ -181,13 +183,37 @@ int run(int argc, char** argv, RunState& state) {
   if (status != kExitSuccess)
     return status;
   status = transfer(state, settings, profile);
+  progress.finish();
   if (status != kExitSuccess)
     return status;
   status = close_files(state, settings);
   if (status != kExitSuccess)
     return status;
   end_report(state, profile);
+  print_summary(state, settings);
   return kExitSuccess;
+}
+
+int run(int argc, char** argv, RunState& state) {
+  const PlatformProfile& profile = this_platform();
+  int status = kExitSuccess;
+  RunStart start;
+  if (!start_up(argc, argv, state, start, status))
+    return status;
+  Settings settings;
+  scanargs(argc, argv, settings, state.count_given, state.iterations_given);
+  status = check_report_files(settings);
+  if (status != kExitSuccess)
+    return status;
+  start.seed = settings.seed_given ? settings.seed : process_id();
+  ProgressReporter progress(settings, state);
+  prepare_meter(state.meter, settings);
+  if (settings.progress_seconds != 0)
+    state.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
+  status = copy(state, settings, profile, progress);
+  // The reports tell what the run held until its end: the files are released first.
+  state.release();
+  return write_reports(state, settings, start, status, false);
 }
 
 }  // namespace

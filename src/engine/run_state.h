@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/digits.h"
+#include "measure/meter.h"
 #include "platform/platform.h"
 
 namespace kolvane {
@@ -131,6 +132,8 @@ struct RunState {
   bool end_of_input = false;
   bool block_written = false;
   RecordTotals totals;
+  // Bytes, blocks and, when a measuring word asks, times of every read and write.
+  Meter meter;
   std::chrono::steady_clock::time_point start_time{};
 
   // The release of the normal end, in the same order as on every failure path.

@@ -34,8 +34,14 @@ int write_zero_blocks(RunState& state, const Settings& s) {
   const unsigned char* const zeros = state.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   const std::uint64_t blocks = s.max_records;
+  Meter& meter = state.meter;
   std::uint64_t written = 0;
-  while (written != blocks && write_block(out, zeros, bs, false)) ++written;
+  while (written != blocks) {
+    const std::uint64_t began = meter.begin(IoDirection::write);
+    if (!write_block(out, zeros, bs, false)) break;
+    meter.end(IoDirection::write, began, bs);
+    ++written;
+  }
   state.totals.r_full_total += written;
   state.totals.w_full_total += written;
   return written == blocks ? kExitSuccess : write_failure(s);
@@ -50,7 +56,8 @@ class BlockWriter {
         file_(state.output.get()),
         obs_(s.output_blocksize),
         direct_(s.w_dio != 0),
-        buffer_(state.buffers.output.get()) {}
+        buffer_(state.buffers.output.get()),
+        meter_(state.meter) {}
 
   bool move(const unsigned char* data, std::uint64_t pending) {
     while (pending != 0) {
@@ -86,7 +93,9 @@ class BlockWriter {
   // Writes one output block and counts it; a block shorter than obs is a partial record.
   bool put(const unsigned char* data, std::uint64_t n) {
     const bool partial = n < obs_;
+    const std::uint64_t began = meter_.begin(IoDirection::write);
     if (!write_block(file_, data, n, partial && direct_)) return false;
+    meter_.end(IoDirection::write, began, n);
     if (partial) {
       ++state_.totals.w_partial_total;
     } else {
@@ -101,6 +110,7 @@ class BlockWriter {
   const std::uint64_t obs_;
   const bool direct_;
   unsigned char* const buffer_;
+  Meter& meter_;
   std::uint64_t fill_ = 0;
 };
 
@@ -118,10 +128,14 @@ int copy_blocks(RunState& state, const Settings& s) {
   // not the input's to copy.
   std::uint64_t left = state.input_limit;
   bool first_read = true;
+  Meter& meter = state.meter;
   for (;;) {
+    const std::uint64_t began = meter.begin(IoDirection::read);
     const std::int64_t read = read_block(input, in, ibs);
     if (read < 0)
       return read_failure(s);
+    // The end of the input is not a block read.
+    if (read > 0) meter.end(IoDirection::read, began, static_cast<std::uint64_t>(read));
     const std::uint64_t got = min(static_cast<std::uint64_t>(read), left);
     left -= got;
     if (got == 0) {
