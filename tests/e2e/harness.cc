@@ -31,10 +31,13 @@ Options options;
 namespace {
 
 // Writes to a blocking pipe take the whole chunk unless the reader is gone.
-void feed(int fd, const std::vector<std::string>& chunks, const std::atomic<bool>& finished) {
+void feed(int fd, const std::vector<std::string>& chunks, int pause_ms,
+          const std::atomic<bool>& finished) {
   for (std::size_t i = 0; i < chunks.size(); ++i) {
     int queued = 1;
     while (i > 0 && !finished && ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) usleep(1000);
+    if (i > 0 && pause_ms > 0)
+      usleep(static_cast<useconds_t>(pause_ms) * 1000);
     if (write(fd, chunks[i].data(), chunks[i].size()) < 0)
       break;
   }
@@ -104,7 +107,7 @@ Result E2e::run(const std::string& words, const Stdin& in, const std::vector<std
   for (const int fd : {out[1], err[1], feeder[0]}) close(fd);
   std::atomic<bool> finished{false};
   std::thread writer(feed, feeder[1], piped ? in.chunks : std::vector<std::string>{},
-                     std::cref(finished));
+                     in.pause_ms, std::cref(finished));
   Result r;
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&r.out, &r.err};

@@ -34,10 +34,11 @@ inline const Traits& target() {
 }
 
 // Standard input: /dev/null, a file of the working directory, or a pipe fed chunk by chunk,
-// each chunk once the program has drained the one before.
+// each chunk once the program has drained the one before and `pause_ms` more have passed.
 struct Stdin {
   std::string file{};
   std::vector<std::string> chunks{};
+  int pause_ms = 0;
 };
 
 // Standard output and error: the harness's pipes unless a file is named (in the working
