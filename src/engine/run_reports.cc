@@ -179,6 +179,12 @@ int check_report_files(const Settings& s) {
       return kExitBadArgument;
     }
   }
+  // One document would silently replace the other.
+  if (s.json_file != nullptr && s.plot_file != nullptr &&
+      std::strcmp(s.json_file, s.plot_file) == 0) {
+    say(Channel::err, "json= and plot= name the same file '%s'\n", s.plot_file);
+    return kExitBadArgument;
+  }
   return kExitSuccess;
 }
 

@@ -307,6 +307,7 @@ TEST_F(E2e, ReportFileThatIsTheOutputIsRefused) {
        "json=./data is the output file: the report would overwrite the data\n"},
       {"if=in of=out plot=out",
        "plot=out is the output file: the report would overwrite the data\n"},
+      {"if=in of=out plot=r json=r", "json= and plot= name the same file 'r'\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.words);
