@@ -3,14 +3,16 @@
 # loops (bench/floors.c) that make only the system calls kolvane makes, the floor no copier can
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
-#   bench/compare.sh [--quick | --stamp | --verify] > report.md   (progress on standard error)
+#   bench/compare.sh [--quick | --stamp | --verify | --measure] > report.md   (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
 # sizes to finish in about 2 and is for development only (its ratios are much noisier and its
 # shape-1 runs far shorter than 0.3 s). --stamp measures only the stamped blocks of
 # pattern=random (their own section of the report), in about 20 seconds. --verify measures only
 # what pattern=random and verify=1 cost a 1 GiB direct write (also the last section of the full
-# report), in about a minute.
+# report), in about a minute. --measure measures only what report=1 costs and sets kolvane's
+# figures beside fio's on the same random direct reads, in about a minute (needs fio and jq as
+# well).
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -25,13 +27,15 @@ export LC_ALL=C
 quick=0
 stamp_only=0
 verify_only=0
+measure_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
     --stamp) stamp_only=1 ;;
     --verify) verify_only=1 ;;
-    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick | --stamp | --verify])" >&2; exit 2 ;;
+    --measure) measure_only=1 ;;
+    -h | --help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick | --stamp | --verify | --measure])" >&2; exit 2 ;;
   esac
 done
 
@@ -122,6 +126,107 @@ if ((stamp_only)); then
   stamp_section
   exit 0
 fi
+median() {
+  printf '%s\n' "$@" | sort -g |
+    awk '{ v[NR] = $1 } END { printf "%.6f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# The distance between the second and the second-to-last quarter of the values: how far apart
+# the ratios of one row are, outliers aside.
+spread() {
+  printf '%s\n' "$@" | sort -g |
+    awk '{ v[NR] = $1 } END { q = int((NR + 3) / 4); printf "%.6f", v[NR + 1 - q] - v[q] }'
+}
+
+
+# ---------------------------------------------------------------------------- measuring words
+# What report=1 costs on the random-read shape (4 KiB, count=1, a cached file, to /dev/null):
+# report-off and report=1 alternate, order reversed every other round, on the last CPU.
+measure_rounds=11
+measure_iterations=$( ((quick)) && echo 100000 || echo 1000000)
+measure_section() {
+  local src=$disk/measure-source t0 t1 i off on ratios=() offs=() ons=()
+  progress "report=1 overhead: preparing a cached 256 MiB file"
+  head -c $((256 * MiB)) /dev/urandom >"$src"
+  cat "$src" >/dev/null
+  local words="if=$src of=/dev/null bs=4k count=1 iterations=$measure_iterations"
+  run_once() {
+    t0=$EPOCHREALTIME
+    taskset -c "$cpu" "$kolvane" $words "$@" >/dev/null 2>&1 || { say "failed: $words $*"; exit 1; }
+    t1=$EPOCHREALTIME
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }'
+  }
+  run_once >/dev/null
+  for ((i = 0; i < measure_rounds; i++)); do
+    if ((i % 2)); then on=$(run_once report=1); off=$(run_once); else off=$(run_once); on=$(run_once report=1); fi
+    offs+=("$off"); ons+=("$on")
+    ratios+=("$(awk -v a="$on" -v b="$off" 'BEGIN { printf "%.6f", a / b }')")
+    progress "round $((i + 1)): off $off s, report=1 $on s"
+  done
+  local ratio lo hi
+  ratio=$(median "${ratios[@]}")
+  lo=$(printf '%s\n' "${ratios[@]}" | sort -g | head -1)
+  hi=$(printf '%s\n' "${ratios[@]}" | sort -g | tail -1)
+  echo "## What report=1 costs"
+  echo
+  echo "Random-read shape: \`bs=4k count=1 iterations=$measure_iterations\` from a cached 256 MiB file to /dev/null, on CPU $cpu; $measure_rounds rounds, report-off and report=1 alternating (order reversed every other round)."
+  echo
+  echo "| run | median s | min s | max s |"
+  echo "| --- | ---: | ---: | ---: |"
+  echo "| report off | $(median "${offs[@]}") | $(printf '%s\n' "${offs[@]}" | sort -g | head -1) | $(printf '%s\n' "${offs[@]}" | sort -g | tail -1) |"
+  echo "| report=1 | $(median "${ons[@]}") | $(printf '%s\n' "${ons[@]}" | sort -g | head -1) | $(printf '%s\n' "${ons[@]}" | sort -g | tail -1) |"
+  echo
+  echo "Ratio report=1 / off, round by round: median $ratio, lowest $lo, highest $hi, quartile spread $(spread "${ratios[@]}"); goal at most 1.05: $(awk -v r="$ratio" 'BEGIN { print (r <= 1.05 ? "met" : "MISSED") }')."
+  echo
+  rm -f "$src"
+
+  # kolvane beside fio: 4 KiB random direct reads of a 1 GiB file at depth 1 for about 10 s.
+  local big=$disk/measure-1g seconds=$( ((quick)) && echo 3 || echo 10) probe iops n
+  progress "fio comparison: preparing a 1 GiB file"
+  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
+  for ((i = 0; i < 64; i++)); do cat "$disk/pattern"; done >"$big"
+  rm "$disk/pattern"
+  sync
+  # kolvane has no time limit on this branch: a short probe sets the iterations for the time.
+  "$kolvane" if="$big" of=/dev/null bs=4k count=1 iterations=2000 dio=1 json="$disk/probe.json" >/dev/null 2>&1
+  probe=$(jq '.directions.read.iops' "$disk/probe.json")
+  n=$(awk -v r="$probe" -v s="$seconds" 'BEGIN { printf "%d", r * s }')
+  progress "kolvane: $n direct random reads (about $seconds s at the probe's $probe IOPS)"
+  taskset -c "$cpu" "$kolvane" if="$big" of=/dev/null bs=4k count=1 iterations="$n" dio=1 json="$disk/k.json" >/dev/null 2>&1
+  progress "fio: the same reads for $seconds s"
+  taskset -c "$cpu" fio --name=randread --filename="$big" --ioengine=psync --direct=1 --rw=randread \
+    --bs=4k --iodepth=1 --runtime="$seconds" --time_based --output-format=json >"$disk/fio.json" 2>/dev/null
+  local k_iops k_p50 k_p99 f_iops f_p50 f_p99
+  k_iops=$(jq '.directions.read.iops' "$disk/k.json")
+  k_p50=$(jq '.directions.read.latency_ns.p50 / 1000' "$disk/k.json")
+  k_p99=$(jq '.directions.read.latency_ns.p99 / 1000' "$disk/k.json")
+  f_iops=$(jq '.jobs[0].read.iops' "$disk/fio.json")
+  f_p50=$(jq '.jobs[0].read.clat_ns.percentile["50.000000"] / 1000' "$disk/fio.json")
+  f_p99=$(jq '.jobs[0].read.clat_ns.percentile["99.000000"] / 1000' "$disk/fio.json")
+  echo "## kolvane beside fio"
+  echo
+  echo "4 KiB random direct reads of a 1 GiB file on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent, depth 1, on CPU $cpu: kolvane \`bs=4k count=1 iterations=$n dio=1 json=\` (an iteration count that lasts about $seconds s, from a probe of 2000 reads: this branch has no runtime=), fio \`--ioengine=psync --direct=1 --rw=randread --bs=4k --runtime=$seconds --time_based --output-format=json\`. Latencies in microseconds (fio: completion latency)."
+  echo
+  echo "| figure | kolvane | fio | kolvane / fio |"
+  echo "| --- | ---: | ---: | ---: |"
+  for row in "IOPS $k_iops $f_iops" "p50 $k_p50 $f_p50" "p99 $k_p99 $f_p99"; do
+    set -- $row
+    printf '| %s | %.1f | %.1f | %.3f |\n' "$1" "$2" "$3" "$(awk -v a="$2" -v b="$3" 'BEGIN { printf "%.6f", a / b }')"
+  done
+  echo
+  rm -f "$big"
+}
+if ((measure_only)); then
+  for tool in fio jq; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
+  echo "# kolvane benchmark: the measuring words"
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
+  echo "- Machine: $(nproc) CPUs, shared with other developers' builds and tests while this ran"
+  echo
+  measure_section
+  echo "- Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+  exit 0
+fi
+
 floors=$disk/floors
 cc -O2 -o "$floors" "$root/bench/floors.c"
 
@@ -172,16 +277,6 @@ timed() {
   last=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
 }
 
-median() {
-  printf '%s\n' "$@" | sort -g |
-    awk '{ v[NR] = $1 } END { printf "%.6f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-# The distance between the second and the second-to-last quarter of the values: how far apart
-# the ratios of one row are, outliers aside.
-spread() {
-  printf '%s\n' "$@" | sort -g |
-    awk '{ v[NR] = $1 } END { q = int((NR + 3) / 4); printf "%.6f", v[NR + 1 - q] - v[q] }'
-}
 
 # compare SHAPE ROW AMOUNT UNIT CLEAN KOLVANE [YARDSTICK_NAME TARGET YARDSTICK]...
 # A warm-up round, then $pairs rounds; each round runs kolvane and every yardstick, forwards

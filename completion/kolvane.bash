@@ -14,7 +14,7 @@ _kolvane() {
     key=${cur%%=*} value=${cur#*=} prefix=$key=
   else
     local words="if= of= bs= ibs= obs= count= skip= seek= conv= iterations= verbose= dio="
-    words+=" seed= distribution= runtime= pattern= verify="
+    words+=" seed= distribution= runtime= pattern= verify= report= json= plot= progress="
     # --help and --version count only as the first word.
     [[ $cur == -* ]] && words=$( ((COMP_CWORD == 1)) && echo "--help --version")
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
@@ -23,7 +23,8 @@ _kolvane() {
     return 0
   fi
   case $key in
-    if | of) compopt -o filenames && mapfile -t COMPREPLY < <(compgen -f -- "$value") ;;
+    if | of | json | plot) compopt -o filenames && mapfile -t COMPREPLY < <(compgen -f -- "$value") ;;
+    report) mapfile -t COMPREPLY < <(compgen -W "0 1" -- "$value") ;;
     conv)
       # A list: the words before the last comma stay as they are.
       [[ $value == *,* ]] && prefix+=${value%,*}, value=${value##*,}

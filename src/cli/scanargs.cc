@@ -134,9 +134,9 @@ enum class WordScan { not_mine, accepted, malformed, out_of_range };
 WordScan scan_measuring_word(std::string_view name, const char* value, Settings& s) {
   const bool time = equals(name, "progress") || equals(name, "runtime");
   const bool number = equals(name, "report") || equals(name, "seed");
-  if (equals(name, "json")) {
+  if (equals(name, "json") || equals(name, "plot")) {
     if (*value == '\0') return WordScan::out_of_range;
-    s.json_file = value;
+    (equals(name, "json") ? s.json_file : s.plot_file) = value;
     return WordScan::accepted;
   }
   if (equals(name, "distribution")) {

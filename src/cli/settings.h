@@ -40,6 +40,7 @@ struct Settings {
   // Measuring and repeating: each is off unless its word is given.
   bool report = false;                // report=1: the summary after the records lines
   const char* json_file = nullptr;    // json=FILE; "-" is standard error
+  const char* plot_file = nullptr;    // plot=FILE: a picture of the run in SVG
   std::uint32_t progress_seconds = 0; // progress=N; 0: no progress lines
   bool seed_given = false;            // seed=N: offsets drawn from srand(N)
   std::uint32_t seed = 0;

@@ -59,6 +59,8 @@ const char* const help_measuring =
     "                  time, MB/s, IOPS and latency percentiles of reads and writes\n"
     "  json=FILE       at the end of the run, write its settings, figures, records\n"
     "                  and status as one JSON document to FILE (- for stderr)\n"
+    "  plot=FILE       at the end of the run, draw its latencies and its rates over\n"
+    "                  time as one SVG picture in FILE\n"
     "  progress=N      every N seconds, print the bytes so far, the rates and the\n"
     "                  time left where it is known, on standard error\n"
     "  seed=N          draw the random offsets from seed N (0 to 4294967295)\n"

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace kolvane {
 
@@ -22,6 +23,10 @@ void say(Channel channel, const char* format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// The last line said on the error channel, whether printed or dropped: when a run fails, its
+// message (an error prefix and the system's text said apart make one line).
+const std::string& last_error_line();
 
 // The system's text for the last failed call, after an error prefix already printed.
 void report_system_error();

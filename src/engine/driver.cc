@@ -15,7 +15,9 @@
 #include "engine/exit_status.h"
 #include "engine/failures.h"
 #include "engine/plan.h"
+#include "engine/progress_report.h"
 #include "engine/run_end.h"
+#include "engine/run_reports.h"
 #include "engine/run_state.h"
 #include "engine/transfer.h"
 #include "engine/verify.h"
@@ -54,7 +56,7 @@ void route_text_lines(const char* output) {
 
 // Start-up: banner, seed, start time, the first-word forms. Returns true when the run goes on
 // to the argument words; otherwise `status` holds the status to end with.
-bool start_up(int argc, char** argv, RunState& state, int& status) {
+bool start_up(int argc, char** argv, RunState& state, RunStart& start, int& status) {
   // Before any file is opened, so that none can become standard output or error.
   fill_closed_standard_streams();
   const bool first_word_form =
@@ -64,7 +66,11 @@ bool start_up(int argc, char** argv, RunState& state, int& status) {
   // Before anything a stop could interrupt, so that no request is lost or ends the run unseen.
   install_signal_handlers();
   const std::time_t now = std::time(nullptr);
-  say(Channel::out, "Today's date and time: %s\n", std::ctime(&now));
+  start.date = std::ctime(&now);
+  say(Channel::out, "Today's date and time: %s\n", start.date.c_str());
+  if (!start.date.empty() && start.date.back() == '\n') start.date.pop_back();
+  start.argc = argc;
+  start.argv = argv;
   state.seed = process_id();
   std::srand(state.seed);
   state.start_time = std::chrono::steady_clock::now();
@@ -229,49 +235,61 @@ int run_stages(RunState& state, const Settings& settings, const PlatformProfile&
 
 // Every run whose words were accepted ends here, however it ended. After a run that went well
 // (to its end, to its time limit, or to a stop request): the output synced and closed, the
-// records lines and the elapsed time. A block that failed its check still gets the records
-// lines, which tell how far the run got; its status stays the check's, whatever the close
-// says. After any run: the report and the JSON document. Then a stop request ends the program
-// as its signal would have; a failure's status wins over it.
+// records lines, the elapsed time and report=1's summary. A block that failed its check still
+// gets them, which tell how far the run got; its status stays the check's, whatever the close
+// says. After any run: the json= and plot= documents, once the files are released. Then a stop
+// request ends the program as its signal would have; a failure's status wins over it.
 int finish_run(RunState& state, const Settings& settings, const PlatformProfile& profile,
-               int status) {
+               const RunStart& start, int status) {
   if (status == kExitSuccess)
     status = sync_output(state, settings);
   if (status == kExitSuccess)
     status = close_files(state, settings);
   if (status == kExitVerify)
     static_cast<void>(close_files(state, settings));
-  if (status == kExitSuccess || status == kExitVerify)
+  if (status == kExitSuccess || status == kExitVerify) {
     end_report(state, profile);
-  report_run_end(state, settings, status);
-  const StopRequest stop = stop_requested();
-  if (status == kExitSuccess && stop != StopRequest::none) {
-    state.release();
-    end_by_request(stop);
+    print_summary(state, settings);
   }
+  const StopRequest stop = stop_requested();
+  state.release();
+  status = write_reports(state, settings, start, status, stop != StopRequest::none);
+  if (status == kExitSuccess && stop != StopRequest::none)
+    end_by_request(stop);
   return status;
 }
 
 int run(int argc, char** argv, RunState& state) {
   const PlatformProfile& profile = this_platform();
   int status = kExitSuccess;
-  if (!start_up(argc, argv, state, status))
+  RunStart start;
+  if (!start_up(argc, argv, state, start, status))
     return status;
   Settings settings;
   scanargs(argc, argv, settings, state.count_given, state.iterations_given);
+  status = check_report_files(settings);
+  if (status != kExitSuccess)
+    return status;
   // The same words, files and build draw the same offsets.
   if (settings.seed_given) {
     state.seed = settings.seed;
     std::srand(state.seed);
   }
+  start.seed = state.seed;
   // A time limit with a count repeats the copy for as long as it lasts; count=0 has nothing to
   // repeat and stays one copy of nothing.
   state.unlimited = settings.runtime_seconds != 0 && state.count_given &&
                     !state.iterations_given && settings.max_records != 0;
   state.control.arm(settings);
+  ProgressReporter progress(settings, state);
+  prepare_meter(state.meter, settings);
+  if (settings.progress_seconds != 0)
+    state.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
   // Stamping or verifying lives as long as the run, up to its end report.
   OutputCheck check;
-  return finish_run(state, settings, profile, run_stages(state, settings, profile, check));
+  status = run_stages(state, settings, profile, check);
+  progress.finish();
+  return finish_run(state, settings, profile, start, status);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "engine/console.h"
+#include "engine/run_reports.h"
 
 namespace kolvane {
 
@@ -24,10 +25,8 @@ void show_status(const RunState& state, const Settings* settings) {
     report_summary_so_far(state, *settings);
 }
 
-// The measuring report (report=1, json=) is not part of this program yet: these are where it
-// is printed and written.
-void report_summary_so_far(const RunState&, const Settings&) {}
-
-void report_run_end(const RunState&, const Settings&, int) {}
+void report_summary_so_far(const RunState& state, const Settings& settings) {
+  print_summary(state, settings);
+}
 
 }  // namespace kolvane

@@ -1,5 +1,5 @@
 // What a run says about its own progress: the records lines, at the end and when a status
-// request (SIGUSR1) asks for them; and the two places where the measuring report joins them.
+// request (SIGUSR1) asks for them; and report=1's summary so far beside them.
 #pragma once
 
 #include "cli/settings.h"
@@ -17,9 +17,5 @@ void show_status(const RunState& state, const Settings* settings);
 
 // report=1's summary of the I/Os so far, after a status request's records lines.
 void report_summary_so_far(const RunState& state, const Settings& settings);
-
-// The report and the JSON document at the end of every run whose words were accepted,
-// whatever its status, and after a stop request (before the program ends by it).
-void report_run_end(const RunState& state, const Settings& settings, int status);
 
 }  // namespace kolvane

@@ -9,6 +9,7 @@
 
 #include "engine/digits.h"
 #include "engine/run_control.h"
+#include "measure/meter.h"
 #include "platform/platform.h"
 
 namespace kolvane {
@@ -139,6 +140,8 @@ struct RunState {
   bool end_of_input = false;
   bool block_written = false;
   RecordTotals totals;
+  // Bytes, blocks and, when a measuring word asks, times of every read and write.
+  Meter meter;
   std::chrono::steady_clock::time_point start_time{};
   // Stamps and checks the output's blocks (engine/verify.h); nullptr in a run without
   // pattern= or verify=, which then never reaches it. Owned by the driver.

@@ -36,9 +36,12 @@ int write_zero_blocks(RunState& state, const Settings& s) {
   const unsigned char* const zeros = state.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   RecordTotals& totals = state.totals;
+  Meter& meter = state.meter;
   for (std::uint64_t left = s.max_records; left != 0; --left) {
+    const std::uint64_t began = meter.begin(IoDirection::write);
     if (!write_block(out, zeros, bs, false))
       return write_failure(s);
+    meter.end(IoDirection::write, began, bs);
     ++totals.r_full_total;
     ++totals.w_full_total;
     if (state.control.after_io(state))
@@ -57,7 +60,8 @@ class BlockWriter {
         obs_(s.output_blocksize),
         direct_(s.w_dio != 0),
         buffer_(state.buffers.output.get()),
-        check_(state.check) {}
+        check_(state.check),
+        meter_(state.meter) {}
 
   bool move(const unsigned char* data, std::uint64_t pending) {
     while (pending != 0) {
@@ -98,7 +102,9 @@ class BlockWriter {
   // Writes one output block and counts it; a block shorter than obs is a partial record.
   bool put(const unsigned char* data, std::uint64_t n) {
     const bool partial = n < obs_;
+    const std::uint64_t began = meter_.begin(IoDirection::write);
     if (!write_block(file_, data, n, partial && direct_)) return false;
+    meter_.end(IoDirection::write, began, n);
     if (partial) {
       ++state_.totals.w_partial_total;
     } else {
@@ -115,6 +121,7 @@ class BlockWriter {
   const bool direct_;
   unsigned char* const buffer_;
   OutputCheck* const check_;
+  Meter& meter_;
   std::uint64_t fill_ = 0;
   int check_status_ = kExitSuccess;
 };
@@ -133,7 +140,9 @@ int copy_blocks(RunState& state, const Settings& s) {
   // not the input's to copy.
   std::uint64_t left = state.input_limit;
   bool first_read = true;
+  Meter& meter = state.meter;
   for (;;) {
+    const std::uint64_t began = meter.begin(IoDirection::read);
     const std::int64_t read = read_block(input, in, ibs);
     if (read < 0) {
       // A read cut short by a request: a stop ends the entry as the end of the input would, a
@@ -145,6 +154,8 @@ int copy_blocks(RunState& state, const Settings& s) {
       }
       return read_failure(s);
     }
+    // The end of the input is not a block read.
+    if (read > 0) meter.end(IoDirection::read, began, static_cast<std::uint64_t>(read));
     const std::uint64_t got = min(static_cast<std::uint64_t>(read), left);
     left -= got;
     if (got == 0) {

@@ -97,6 +97,10 @@ enum class StandardStream { output, error };
 bool identity_of_name(const char* name, FileIdentity& identity);
 bool identity_of_stream(StandardStream stream, FileIdentity& identity);
 
+// Whether standard error is a terminal (a console on Windows) and, when the system tells, how
+// many columns wide it is (`columns` is left as it was otherwise).
+bool error_stream_is_terminal(std::size_t& columns);
+
 std::uint32_t process_id();
 
 }  // namespace kolvane

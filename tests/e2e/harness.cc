@@ -36,13 +36,17 @@ void wait_drained(int fd, const std::atomic<bool>& finished) {
   while (!finished && ioctl(fd, FIONREAD, &queued) == 0 && queued > 0) usleep(1000);
 }
 
-// Writes to a blocking pipe take the whole chunk unless the reader is gone. With `hold`, the
-// pipe stays open once drained (`drained` set) until `release` or the end of the run.
-void feed(int fd, const std::vector<std::string>& chunks, bool hold, std::atomic<bool>& drained,
-          const std::atomic<bool>& release, const std::atomic<bool>& finished) {
+// Writes to a blocking pipe take the whole chunk unless the reader is gone; each chunk after
+// the first waits until the one before is drained and `pause_ms` more have passed. With `hold`,
+// the pipe stays open once drained (`drained` set) until `release` or the end of the run.
+void feed(int fd, const std::vector<std::string>& chunks, int pause_ms, bool hold,
+          std::atomic<bool>& drained, const std::atomic<bool>& release,
+          const std::atomic<bool>& finished) {
   for (std::size_t i = 0; i < chunks.size(); ++i) {
     if (i > 0)
       wait_drained(fd, finished);
+    if (i > 0 && pause_ms > 0)
+      usleep(static_cast<useconds_t>(pause_ms) * 1000);
     if (write(fd, chunks[i].data(), chunks[i].size()) < 0)
       break;
   }
@@ -127,8 +131,9 @@ Result E2e::start(const std::string& binary, const std::string& launcher,
   for (const int fd : {out[1], err[1], feeder[0]}) close(fd);
   std::atomic<bool> finished{false}, drained{false}, release{false};
   const bool hold = piped && !in.signals.empty();
-  std::thread writer(feed, feeder[1], piped ? in.chunks : std::vector<std::string>{}, hold,
-                     std::ref(drained), std::cref(release), std::cref(finished));
+  std::thread writer(feed, feeder[1], piped ? in.chunks : std::vector<std::string>{},
+                     in.pause_ms, hold, std::ref(drained), std::cref(release),
+                     std::cref(finished));
   std::size_t signalled = 0;
   Result r;
   const auto shown = [&r](const std::string& text) {

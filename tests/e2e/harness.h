@@ -44,14 +44,15 @@ struct Signal {
 };
 
 // Standard input: /dev/null, a file of the working directory, or a pipe fed chunk by chunk,
-// each chunk once the program has drained the one before. With `signals` the pipe stays open
-// after the last chunk until they are sent, in turn, and the program's streams hold
-// `close_after`.
+// each chunk once the program has drained the one before and `pause_ms` more have passed. With
+// `signals` the pipe stays open after the last chunk until they are sent, in turn, and the
+// program's streams hold `close_after`.
 struct Stdin {
   std::string file{};
   std::vector<std::string> chunks{};
   std::vector<Signal> signals{};
   std::string close_after{};
+  int pause_ms = 0;
 };
 
 // Standard output and error: the harness's pipes unless a file is named (in the working

@@ -329,6 +329,8 @@ void fill_closed_standard_streams() {}
 bool identity_of_name(const char*, FileIdentity&) { return false; }
 bool identity_of_stream(StandardStream, FileIdentity&) { return false; }
 
+bool error_stream_is_terminal(std::size_t&) { return false; }
+
 std::uint32_t process_id() { return 1; }
 
 }  // namespace kolvane

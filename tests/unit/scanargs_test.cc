@@ -199,6 +199,31 @@ TEST(ScanWords, MeasuringWords) {
 
 // The words stay as typed, so that the system shows the command as it was given, whether the
 // scanner accepts them or stops at a bad one.
+// plot= takes any name, the last word winning; an empty one is refused as json= is.
+TEST(ScanWords, PlotFile) {
+  const struct {
+    std::vector<std::string> words;
+    const char* rejection;
+    const char* plot;
+  } cases[] = {
+      {{}, nullptr, nullptr},
+      {{"plot=run.svg"}, nullptr, "run.svg"},
+      {{"plot=a.svg", "plot=b=c.svg", "json=r.json"}, nullptr, "b=c.svg"},
+      {{"plot="}, "unrecognized option value plot=\n", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.words));
+    const ScanResult r = scan(c.words, posix_profile);
+    if (c.rejection != nullptr) {
+      EXPECT_FALSE(r.accepted);
+      EXPECT_EQ(r.rejection, c.rejection);
+      continue;
+    }
+    ASSERT_TRUE(r.accepted) << r.rejection;
+    EXPECT_STREQ(r.settings.plot_file, c.plot);
+  }
+}
+
 TEST(ScanWords, LeavesTheWordsAsTyped) {
   const std::vector<std::vector<std::string>> cases = {
       {"if=a=b", "of=c", "conv=notrunc", "bs=4k", "count=2", "skip=1", "seek=3 x"},

@@ -276,6 +276,13 @@ bool identity_of_stream(StandardStream stream, FileIdentity& identity) {
   return g_calls.fstat(fd, &st) == 0 && identity_of(st, identity);
 }
 
+bool error_stream_is_terminal(std::size_t& columns) {
+  if (::isatty(kStandardError) == 0) return false;
+  struct winsize size {};
+  if (::ioctl(kStandardError, TIOCGWINSZ, &size) == 0 && size.ws_col != 0) columns = size.ws_col;
+  return true;
+}
+
 std::uint32_t process_id() { return static_cast<std::uint32_t>(::getpid()); }
 
 }  // namespace kolvane

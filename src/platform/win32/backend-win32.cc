@@ -274,6 +274,15 @@ bool identity_of_stream(StandardStream stream, FileIdentity& identity) {
          identity_of_handle(handle, identity);
 }
 
+// A console answers for its screen buffer; a pipe or a file does not.
+bool error_stream_is_terminal(std::size_t& columns) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return false;
+  const int width = info.srWindow.Right - info.srWindow.Left + 1;
+  if (width > 0) columns = static_cast<std::size_t>(width);
+  return true;
+}
+
 std::uint32_t process_id() { return GetCurrentProcessId(); }
 
 }  // namespace kolvane

@@ -1,0 +1,66 @@
+#include "engine/progress_report.h"
+
+#include <cstddef>
+#include <cstdio>
+
+#include "engine/console.h"
+#include "platform/platform.h"
+
+namespace kolvane {
+namespace {
+
+// Progress lines may rewrite themselves only where they land on a terminal.
+ProgressLine progress_line() {
+  std::size_t columns = 80;
+  const bool terminal = channel_stream(Channel::err) == stderr && error_stream_is_terminal(columns);
+  return ProgressLine(terminal, columns);
+}
+
+// What the run moves: the bytes read, or written when nothing is read (the zero source).
+IoDirection counted_direction(const Settings& s) {
+  return is_zero_source(s) ? IoDirection::write : IoDirection::read;
+}
+
+// Known for a counted run (every iteration moves count blocks, unless the input ends first) and
+// for a measured input copied to its end.
+std::optional<std::uint64_t> total_bytes(const Settings& s, const RunState& state) {
+  if (state.count_given) {
+    const std::uint64_t per_entry = s.max_records * s.input_blocksize;
+    if (s.input_blocksize != 0 && per_entry / s.input_blocksize != s.max_records)
+      return {};
+    return per_entry * state.plan.size;
+  }
+  if (state.input_limit != kNoLimit)
+    return state.input_limit;
+  return {};
+}
+
+}  // namespace
+
+ProgressReporter::ProgressReporter(const Settings& settings, const RunState& state)
+    : settings_(settings), state_(state), line_(progress_line()) {}
+
+void ProgressReporter::tick(const Meter& meter, std::uint64_t now_ns) {
+  const std::uint64_t bytes = meter.direction(counted_direction(settings_)).bytes;
+  const std::uint64_t since = previous_ns_ == 0 ? meter.origin_ns() : previous_ns_;
+  ProgressSample sample;
+  sample.bytes = bytes;
+  sample.elapsed_us = (now_ns - meter.origin_ns()) / 1000;
+  sample.interval_bytes = bytes - previous_bytes_;
+  sample.interval_us = (now_ns - since) / 1000;
+  sample.total_bytes = total_bytes(settings_, state_);
+  if (settings_.runtime_seconds != 0)
+    sample.total_us = std::uint64_t{settings_.runtime_seconds} * 1000000;
+  previous_bytes_ = bytes;
+  previous_ns_ = now_ns;
+  say(Channel::err, "%s", line_.next(sample).c_str());
+  // Standard error is unbuffered on most systems, not all: the line is due now.
+  if (std::FILE* stream = channel_stream(Channel::err))
+    std::fflush(stream);
+}
+
+void ProgressReporter::finish() {
+  say(Channel::err, "%s", line_.finish().c_str());
+}
+
+}  // namespace kolvane

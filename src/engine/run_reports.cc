@@ -1,0 +1,225 @@
+#include "engine/run_reports.h"
+
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "engine/console.h"
+#include "engine/exit_status.h"
+#include "platform/platform.h"
+#include "report/figures.h"
+#include "report/json_report.h"
+#include "report/plot_svg.h"
+#include "report/summary.h"
+
+namespace kolvane {
+namespace {
+
+bool measuring(const Settings& s) {
+  return s.report || s.json_file != nullptr || s.plot_file != nullptr || s.progress_seconds != 0;
+}
+
+// The zero source is not read and the null sink is not written: they have no direction.
+bool has_reads(const Settings& s) {
+  return !is_zero_source(s);
+}
+bool has_writes(const Settings& s) {
+  return !is_null_sink(s);
+}
+
+// A name as the reports show it: the special files by their usual names.
+std::string report_name(const char* name, const char* absent) {
+  if (name == nullptr)
+    return absent;
+  if (std::strcmp(name, kZeroSource) == 0)
+    return "/dev/zero";
+  if (std::strcmp(name, kNullSink) == 0)
+    return "/dev/null";
+  return name;
+}
+
+bool names_output(const char* file, const Settings& s) {
+  if (file == nullptr || s.output_file == nullptr || is_null_sink(s))
+    return false;
+  if (std::strcmp(file, s.output_file) == 0)
+    return true;
+  FileIdentity report, output;
+  return identity_of_name(file, report) && identity_of_name(s.output_file, output) &&
+         same_file(report, output);
+}
+
+DirectionFigures figures(const Meter& meter, IoDirection d) {
+  const DirectionMeter& m = meter.direction(d);
+  DirectionFigures f;
+  f.name = d == IoDirection::read ? "read" : "write";
+  f.bytes = m.bytes;
+  f.ios = m.ios;
+  f.wall_us = meter.wall_ns(d) / 1000;
+  f.latency = meter.timed(d) ? &m.latency : nullptr;
+  return f;
+}
+
+std::vector<DirectionFigures> all_figures(const RunState& state, const Settings& s) {
+  std::vector<DirectionFigures> list;
+  if (has_reads(s))
+    list.push_back(figures(state.meter, IoDirection::read));
+  if (has_writes(s))
+    list.push_back(figures(state.meter, IoDirection::write));
+  return list;
+}
+
+std::vector<std::string> conv_words(unsigned conv) {
+  std::vector<std::string> words;
+  if ((conv & kConvNotrunc) != 0)
+    words.emplace_back("notrunc");
+  if ((conv & kConvFsync) != 0)
+    words.emplace_back("fsync");
+  if ((conv & kConvFdatasync) != 0)
+    words.emplace_back("fdatasync");
+  return words;
+}
+
+ReportSettings report_settings(const RunState& state, const Settings& s) {
+  ReportSettings r;
+  if (s.input_file != nullptr)
+    r.input = report_name(s.input_file, "");
+  if (s.output_file != nullptr)
+    r.output = report_name(s.output_file, "");
+  r.ibs = s.input_blocksize;
+  r.obs = s.output_blocksize;
+  if (state.count_given)
+    r.count = s.max_records;
+  r.skip = s.skip_records;
+  r.seek = s.seek_records;
+  if (state.iterations_given)
+    r.iterations = s.num_iterations;
+  r.read_direct = s.r_dio != 0;
+  r.write_direct = s.w_dio != 0;
+  r.conv = conv_words(s.conv);
+  r.verbose = s.verboseflag;
+  r.report = s.report;
+  if (s.progress_seconds != 0)
+    r.progress_s = s.progress_seconds;
+  if (s.runtime_seconds != 0)
+    r.runtime_s = s.runtime_seconds;
+  if (s.seed_given)
+    r.seed = s.seed;
+  if (s.uniform_offsets)
+    r.distribution = "uniform";
+  return r;
+}
+
+// The message the failed run printed, without its line end.
+std::string error_message() {
+  std::string text = last_error_line();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+std::string json_document(const RunState& state, const Settings& s, const RunStart& start,
+                          int status, bool interrupted) {
+  RunReport r;
+  r.program_version = KOLVANE_VERSION;
+  for (int i = 1; i < start.argc; ++i) r.command.emplace_back(start.argv[i]);
+  r.settings = report_settings(state, s);
+  r.seed = start.seed;
+  const RecordTotals& t = state.totals;
+  r.records = {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
+  r.exit_status = status;
+  if (status != kExitSuccess && !interrupted)
+    r.error = error_message();
+  r.interrupted = interrupted;
+  r.directions = all_figures(state, s);
+  return render_json(r);
+}
+
+std::string plot_document(const RunState& state, const Settings& s, const RunStart& start,
+                          int status, bool interrupted) {
+  PlotModel m;
+  for (int i = 0; i < start.argc; ++i) m.words.emplace_back(start.argv[i]);
+  m.input_name = report_name(s.input_file, "standard input");
+  m.output_name = report_name(s.output_file, "standard output");
+  m.date = start.date;
+  m.seed = start.seed;
+  m.elapsed_ns = state.meter.elapsed_ns();
+  if (interrupted) {
+    m.outcome = "interrupted";
+  } else if (status != kExitSuccess) {
+    m.outcome = error_message();
+  }
+  for (const DirectionFigures& f : all_figures(state, s))
+    (f.name == "read" ? m.read : m.write) = direction_summary(f);
+  m.timeline = state.meter.timeline().slots();
+  return render_plot_svg(m);
+}
+
+// The whole document to a file of its own, through the back end, so that a failure is told in
+// the system's own words as every other failed write is.
+bool write_file(const char* name, const std::string& document) {
+  bool preexists = false;
+  const FileHandle file = open_output(name, false, false, preexists);
+  bool written = file != kNoFile && write_block(file, document.data(), document.size(), false);
+  if (file != kNoFile)
+    written = close_file(file) && written;
+  if (!written) {
+    say(Channel::err, "error writing to '%s': ", name);
+    report_system_error();
+  }
+  return written;
+}
+
+}  // namespace
+
+int check_report_files(const Settings& s) {
+  for (const char* word : {"json", "plot"}) {
+    const char* file = std::strcmp(word, "json") == 0 ? s.json_file : s.plot_file;
+    if (names_output(file, s)) {
+      say(Channel::err, "%s=%s is the output file: the report would overwrite the data\n", word,
+          file);
+      return kExitBadArgument;
+    }
+  }
+  // One document would silently replace the other.
+  if (s.json_file != nullptr && s.plot_file != nullptr &&
+      std::strcmp(s.json_file, s.plot_file) == 0) {
+    say(Channel::err, "json= and plot= name the same file '%s'\n", s.plot_file);
+    return kExitBadArgument;
+  }
+  return kExitSuccess;
+}
+
+void prepare_meter(Meter& meter, const Settings& s) {
+  if (!measuring(s))
+    return;
+  // Progress lines need a clock even where no direction is reported (the zero source copied to
+  // the null sink): the writes are timed then.
+  const bool reads = has_reads(s);
+  meter.time_directions(reads, has_writes(s) || (s.progress_seconds != 0 && !reads));
+}
+
+void print_summary(const RunState& state, const Settings& s) {
+  if (!s.report)
+    return;
+  const std::vector<DirectionFigures> list = all_figures(state, s);
+  say(Channel::err, "%s", format_summary(list).c_str());
+}
+
+int write_reports(const RunState& state, const Settings& s, const RunStart& start, int status,
+                  bool interrupted) {
+  // The picture first: when it cannot be written, the JSON document tells so.
+  if (s.plot_file != nullptr &&
+      !write_file(s.plot_file, plot_document(state, s, start, status, interrupted)) &&
+      status == kExitSuccess)
+    status = kExitReadWrite;
+  if (s.json_file != nullptr) {
+    const std::string document = json_document(state, s, start, status, interrupted);
+    if (std::strcmp(s.json_file, "-") == 0) {
+      say(Channel::err, "%s", document.c_str());
+    } else if (!write_file(s.json_file, document) && status == kExitSuccess) {
+      status = kExitReadWrite;
+    }
+  }
+  return status;
+}
+
+}  // namespace kolvane

@@ -1,0 +1,36 @@
+// What a run reports beyond its records lines when a measuring word asks for it: the report=1
+// summary, the json= document and the plot= picture.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/settings.h"
+#include "engine/run_state.h"
+
+namespace kolvane {
+
+// What the reports say of the run's start.
+struct RunStart {
+  int argc = 0;
+  char** argv = nullptr;
+  std::string date;  // as the banner printed it, without its line end
+  std::uint32_t seed = 0;
+};
+
+// A report file that would overwrite the data: refused with its message, status 1; 0 otherwise.
+int check_report_files(const Settings& s);
+
+// Sets which directions the meter times: none unless a measuring word was given, so that a
+// plain copy makes no clock call per I/O.
+void prepare_meter(Meter& meter, const Settings& s);
+
+// report=1: the summary per direction, on standard error.
+void print_summary(const RunState& state, const Settings& s);
+
+// json= and plot=, at the end of the run however it ended. Returns the run's status, or 3 when
+// the run had succeeded but a report could not be written.
+int write_reports(const RunState& state, const Settings& s, const RunStart& start, int status,
+                  bool interrupted);
+
+}  // namespace kolvane

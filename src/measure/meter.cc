@@ -1,0 +1,40 @@
+#include "measure/meter.h"
+
+#include <algorithm>
+
+namespace kolvane {
+
+void Meter::start_at(std::uint64_t t) {
+  // A clock that reads 0 would look like "not started" at the next I/O; one nanosecond on
+  // changes nothing measurable.
+  origin_ns_ = t == 0 ? 1 : t;
+  if (listener_ != nullptr)
+    next_tick_ns_ = origin_ns_ + interval_ns_;
+}
+
+void Meter::completed(IoDirection d, DirectionMeter& m, std::uint64_t begin_ns,
+                      std::uint64_t bytes) {
+  const std::uint64_t end_ns = now_ns();
+  m.latency.record(end_ns - begin_ns);
+  m.last_end_ns = end_ns;
+  timeline_.record(end_ns - origin_ns_, d, bytes);
+  if (end_ns >= next_tick_ns_) {
+    // Ticks keep to their schedule; one I/O slower than an interval does not make a burst of
+    // ticks to catch up.
+    next_tick_ns_ += interval_ns_;
+    if (next_tick_ns_ <= end_ns)
+      next_tick_ns_ = end_ns + interval_ns_;
+    listener_->tick(*this, end_ns);
+  }
+}
+
+std::uint64_t Meter::wall_ns(IoDirection d) const {
+  const std::uint64_t last = directions_[index(d)].last_end_ns;
+  return last == 0 || origin_ns_ == 0 ? 0 : last - origin_ns_;
+}
+
+std::uint64_t Meter::elapsed_ns() const {
+  return std::max(wall_ns(IoDirection::read), wall_ns(IoDirection::write));
+}
+
+}  // namespace kolvane

@@ -1,0 +1,94 @@
+// What a run measures while it copies: per direction (reading the input, writing the output)
+// the bytes, the I/Os (one block each, whatever system calls it took), the time from the first
+// I/O to the direction's last completion, each block's latency and the per-second counters.
+// A direction that is not timed still counts its bytes and blocks but never reads the clock,
+// so a run that asked for no measurement makes no clock call per I/O.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "measure/clock.h"
+#include "measure/histogram.h"
+#include "measure/timeline.h"
+
+namespace kolvane {
+
+struct DirectionMeter {
+  std::uint64_t bytes = 0;
+  std::uint64_t ios = 0;
+  std::uint64_t last_end_ns = 0;  // the clock at the direction's last timed completion
+  LatencyHistogram latency;
+};
+
+class Meter;
+
+// Told, at the completion of an I/O, that a tick is due (progress lines).
+class MeterListener {
+ public:
+  virtual void tick(const Meter& meter, std::uint64_t now_ns) = 0;
+
+ protected:
+  ~MeterListener() = default;
+};
+
+class Meter {
+ public:
+  Meter() = default;
+  Meter(const Meter&) = delete;
+  Meter& operator=(const Meter&) = delete;
+
+  // Which directions read the clock around each I/O. Set before the first I/O.
+  void time_directions(bool reads, bool writes) {
+    timed_[index(IoDirection::read)] = reads;
+    timed_[index(IoDirection::write)] = writes;
+  }
+  // `listener` is ticked at the first completion at least `interval_ns` after the previous tick
+  // (the first I/O's start for the first one). Needs a timed direction to be of any use.
+  void set_listener(MeterListener* listener, std::uint64_t interval_ns) {
+    listener_ = listener;
+    interval_ns_ = interval_ns;
+  }
+
+  // Around each I/O: the value begin() gives goes to end() with the bytes the I/O moved.
+  std::uint64_t begin(IoDirection d) {
+    if (!timed_[index(d)])
+      return 0;
+    const std::uint64_t t = now_ns();
+    if (origin_ns_ == 0)
+      start_at(t);
+    return t;
+  }
+  void end(IoDirection d, std::uint64_t begin_ns, std::uint64_t bytes) {
+    DirectionMeter& m = directions_[index(d)];
+    m.bytes += bytes;
+    ++m.ios;
+    if (timed_[index(d)])
+      completed(d, m, begin_ns, bytes);
+  }
+
+  bool timed(IoDirection d) const { return timed_[index(d)]; }
+  const DirectionMeter& direction(IoDirection d) const { return directions_[index(d)]; }
+  // The clock at the start of the first timed I/O; 0 before it.
+  std::uint64_t origin_ns() const { return origin_ns_; }
+  // From the first timed I/O's start to the direction's last completion; 0 when none.
+  std::uint64_t wall_ns(IoDirection d) const;
+  // From the first timed I/O's start to the last completion of either direction.
+  std::uint64_t elapsed_ns() const;
+  const Timeline& timeline() const { return timeline_; }
+
+ private:
+  static constexpr std::size_t index(IoDirection d) { return d == IoDirection::read ? 0 : 1; }
+  void start_at(std::uint64_t t);
+  void completed(IoDirection d, DirectionMeter& m, std::uint64_t begin_ns, std::uint64_t bytes);
+
+  std::array<DirectionMeter, 2> directions_{};
+  std::array<bool, 2> timed_{};
+  std::uint64_t origin_ns_ = 0;
+  MeterListener* listener_ = nullptr;
+  std::uint64_t interval_ns_ = 0;
+  std::uint64_t next_tick_ns_ = UINT64_MAX;
+  Timeline timeline_;
+};
+
+}  // namespace kolvane
