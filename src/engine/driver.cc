@@ -184,13 +184,15 @@ int start_check(RunState& state, const Settings& s, const PlatformProfile& profi
 // conv=fsync / conv=fdatasync: the data reach the device before the run ends and the time is
 // taken. Only what keeps data of its own is synced: a file or a block device, never the null
 // sink, a pipe or a terminal.
-int sync_output(const RunState& state, const Settings& s) {
+int sync_output(RunState& state, const Settings& s) {
   if (!syncs_output(s) || is_null_sink(s) || !state.output.is_open() ||
       file_kind(state.output.get()) == FileKind::stream)
     return kExitSuccess;
   const bool data_only = (s.conv & kConvFsync) == 0;
-  if (sync_file(state.output.get(), data_only))
+  if (sync_file(state.output.get(), data_only)) {
+    state.meter.extend(IoDirection::write);
     return kExitSuccess;
+  }
   say(Channel::err, "error syncing '%s': ", output_name(s));
   report_system_error();
   return kExitReadWrite;

@@ -20,11 +20,12 @@ bool measuring(const Settings& s) {
 }
 
 // The zero source is not read and the null sink is not written: they have no direction.
+// A check-only pass reads the output and writes nothing.
 bool has_reads(const Settings& s) {
-  return !is_zero_source(s);
+  return !is_zero_source(s) || s.verify == kVerifyCheckOnly;
 }
 bool has_writes(const Settings& s) {
-  return !is_null_sink(s);
+  return !is_null_sink(s) && s.verify != kVerifyCheckOnly;
 }
 
 // A name as the reports show it: the special files by their usual names.

@@ -161,8 +161,10 @@ int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
       static_cast<void>(
           fill_stamped_block({reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(bs)},
                              offset_, seed_, iteration_));
+    const std::uint64_t began = state.meter.begin(IoDirection::write);
     if (!write_block(out, block, bs, false))
       return write_failure(s);
+    state.meter.end(IoDirection::write, began, bs);
     ++state.totals.r_full_total;
     ++state.totals.w_full_total;
     const int status = written(block, bs);
@@ -179,9 +181,12 @@ int OutputCheck::check_entry(RunState& state, const Settings& s) {
   const std::uint64_t bs = s.output_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     const std::uint64_t offset = offset_;
+    const std::uint64_t began = state.meter.begin(IoDirection::read);
     const std::int64_t got = read_block(out, read_buffer_.get(), bs);
     if (got < 0)
       return output_read_failure(s);
+    if (got > 0)
+      state.meter.end(IoDirection::read, began, static_cast<std::uint64_t>(got));
     offset_ += bs;
     // Nothing read is a block never written: the file ends before it.
     if (got == 0)

@@ -67,6 +67,12 @@ class Meter {
       completed(d, m, begin_ns, bytes);
   }
 
+  // Work that belongs to a direction without being an I/O of its own (the sync of conv=fsync):
+  // its time counts in the direction's wall time.
+  void extend(IoDirection d) {
+    if (timed_[index(d)] && origin_ns_ != 0)
+      directions_[index(d)].last_end_ns = now_ns();
+  }
   bool timed(IoDirection d) const { return timed_[index(d)]; }
   const DirectionMeter& direction(IoDirection d) const { return directions_[index(d)]; }
   // The clock at the start of the first timed I/O; 0 before it.
