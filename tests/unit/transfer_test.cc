@@ -123,6 +123,35 @@ TEST_F(TransferTest, ZeroSourceWritesWholeInputBlocks) {
   EXPECT_EQ(output(), Bytes(8192, 0));
 }
 
+// The null sink takes no write calls, from a copy or from the zero source, re-blocked or not;
+// its blocks are counted as written all the same.
+TEST_F(TransferTest, TheNullSinkTakesNoWriteCalls) {
+  const struct {
+    bool zero_source;
+    std::uint64_t ibs, obs;
+    Totals expected;
+  } rows[] = {
+      {false, 512, 512, {2, 0, 2, 0}},
+      {false, 512, 384, {2, 0, 2, 1}},
+      {true, 4096, 4096, {2, 0, 2, 0}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.zero_source << " " << row.ibs << " " << row.obs);
+    fresh(4096);
+    s.output_file = kNullSink;
+    s.input_blocksize = row.ibs;
+    s.output_blocksize = row.obs;
+    if (row.zero_source) {
+      state->input.reset(kNoFile);
+      s.input_file = kZeroSource;
+    }
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(calls("write"), "");
+    EXPECT_EQ(totals(*state), row.expected);
+    EXPECT_TRUE(output().empty());
+  }
+}
+
 TEST_F(TransferTest, EntriesAccumulateAndRunFlagsEndALaterEntryAfterItsFirstPass) {
   fresh(1300);
   s.output_blocksize = 1024;
