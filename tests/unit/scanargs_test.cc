@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -17,6 +18,22 @@ ScanResult scan(const std::vector<std::string>& words, const PlatformProfile& pr
   std::vector<const char*> argv{kept.emplace_back("kolvane").c_str()};
   for (const std::string& w : words) argv.push_back(kept.emplace_back(w).c_str());
   return scan_words(static_cast<int>(argv.size()), argv.data(), profile);
+}
+
+// Scans `words`: with a `rejection`, checks that exact refusal and gives nothing; otherwise
+// checks the words were accepted and gives the settings.
+std::optional<Settings> accepted_or_refused(const std::vector<std::string>& words,
+                                            const char* rejection) {
+  const ScanResult r = scan(words, posix_profile);
+  if (rejection != nullptr) {
+    EXPECT_FALSE(r.accepted);
+    EXPECT_EQ(r.rejection, rejection);
+    return std::nullopt;
+  }
+  EXPECT_TRUE(r.accepted) << r.rejection;
+  if (!r.accepted)
+    return std::nullopt;
+  return r.settings;
 }
 
 const std::string kDio =
@@ -178,15 +195,11 @@ TEST(ScanWords, MeasuringWords) {
       // clang-format on
   };
   for (const auto& c : cases) {
-    const ScanResult r = scan(c.words, posix_profile);
-    const Settings& s = r.settings;
     SCOPED_TRACE(testing::PrintToString(c.words));
-    if (c.rejection != nullptr) {
-      EXPECT_FALSE(r.accepted);
-      EXPECT_EQ(r.rejection, c.rejection);
+    const std::optional<Settings> scanned = accepted_or_refused(c.words, c.rejection);
+    if (!scanned)
       continue;
-    }
-    ASSERT_TRUE(r.accepted) << r.rejection;
+    const Settings& s = *scanned;
     EXPECT_EQ(s.report, c.report);
     EXPECT_EQ(s.progress_seconds, c.progress);
     EXPECT_EQ(s.runtime_seconds, c.runtime);
@@ -213,14 +226,10 @@ TEST(ScanWords, PlotFile) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.words));
-    const ScanResult r = scan(c.words, posix_profile);
-    if (c.rejection != nullptr) {
-      EXPECT_FALSE(r.accepted);
-      EXPECT_EQ(r.rejection, c.rejection);
+    const std::optional<Settings> scanned = accepted_or_refused(c.words, c.rejection);
+    if (!scanned)
       continue;
-    }
-    ASSERT_TRUE(r.accepted) << r.rejection;
-    EXPECT_STREQ(r.settings.plot_file, c.plot);
+    EXPECT_STREQ(scanned->plot_file, c.plot);
   }
 }
 
@@ -268,15 +277,11 @@ TEST(ScanWords, CheckingWordsTakeTheirOwnValuesOnly) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.words));
-    const ScanResult r = scan(c.words, posix_profile);
-    if (c.rejection != nullptr) {
-      EXPECT_FALSE(r.accepted);
-      EXPECT_EQ(r.rejection, c.rejection);
+    const std::optional<Settings> scanned = accepted_or_refused(c.words, c.rejection);
+    if (!scanned)
       continue;
-    }
-    ASSERT_TRUE(r.accepted) << r.rejection;
-    EXPECT_EQ(r.settings.stamped, c.stamped);
-    EXPECT_EQ(r.settings.verify, c.verify);
+    EXPECT_EQ(scanned->stamped, c.stamped);
+    EXPECT_EQ(scanned->verify, c.verify);
   }
 }
 
