@@ -152,8 +152,9 @@ TEST_P(Measured, ReportSummaryAgreesWithTheRecords) {
     EXPECT_GT(row.seconds, 0);
     EXPECT_LE(row.seconds, r.seconds);
     expect_ordered(row.latency_us);
-    // The slowest block cannot take longer than the transfer phase.
-    EXPECT_LE(row.latency_us[7], row.seconds * 1e6 * 1.01);
+    // The slowest block cannot take longer than the transfer phase, printed to the microsecond
+    // (a run of a few fast blocks lasts only some microseconds, so the rounding counts).
+    EXPECT_LE(row.latency_us[7], row.seconds * 1e6 * 1.01 + 1.0);
   }
 }
 
