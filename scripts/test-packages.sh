@@ -163,7 +163,7 @@ while IFS='|' read -r words cword expected; do
   read -ra w <<<"$words"
   check "completion of word $cword in: $words" same "$(replies "$cword" "${w[@]}")" "$expected"
 done <<'EOF'
-kolvane|1|bs= conv= count= dio= ibs= if= iterations= obs= of= seek= skip= verbose= +nospace
+kolvane|1|bs= conv= count= dio= distribution= ibs= if= iterations= json= obs= of= pattern= plot= progress= report= runtime= seed= seek= skip= verbose= verify= +nospace
 kolvane i|1|ibs= if= iterations= +nospace
 kolvane co|1|conv= count= +nospace
 kolvane -|1|--help --version
@@ -171,9 +171,15 @@ kolvane bs=1k -|2|
 kolvane if =|2|a.img b.img dir
 kolvane bs=1k of = a|4|a.img
 kolvane if=b|1|if=b.img
-kolvane conv =|2|notrunc
+kolvane conv =|2|fdatasync fsync notrunc
 kolvane conv = no|3|notrunc
-kolvane conv=|1|conv=notrunc
+kolvane conv=|1|conv=fdatasync conv=fsync conv=notrunc
+kolvane conv=notrunc,f|1|conv=notrunc,fdatasync conv=notrunc,fsync
+kolvane distribution=|1|distribution=uniform
+kolvane report=|1|report=0 report=1
+kolvane verify=|1|verify=0 verify=1 verify=2
+kolvane pattern=r|1|pattern=random
+kolvane json=b|1|json=b.img
 kolvane dio =|2|1 2 3
 kolvane dio = 3|3|3
 kolvane dio=|1|dio=1 dio=2 dio=3

@@ -171,7 +171,9 @@ Result E2e::start(const std::string& binary, const std::string& launcher,
       r.seconds = std::chrono::duration<double>(last - spawned).count();
     }
     // Processes the program started (an emulator's services) may hold its pipes open.
-    if (exited && ready == 0 && Clock::now() - last > 500ms)
+    // Under load, an emulator may hand on the last of the program's output well after it
+    // exited: wait a while for it before giving up on the pipes.
+    if (exited && ready == 0 && Clock::now() - last > 1500ms)
       break;
     if (!exited && Clock::now() - start > 60s)
       kill(pid, SIGKILL);
