@@ -180,18 +180,15 @@ measure_section() {
   rm -f "$src"
 
   # kolvane beside fio: 4 KiB random direct reads of a 1 GiB file at depth 1 for about 10 s.
-  local big=$disk/measure-1g seconds=$( ((quick)) && echo 3 || echo 10) probe iops n
+  local big=$disk/measure-1g seconds=$( ((quick)) && echo 3 || echo 10) iops
   progress "fio comparison: preparing a 1 GiB file"
   head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
   for ((i = 0; i < 64; i++)); do cat "$disk/pattern"; done >"$big"
   rm "$disk/pattern"
   sync
-  # kolvane has no time limit on this branch: a short probe sets the iterations for the time.
-  "$kolvane" if="$big" of=/dev/null bs=4k count=1 iterations=2000 dio=1 json="$disk/probe.json" >/dev/null 2>&1
-  probe=$(jq '.directions.read.iops' "$disk/probe.json")
-  n=$(awk -v r="$probe" -v s="$seconds" 'BEGIN { printf "%d", r * s }')
-  progress "kolvane: $n direct random reads (about $seconds s at the probe's $probe IOPS)"
-  taskset -c "$cpu" "$kolvane" if="$big" of=/dev/null bs=4k count=1 iterations="$n" dio=1 json="$disk/k.json" >/dev/null 2>&1
+  # With count= and no iterations=, runtime= repeats the read until the time is up.
+  progress "kolvane: direct random reads for $seconds s"
+  taskset -c "$cpu" "$kolvane" if="$big" of=/dev/null bs=4k count=1 runtime="$seconds" dio=1 json="$disk/k.json" >/dev/null 2>&1
   progress "fio: the same reads for $seconds s"
   taskset -c "$cpu" fio --name=randread --filename="$big" --ioengine=psync --direct=1 --rw=randread \
     --bs=4k --iodepth=1 --runtime="$seconds" --time_based --output-format=json >"$disk/fio.json" 2>/dev/null
@@ -204,7 +201,7 @@ measure_section() {
   f_p99=$(jq '.jobs[0].read.clat_ns.percentile["99.000000"] / 1000' "$disk/fio.json")
   echo "## kolvane beside fio"
   echo
-  echo "4 KiB random direct reads of a 1 GiB file on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent, depth 1, on CPU $cpu: kolvane \`bs=4k count=1 iterations=$n dio=1 json=\` (an iteration count that lasts about $seconds s, from a probe of 2000 reads: this branch has no runtime=), fio \`--ioengine=psync --direct=1 --rw=randread --bs=4k --runtime=$seconds --time_based --output-format=json\`. Latencies in microseconds (fio: completion latency)."
+  echo "4 KiB random direct reads of a 1 GiB file on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent, depth 1, on CPU $cpu: kolvane \`bs=4k count=1 runtime=$seconds dio=1 json=\`, fio \`--ioengine=psync --direct=1 --rw=randread --bs=4k --runtime=$seconds --time_based --output-format=json\`. Latencies in microseconds (fio: completion latency)."
   echo
   echo "| figure | kolvane | fio | kolvane / fio |"
   echo "| --- | ---: | ---: | ---: |"
