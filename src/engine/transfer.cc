@@ -159,10 +159,11 @@ int copy_blocks(RunState& state, const Settings& s) {
       }
       return read_failure(s);
     }
-    // The end of the input is not a block read.
-    if (read > 0) meter.end(IoDirection::read, began, static_cast<std::uint64_t>(read));
     const std::uint64_t got = min(static_cast<std::uint64_t>(read), left);
     left -= got;
+    // The end of the input is not a block read, and bytes past a measured input's size are not
+    // the input's: the meter counts what the records count.
+    if (got > 0) meter.end(IoDirection::read, began, got);
     if (got == 0) {
       if (first_read)
         return past_eof(s);
