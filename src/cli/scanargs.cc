@@ -130,10 +130,10 @@ bool parse_seconds(const char* text, std::uint64_t& n) {
 enum class WordScan { not_mine, accepted, malformed, out_of_range };
 
 // The measuring words. A value that is not a number is malformed; a number the word does not
-// take (report=2, progress=0, seed above 32 bits) is out of range.
+// take (report=2, progress=0, seed above 32 bits, iodepth=0) is out of range.
 WordScan scan_measuring_word(std::string_view name, const char* value, Settings& s) {
   const bool time = equals(name, "progress") || equals(name, "runtime");
-  const bool number = equals(name, "report") || equals(name, "seed");
+  const bool number = equals(name, "report") || equals(name, "seed") || equals(name, "iodepth");
   if (equals(name, "json") || equals(name, "plot")) {
     if (*value == '\0') return WordScan::out_of_range;
     (equals(name, "json") ? s.json_file : s.plot_file) = value;
@@ -152,6 +152,9 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
   if (equals(name, "report")) {
     if (n > 1) return WordScan::out_of_range;
     s.report = n == 1;
+  } else if (equals(name, "iodepth")) {
+    if (n == 0 || n > kMaxIoDepth) return WordScan::out_of_range;
+    s.io_depth = static_cast<std::uint32_t>(n);
   } else if (equals(name, "seed")) {
     if (n > UINT32_MAX) return WordScan::out_of_range;
     s.seed_given = true;

@@ -19,6 +19,8 @@ inline constexpr std::uint64_t kDefaultBlocksize = 512;
 inline constexpr std::uint32_t kVerifyOff = 0;
 inline constexpr std::uint32_t kVerifyReadBack = 1;
 inline constexpr std::uint32_t kVerifyCheckOnly = 2;
+// The deepest queue iodepth= may ask for.
+inline constexpr std::uint32_t kMaxIoDepth = 4096;
 
 struct Settings {
   // Text settings point into the argument words (or at the fixed words above); absent: nullptr.
@@ -50,6 +52,9 @@ struct Settings {
   // Checking what is written: each off unless its word is given.
   bool stamped = false;               // pattern=random: the zero source writes stamped blocks
   std::uint32_t verify = kVerifyOff;  // verify=1 / verify=2
+
+  // iodepth=N: up to N I/Os in flight; 1 is the synchronous copy.
+  std::uint32_t io_depth = 1;
 };
 
 inline bool is_zero_source(const Settings& s) {

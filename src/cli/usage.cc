@@ -71,7 +71,10 @@ const char* const help_measuring =
     "                  iterations=, iterations go on until then\n"
     "  conv=fsync      sync the output's data and metadata before the end\n"
     "  conv=fdatasync  sync the output's data before the end; conv= words add up:\n"
-    "                  conv=notrunc,fsync\n";
+    "                  conv=notrunc,fsync\n"
+    "  iodepth=N       keep up to N I/Os in flight (1 to 4096, default 1): iterations\n"
+    "                  overlap, or a single copy with ibs = obs reads ahead and\n"
+    "                  writes behind; both sides must be files the run positions\n";
 
 const char* const help_checking =
     "\n"

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "cli/scanargs.h"
 #include "cli/settings.h"
@@ -16,6 +17,7 @@
 #include "engine/failures.h"
 #include "engine/plan.h"
 #include "engine/progress_report.h"
+#include "engine/queued.h"
 #include "engine/run_end.h"
 #include "engine/run_reports.h"
 #include "engine/run_state.h"
@@ -122,6 +124,9 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
   int status = calibrate_input(state, s, profile);
   if (status == kExitSuccess)
     status = check_seek_offset(s);
+  // Before the output is opened, so that a refused run leaves it as it was.
+  if (status == kExitSuccess)
+    status = check_io_depth(state, s);
   if (status != kExitSuccess)
     return status;
   state.output.reset(open_run_output(s, state.output_preexists));
@@ -142,12 +147,35 @@ int run_numbered_entry(RunState& state, const Settings& s, const PlanEntry& entr
   return run_entry(state, s, entry, profile);
 }
 
+// The same entries with up to iodepth= I/Os in flight: each is reported as it starts.
+int transfer_queued(RunState& state, const Settings& s, const PlatformProfile& profile) {
+  std::optional<RunOrderDraw> draw;
+  if (state.unlimited)
+    draw.emplace(state, s, state.seed);
+  std::uint64_t number = 0;
+  const EntrySource next_entry = [&](PlanEntry& entry) {
+    if (draw) {
+      entry = draw->next();
+    } else if (number < state.plan.size) {
+      entry = state.plan.entries[number];
+    } else {
+      return false;
+    }
+    ++number;
+    report_entry(state, s, entry, number, profile);
+    return true;
+  };
+  return run_queued(state, s, next_entry);
+}
+
 // The entries in run order until the last one or a stop: the plan's, or, for unlimited
 // iterations, drawn one by one as the run goes.
 int transfer(RunState& state, const Settings& s, const PlatformProfile& profile) {
   // Text still buffered for standard output goes out before any data block can follow it.
   std::fflush(stdout);
   state.control.start();
+  if (s.io_depth > 1)
+    return transfer_queued(state, s, profile);
   int status = kExitSuccess;
   if (state.unlimited) {
     RunOrderDraw draw(state, s, state.seed);

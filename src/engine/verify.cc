@@ -151,16 +151,21 @@ int OutputCheck::written(const unsigned char* data, std::uint64_t n) {
   return judge(data, n, static_cast<std::uint64_t>(got), offset);
 }
 
+void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t offset,
+                        std::uint64_t iteration) const {
+  // Never short: blocks under the stamp's least length are refused before the run.
+  static_cast<void>(fill_stamped_block(
+      {reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(n)}, offset, seed_,
+      iteration));
+}
+
 int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
   const FileHandle out = state.output.get();
   unsigned char* const block = state.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
-    // Never short: blocks under the stamp's least length are refused before the run.
     if (stamps_)
-      static_cast<void>(
-          fill_stamped_block({reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(bs)},
-                             offset_, seed_, iteration_));
+      stamp(block, bs, offset_, iteration_);
     const std::uint64_t began = state.meter.begin(IoDirection::write);
     if (!write_block(out, block, bs, false))
       return write_failure(s);

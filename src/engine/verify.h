@@ -53,6 +53,12 @@ class OutputCheck {
   int written(const unsigned char* data, std::uint64_t n);
 
   bool check_only() const { return check_only_; }
+  bool stamps() const { return stamps_; }
+
+  // Fills `block` (n bytes) with the stamped block for `offset` in iteration `iteration`, for
+  // a transfer that keeps its own offsets (the queued one).
+  void stamp(unsigned char* block, std::uint64_t n, std::uint64_t offset,
+             std::uint64_t iteration) const;
 
  private:
   // Reads the block at `offset` into the read buffer, `n` bytes or, for a direct read, the

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace kolvane {
+#include "platform/io_direction.h"
 
-enum class IoDirection : std::uint8_t { read, write };
+namespace kolvane {
 
 struct IoCounts {
   std::uint64_t read_ios = 0;

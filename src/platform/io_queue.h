@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/io_direction.h"
 #include "platform/platform.h"
 
 namespace kolvane {
@@ -19,7 +20,6 @@ namespace kolvane {
 // The deepest queue a run may ask for.
 inline constexpr std::uint32_t kMaxQueueDepth = 4096;
 
-enum class IoDirection : std::uint8_t { read, write };
 
 // A file the queue will serve, the one direction it is used in (the input is read, the output
 // written) and whether it was opened for direct transfers. On Windows the queue opens its own

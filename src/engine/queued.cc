@@ -1,0 +1,670 @@
+#include "engine/queued.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/console.h"
+#include "engine/exit_status.h"
+#include "engine/failures.h"
+#include "engine/verify.h"
+#include "platform/io_queue.h"
+
+namespace kolvane {
+namespace {
+
+static_assert(kMaxIoDepth == kMaxQueueDepth, "iodepth= and the queue agree on the deepest");
+
+int refuse_depth(const char* why, std::uint32_t depth) {
+  say(Channel::err, why, static_cast<unsigned>(depth));
+  return kExitBadArgument;
+}
+
+// A side the queue can serve: a named regular file or device (the standard streams may share
+// their offset with the shell, and a pipe has none), or the zero source / null sink.
+bool positioned_input(const RunState& state, const Settings& s) {
+  if (is_zero_source(s))
+    return true;
+  return s.input_file != nullptr && file_kind(state.input.get()) != FileKind::stream;
+}
+
+bool positioned_output(const Settings& s) {
+  return is_null_sink(s) || (s.output_file != nullptr && !name_is_stream(s.output_file));
+}
+
+bool same_file_both_sides(const Settings& s) {
+  if (is_zero_source(s) || is_null_sink(s) || s.input_file == nullptr || s.output_file == nullptr)
+    return false;
+  FileIdentity in;
+  FileIdentity out;
+  return identity_of_name(s.input_file, in) && identity_of_name(s.output_file, out) &&
+         same_file(in, out);
+}
+
+std::uint64_t aligned_up(std::uint64_t n) {
+  return (n + kBufferAlignment - 1) / kBufferAlignment * kBufferAlignment;
+}
+
+// What a slot is waiting for.
+enum class Wait : std::uint8_t { nothing, read, write };
+
+// One chain of I/Os: an entry of a repeated run, or one block of a single copy.
+struct Slot {
+  unsigned char* in = nullptr;   // ibs bytes
+  unsigned char* out = nullptr;  // obs bytes
+  bool busy = false;
+  Wait wait = Wait::nothing;
+  // The I/O in flight: when it was queued, where, how long and from which memory (the rest of
+  // a short write is queued again).
+  std::uint64_t began = 0;
+  std::uint64_t io_offset = 0;
+  std::uint64_t io_length = 0;
+  const unsigned char* io_data = nullptr;
+  std::uint64_t io_block = 0;  // the whole block's length
+  bool io_partial = false;
+
+  // A repeated run's entry.
+  std::uint64_t entry = 0;  // numbered from 1, the stamped blocks' iteration
+  std::uint64_t in_offset = 0;
+  std::uint64_t out_offset = 0;
+  std::uint64_t full_reads = 0;
+  std::uint64_t left = 0;               // input bytes the entry may still take
+  std::uint64_t zeros_left = 0;         // the zero source's blocks still to write
+  std::uint64_t fill = 0;               // bytes in the output buffer
+  const unsigned char* data = nullptr;  // read bytes not yet moved to the output
+  std::uint64_t pending = 0;
+  bool first_read = true;
+  bool read_moved = false;  // a read's bytes are moving out: the end checks follow them
+  bool ending = false;      // no more reads: what the output buffer holds goes out, then the end
+
+  // A single copy's block.
+  std::uint64_t block = 0;
+  std::int64_t got = -1;  // the bytes read once the read completed
+};
+
+class QueuedTransfer {
+ public:
+  QueuedTransfer(RunState& state, const Settings& s)
+      : state_(state),
+        s_(s),
+        depth_(s.io_depth),
+        ibs_(s.input_blocksize),
+        obs_(s.output_blocksize),
+        input_(state.input.get()),
+        output_(state.output.get()),
+        zero_source_(is_zero_source(s)),
+        discard_(is_null_sink(s)),
+        out_direct_(s.w_dio != 0),
+        per_block_(!state.repeats()),
+        stamps_(state.check != nullptr && state.check->stamps() ? state.check : nullptr) {}
+
+  int run(const EntrySource& next_entry);
+
+ private:
+  int obtain_buffers();
+  int open_queue(bool in_direct);
+  void set_up_blocks(const EntrySource& next_entry);
+  // Starts and counts what can be, until nothing changes.
+  void make_progress(const EntrySource& next_entry);
+  void reap_batch();
+
+  // A repeated run: each slot runs one entry's chain until it has an I/O in flight or ends.
+  bool start_entry(Slot& t, const EntrySource& next_entry);
+  void advance_entry(Slot& t);
+  bool next_output_block(Slot& t);
+  bool entry_ends_after_read(Slot& t);
+  // After each of the zero source's blocks, written or taken by the null sink.
+  void zero_block_done(Slot& t);
+
+  // A single copy: blocks start in order, complete in any order, count in order.
+  bool start_block(Slot& t);
+  bool commit_blocks();
+  void commit_block(Slot& t);
+
+  void complete(Slot& t, const IoCompletion& c);
+  void completed_read(Slot& t, std::int64_t result);
+  void completed_write(Slot& t);
+
+  // Queue one I/O of the slot: true when it is in flight. The null sink takes nothing, its
+  // block counting at once; nothing is queued once the run has failed.
+  bool issue_read(Slot& t, std::uint64_t offset);
+  bool issue_write(Slot& t, const unsigned char* data, std::uint64_t n, std::uint64_t offset);
+  bool queue_io(Slot& t, IoDirection d);
+  void count_write(bool partial);
+  std::uint64_t batch_clock(IoDirection d);
+
+  bool failed() const { return status_ != kExitSuccess; }
+  void fail(int status) {
+    if (!failed())
+      status_ = status;
+  }
+  void io_failure(IoDirection d, const char* text);
+  bool after_io();
+
+  RunState& state_;
+  const Settings& s_;
+  const std::uint32_t depth_;
+  const std::uint64_t ibs_;
+  const std::uint64_t obs_;
+  const FileHandle input_;
+  const FileHandle output_;
+  const bool zero_source_;
+  const bool discard_;
+  const bool out_direct_;
+  const bool per_block_;
+  OutputCheck* const stamps_;  // set when the zero source writes stamped blocks
+
+  // Declared before the queue, so the queue is gone (every I/O reaped) before the memory is.
+  AlignedBuffer memory_;
+  std::unique_ptr<IoQueue> queue_;
+  std::vector<Slot> slots_;
+  std::vector<IoCompletion> reaped_;
+  // One clock read serves all the I/Os a batch queues in a direction.
+  std::uint64_t batch_began_[2] = {0, 0};
+  bool batch_timed_[2] = {false, false};
+
+  int status_ = kExitSuccess;
+  bool stopping_ = false;    // a stop request or the time limit: nothing new starts
+  bool no_entries_ = false;  // the source has given its last entry
+  std::uint64_t entries_started_ = 0;
+
+  // A single copy.
+  std::uint64_t base_in_ = 0;
+  std::uint64_t base_out_ = 0;
+  std::uint64_t next_block_ = 0;
+  std::uint64_t blocks_ = UINT64_MAX;  // count= blocks, or as many as the input's size holds
+  std::uint64_t commit_ = 0;           // the next block to count
+  bool input_ended_ = false;           // a short or empty read was counted: nothing further
+  std::vector<Slot*> window_;          // block % depth -> its slot until it is counted
+};
+
+int QueuedTransfer::obtain_buffers() {
+  const std::uint64_t per_slot = aligned_up(ibs_) + aligned_up(obs_);
+  if (per_slot >= ibs_ && per_slot <= UINT64_MAX / depth_)
+    memory_.reset(alloc_aligned(per_slot * depth_));
+  if (memory_.get() == nullptr) {
+    say(Channel::err, "Error allocating aligned memory\n");
+    return kExitNoMemory;
+  }
+  // The zero source's blocks are its slots' input buffers, zero-filled once.
+  if (zero_source_)
+    std::memset(memory_.get(), 0, per_slot * depth_);
+  slots_.resize(depth_);
+  for (std::uint32_t i = 0; i < depth_; ++i) {
+    slots_[i].in = memory_.get() + per_slot * i;
+    slots_[i].out = slots_[i].in + aligned_up(ibs_);
+  }
+  return kExitSuccess;
+}
+
+int QueuedTransfer::open_queue(bool in_direct) {
+  IoQueueSetup setup;
+  setup.depth = depth_;
+  if (!zero_source_)
+    setup.files.push_back({input_, IoDirection::read, in_direct});
+  if (!discard_)
+    setup.files.push_back({output_, IoDirection::write, out_direct_});
+  setup.regions.push_back({memory_.get(), (aligned_up(ibs_) + aligned_up(obs_)) * depth_});
+  std::string error;
+  queue_ = open_io_queue(setup, error);
+  if (queue_ == nullptr) {
+    say(Channel::err, "%s", error.c_str());
+    return kExitOpenOrPosition;
+  }
+  return kExitSuccess;
+}
+
+void QueuedTransfer::set_up_blocks(const EntrySource& next_entry) {
+  window_.assign(depth_, nullptr);
+  if (state_.count_given)
+    blocks_ = s_.max_records;
+  else if (state_.input_limit != kNoLimit)
+    // At least one read, which tells an empty input as the synchronous copy does.
+    blocks_ = std::max<std::uint64_t>(
+        1, state_.input_limit / ibs_ + (state_.input_limit % ibs_ != 0 ? 1 : 0));
+  PlanEntry entry{};
+  if (!next_entry(entry)) {
+    blocks_ = 0;
+    return;
+  }
+  base_in_ = state_.apply_skip ? entry.skip_offset : 0;
+  base_out_ = state_.apply_seek ? entry.seek_offset : 0;
+}
+
+int QueuedTransfer::run(const EntrySource& next_entry) {
+  int status = obtain_buffers();
+  if (status == kExitSuccess)
+    status = open_queue(s_.r_dio != 0);
+  if (status != kExitSuccess)
+    return status;
+  if (per_block_)
+    set_up_blocks(next_entry);
+  make_progress(next_entry);
+  while (queue_ != nullptr && queue_->pending() != 0) {
+    reap_batch();
+    if (!failed())
+      make_progress(next_entry);
+  }
+  return status_;
+}
+
+void QueuedTransfer::make_progress(const EntrySource& next_entry) {
+  for (bool changed = true; changed && !failed();) {
+    changed = false;
+    for (Slot& t : slots_) {
+      if (t.busy)
+        continue;
+      if (stopping_ || failed() || !(per_block_ ? start_block(t) : start_entry(t, next_entry)))
+        break;
+      changed = true;
+    }
+    if (per_block_ && commit_blocks())
+      changed = true;
+  }
+}
+
+void QueuedTransfer::reap_batch() {
+  batch_timed_[0] = batch_timed_[1] = false;
+  if (!queue_->submit()) {
+    say(Channel::err, "%s", queue_->failure_text().c_str());
+    fail(kExitReadWrite);
+  }
+  reaped_.clear();
+  if (!queue_->reap(reaped_, true)) {
+    // Nothing more can be learnt from the queue; its end waits for what is in flight.
+    say(Channel::err, "%s", queue_->failure_text().c_str());
+    fail(kExitReadWrite);
+    queue_.reset();
+    return;
+  }
+  // What completes after the batch that held the first failure is only collected.
+  const bool failed_before = failed();
+  for (const IoCompletion& c : reaped_) {
+    Slot& t = slots_[c.tag];
+    if (failed_before) {
+      t.wait = Wait::nothing;
+      t.busy = false;
+      continue;
+    }
+    complete(t, c);
+  }
+  if (failed())
+    for (Slot& t : slots_)
+      if (t.wait == Wait::nothing)
+        t.busy = false;
+}
+
+// A repeated run.
+
+bool QueuedTransfer::start_entry(Slot& t, const EntrySource& next_entry) {
+  PlanEntry entry{};
+  if (no_entries_ || !next_entry(entry)) {
+    no_entries_ = true;
+    return false;
+  }
+  t = Slot{t.in, t.out};
+  t.busy = true;
+  t.entry = ++entries_started_;
+  t.in_offset = entry.skip_offset;
+  t.out_offset = entry.seek_offset;
+  t.left = state_.input_limit;
+  t.zeros_left = s_.max_records;
+  // count=0 copies nothing, whatever the input holds.
+  t.ending = state_.count_given && s_.max_records == 0;
+  advance_entry(t);
+  return true;
+}
+
+void QueuedTransfer::advance_entry(Slot& t) {
+  while (!failed()) {
+    if (t.pending != 0 || (t.ending && t.fill != 0)) {
+      if (next_output_block(t))
+        return;
+      continue;
+    }
+    if (t.read_moved) {
+      t.read_moved = false;
+      t.ending = entry_ends_after_read(t);
+      continue;
+    }
+    if (t.ending || (zero_source_ && t.zeros_left == 0))
+      break;
+    if (zero_source_) {
+      if (stamps_ != nullptr)
+        stamps_->stamp(t.in, ibs_, t.out_offset, t.entry);
+      const std::uint64_t offset = t.out_offset;
+      t.out_offset += ibs_;
+      if (issue_write(t, t.in, ibs_, offset))
+        return;
+      zero_block_done(t);
+      continue;
+    }
+    if (issue_read(t, t.in_offset))
+      return;
+  }
+  t.busy = false;
+}
+
+void QueuedTransfer::zero_block_done(Slot& t) {
+  ++state_.totals.r_full_total;
+  --t.zeros_left;
+  if (after_io())
+    t.ending = true;
+}
+
+// The synchronous copy's checks after a read's bytes went out.
+bool QueuedTransfer::entry_ends_after_read(Slot& t) {
+  if (after_io())
+    return true;
+  if (state_.count_given && t.full_reads == s_.max_records)
+    return true;
+  if (state_.end_of_input && state_.block_written)
+    return true;
+  return t.left == 0;
+}
+
+// Moves read bytes toward the next output block; true when a write went into flight.
+bool QueuedTransfer::next_output_block(Slot& t) {
+  std::uint64_t n = obs_;
+  const unsigned char* from = t.out;
+  const bool straight =
+      !out_direct_ || reinterpret_cast<std::uintptr_t>(t.data) % kBufferAlignment == 0;
+  if (t.pending == 0) {
+    // The end of the entry: what the output buffer holds goes out as a partial block.
+    n = t.fill;
+    t.fill = 0;
+  } else if (t.fill == 0 && t.pending >= obs_ && straight) {
+    from = t.data;
+    t.data += obs_;
+    t.pending -= obs_;
+  } else {
+    const std::uint64_t moved = std::min(t.pending, obs_ - t.fill);
+    std::memcpy(t.out + t.fill, t.data, moved);
+    t.fill += moved;
+    t.data += moved;
+    t.pending -= moved;
+    if (t.fill != obs_)
+      return false;
+    t.fill = 0;
+  }
+  const std::uint64_t offset = t.out_offset;
+  t.out_offset += n;
+  return issue_write(t, from, n, offset);
+}
+
+// A single copy.
+
+bool QueuedTransfer::start_block(Slot& t) {
+  if (input_ended_ || next_block_ >= blocks_)
+    return false;
+  t = Slot{t.in, t.out};
+  t.busy = true;
+  t.block = next_block_++;
+  window_[t.block % depth_] = &t;
+  if (!zero_source_) {
+    if (!issue_read(t, base_in_ + t.block * ibs_))
+      t.busy = false;
+    return true;
+  }
+  if (stamps_ != nullptr)
+    stamps_->stamp(t.in, ibs_, base_out_ + t.block * obs_, 1);
+  t.got = static_cast<std::int64_t>(ibs_);
+  return true;
+}
+
+bool QueuedTransfer::commit_blocks() {
+  bool committed = false;
+  while (commit_ < next_block_ && !failed()) {
+    Slot& t = *window_[commit_ % depth_];
+    if (t.got < 0)
+      break;
+    ++commit_;
+    commit_block(t);
+    committed = true;
+  }
+  return committed;
+}
+
+void QueuedTransfer::commit_block(Slot& t) {
+  // Blocks read past the end of the input are not the copy's.
+  if (input_ended_) {
+    t.busy = false;
+    return;
+  }
+  const auto got = static_cast<std::uint64_t>(t.got);
+  if (got == 0) {
+    if (t.block == 0)
+      fail(past_eof(s_));
+    input_ended_ = true;
+    state_.end_of_input = true;
+    t.busy = false;
+    return;
+  }
+  const bool partial = got < ibs_;
+  ++(partial ? state_.totals.r_partial_total : state_.totals.r_full_total);
+  if (partial)
+    input_ended_ = true;
+  if (!issue_write(t, t.in, got, base_out_ + t.block * obs_))
+    t.busy = false;
+  after_io();
+}
+
+// Completions.
+
+void QueuedTransfer::complete(Slot& t, const IoCompletion& c) {
+  const Wait was = t.wait;
+  t.wait = Wait::nothing;
+  if (c.result < 0) {
+    io_failure(was == Wait::read ? IoDirection::read : IoDirection::write, c.text.c_str());
+    t.busy = false;
+    return;
+  }
+  if (was == Wait::read) {
+    completed_read(t, c.result);
+    return;
+  }
+  const auto moved = static_cast<std::uint64_t>(c.result);
+  if (moved == 0) {
+    // A write that takes nothing has no error of its own: the device is full.
+    io_failure(IoDirection::write, (std::string(std::strerror(ENOSPC)) + "\n").c_str());
+    t.busy = false;
+    return;
+  }
+  if (moved < t.io_length) {
+    // The rest of a short write goes out where it ended, as the synchronous copy goes on.
+    t.io_offset += moved;
+    t.io_data += moved;
+    t.io_length -= moved;
+    if (!queue_io(t, IoDirection::write))
+      t.busy = false;
+    return;
+  }
+  completed_write(t);
+}
+
+void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
+  auto got = static_cast<std::uint64_t>(result);
+  if (per_block_) {
+    // A measured input is copied up to its size, however it grows meanwhile.
+    const std::uint64_t start = t.block * ibs_;
+    if (state_.input_limit != kNoLimit)
+      got = std::min(got, state_.input_limit > start ? state_.input_limit - start : 0);
+    if (got > 0)
+      state_.meter.end(IoDirection::read, t.began, got);
+    t.got = static_cast<std::int64_t>(got);
+    return;
+  }
+  got = std::min(got, t.left);
+  t.left -= got;
+  if (got == 0) {
+    if (t.first_read) {
+      fail(past_eof(s_));
+      t.busy = false;
+      return;
+    }
+    state_.end_of_input = true;
+    t.ending = true;
+    advance_entry(t);
+    return;
+  }
+  state_.meter.end(IoDirection::read, t.began, got);
+  t.first_read = false;
+  t.in_offset += got;
+  if (got < ibs_) {
+    ++state_.totals.r_partial_total;
+  } else {
+    ++t.full_reads;
+    ++state_.totals.r_full_total;
+  }
+  t.data = t.in;
+  t.pending = got;
+  t.read_moved = true;
+  advance_entry(t);
+}
+
+void QueuedTransfer::completed_write(Slot& t) {
+  // The whole block's bytes and time, however many pieces it went out in.
+  state_.meter.end(IoDirection::write, t.began, t.io_block);
+  count_write(t.io_partial);
+  if (per_block_) {
+    t.busy = false;
+    return;
+  }
+  if (zero_source_)
+    zero_block_done(t);
+  advance_entry(t);
+}
+
+// The I/Os.
+
+std::uint64_t QueuedTransfer::batch_clock(IoDirection d) {
+  const int i = d == IoDirection::read ? 0 : 1;
+  if (!batch_timed_[i]) {
+    batch_began_[i] = state_.meter.begin(d);
+    batch_timed_[i] = true;
+  }
+  return batch_began_[i];
+}
+
+bool QueuedTransfer::issue_read(Slot& t, std::uint64_t offset) {
+  t.io_offset = offset;
+  t.io_length = ibs_;
+  t.io_data = t.in;
+  return queue_io(t, IoDirection::read);
+}
+
+bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64_t n,
+                                 std::uint64_t offset) {
+  if (failed())
+    return false;
+  // The zero source writes whole input blocks, counted full whatever obs is.
+  const bool partial = n < obs_ && !zero_source_;
+  if (discard_) {
+    state_.meter.end(IoDirection::write, state_.meter.begin(IoDirection::write), n);
+    count_write(partial);
+    return false;
+  }
+  t.io_offset = offset;
+  t.io_length = n;
+  t.io_block = n;
+  t.io_data = data;
+  t.io_partial = partial;
+  if (partial && out_direct_) {
+    // Devices refuse direct transfers of odd lengths: the tail goes out past the queue, the
+    // way the synchronous copy writes it.
+    const std::uint64_t began = state_.meter.begin(IoDirection::write);
+    if (!set_position(output_, offset) || !write_block(output_, data, n, true)) {
+      fail(write_failure(s_));
+      return false;
+    }
+    state_.meter.end(IoDirection::write, began, n);
+    count_write(true);
+    return false;
+  }
+  return queue_io(t, IoDirection::write);
+}
+
+bool QueuedTransfer::queue_io(Slot& t, IoDirection d) {
+  if (failed())
+    return false;
+  t.wait = d == IoDirection::read ? Wait::read : Wait::write;
+  t.began = batch_clock(d);
+  const auto tag = static_cast<std::uint64_t>(&t - slots_.data());
+  const FileHandle file = d == IoDirection::read ? input_ : output_;
+  // Each slot has at most one I/O queued or in flight, so the queue always has room.
+  if (queue_->queue(d, file, const_cast<unsigned char*>(t.io_data),
+                    static_cast<std::uint32_t>(t.io_length), t.io_offset, tag))
+    return true;
+  t.wait = Wait::nothing;
+  io_failure(d, "the I/O queue took no more\n");
+  return false;
+}
+
+void QueuedTransfer::count_write(bool partial) {
+  ++(partial ? state_.totals.w_partial_total : state_.totals.w_full_total);
+  state_.block_written = true;
+}
+
+void QueuedTransfer::io_failure(IoDirection d, const char* text) {
+  if (failed())
+    return;
+  if (d == IoDirection::read)
+    say(Channel::err, "error reading '%s': %s", input_name(s_), text);
+  else
+    say(Channel::err, "error writing to '%s': %s", output_name(s_), text);
+  fail(kExitReadWrite);
+}
+
+bool QueuedTransfer::after_io() {
+  if (!stopping_ && state_.control.after_io(state_))
+    stopping_ = true;
+  return stopping_;
+}
+
+}  // namespace
+
+int check_io_depth(const RunState& state, const Settings& s) {
+  const std::uint32_t depth = s.io_depth;
+  if (depth <= 1)
+    return kExitSuccess;
+  if (!positioned_input(state, s))
+    return refuse_depth(
+        "iodepth=%u needs an input the run can position: a file or device "
+        "named by if=, or the zero source\n",
+        depth);
+  if (!positioned_output(s))
+    return refuse_depth(
+        "iodepth=%u needs an output the run can position: a file or device "
+        "named by of=, or the null sink\n",
+        depth);
+  if (same_file_both_sides(s))
+    return refuse_depth("iodepth=%u cannot read and write the same file\n", depth);
+  if (s.verify != kVerifyOff)
+    return refuse_depth(
+        "iodepth=%u cannot be given with verify=: blocks are checked one at a "
+        "time\n",
+        depth);
+  if (state.repeats()) {
+    // Entries that overlap must each position the output: one the run created or truncated
+    // has its entries follow on from each other.
+    if (!is_null_sink(s) && !is_notrunc(s))
+      return refuse_depth(
+          "iodepth=%u with iterations needs an existing output written in "
+          "place (conv=notrunc) or the null sink\n",
+          depth);
+    return kExitSuccess;
+  }
+  if (s.input_blocksize != s.output_blocksize)
+    return refuse_depth("iodepth=%u with a single copy needs ibs equal to obs\n", depth);
+  return kExitSuccess;
+}
+
+int run_queued(RunState& state, const Settings& s, const EntrySource& next_entry) {
+  QueuedTransfer transfer(state, s);
+  return transfer.run(next_entry);
+}
+
+}  // namespace kolvane

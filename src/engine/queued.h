@@ -1,0 +1,30 @@
+// The queued transfer: iodepth=N keeps up to N reads and writes in flight through the
+// platform's I/O queue. Two shapes of run may go deeper than one I/O:
+//  - repeated entries (iterations= or runtime=) over positioned files: each entry is one chain
+//    of I/Os in the order the synchronous copy makes them, and up to N entries run at once;
+//  - a single copy with ibs = obs: the blocks are read ahead and written behind, each written
+//    at its own offset, and counted in block order.
+// Every other run is refused before its output is opened.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "cli/settings.h"
+#include "engine/run_state.h"
+
+namespace kolvane {
+
+// Whether the run may keep more than one I/O in flight. Asked once the input is open and
+// measured, before the output is opened or truncated: 0, or 1 after the message that says why.
+int check_io_depth(const RunState& state, const Settings& s);
+
+// Gives the next entry to run (the plan's, or one drawn as the run goes) after its verbose
+// report; false when none is left.
+using EntrySource = std::function<bool(PlanEntry& entry)>;
+
+// Runs every entry the source gives. Returns 0, or the exit status of the first failure after
+// its message: 2 when the system refuses the queue, 3 for a read or write, 6 for the buffers.
+int run_queued(RunState& state, const Settings& s, const EntrySource& next_entry);
+
+}  // namespace kolvane
