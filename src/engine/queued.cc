@@ -166,6 +166,11 @@ class QueuedTransfer {
   std::uint64_t batch_began_[2] = {0, 0};
   bool batch_timed_[2] = {false, false};
 
+  // I/Os queued and not yet handed to the system, and handed and not yet reaped. What is
+  // queued when the run fails is never handed over: nothing is submitted after a failure.
+  std::uint32_t unsubmitted_ = 0;
+  std::uint32_t in_flight_ = 0;
+
   int status_ = kExitSuccess;
   bool stopping_ = false;    // a stop request or the time limit: nothing new starts
   bool no_entries_ = false;  // the source has given its last entry
@@ -243,7 +248,7 @@ int QueuedTransfer::run(const EntrySource& next_entry) {
   if (per_block_)
     set_up_blocks(next_entry);
   make_progress(next_entry);
-  while (queue_ != nullptr && queue_->pending() != 0) {
+  while (queue_ != nullptr && (in_flight_ != 0 || (unsubmitted_ != 0 && !failed()))) {
     reap_batch();
     if (!failed())
       make_progress(next_entry);
@@ -268,9 +273,16 @@ void QueuedTransfer::make_progress(const EntrySource& next_entry) {
 
 void QueuedTransfer::reap_batch() {
   batch_timed_[0] = batch_timed_[1] = false;
-  if (!queue_->submit()) {
-    say(Channel::err, "%s", queue_->failure_text().c_str());
-    fail(kExitReadWrite);
+  if (!failed() && unsubmitted_ != 0) {
+    if (!queue_->submit()) {
+      // What the system took is waited for by the queue's end.
+      say(Channel::err, "%s", queue_->failure_text().c_str());
+      fail(kExitReadWrite);
+      queue_.reset();
+      return;
+    }
+    in_flight_ += unsubmitted_;
+    unsubmitted_ = 0;
   }
   reaped_.clear();
   if (!queue_->reap(reaped_, true)) {
@@ -283,6 +295,7 @@ void QueuedTransfer::reap_batch() {
   // What completes after the batch that held the first failure is only collected.
   const bool failed_before = failed();
   for (const IoCompletion& c : reaped_) {
+    --in_flight_;
     Slot& t = slots_[c.tag];
     if (failed_before) {
       t.wait = Wait::nothing;
@@ -291,6 +304,10 @@ void QueuedTransfer::reap_batch() {
     }
     complete(t, c);
   }
+  // Blocks read with or before a failure still count as records in, in block order; nothing
+  // more is written.
+  if (per_block_)
+    commit_blocks();
   if (failed())
     for (Slot& t : slots_)
       if (t.wait == Wait::nothing)
@@ -417,7 +434,7 @@ bool QueuedTransfer::start_block(Slot& t) {
 
 bool QueuedTransfer::commit_blocks() {
   bool committed = false;
-  while (commit_ < next_block_ && !failed()) {
+  while (commit_ < next_block_) {
     Slot& t = *window_[commit_ % depth_];
     if (t.got < 0)
       break;
@@ -596,8 +613,10 @@ bool QueuedTransfer::queue_io(Slot& t, IoDirection d) {
   const FileHandle file = d == IoDirection::read ? input_ : output_;
   // Each slot has at most one I/O queued or in flight, so the queue always has room.
   if (queue_->queue(d, file, const_cast<unsigned char*>(t.io_data),
-                    static_cast<std::uint32_t>(t.io_length), t.io_offset, tag))
+                    static_cast<std::uint32_t>(t.io_length), t.io_offset, tag)) {
+    ++unsubmitted_;
     return true;
+  }
   t.wait = Wait::nothing;
   io_failure(d, "the I/O queue took no more\n");
   return false;

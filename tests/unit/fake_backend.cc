@@ -175,7 +175,9 @@ class FakeQueue final : public IoQueue {
     g_live_queue = this;
   }
   ~FakeQueue() override {
-    sys().destroyed_in_flight += static_cast<int>(ios_.size());
+    // What was queued and never submitted was never the system's: only the rest counts.
+    sys().destroyed_in_flight += static_cast<int>(
+        std::count_if(ios_.begin(), ios_.end(), [](const FakeIo& io) { return io.submitted; }));
     log("close queue");
     --sys().live_queues;
     g_live_queue = nullptr;
@@ -258,6 +260,7 @@ class FakeQueue final : public IoQueue {
       c.result = -1;
       c.error = failed->second;
       c.text = script.fail_text;
+      log("failed " + std::to_string(io.number));
       return c;
     }
     std::uint64_t n = io.length;

@@ -72,7 +72,7 @@ struct System {
   int queued = 0;               // I/Os queued so far, all queues
   std::uint32_t most_pending = 0;  // the most I/Os queued or in flight at once
   // Faults of the caller: a buffer freed while an I/O into it was in flight, and queues
-  // destroyed with I/Os not reaped.
+  // destroyed with submitted I/Os not reaped.
   int freed_in_flight = 0;
   int destroyed_in_flight = 0;
   FileHandle next_handle = 3;
