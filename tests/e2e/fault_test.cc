@@ -309,6 +309,63 @@ TEST_F(LoopDevice, SizeIsTheCapacity) {
   }
 }
 
+// With I/Os in flight the device behaves as it does for one at a time: whole sectors go both
+// ways, and a transfer it refuses (512 bytes direct on 4096-byte sectors) fails in flight and
+// ends the run with the message and status of the synchronous copy.
+TEST_F(LoopDevice, QueuedTransfersMeetTheDevice) {
+  const std::string in = random_bytes(8192, 25), &image = image_;
+  put("in", in);
+  const std::string einval = std::string(std::strerror(EINVAL)) + "\n";
+  const Row rows[] = {
+      {"if=dev of=out bs=4k iodepth=8", 0, rec("16+0", "16+0"), image, image},
+      {"if=dev of=out bs=4k dio=1 iodepth=8", 0, rec("16+0", "16+0"), image, image},
+      {"if=dev of=/dev/null bs=512 dio=1 iodepth=8", 3, "error reading 'dev': " + einval, "-",
+       image},
+      {"if=dev of=/dev/null bs=512 count=4 iterations=50 dio=1 iodepth=8", 3,
+       "error reading 'dev': " + einval, "-", image},
+      {"if=in of=dev bs=512 dio=2 iodepth=8", 3, "error writing to 'dev': " + einval, "-", image},
+      {"if=in of=dev bs=4k dio=2 iodepth=8", 0, rec("2+0", "2+0"), "-",
+       in + image.substr(in.size())},
+      {"if=in of=dev bs=4k count=1 iterations=30 seed=5 dio=2 iodepth=8 conv=notrunc", 0,
+       rec("30+0", "30+0"), "-", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.words);
+    fs::remove(path("out"));
+    restore();
+    expect_row(run(row.words), row);
+    if (!row.dev.empty()) {
+      EXPECT_EQ(get("dev"), row.dev);
+    }
+  }
+}
+
+// A sparse output on a file system too small for it: the queued writes that find no room fail
+// in flight with the system's text, as the synchronous copy's write does, and the run ends with
+// status 3 without its records lines.
+TEST_F(Devices, QueuedWritesMeetAFullFileSystem) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "mounting a small file system needs root";
+  fs::create_directory(path("small"));
+  if (std::system(
+          ("mount -t tmpfs -o size=256k tmpfs " + path("small") + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "tmpfs could not be mounted";
+  put("in", random_bytes(1 << 20, 26));
+  const std::string full =
+      "error writing to 'small/out': " + std::string(std::strerror(ENOSPC)) + "\n";
+  for (const char* depth : {"1", "8"}) {
+    SCOPED_TRACE(depth);
+    { std::ofstream sparse(path("small/out"), std::ios::binary | std::ios::trunc); }
+    fs::resize_file(path("small/out"), 1 << 20);
+    const Result r = run(std::string("if=in of=small/out bs=4k conv=notrunc iodepth=") + depth);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, full);
+    fs::remove(path("small/out"));
+  }
+  // Lazily: the kernel may let go of the files a moment after the program ended.
+  EXPECT_EQ(std::system(("umount -l " + path("small")).c_str()), 0);
+}
+
 // An output device that is claimed (here by the test, as a mounted file system would be) is
 // refused, and none of its bytes change; reading it stays allowed.
 TEST_F(LoopDevice, ClaimedDeviceIsNotWritten) {

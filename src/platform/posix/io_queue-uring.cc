@@ -24,7 +24,9 @@ UringCalls g_calls = kRealCalls;
 // The kernel registers no single buffer larger than this.
 constexpr std::uint64_t kMaxRegisteredBuffer = std::uint64_t{1} << 30;
 
-std::string text_of(int error) { return std::string(std::strerror(error)) + "\n"; }
+std::string text_of(int error) {
+  return std::string(std::strerror(error)) + "\n";
+}
 
 // A registered buffer: the queue finds which one holds an address by its start.
 struct Region {
@@ -75,8 +77,10 @@ int UringQueue::start(const IoQueueSetup& setup) {
   const unsigned preferred = IORING_SETUP_SUBMIT_ALL | IORING_SETUP_COOP_TASKRUN |
                              IORING_SETUP_TASKRUN_FLAG | IORING_SETUP_SINGLE_ISSUER;
   int r = g_calls.queue_init(depth_, &ring_, preferred);
-  if (r == -EINVAL) r = g_calls.queue_init(depth_, &ring_, 0);
-  if (r < 0) return -r;
+  if (r == -EINVAL)
+    r = g_calls.queue_init(depth_, &ring_, 0);
+  if (r < 0)
+    return -r;
   ring_ready_ = true;
   register_files(setup);
   register_buffers(setup);
@@ -86,7 +90,8 @@ int UringQueue::start(const IoQueueSetup& setup) {
 void UringQueue::register_files(const IoQueueSetup& setup) {
   for (const QueueFile& f : setup.files) {
     const int fd = static_cast<int>(f.file);
-    if (std::find(fds_.begin(), fds_.end(), fd) == fds_.end()) fds_.push_back(fd);
+    if (std::find(fds_.begin(), fds_.end(), fd) == fds_.end())
+      fds_.push_back(fd);
   }
   files_registered_ =
       !fds_.empty() &&
@@ -96,11 +101,14 @@ void UringQueue::register_files(const IoQueueSetup& setup) {
 void UringQueue::register_buffers(const IoQueueSetup& setup) {
   std::vector<iovec> vecs;
   for (const QueueRegion& r : setup.regions) {
-    if (r.data == nullptr || r.size == 0) continue;
-    if (r.size > kMaxRegisteredBuffer) return;  // all or none: the lookup stays simple
+    if (r.data == nullptr || r.size == 0)
+      continue;
+    if (r.size > kMaxRegisteredBuffer)
+      return;  // all or none: the lookup stays simple
     vecs.push_back({r.data, static_cast<size_t>(r.size)});
   }
-  if (vecs.empty()) return;
+  if (vecs.empty())
+    return;
   if (g_calls.register_buffers(&ring_, vecs.data(), static_cast<unsigned>(vecs.size())) != 0) {
     return;
   }
@@ -116,24 +124,36 @@ int UringQueue::buffer_index(const void* buffer, std::uint32_t length) const {
   const auto at = reinterpret_cast<std::uintptr_t>(buffer);
   auto it = std::upper_bound(regions_.begin(), regions_.end(), at,
                              [](std::uintptr_t a, const Region& r) { return a < r.begin; });
-  if (it == regions_.begin()) return -1;
+  if (it == regions_.begin())
+    return -1;
   --it;
-  if (at + length > it->end) return -1;
+  if (at + length > it->end)
+    return -1;
   return static_cast<int>(it->index);
 }
 
 UringQueue::~UringQueue() {
-  if (!ring_ready_) return;
+  if (!ring_ready_)
+    return;
   // The kernel may still be moving bytes into the caller's buffers: wait for all of them.
   std::uint32_t left = in_flight();
   while (left != 0) {
     io_uring_cqe* cqe = nullptr;
     const int r = g_calls.wait_cqe(&ring_, &cqe);
-    if (r == -EINTR) continue;
-    if (r < 0) break;
+    if (r == -EINTR)
+      continue;
+    if (r < 0)
+      break;
     io_uring_cqe_seen(&ring_, cqe);
     --left;
   }
+  // The ring is torn down in the background after the exit; registered files would keep their
+  // references until then, so a device opened for this program alone would still count as
+  // claimed when the next program opens it. Unregistering lets go of them now.
+  if (files_registered_)
+    io_uring_unregister_files(&ring_);
+  if (!regions_.empty())
+    io_uring_unregister_buffers(&ring_);
   io_uring_queue_exit(&ring_);
 }
 
@@ -144,12 +164,15 @@ bool UringQueue::fail(int error) {
 
 bool UringQueue::queue(IoDirection direction, FileHandle file, void* buffer, std::uint32_t length,
                        std::uint64_t offset, std::uint64_t tag) {
-  if (pending_ == depth_) return false;
+  if (pending_ == depth_)
+    return false;
   const int fd = static_cast<int>(file);
   const auto found = std::find(fds_.begin(), fds_.end(), fd);
-  if (found == fds_.end()) return false;
+  if (found == fds_.end())
+    return false;
   io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
-  if (sqe == nullptr) return false;
+  if (sqe == nullptr)
+    return false;
   const int target = files_registered_ ? static_cast<int>(found - fds_.begin()) : fd;
   const int index = buffer_index(buffer, length);
   if (direction == IoDirection::read) {
@@ -163,7 +186,8 @@ bool UringQueue::queue(IoDirection direction, FileHandle file, void* buffer, std
   } else {
     io_uring_prep_write(sqe, target, buffer, length, offset);
   }
-  if (files_registered_) sqe->flags |= IOSQE_FIXED_FILE;
+  if (files_registered_)
+    sqe->flags |= IOSQE_FIXED_FILE;
   io_uring_sqe_set_data64(sqe, tag);
   ++pending_;
   ++queued_;
@@ -173,30 +197,37 @@ bool UringQueue::queue(IoDirection direction, FileHandle file, void* buffer, std
 bool UringQueue::submit() {
   while (queued_ != 0) {
     const int r = g_calls.submit(&ring_);
-    if (r == -EINTR) continue;
-    if (r < 0) return fail(-r);
+    if (r == -EINTR)
+      continue;
+    if (r < 0)
+      return fail(-r);
     // Entries the kernel did not take stay in the ring for the next call; none taken at all
     // would make this loop spin.
-    if (r == 0) return fail(EAGAIN);
+    if (r == 0)
+      return fail(EAGAIN);
     queued_ -= std::min<std::uint32_t>(queued_, static_cast<std::uint32_t>(r));
   }
   return true;
 }
 
 bool UringQueue::reap(std::vector<IoCompletion>& out, bool wait) {
-  if (in_flight() == 0) return true;
+  if (in_flight() == 0)
+    return true;
   if (wait) {
     io_uring_cqe* first = nullptr;
     for (;;) {
       const int r = g_calls.wait_cqe(&ring_, &first);
-      if (r == 0) break;
-      if (r != -EINTR) return fail(-r);
+      if (r == 0)
+        break;
+      if (r != -EINTR)
+        return fail(-r);
     }
   } else if (io_uring_cq_ready(&ring_) == 0 &&
              (IO_URING_READ_ONCE(*ring_.sq.kflags) & IORING_SQ_TASKRUN) != 0) {
     // Completions the kernel holds until this task next enters it: let it post them now.
     const int r = io_uring_get_events(&ring_);
-    if (r < 0 && r != -EINTR) return fail(-r);
+    if (r < 0 && r != -EINTR)
+      return fail(-r);
   }
   unsigned head = 0;
   unsigned seen = 0;
@@ -222,12 +253,17 @@ bool UringQueue::reap(std::vector<IoCompletion>& out, bool wait) {
 
 }  // namespace
 
-UringCalls& uring_calls() { return g_calls; }
-const UringCalls& real_uring_calls() { return kRealCalls; }
+UringCalls& uring_calls() {
+  return g_calls;
+}
+const UringCalls& real_uring_calls() {
+  return kRealCalls;
+}
 
 std::unique_ptr<IoQueue> open_io_queue(const IoQueueSetup& setup, std::string& error) {
   error = queue_depth_error(setup.depth);
-  if (!error.empty()) return nullptr;
+  if (!error.empty())
+    return nullptr;
   auto queue = std::make_unique<UringQueue>(setup.depth);
   if (const int refused = queue->start(setup); refused != 0) {
     error = "io_uring is not available: " + text_of(refused);

@@ -1,0 +1,150 @@
+// iodepth=: many I/Os in flight give what one at a time gives (the same records lines, the
+// same verbose offsets, the same bytes where no two entries write the same place), and the runs
+// the queue cannot serve are refused before their output is touched.
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kOutputSize = 16 << 20;
+
+class Depth : public E2e {
+ protected:
+  void SetUp() override {
+    E2e::SetUp();
+    input_ = random_bytes((1 << 20) + 100, 31);
+  }
+  // Fresh files for one run: the input, and a sparse output of zeros when the row has one.
+  void fresh(bool output) {
+    put("in", input_);
+    fs::remove(path("out"));
+    if (output)
+      put("out", "", 0, kOutputSize);
+  }
+  std::string input_;
+};
+
+struct SameRow {
+  const char* words;
+  bool existing_output;  // the output exists before the run (conv=notrunc rows)
+  const char* records;   // the records lines the rows expect, as a check of the row itself
+};
+
+// Entries whose output ranges overlap may leave either entry's bytes there: the rows' seeds
+// were chosen so that none do (uniform draws, the same on both builds), and the test checks
+// that from the verbose offsets.
+void expect_apart(const std::string& err, std::uint64_t span) {
+  std::vector<std::uint64_t> seeks = parse_offsets(err, "seek");
+  std::sort(seeks.begin(), seeks.end());
+  for (std::size_t i = 1; i < seeks.size(); ++i)
+    ASSERT_GE(seeks[i] - seeks[i - 1], span) << "the row's entries overlap: choose another seed";
+}
+
+TEST_F(Depth, ManyInFlightGiveWhatOneAtATimeGives) {
+  // clang-format off
+  const SameRow rows[] = {
+      {"if=in of=out bs=4k count=2 iterations=16 seed=11 distribution=uniform conv=notrunc "
+       "verbose=1", true, "32+0"},
+      {"if=in of=out bs=4k count=1 iterations=24 seed=12 distribution=uniform conv=notrunc "
+       "verbose=1", true, "24+0"},
+      {"if=in of=/dev/null ibs=4k obs=1000 count=3 iterations=40 seed=3 verbose=1", false, "120+0"},
+      {"if=/dev/zero of=out bs=4k count=4 iterations=10 seed=15 distribution=uniform "
+       "conv=notrunc pattern=random verbose=1", true, "40+0"},
+      {"if=in of=out bs=4k", false, "256+1"},
+      {"if=in of=out bs=1000 skip=7 seek=3 count=500", false, "500+0"},
+      {"if=in of=out bs=64k skip=3", false, "13+1"},
+      {"if=in of=out bs=4k count=40 seek=5 conv=notrunc", true, "40+0"},
+      {"if=/dev/zero of=out bs=4k count=64 seek=2", false, "64+0"},
+      {"if=in of=/dev/null bs=8k", false, "128+1"},
+  };
+  // clang-format on
+  for (const SameRow& row : rows) {
+    SCOPED_TRACE(row.words);
+    fresh(row.existing_output);
+    const Result one = run(row.words);
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_NE(one.err.find(std::string(row.records) + " records in"), std::string::npos) << one.err;
+    if (row.existing_output) {
+      expect_apart(one.err, 4 * 4096);
+    }
+    const std::string written = get("out");
+    for (const char* depth : {" iodepth=8"}) {
+      SCOPED_TRACE(depth);
+      fresh(row.existing_output);
+      const Result many = run(row.words + std::string(depth));
+      EXPECT_EQ(many.status, 0);
+      EXPECT_EQ(many.err, one.err);
+      expect_stdout(many, text("Please be patient...\n"), true);
+      EXPECT_TRUE(get("out") == written) << "the output's bytes differ";
+    }
+  }
+}
+
+// Refused before the output is opened: an output that exists keeps its bytes, one that does
+// not is not created.
+TEST_F(Depth, RunsTheQueueCannotServeAreRefused) {
+  // clang-format off
+  const struct { const char* words; const char* err; bool existing_output = false;
+                 bool try_help = false; } rows[] = {
+      {"if=in of=out bs=4k count=1 iterations=5 iodepth=4",
+       "iodepth=4 with iterations needs an existing output written in place (conv=notrunc) or "
+       "the null sink\n"},
+      {"if=in of=out bs=4k count=1 iterations=5 iodepth=4",
+       "iodepth=4 with iterations needs an existing output written in place (conv=notrunc) or "
+       "the null sink\n", true},
+      {"if=in of=out bs=4k count=1 runtime=1 iodepth=3",
+       "iodepth=3 with iterations needs an existing output written in place (conv=notrunc) or "
+       "the null sink\n", true},
+      {"if=in of=out ibs=4k obs=1k iodepth=2",
+       "iodepth=2 with a single copy needs ibs equal to obs\n", true},
+      {"if=in of=in bs=4k conv=notrunc iodepth=2",
+       "iodepth=2 cannot read and write the same file\n"},
+      {"if=in bs=4k iodepth=2",
+       "iodepth=2 needs an output the run can position: a file or device named by of=, or the "
+       "null sink\n"},
+      {"if=in of=out bs=4k iodepth=16 verify=1",
+       "iodepth=16 cannot be given with verify=: blocks are checked one at a time\n", true},
+      {"if=in of=out iodepth=0", "unrecognized option value iodepth=0\n", false, true},
+      {"if=in of=out iodepth=4097", "unrecognized option value iodepth=4097\n", false, true},
+      {"if=in of=out iodepth=x", "invalid number x\n", false, true},
+  };
+  // clang-format on
+  const std::string before = random_bytes(5000, 32);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    put("in", input_);
+    fs::remove(path("out"));
+    if (row.existing_output)
+      put("out", before);
+    const Result r = run(row.words);
+    EXPECT_EQ(r.status, 1);
+    const std::string help = "Try `" + program_word() + " --help' for more information.\n";
+    const std::string want = text(row.err + (row.try_help ? help : std::string()));
+    ASSERT_GE(r.err.size(), want.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - want.size()), want);
+    EXPECT_EQ(fs::exists(path("out")), row.existing_output);
+    if (row.existing_output) {
+      EXPECT_TRUE(get("out") == before) << "the output was changed";
+    }
+    EXPECT_TRUE(get("in") == input_) << "the input was changed";
+  }
+}
+
+// Standard input may share its offset with the shell: it is read one block at a time.
+TEST_F(Depth, StandardInputIsRefused) {
+  put("in", input_);
+  const Result r = run("of=out bs=4k iodepth=2", Stdin{"in"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, text("iodepth=2 needs an input the run can position: a file or device named "
+                        "by if=, or the zero source\n"));
+  EXPECT_FALSE(fs::exists(path("out")));
+}
+
+}  // namespace
+}  // namespace e2e
