@@ -49,12 +49,13 @@ std::uint64_t aligned_up(std::uint64_t n) {
 }
 
 // What a slot is waiting for.
-enum class Wait : std::uint8_t { nothing, read, write };
+enum class Wait : std::uint8_t { nothing, read, write, check };
 
 // One chain of I/Os: an entry of a repeated run, or one block of a single copy.
 struct Slot {
-  unsigned char* in = nullptr;   // ibs bytes
-  unsigned char* out = nullptr;  // obs bytes
+  unsigned char* in = nullptr;    // ibs bytes
+  unsigned char* out = nullptr;   // obs bytes
+  unsigned char* back = nullptr;  // obs bytes, for a block read back (verify=1)
   bool busy = false;
   Wait wait = Wait::nothing;
   // The I/O in flight: when it was queued, where, how long and from which memory (the rest of
@@ -63,7 +64,10 @@ struct Slot {
   std::uint64_t io_offset = 0;
   std::uint64_t io_length = 0;
   const unsigned char* io_data = nullptr;
-  std::uint64_t io_block = 0;  // the whole block's length
+  FileHandle io_file = kNoFile;
+  std::uint64_t io_block = 0;  // the whole block: its length, offset and bytes
+  std::uint64_t block_offset = 0;
+  const unsigned char* block_data = nullptr;
   bool io_partial = false;
 
   // A repeated run's entry.
@@ -99,7 +103,10 @@ class QueuedTransfer {
         discard_(is_null_sink(s)),
         out_direct_(s.w_dio != 0),
         per_block_(!state.repeats()),
-        stamps_(state.check != nullptr && state.check->stamps() ? state.check : nullptr) {}
+        check_(state.check),
+        stamps_(check_ != nullptr && check_->stamps()),
+        check_only_(check_ != nullptr && check_->check_only()),
+        reads_back_(check_ != nullptr && check_->reads_back()) {}
 
   int run(const EntrySource& next_entry);
 
@@ -127,12 +134,21 @@ class QueuedTransfer {
   void complete(Slot& t, const IoCompletion& c);
   void completed_read(Slot& t, std::int64_t result);
   void completed_write(Slot& t);
+  void completed_check(Slot& t, std::int64_t result);
+  // After a block is written (and read back and found good): the chain goes on.
+  void block_done(Slot& t);
+  // verify=2: the block read at `offset` counts and is checked.
+  void check_block(std::uint64_t got, const unsigned char* read, std::uint64_t offset);
+  // verify=1 for a block written past the queue: read back the same way.
+  void read_back_now(Slot& t, const unsigned char* data, std::uint64_t n, std::uint64_t offset);
 
   // Queue one I/O of the slot: true when it is in flight. The null sink takes nothing, its
   // block counting at once; nothing is queued once the run has failed.
-  bool issue_read(Slot& t, std::uint64_t offset);
+  bool issue_io(Slot& t, IoDirection d, FileHandle file, unsigned char* buffer,
+                std::uint64_t length, std::uint64_t offset, Wait wait = Wait::nothing);
   bool issue_write(Slot& t, const unsigned char* data, std::uint64_t n, std::uint64_t offset);
-  bool queue_io(Slot& t, IoDirection d);
+  // `wait`: what the slot waits for, when not the plain read or write.
+  bool queue_io(Slot& t, IoDirection d, Wait wait = Wait::nothing);
   void count_write(bool partial);
   std::uint64_t batch_clock(IoDirection d);
 
@@ -141,7 +157,7 @@ class QueuedTransfer {
     if (!failed())
       status_ = status;
   }
-  void io_failure(IoDirection d, const char* text);
+  void io_failure(FileHandle file, IoDirection d, const char* text);
   bool after_io();
 
   RunState& state_;
@@ -155,10 +171,15 @@ class QueuedTransfer {
   const bool discard_;
   const bool out_direct_;
   const bool per_block_;
-  OutputCheck* const stamps_;  // set when the zero source writes stamped blocks
+  // Stamping and checking (pattern=, verify=): nullptr in a run without them.
+  OutputCheck* const check_;
+  const bool stamps_;
+  const bool check_only_;  // verify=2: the output's blocks are read and checked, nothing written
+  const bool reads_back_;  // verify=1: each block written is read back and checked
 
   // Declared before the queue, so the queue is gone (every I/O reaped) before the memory is.
   AlignedBuffer memory_;
+  std::uint64_t memory_size_ = 0;
   std::unique_ptr<IoQueue> queue_;
   std::vector<Slot> slots_;
   std::vector<IoCompletion> reaped_;
@@ -187,13 +208,15 @@ class QueuedTransfer {
 };
 
 int QueuedTransfer::obtain_buffers() {
-  const std::uint64_t per_slot = aligned_up(ibs_) + aligned_up(obs_);
+  const std::uint64_t per_slot =
+      aligned_up(ibs_) + aligned_up(obs_) + (reads_back_ ? aligned_up(obs_) : 0);
   if (per_slot >= ibs_ && per_slot <= UINT64_MAX / depth_)
     memory_.reset(alloc_aligned(per_slot * depth_));
   if (memory_.get() == nullptr) {
     say(Channel::err, "Error allocating aligned memory\n");
     return kExitNoMemory;
   }
+  memory_size_ = per_slot * depth_;
   // The zero source's blocks are its slots' input buffers, zero-filled once.
   if (zero_source_)
     std::memset(memory_.get(), 0, per_slot * depth_);
@@ -201,6 +224,7 @@ int QueuedTransfer::obtain_buffers() {
   for (std::uint32_t i = 0; i < depth_; ++i) {
     slots_[i].in = memory_.get() + per_slot * i;
     slots_[i].out = slots_[i].in + aligned_up(ibs_);
+    slots_[i].back = slots_[i].out + aligned_up(obs_);
   }
   return kExitSuccess;
 }
@@ -210,9 +234,11 @@ int QueuedTransfer::open_queue(bool in_direct) {
   setup.depth = depth_;
   if (!zero_source_)
     setup.files.push_back({input_, IoDirection::read, in_direct});
-  if (!discard_)
+  if (!discard_ && !check_only_)
     setup.files.push_back({output_, IoDirection::write, out_direct_});
-  setup.regions.push_back({memory_.get(), (aligned_up(ibs_) + aligned_up(obs_)) * depth_});
+  if (check_only_ || reads_back_)
+    setup.files.push_back({check_->reader(), IoDirection::read, check_->direct()});
+  setup.regions.push_back({memory_.get(), memory_size_});
   std::string error;
   queue_ = open_io_queue(setup, error);
   if (queue_ == nullptr) {
@@ -322,7 +348,7 @@ bool QueuedTransfer::start_entry(Slot& t, const EntrySource& next_entry) {
     no_entries_ = true;
     return false;
   }
-  t = Slot{t.in, t.out};
+  t = Slot{t.in, t.out, t.back};
   t.busy = true;
   t.entry = ++entries_started_;
   t.in_offset = entry.skip_offset;
@@ -349,9 +375,15 @@ void QueuedTransfer::advance_entry(Slot& t) {
     }
     if (t.ending || (zero_source_ && t.zeros_left == 0))
       break;
+    if (check_only_) {
+      if (issue_io(t, IoDirection::read, check_->reader(), t.in, check_->read_length(obs_),
+                   t.out_offset))
+        return;
+      continue;
+    }
     if (zero_source_) {
-      if (stamps_ != nullptr)
-        stamps_->stamp(t.in, ibs_, t.out_offset, t.entry);
+      if (stamps_)
+        check_->stamp(t.in, ibs_, t.out_offset, t.entry);
       const std::uint64_t offset = t.out_offset;
       t.out_offset += ibs_;
       if (issue_write(t, t.in, ibs_, offset))
@@ -359,7 +391,7 @@ void QueuedTransfer::advance_entry(Slot& t) {
       zero_block_done(t);
       continue;
     }
-    if (issue_read(t, t.in_offset))
+    if (issue_io(t, IoDirection::read, input_, t.in, ibs_, t.in_offset))
       return;
   }
   t.busy = false;
@@ -417,17 +449,21 @@ bool QueuedTransfer::next_output_block(Slot& t) {
 bool QueuedTransfer::start_block(Slot& t) {
   if (input_ended_ || next_block_ >= blocks_)
     return false;
-  t = Slot{t.in, t.out};
+  t = Slot{t.in, t.out, t.back};
   t.busy = true;
   t.block = next_block_++;
   window_[t.block % depth_] = &t;
-  if (!zero_source_) {
-    if (!issue_read(t, base_in_ + t.block * ibs_))
+  if (check_only_ || !zero_source_) {
+    const bool issued =
+        check_only_ ? issue_io(t, IoDirection::read, check_->reader(), t.in,
+                               check_->read_length(obs_), base_out_ + t.block * obs_)
+                    : issue_io(t, IoDirection::read, input_, t.in, ibs_, base_in_ + t.block * ibs_);
+    if (!issued)
       t.busy = false;
     return true;
   }
-  if (stamps_ != nullptr)
-    stamps_->stamp(t.in, ibs_, base_out_ + t.block * obs_, 1);
+  if (stamps_)
+    check_->stamp(t.in, ibs_, base_out_ + t.block * obs_, 1);
   t.got = static_cast<std::int64_t>(ibs_);
   return true;
 }
@@ -452,6 +488,14 @@ void QueuedTransfer::commit_block(Slot& t) {
     return;
   }
   const auto got = static_cast<std::uint64_t>(t.got);
+  if (check_only_) {
+    // As one at a time: the check stops at the first bad block, which counts.
+    if (!failed())
+      check_block(got, t.in, base_out_ + t.block * obs_);
+    t.busy = false;
+    after_io();
+    return;
+  }
   if (got == 0) {
     if (t.block == 0)
       fail(past_eof(s_));
@@ -475,8 +519,13 @@ void QueuedTransfer::complete(Slot& t, const IoCompletion& c) {
   const Wait was = t.wait;
   t.wait = Wait::nothing;
   if (c.result < 0) {
-    io_failure(was == Wait::read ? IoDirection::read : IoDirection::write, c.text.c_str());
+    io_failure(t.io_file, was == Wait::write ? IoDirection::write : IoDirection::read,
+               c.text.c_str());
     t.busy = false;
+    return;
+  }
+  if (was == Wait::check) {
+    completed_check(t, c.result);
     return;
   }
   if (was == Wait::read) {
@@ -486,7 +535,7 @@ void QueuedTransfer::complete(Slot& t, const IoCompletion& c) {
   const auto moved = static_cast<std::uint64_t>(c.result);
   if (moved == 0) {
     // A write that takes nothing has no error of its own: the device is full.
-    io_failure(IoDirection::write, (std::string(std::strerror(ENOSPC)) + "\n").c_str());
+    io_failure(output_, IoDirection::write, (std::string(std::strerror(ENOSPC)) + "\n").c_str());
     t.busy = false;
     return;
   }
@@ -502,8 +551,38 @@ void QueuedTransfer::complete(Slot& t, const IoCompletion& c) {
   completed_write(t);
 }
 
+void QueuedTransfer::check_block(std::uint64_t got, const unsigned char* read,
+                                 std::uint64_t offset) {
+  // Nothing read is a block never written: the file ends before it.
+  if (got > 0)
+    ++(got < obs_ ? state_.totals.r_partial_total : state_.totals.r_full_total);
+  fail(check_->judge_block(nullptr, obs_, read, got, offset));
+}
+
+void QueuedTransfer::completed_check(Slot& t, std::int64_t result) {
+  const int status = check_->judge_block(t.block_data, t.io_block, t.back,
+                                         static_cast<std::uint64_t>(result), t.block_offset);
+  if (status != kExitSuccess) {
+    fail(status);
+    t.busy = false;
+    return;
+  }
+  block_done(t);
+}
+
 void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
   auto got = static_cast<std::uint64_t>(result);
+  if (check_only_ && !per_block_) {
+    if (got > 0)
+      state_.meter.end(IoDirection::read, t.began, got);
+    const std::uint64_t offset = t.out_offset;
+    t.out_offset += obs_;
+    check_block(got, t.in, offset);
+    if (--t.zeros_left == 0 || after_io())
+      t.ending = true;
+    advance_entry(t);
+    return;
+  }
   if (per_block_) {
     // A measured input is copied up to its size, however it grows meanwhile.
     const std::uint64_t start = t.block * ibs_;
@@ -546,6 +625,16 @@ void QueuedTransfer::completed_write(Slot& t) {
   // The whole block's bytes and time, however many pieces it went out in.
   state_.meter.end(IoDirection::write, t.began, t.io_block);
   count_write(t.io_partial);
+  if (reads_back_) {
+    if (!issue_io(t, IoDirection::read, check_->reader(), t.back, check_->read_length(t.io_block),
+                  t.block_offset, Wait::check))
+      t.busy = false;
+    return;
+  }
+  block_done(t);
+}
+
+void QueuedTransfer::block_done(Slot& t) {
   if (per_block_) {
     t.busy = false;
     return;
@@ -566,11 +655,13 @@ std::uint64_t QueuedTransfer::batch_clock(IoDirection d) {
   return batch_began_[i];
 }
 
-bool QueuedTransfer::issue_read(Slot& t, std::uint64_t offset) {
+bool QueuedTransfer::issue_io(Slot& t, IoDirection d, FileHandle file, unsigned char* buffer,
+                              std::uint64_t length, std::uint64_t offset, Wait wait) {
+  t.io_file = file;
   t.io_offset = offset;
-  t.io_length = ibs_;
-  t.io_data = t.in;
-  return queue_io(t, IoDirection::read);
+  t.io_length = length;
+  t.io_data = buffer;
+  return queue_io(t, d, wait);
 }
 
 bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64_t n,
@@ -584,10 +675,13 @@ bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64
     count_write(partial);
     return false;
   }
+  t.io_file = output_;
   t.io_offset = offset;
   t.io_length = n;
   t.io_block = n;
   t.io_data = data;
+  t.block_offset = offset;
+  t.block_data = data;
   t.io_partial = partial;
   if (partial && out_direct_) {
     // Devices refuse direct transfers of odd lengths: the tail goes out past the queue, the
@@ -599,18 +693,34 @@ bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64
     }
     state_.meter.end(IoDirection::write, began, n);
     count_write(true);
+    if (reads_back_)
+      read_back_now(t, data, n, offset);
     return false;
   }
   return queue_io(t, IoDirection::write);
 }
 
-bool QueuedTransfer::queue_io(Slot& t, IoDirection d) {
+void QueuedTransfer::read_back_now(Slot& t, const unsigned char* data, std::uint64_t n,
+                                   std::uint64_t offset) {
+  const FileHandle reader = check_->reader();
+  const std::int64_t got =
+      set_position(reader, offset) ? read_block(reader, t.back, check_->read_length(n)) : -1;
+  if (got < 0) {
+    say(Channel::err, "error reading '%s': ", output_name(s_));
+    report_system_error();
+    fail(kExitReadWrite);
+    return;
+  }
+  fail(check_->judge_block(data, n, t.back, static_cast<std::uint64_t>(got), offset));
+}
+
+bool QueuedTransfer::queue_io(Slot& t, IoDirection d, Wait wait) {
   if (failed())
     return false;
-  t.wait = d == IoDirection::read ? Wait::read : Wait::write;
+  t.wait = wait != Wait::nothing ? wait : d == IoDirection::read ? Wait::read : Wait::write;
   t.began = batch_clock(d);
   const auto tag = static_cast<std::uint64_t>(&t - slots_.data());
-  const FileHandle file = d == IoDirection::read ? input_ : output_;
+  const FileHandle file = t.io_file;
   // Each slot has at most one I/O queued or in flight, so the queue always has room.
   if (queue_->queue(d, file, const_cast<unsigned char*>(t.io_data),
                     static_cast<std::uint32_t>(t.io_length), t.io_offset, tag)) {
@@ -618,7 +728,7 @@ bool QueuedTransfer::queue_io(Slot& t, IoDirection d) {
     return true;
   }
   t.wait = Wait::nothing;
-  io_failure(d, "the I/O queue took no more\n");
+  io_failure(file, d, "the I/O queue took no more\n");
   return false;
 }
 
@@ -627,13 +737,16 @@ void QueuedTransfer::count_write(bool partial) {
   state_.block_written = true;
 }
 
-void QueuedTransfer::io_failure(IoDirection d, const char* text) {
+void QueuedTransfer::io_failure(FileHandle file, IoDirection d, const char* text) {
   if (failed())
     return;
-  if (d == IoDirection::read)
+  // A read of the output (a block read back or checked) names the output.
+  if (d == IoDirection::write)
+    say(Channel::err, "error writing to '%s': %s", output_name(s_), text);
+  else if (file == input_ && !zero_source_)
     say(Channel::err, "error reading '%s': %s", input_name(s_), text);
   else
-    say(Channel::err, "error writing to '%s': %s", output_name(s_), text);
+    say(Channel::err, "error reading '%s': %s", output_name(s_), text);
   fail(kExitReadWrite);
 }
 
@@ -661,11 +774,6 @@ int check_io_depth(const RunState& state, const Settings& s) {
         depth);
   if (same_file_both_sides(s))
     return refuse_depth("iodepth=%u cannot read and write the same file\n", depth);
-  if (s.verify != kVerifyOff)
-    return refuse_depth(
-        "iodepth=%u cannot be given with verify=: blocks are checked one at a "
-        "time\n",
-        depth);
   if (state.repeats()) {
     // Entries that overlap must each position the output: one the run created or truncated
     // has its entries follow on from each other.

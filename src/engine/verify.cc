@@ -118,7 +118,13 @@ std::int64_t OutputCheck::read_back(FileHandle file, std::uint64_t offset, std::
 
 int OutputCheck::judge(const unsigned char* data, std::uint64_t n, std::uint64_t got,
                        std::uint64_t offset) {
-  const auto read = bytes(read_buffer_.get(), std::min(got, n));
+  return judge_block(data, n, read_buffer_.get(), got, offset);
+}
+
+int OutputCheck::judge_block(const unsigned char* data, std::uint64_t n,
+                             const unsigned char* read_bytes, std::uint64_t got,
+                             std::uint64_t offset) const {
+  const auto read = bytes(read_bytes, std::min(got, n));
   std::string verdict;
   if (stamps_) {
     const StampCheck check = check_stamped_block(read, offset, seed_);
@@ -154,9 +160,9 @@ int OutputCheck::written(const unsigned char* data, std::uint64_t n) {
 void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t offset,
                         std::uint64_t iteration) const {
   // Never short: blocks under the stamp's least length are refused before the run.
-  static_cast<void>(fill_stamped_block(
-      {reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(n)}, offset, seed_,
-      iteration));
+  static_cast<void>(
+      fill_stamped_block({reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(n)}, offset,
+                         seed_, iteration));
 }
 
 int OutputCheck::write_zero_source(RunState& state, const Settings& s) {

@@ -54,6 +54,18 @@ class OutputCheck {
 
   bool check_only() const { return check_only_; }
   bool stamps() const { return stamps_; }
+  bool reads_back() const { return reads_back_; }
+
+  // For a transfer that reads the blocks itself (the queued one): the handle to read them
+  // through, whether those reads are direct, and how much to ask for a block of `n` bytes
+  // (a direct read moves the whole aligned block).
+  FileHandle reader() const { return own_reader_.is_open() ? own_reader_.get() : output_; }
+  bool direct() const { return direct_; }
+  std::uint64_t read_length(std::uint64_t n) const { return direct_ ? block_ : n; }
+  // Checks `got` bytes read into `read` for a block of `n` bytes at `offset`, written from
+  // `data` (nullptr: stamped). 0, or 9 after the verify error's message.
+  int judge_block(const unsigned char* data, std::uint64_t n, const unsigned char* read,
+                  std::uint64_t got, std::uint64_t offset) const;
 
   // Fills `block` (n bytes) with the stamped block for `offset` in iteration `iteration`, for
   // a transfer that keeps its own offsets (the queued one).

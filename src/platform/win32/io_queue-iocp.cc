@@ -28,11 +28,15 @@ struct ServedFile {
   HANDLE overlapped;
 };
 
-std::string text_of(DWORD code) { return system_error_text(code); }
+std::string text_of(DWORD code) {
+  return system_error_text(code);
+}
 
 // A read at or past the end of a file fails with ERROR_HANDLE_EOF when overlapped, where the
 // synchronous read returns 0 bytes: both are the end of the input, as at depth 1.
-bool is_end_of_input(DWORD code) { return code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE; }
+bool is_end_of_input(DWORD code) {
+  return code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE;
+}
 
 IoCompletion completion_of(const Slot& slot, bool ok, DWORD bytes, DWORD code) {
   IoCompletion c;
@@ -52,7 +56,8 @@ IoCompletion completion_of(const Slot& slot, bool ok, DWORD bytes, DWORD code) {
 // The flags open_input and open_output give a direct file: reads bypass the system cache,
 // writes are written through.
 DWORD direct_flags(const QueueFile& f) {
-  if (!f.direct) return 0;
+  if (!f.direct)
+    return 0;
   return f.use == IoDirection::read ? FILE_FLAG_NO_BUFFERING : FILE_FLAG_WRITE_THROUGH;
 }
 
@@ -79,9 +84,9 @@ class IocpQueue final : public IoQueue {
 
   HANDLE port_ = nullptr;
   std::vector<ServedFile> files_;
-  std::vector<Slot> slots_;      // never resized: the system holds pointers into it
+  std::vector<Slot> slots_;  // never resized: the system holds pointers into it
   std::vector<Slot*> free_;
-  std::vector<Slot*> queued_;    // not yet issued
+  std::vector<Slot*> queued_;        // not yet issued
   std::vector<IoCompletion> ready_;  // failed when issued: the port never hears of them
   std::uint32_t in_flight_ = 0;      // issued; each will come back through the port
   std::vector<OVERLAPPED_ENTRY> entries_;
@@ -103,11 +108,20 @@ std::string IocpQueue::start(const IoQueueSetup& setup) {
   for (const QueueFile& f : setup.files) {
     const bool known = std::any_of(files_.begin(), files_.end(),
                                    [&](const ServedFile& s) { return s.original == f.file; });
-    if (known) continue;
+    if (known)
+      continue;
     const HANDLE original = reinterpret_cast<HANDLE>(f.file);
-    const DWORD access = f.use == IoDirection::read ? GENERIC_READ : GENERIC_WRITE;
-    const HANDLE h = ReOpenFile(original, access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                FILE_FLAG_OVERLAPPED | direct_flags(f));
+    // A file served both ways (an output whose blocks are read back) gets one handle that
+    // reads and writes, with the flags of every use.
+    DWORD access = 0;
+    DWORD flags = FILE_FLAG_OVERLAPPED;
+    for (const QueueFile& use : setup.files) {
+      if (use.file != f.file)
+        continue;
+      access |= use.use == IoDirection::read ? GENERIC_READ : GENERIC_WRITE;
+      flags |= direct_flags(use);
+    }
+    const HANDLE h = ReOpenFile(original, access, FILE_SHARE_READ | FILE_SHARE_WRITE, flags);
     if (h == INVALID_HANDLE_VALUE) {
       return "a file could not be opened again for overlapped I/O: " + text_of(GetLastError());
     }
@@ -123,7 +137,8 @@ IocpQueue::~IocpQueue() {
   // Nothing may still write into the caller's buffers once the queue is gone: cancel what is in
   // flight and wait until the port has returned every I/O.
   for (const ServedFile& f : files_) {
-    if (in_flight_ != 0) CancelIoEx(f.overlapped, nullptr);
+    if (in_flight_ != 0)
+      CancelIoEx(f.overlapped, nullptr);
   }
   while (in_flight_ != 0) {
     ULONG got = 0;
@@ -134,15 +149,18 @@ IocpQueue::~IocpQueue() {
     in_flight_ -= std::min<std::uint32_t>(in_flight_, got);
   }
   for (const ServedFile& f : files_) CloseHandle(f.overlapped);
-  if (port_ != nullptr) CloseHandle(port_);
+  if (port_ != nullptr)
+    CloseHandle(port_);
 }
 
 bool IocpQueue::queue(IoDirection direction, FileHandle file, void* buffer, std::uint32_t length,
                       std::uint64_t offset, std::uint64_t tag) {
-  if (free_.empty()) return false;
+  if (free_.empty())
+    return false;
   const auto served = std::find_if(files_.begin(), files_.end(),
                                    [&](const ServedFile& s) { return s.original == file; });
-  if (served == files_.end()) return false;
+  if (served == files_.end())
+    return false;
   Slot* slot = free_.back();
   free_.pop_back();
   *slot = Slot{{}, served->overlapped, direction, buffer, length, offset, tag};
@@ -179,12 +197,14 @@ bool IocpQueue::reap(std::vector<IoCompletion>& out, bool wait) {
     ready_.clear();
     wait = false;
   }
-  if (in_flight_ == 0) return true;
+  if (in_flight_ == 0)
+    return true;
   ULONG got = 0;
-  if (!GetQueuedCompletionStatusEx(port_, entries_.data(), in_flight_, &got,
-                                   wait ? INFINITE : 0, FALSE)) {
+  if (!GetQueuedCompletionStatusEx(port_, entries_.data(), in_flight_, &got, wait ? INFINITE : 0,
+                                   FALSE)) {
     const DWORD code = GetLastError();
-    if (!wait && code == WAIT_TIMEOUT) return true;
+    if (!wait && code == WAIT_TIMEOUT)
+      return true;
     failure_ = text_of(code);
     return false;
   }
@@ -206,10 +226,12 @@ bool IocpQueue::reap(std::vector<IoCompletion>& out, bool wait) {
 
 std::unique_ptr<IoQueue> open_io_queue(const IoQueueSetup& setup, std::string& error) {
   error = queue_depth_error(setup.depth);
-  if (!error.empty()) return nullptr;
+  if (!error.empty())
+    return nullptr;
   auto queue = std::make_unique<IocpQueue>(setup.depth);
   error = queue->start(setup);
-  if (!error.empty()) return nullptr;
+  if (!error.empty())
+    return nullptr;
   return queue;
 }
 
