@@ -3,6 +3,7 @@
 // the queue cannot serve are refused before their output is touched.
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <utility>
 
 #include "harness.h"
@@ -119,6 +120,31 @@ TEST_F(Depth, ChecksFindWhatOneAtATimeFinds) {
   const Result many = run(write + " verify=2 iodepth=8");
   EXPECT_EQ(many.status, 9);
   EXPECT_EQ(many.err, one.err);
+}
+
+// runtime= ends a queued run as it ends one at a time: nothing new starts, what is in flight
+// finishes and counts, and the records and report=1's figures agree.
+TEST_F(Depth, ATimeLimitEndsTheQueueAsTheCopy) {
+  put("in", input_);
+  put("out", "", 0, kOutputSize);
+  for (const char* words : {"if=in of=/dev/null bs=4k count=1 runtime=1 iodepth=8 report=1",
+                            "if=in of=out bs=4k count=1 runtime=1 iodepth=8 conv=notrunc "
+                            "report=1"}) {
+    SCOPED_TRACE(words);
+    const Result r = run(words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_GE(r.seconds, 1.0);
+    std::smatch m;
+    ASSERT_TRUE(
+        std::regex_search(r.err, m, std::regex("(\\d+)\\+0 records in\r?\n(\\d+)\\+0 records out")))
+        << r.err;
+    EXPECT_EQ(m[1].str(), m[2].str());
+    EXPECT_NE(m[1].str(), "0");
+    // The report's read line counts the same I/Os.
+    EXPECT_TRUE(std::regex_search(
+        r.err, std::regex("\\nread +" + std::to_string(std::stoull(m[1].str()) * 4096) + " ")))
+        << r.err;
+  }
 }
 
 // Refused before the output is opened: an output that exists keeps its bytes, one that does
