@@ -107,6 +107,8 @@ ReportSettings report_settings(const RunState& state, const Settings& s) {
     r.seed = s.seed;
   if (s.uniform_offsets)
     r.distribution = "uniform";
+  if (s.io_depth > 1)
+    r.iodepth = s.io_depth;
   return r;
 }
 

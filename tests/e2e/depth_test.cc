@@ -3,6 +3,7 @@
 // the queue cannot serve are refused before their output is touched.
 #include <algorithm>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <utility>
 
@@ -127,7 +128,8 @@ TEST_F(Depth, ChecksFindWhatOneAtATimeFinds) {
 TEST_F(Depth, ATimeLimitEndsTheQueueAsTheCopy) {
   put("in", input_);
   put("out", "", 0, kOutputSize);
-  for (const char* words : {"if=in of=/dev/null bs=4k count=1 runtime=1 iodepth=8 report=1",
+  for (const char* words : {"if=in of=/dev/null bs=4k count=1 runtime=1 iodepth=8 report=1 "
+                            "json=r.json",
                             "if=in of=out bs=4k count=1 runtime=1 iodepth=8 conv=notrunc "
                             "report=1"}) {
     SCOPED_TRACE(words);
@@ -145,6 +147,9 @@ TEST_F(Depth, ATimeLimitEndsTheQueueAsTheCopy) {
         r.err, std::regex("\\nread +" + std::to_string(std::stoull(m[1].str()) * 4096) + " ")))
         << r.err;
   }
+  // The document says how deep the run went.
+  const auto doc = nlohmann::json::parse(get("r.json"));
+  EXPECT_EQ(doc["settings"]["iodepth"], 8);
 }
 
 // Refused before the output is opened: an output that exists keeps its bytes, one that does
