@@ -299,19 +299,14 @@ void QueuedTransfer::make_progress(const EntrySource& next_entry) {
 
 void QueuedTransfer::reap_batch() {
   batch_timed_[0] = batch_timed_[1] = false;
-  if (!failed() && unsubmitted_ != 0) {
-    if (!queue_->submit()) {
-      // What the system took is waited for by the queue's end.
-      say(Channel::err, "%s", queue_->failure_text().c_str());
-      fail(kExitReadWrite);
-      queue_.reset();
-      return;
-    }
+  reaped_.clear();
+  const bool submits = !failed() && unsubmitted_ != 0;
+  if (submits) {
     in_flight_ += unsubmitted_;
     unsubmitted_ = 0;
   }
-  reaped_.clear();
-  if (!queue_->reap(reaped_, true)) {
+  // What is handed over and what completes, in one call to the system where it allows.
+  if (!(submits ? queue_->submit_and_reap(reaped_) : queue_->reap(reaped_, true))) {
     // Nothing more can be learnt from the queue; its end waits for what is in flight.
     say(Channel::err, "%s", queue_->failure_text().c_str());
     fail(kExitReadWrite);

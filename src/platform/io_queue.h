@@ -20,7 +20,6 @@ namespace kolvane {
 // The deepest queue a run may ask for.
 inline constexpr std::uint32_t kMaxQueueDepth = 4096;
 
-
 // A file the queue will serve, the one direction it is used in (the input is read, the output
 // written) and whether it was opened for direct transfers. On Windows the queue opens its own
 // overlapped handle to it with that access and the same direct-I/O flag as open_input or
@@ -46,10 +45,10 @@ struct IoQueueSetup {
 };
 
 struct IoCompletion {
-  std::uint64_t tag = 0;   // as given to queue()
-  std::int64_t result = 0; // bytes moved (possibly fewer than asked; 0 at the end of a file),
-                           // or -1 for a failure
-  std::uint32_t error = 0; // the system's code for a failure (errno, or GetLastError's value)
+  std::uint64_t tag = 0;    // as given to queue()
+  std::int64_t result = 0;  // bytes moved (possibly fewer than asked; 0 at the end of a file),
+                            // or -1 for a failure
+  std::uint32_t error = 0;  // the system's code for a failure (errno, or GetLastError's value)
   // What last_error_text() gives after the same failure of a synchronous call, so that the
   // message is the same at every depth ("" on POSIX, the system's lines on Windows).
   std::string text;
@@ -82,13 +81,20 @@ class IoQueue {
   // otherwise only what is ready. False when waiting itself failed (failure_text() says why).
   virtual bool reap(std::vector<IoCompletion>& out, bool wait) = 0;
 
+  // submit() then reap(out, true): where the system allows, one call hands over what is
+  // queued and waits for a completion.
+  virtual bool submit_and_reap(std::vector<IoCompletion>& out) {
+    return submit() && reap(out, true);
+  }
+
   // The system's text for the last failed submit() or reap(), one line ending in "\n".
   virtual const std::string& failure_text() const = 0;
 };
 
 // Why a depth cannot be had, as a whole message line; empty when it can.
 inline std::string queue_depth_error(std::uint32_t depth) {
-  if (depth >= 1 && depth <= kMaxQueueDepth) return {};
+  if (depth >= 1 && depth <= kMaxQueueDepth)
+    return {};
   return "queue depth " + std::to_string(depth) + " is not in 1.." +
          std::to_string(kMaxQueueDepth) + "\n";
 }

@@ -17,8 +17,12 @@ int real_wait_cqe(struct io_uring* ring, struct io_uring_cqe** cqe) {
   return ::io_uring_wait_cqe(ring, cqe);
 }
 
-const UringCalls kRealCalls = {&::io_uring_queue_init, &::io_uring_register_files,
-                               &::io_uring_register_buffers, &::io_uring_submit, &real_wait_cqe};
+const UringCalls kRealCalls = {&::io_uring_queue_init,
+                               &::io_uring_register_files,
+                               &::io_uring_register_buffers,
+                               &::io_uring_submit,
+                               &real_wait_cqe,
+                               &::io_uring_submit_and_wait};
 UringCalls g_calls = kRealCalls;
 
 // The kernel registers no single buffer larger than this.
@@ -48,6 +52,7 @@ class UringQueue final : public IoQueue {
   bool queue(IoDirection direction, FileHandle file, void* buffer, std::uint32_t length,
              std::uint64_t offset, std::uint64_t tag) override;
   bool submit() override;
+  bool submit_and_reap(std::vector<IoCompletion>& out) override;
   bool reap(std::vector<IoCompletion>& out, bool wait) override;
   const std::string& failure_text() const override { return failure_; }
 
@@ -208,6 +213,24 @@ bool UringQueue::submit() {
     queued_ -= std::min<std::uint32_t>(queued_, static_cast<std::uint32_t>(r));
   }
   return true;
+}
+
+bool UringQueue::submit_and_reap(std::vector<IoCompletion>& out) {
+  if (queued_ != 0) {
+    // One entry into the kernel both hands the entries over and waits for a completion.
+    int r = 0;
+    do {
+      r = g_calls.submit_and_wait(&ring_, 1);
+    } while (r == -EINTR);
+    if (r < 0)
+      return fail(-r);
+    queued_ -= std::min<std::uint32_t>(queued_, static_cast<std::uint32_t>(r));
+    // What the kernel did not take goes the usual way.
+    if (queued_ != 0 && !submit())
+      return false;
+  }
+  // A completion is ready by now: waiting for it only looks at the ring.
+  return reap(out, true);
 }
 
 bool UringQueue::reap(std::vector<IoCompletion>& out, bool wait) {
