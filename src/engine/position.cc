@@ -17,11 +17,11 @@ constexpr std::uint64_t kSkipChunk = 65536;
 // Reads and drops exactly `bytes` bytes, never more: what follows them is the copy's.
 // A stop request ends it early, as a success: the entry then copies nothing.
 int skip_by_reading(RunState& state, std::uint64_t bytes, const Settings& s) {
-  const FileHandle input = state.input.get();
+  FileCursor& input = state.cursors.input;
   std::vector<unsigned char> scratch(static_cast<std::size_t>(std::min(bytes, kSkipChunk)));
   while (bytes != 0) {
     const std::int64_t got =
-        read_block(input, scratch.data(), std::min<std::uint64_t>(bytes, scratch.size()));
+        input.read(scratch.data(), std::min<std::uint64_t>(bytes, scratch.size()));
     if (got < 0 && got != kReadInterrupted && stop_requested() == StopRequest::none)
       return read_failure(s);
     if (got == 0)
@@ -34,23 +34,39 @@ int skip_by_reading(RunState& state, std::uint64_t bytes, const Settings& s) {
   return kExitSuccess;
 }
 
+// A file the program opened by name is positioned by the offsets the engine keeps; the
+// standard streams and whatever has no position (a pipe, terminal or character device) by the
+// system. Known once the files are open, and the same for the whole run.
+void attach_cursors(RunState& state, const Settings& s) {
+  FileCursors& cursors = state.cursors;
+  if (cursors.attached)
+    return;
+  const auto by_offset = [](const char* name, const OwnedFile& file) {
+    return name != nullptr && file.is_open() && file_kind(file.get()) != FileKind::stream;
+  };
+  cursors.input = FileCursor(state.input.get(), by_offset(s.input_file, state.input));
+  cursors.output = FileCursor(state.output.get(), by_offset(s.output_file, state.output));
+  cursors.attached = true;
+}
+
 }  // namespace
 
 int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
                    const PlatformProfile& profile) {
+  attach_cursors(state, s);
   if (state.apply_skip) {
     if (state.skip_by_reading) {
       const int status = skip_by_reading(state, entry.skip_offset, s);
       if (status != kExitSuccess)
         return status;
-    } else if (!set_position(state.input.get(), entry.skip_offset)) {
+    } else if (!state.cursors.input.seek(entry.skip_offset)) {
       say(Channel::err, profile.skip_error_prefix, input_name(s));
       report_system_error();
       return kExitOpenOrPosition;
     }
   }
   if (state.apply_seek) {
-    if (!set_position(state.output.get(), entry.seek_offset)) {
+    if (!state.cursors.output.seek(entry.seek_offset)) {
       say(Channel::err, profile.seek_error_prefix, output_name(s));
       report_system_error();
       return kExitOpenOrPosition;

@@ -7,9 +7,11 @@
 
 namespace kolvane {
 
-// Positions the files the plan positions. An input that cannot be positioned has the skipped
-// bytes read and dropped instead. Returns 0, or the exit status after printing the message:
-// 2 when positioning fails, 3 when reading the skipped bytes fails or meets the end first.
+// Positions the files the plan positions: a file the program opened by name only in the
+// run's cursors, which its reads and writes then use; the standard streams by the system. An input
+// that cannot be positioned has the skipped bytes read and dropped instead. Returns 0, or the exit
+// status after printing the message: 2 when positioning fails, 3 when reading the skipped bytes
+// fails or meets the end first.
 int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
                    const PlatformProfile& profile);
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/cursor.h"
 #include "engine/digits.h"
 #include "engine/run_control.h"
 #include "measure/meter.h"
@@ -131,6 +132,8 @@ struct RunState {
   bool skip_by_reading = false;
   // The output is positioned for the first entry only; the later entries follow on.
   bool seek_first_entry_only = false;
+  // Where the next block of each file is read or written (engine/cursor.h).
+  FileCursors cursors;
   // The most input bytes the copy takes: a file measured without a count is copied up to its
   // size, however it grows meanwhile. kNoLimit otherwise.
   std::uint64_t input_limit = kNoLimit;

@@ -32,7 +32,7 @@ int obtain_buffers(RunState& state, const Settings& s) {
 // opaque to the compiler, which would otherwise reload every setting after each of them.
 
 int write_zero_blocks(RunState& state, const Settings& s) {
-  const FileHandle out = state.output.get();
+  FileCursor& out = state.cursors.output;
   const unsigned char* const zeros = state.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   RecordTotals& totals = state.totals;
@@ -40,7 +40,7 @@ int write_zero_blocks(RunState& state, const Settings& s) {
   const bool discard = is_null_sink(s);
   for (std::uint64_t left = s.max_records; left != 0; --left) {
     const std::uint64_t began = meter.begin(IoDirection::write);
-    if (!discard && !write_block(out, zeros, bs, false))
+    if (!discard && !out.write(zeros, bs, false))
       return write_failure(s);
     meter.end(IoDirection::write, began, bs);
     ++totals.r_full_total;
@@ -57,7 +57,7 @@ class BlockWriter {
  public:
   BlockWriter(RunState& state, const Settings& s)
       : state_(state),
-        file_(state.output.get()),
+        file_(state.cursors.output),
         obs_(s.output_blocksize),
         direct_(s.w_dio != 0),
         discard_(is_null_sink(s)),
@@ -105,7 +105,8 @@ class BlockWriter {
   bool put(const unsigned char* data, std::uint64_t n) {
     const bool partial = n < obs_;
     const std::uint64_t began = meter_.begin(IoDirection::write);
-    if (!discard_ && !write_block(file_, data, n, partial && direct_)) return false;
+    if (!discard_ && !file_.write(data, n, partial && direct_))
+      return false;
     meter_.end(IoDirection::write, began, n);
     if (partial) {
       ++state_.totals.w_partial_total;
@@ -118,7 +119,7 @@ class BlockWriter {
   }
 
   RunState& state_;
-  const FileHandle file_;
+  FileCursor& file_;
   const std::uint64_t obs_;
   const bool direct_;
   // The null sink takes nothing: its blocks are counted as written without a call that would
@@ -136,7 +137,7 @@ int copy_blocks(RunState& state, const Settings& s) {
   const std::uint64_t max_records = s.max_records;
   // count=0 copies nothing, whatever the input holds.
   if (counted && max_records == 0) return kExitSuccess;
-  const FileHandle input = state.input.get();
+  FileCursor& input = state.cursors.input;
   const std::uint64_t ibs = s.input_blocksize;
   unsigned char* const in = state.buffers.input.get();
   BlockWriter writer(state, s);
@@ -148,7 +149,7 @@ int copy_blocks(RunState& state, const Settings& s) {
   Meter& meter = state.meter;
   for (;;) {
     const std::uint64_t began = meter.begin(IoDirection::read);
-    const std::int64_t read = read_block(input, in, ibs);
+    const std::int64_t read = input.read(in, ibs);
     if (read < 0) {
       // A read cut short by a request: a stop ends the entry as the end of the input would, a
       // status request is answered and the read made again.

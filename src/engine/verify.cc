@@ -111,9 +111,7 @@ std::int64_t OutputCheck::read_back(FileHandle file, std::uint64_t offset, std::
   // Direct reads move whole aligned blocks: a partial last block is read as a whole one and
   // only its own bytes are compared.
   const std::uint64_t ask = direct_ ? block_ : n;
-  if (!set_position(file, offset))
-    return -1;
-  return read_block(file, read_buffer_.get(), ask);
+  return read_block_at(file, read_buffer_.get(), ask, offset);
 }
 
 int OutputCheck::judge(const unsigned char* data, std::uint64_t n, std::uint64_t got,
@@ -148,12 +146,10 @@ int OutputCheck::written(const unsigned char* data, std::uint64_t n) {
   if (!reads_back_)
     return kExitSuccess;
   const FileHandle reader = own_reader_.is_open() ? own_reader_.get() : output_;
+  // A positioned read: the writes, which keep their own offset, go on where this block ended.
   const std::int64_t got = read_back(reader, offset, n);
   if (got < 0)
     return output_read_failure(*settings_);
-  // The writes go on where this block ended.
-  if (reader == output_ && !set_position(output_, offset_))
-    return write_failure(*settings_);
   return judge(data, n, static_cast<std::uint64_t>(got), offset);
 }
 
@@ -166,14 +162,14 @@ void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t off
 }
 
 int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
-  const FileHandle out = state.output.get();
+  FileCursor& out = state.cursors.output;
   unsigned char* const block = state.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     if (stamps_)
       stamp(block, bs, offset_, iteration_);
     const std::uint64_t began = state.meter.begin(IoDirection::write);
-    if (!write_block(out, block, bs, false))
+    if (!out.write(block, bs, false))
       return write_failure(s);
     state.meter.end(IoDirection::write, began, bs);
     ++state.totals.r_full_total;
@@ -188,12 +184,12 @@ int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
 }
 
 int OutputCheck::check_entry(RunState& state, const Settings& s) {
-  const FileHandle out = state.output.get();
+  FileCursor& out = state.cursors.output;
   const std::uint64_t bs = s.output_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     const std::uint64_t offset = offset_;
     const std::uint64_t began = state.meter.begin(IoDirection::read);
-    const std::int64_t got = read_block(out, read_buffer_.get(), bs);
+    const std::int64_t got = out.read(read_buffer_.get(), bs);
     if (got < 0)
       return output_read_failure(s);
     if (got > 0)

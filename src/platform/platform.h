@@ -59,6 +59,14 @@ inline constexpr std::int64_t kReadInterrupted = -2;
 // since devices refuse direct transfers of odd lengths.
 bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unaligned_tail);
 
+// The same two at a byte offset from the start of the file, in one positioned call each (a read
+// cut at the per-call limit continues at the offset past what came): for files the program
+// opened by name, whose position nothing else shares. The file's own position is not used.
+// At or past the end of the file a read gives 0.
+std::int64_t read_block_at(FileHandle file, void* buffer, std::uint64_t n, std::uint64_t offset);
+bool write_block_at(FileHandle file, const void* buffer, std::uint64_t n, std::uint64_t offset,
+                    bool unaligned_tail);
+
 // Makes what was written to the file reach its device: its data and metadata, or with
 // `data_only` the data and only the metadata needed to read them back. False on failure.
 bool sync_file(FileHandle file, bool data_only);

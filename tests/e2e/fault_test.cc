@@ -22,11 +22,12 @@ namespace {
 namespace fs = std::filesystem;
 
 enum Flags {
-  kEarly = 1,      // the run ends before the output open: no "Please be patient..."
-  kStdin = 2,      // no if=: standard input is the file "in"
-  kExisting = 4,   // "out" exists before the run (conv=notrunc runs)
-  kZeroBytes = 8,  // the data are the zero source's
-  kOnStdout = 16,  // no of=: the data go to standard output, so its lines go to standard error
+  kEarly = 1,        // the run ends before the output open: no "Please be patient..."
+  kStdin = 2,        // no if=: standard input is the file "in"
+  kExisting = 4,     // "out" exists before the run (conv=notrunc runs)
+  kZeroBytes = 8,    // the data are the zero source's
+  kOnStdout = 16,    // no of=: the data go to standard output, so its lines go to standard error
+  kStdoutFile = 32,  // standard output is the file "out", as "> out" gives (with kOnStdout)
 };
 
 // "in" holds 4096 random bytes. `kept`: after the run "out" holds the first `kept` bytes of the
@@ -53,10 +54,12 @@ const Fault kFaults[] = {
     // An existing output is first compared with standard output and error (fstat 1 and 2).
     {"SizeOfOutput", "fstat:5:EIO", "if=in of=out count=1 iterations=1 conv=notrunc", 4,
      "error getting the size of 'out': Input/output error\n", kExisting},
-    {"SkipInput", "lseek:1:EINVAL", "if=in of=out count=2", 2,
-     "error reading 'in': Invalid argument\n", 0, 0},
-    {"SeekOutput", "lseek:2:EINVAL", "if=in of=out count=2 conv=notrunc", 2,
-     "error writing to 'out': Invalid argument\n", kExisting},
+    // Files opened by name are read and written at offsets the program keeps, with no seek:
+    // only standard input and output are positioned by the system.
+    {"SkipInput", "lseek:1:EINVAL", "of=out count=2", 2,
+     "error reading 'standard input': Invalid argument\n", kStdin, 0},
+    {"SeekOutput", "lseek:1:EINVAL", "if=in count=2 seek=1", 2,
+     "error writing to 'standard output': Invalid argument\n", kOnStdout | kStdoutFile, 0},
     {"FirstRead", "read:1:EIO", "if=in of=out", 3, "error reading 'in': Input/output error\n", 0,
      0},
     {"LaterRead", "read:3:EIO", "if=in of=out", 3, "error reading 'in': Input/output error\n", 0,
@@ -128,8 +131,9 @@ TEST_P(Faults, EndAsTheyMust) {
   put("in", in);
   if (f.flags & kExisting)
     put("out", old);
-  const Result r = run(f.words, Stdin{.file = (f.flags & kStdin) ? "in" : ""},
-                       fault_env(f.fault, path("report")));
+  const Result r =
+      run(f.words, Stdin{.file = (f.flags & kStdin) ? "in" : ""},
+          fault_env(f.fault, path("report")), Streams{.out = (f.flags & kStdoutFile) ? "out" : ""});
 
   EXPECT_EQ(r.status, f.status);
   const bool moved = f.flags & kOnStdout;
@@ -173,6 +177,40 @@ TEST_F(E2e, FaultsNotMet) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find(" records out\n"), std::string::npos) << r.err;
     EXPECT_EQ(read_report(path("report")), "fired=0 after=0\n");
+  }
+}
+
+// A file opened by name takes one positioned call per block and never a seek, however many
+// iterations move it about; standard input, whose position a shell may share, is positioned
+// by a seek and read where it stands. The interposer counts the program's calls.
+TEST_F(E2e, OnePositionedCallPerBlock) {
+  if (options.preload.empty())
+    GTEST_SKIP() << "no fault interposer for this program";
+  const std::string in = random_bytes(65536, 14);
+  const struct {
+    const char* words;
+    bool from_stdin;
+    const char* calls;
+  } rows[] = {
+      {"if=in of=/dev/null bs=512 count=1 iterations=8", false,
+       "read=0 pread=8 write=0 pwrite=0 lseek=0\n"},
+      {"if=in of=out bs=1k count=2 iterations=4 conv=notrunc", false,
+       "read=0 pread=8 write=0 pwrite=8 lseek=0\n"},
+      // Each block written is read back where it went, with no seek back.
+      {"if=in of=out bs=4k count=3 verify=1 conv=notrunc", false,
+       "read=0 pread=6 write=0 pwrite=3 lseek=0\n"},
+      {"of=/dev/null bs=512 count=1 iterations=8", true,
+       "read=8 pread=0 write=0 pwrite=0 lseek=8\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    put("in", in);
+    put("out", std::string(65536, 'x'));
+    std::vector<std::string> env = fault_env("none:0:none", path("report"));
+    env.push_back("KOLVANE_FAULT_CALLS=" + path("calls"));
+    const Result r = run(row.words, Stdin{.file = row.from_stdin ? "in" : ""}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_report(path("calls")), row.calls);
   }
 }
 

@@ -6,9 +6,13 @@
  * the position past it, storing nothing (a lost write); "shift" stores the block one block
  * length further on than the position (a misplaced write), the position then following it.
  * A failed close releases the descriptor first, as Linux does.
+ * pread and pwrite (and their 64-bit names) are reads and writes: "read:N" counts them with the
+ * plain calls, and a positioned write that is dropped or shifted leaves the descriptor's
+ * position alone, as a positioned call does.
  * KOLVANE_FAULT_REPORT=FILE gets at exit "fired=F after=A" (A: reads and writes made after an
  * injected failure), then "fd N TARGET" for each descriptor opened during the run and still
- * open. */
+ * open. KOLVANE_FAULT_CALLS=FILE gets at exit "read=R pread=P write=W pwrite=Q lseek=L": the
+ * calls of each kind the program made. */
 #undef _FORTIFY_SOURCE
 #define _GNU_SOURCE
 #include <dirent.h>
@@ -31,6 +35,7 @@ static const char* const kFamilyNames[kFamilies] = {
 static struct {
   int active, family, action, fired; /* family -1: nothing to disturb */
   long nth, calls[kFamilies], after;
+  long made[kFamilies], positioned[kFamilies]; /* every call, and the pread/pwrite among them */
   char open_at_start[1024];
 } g = {.family = -1};
 
@@ -86,7 +91,19 @@ static void report_left_open(int fd, void* arg) {
   fprintf(arg, "fd %d %s\n", fd, target);
 }
 
+static void report_calls(void) {
+  const char* path = getenv("KOLVANE_FAULT_CALLS");
+  FILE* report = g.active && path ? fopen(path, "w") : NULL;
+  if (!report)
+    return;
+  fprintf(report, "read=%ld pread=%ld write=%ld pwrite=%ld lseek=%ld\n",
+          g.made[kRead] - g.positioned[kRead], g.positioned[kRead],
+          g.made[kWrite] - g.positioned[kWrite], g.positioned[kWrite], g.made[kLseek]);
+  fclose(report);
+}
+
 __attribute__((destructor)) static void finish(void) {
+  report_calls();
   const char* path = getenv("KOLVANE_FAULT_REPORT");
   FILE* report = g.active && path ? fopen(path, "w") : NULL;
   if (!report)
@@ -104,6 +121,7 @@ static int chosen(int family) {
                       g.action == kShift; /* the run is meant to go on after these */
   if (g.fired && !goes_on && (family == kRead || family == kWrite))
     ++g.after;
+  ++g.made[family];
   if (family != g.family || ++g.calls[family] != g.nth)
     return 0;
   return g.fired = 1;
@@ -168,6 +186,41 @@ WRAP(ssize_t, write, kWrite,
      : g.action == kDrop || g.action == kShift ? misdirected(fd, buffer, n, real)
                                                 : injected(),
      (int fd, const void* buffer, size_t n), (fd, buffer, n))
+/* A positioned write lost or misplaced: the descriptor's position is not the call's to move. */
+static ssize_t misdirected_at(int fd, const void* buffer, size_t n, off64_t at,
+                              ssize_t (*real)(int, const void*, size_t, off64_t)) {
+  if (g.action == kDrop)
+    return (ssize_t)n;
+  return real(fd, buffer, n, at + (off64_t)n);
+}
+/* Counts a pread or pwrite as such; then it is a read or write like any other. */
+static int chosen_positioned(int family) {
+  if (g.active)
+    ++g.positioned[family];
+  return chosen(family);
+}
+#define PREAD(name, off)                                                                  \
+  ssize_t name(int fd, void* buffer, size_t n, off at) {                                  \
+    static ssize_t (*real)(int, void*, size_t, off);                                      \
+    NEXT(real, #name);                                                                    \
+    if (!chosen_positioned(kRead))                                                        \
+      return real(fd, buffer, n, at);                                                     \
+    return g.action == kShort ? real(fd, buffer, n > 1 ? n / 2 : n, at) : injected();     \
+  }
+#define PWRITE(name, off)                                                                 \
+  ssize_t name(int fd, const void* buffer, size_t n, off at) {                            \
+    static ssize_t (*real)(int, const void*, size_t, off64_t);                            \
+    NEXT(real, #name);                                                                    \
+    if (!chosen_positioned(kWrite))                                                       \
+      return real(fd, buffer, n, at);                                                     \
+    return g.action == kShort                          ? real(fd, buffer, n > 1 ? n / 2 : n, at) \
+           : g.action == kDrop || g.action == kShift ? misdirected_at(fd, buffer, n, at, real) \
+                                                       : injected();                      \
+  }
+PREAD(pread, off_t)
+PREAD(pread64, off64_t)
+PWRITE(pwrite, off_t)
+PWRITE(pwrite64, off64_t)
 WRAP(int, close, kClose, (real(fd), (int)injected()), (int fd), (fd))
 WRAP(int, posix_memalign, kMemalign, g.action > 0 ? g.action : ENOMEM,
      (void** memory, size_t alignment, size_t n), (memory, alignment, n))

@@ -39,9 +39,12 @@ namespace {
 
 void log(const std::string& entry) { sys().log.push_back(entry); }
 
+// No name is a standard stream: the file named "-", when a test added one.
 FileHandle find(const char* name) {
+  const std::string wanted = name != nullptr ? name : "-";
   for (auto& [h, f] : sys().files) {
-    if (name != nullptr && f.name == name) return h;
+    if (f.name == wanted)
+      return h;
   }
   return kNoFile;
 }
@@ -92,9 +95,14 @@ bool set_position(FileHandle h, std::uint64_t offset) {
   return true;
 }
 
-std::int64_t read_block(FileHandle h, void* buffer, std::uint64_t n) {
-  fake::File& f = fake::file(h);
-  log("read " + std::to_string(h) + " " + std::to_string(n));
+namespace fake {
+namespace {
+
+// A read at `at`, which moves on by the bytes read; `call` names it in the log.
+std::int64_t read_at(FileHandle h, void* buffer, std::uint64_t n, std::uint64_t& at,
+                     const std::string& call) {
+  File& f = file(h);
+  log(call);
   ++f.reads;
   if (f.reads == f.status_at_read) sys().status = true;
   if (f.reads == f.stop_at_read) sys().stop = StopRequest::interrupt;
@@ -102,22 +110,57 @@ std::int64_t read_block(FileHandle h, void* buffer, std::uint64_t n) {
     return kReadInterrupted;
   if (f.reads == f.fail_read_call) return -1;
   const std::uint64_t size = f.data.size();
-  const std::uint64_t left = f.position < size ? size - f.position : 0;
+  const std::uint64_t left = at < size ? size - at : 0;
   const std::uint64_t got = std::min({n, left, f.read_limit});
-  if (got != 0) std::memcpy(buffer, f.data.data() + f.position, got);
-  f.position += got;
+  if (got != 0)
+    std::memcpy(buffer, f.data.data() + at, got);
+  at += got;
   return static_cast<std::int64_t>(got);
 }
 
-bool write_block(FileHandle h, const void* buffer, std::uint64_t n, bool unaligned_tail) {
-  fake::File& f = fake::file(h);
-  log("write " + std::to_string(h) + " " + std::to_string(n) + (unaligned_tail ? " tail" : ""));
+bool write_at(FileHandle h, const void* buffer, std::uint64_t n, std::uint64_t& at,
+              const std::string& call) {
+  File& f = file(h);
+  log(call);
   if (++f.writes == f.stop_at_write) sys().stop = StopRequest::terminate;
   if (f.writes == f.fail_write_call) return false;
-  if (f.data.size() < f.position + n) f.data.resize(f.position + n);
-  std::memcpy(f.data.data() + f.position, buffer, n);
-  f.position += n;
+  if (f.data.size() < at + n)
+    f.data.resize(at + n);
+  std::memcpy(f.data.data() + at, buffer, n);
+  at += n;
   return true;
+}
+
+std::string tail_word(bool unaligned_tail) {
+  return unaligned_tail ? " tail" : "";
+}
+
+}  // namespace
+}  // namespace fake
+
+std::int64_t read_block(FileHandle h, void* buffer, std::uint64_t n) {
+  return fake::read_at(h, buffer, n, fake::file(h).position,
+                       "read " + std::to_string(h) + " " + std::to_string(n));
+}
+
+bool write_block(FileHandle h, const void* buffer, std::uint64_t n, bool unaligned_tail) {
+  return fake::write_at(
+      h, buffer, n, fake::file(h).position,
+      "write " + std::to_string(h) + " " + std::to_string(n) + fake::tail_word(unaligned_tail));
+}
+
+// Positioned calls leave the file's position where it was.
+std::int64_t read_block_at(FileHandle h, void* buffer, std::uint64_t n, std::uint64_t offset) {
+  return fake::read_at(
+      h, buffer, n, offset,
+      "pread " + std::to_string(h) + " " + std::to_string(n) + " @" + std::to_string(offset));
+}
+
+bool write_block_at(FileHandle h, const void* buffer, std::uint64_t n, std::uint64_t offset,
+                    bool unaligned_tail) {
+  return fake::write_at(h, buffer, n, offset,
+                        "pwrite " + std::to_string(h) + " " + std::to_string(n) + " @" +
+                            std::to_string(offset) + fake::tail_word(unaligned_tail));
 }
 
 bool sync_file(FileHandle h, bool data_only) {

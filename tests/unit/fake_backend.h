@@ -60,7 +60,8 @@ struct QueueScript {
 
 struct System {
   std::map<FileHandle, File> files;
-  // "read 3 512", "write 4 512", "close 3", "alloc 512", ...; queued I/Os as
+  // "read 3 512", "write 4 512", positioned "pread 3 512 @1024" and "pwrite 4 512 @0",
+  // "close 3", "alloc 512", ...; queued I/Os as
   // "queue read 3 512 @4096 #7" (handle, length, offset, tag), "submit 4", "reap 2".
   std::vector<std::string> log;
   int fail_alloc_call = 0;       // the Nth alloc_aligned fails
@@ -85,7 +86,8 @@ struct System {
 System& sys();
 // Clears all files, scripts and the log.
 void reset();
-// A file the engine can open by name (open_input / open_output find it by name).
+// A file the engine can open by name (open_input / open_output find it by name); the name "-"
+// stands for standard input or output, which the engine opens without a name.
 FileHandle add_file(const std::string& name, std::vector<unsigned char> data);
 File& file(FileHandle h);
 // n bytes counting up from `first` (mod 256), so copied ranges are easy to check.

@@ -14,17 +14,24 @@
 #include "platform/posix/posix_calls.h"
 
 namespace kolvane {
+
+std::string wrong_access_text() {
+  return std::string(std::strerror(EBADF)) + "\n";
+}
+
 namespace {
 
 // Scripted read and write results: a byte count (at most the count asked), or one of these.
 constexpr ssize_t kAll = -3;   // everything asked
 constexpr ssize_t kIntr = -2;  // -1 with EINTR; a plain -1 fails with EIO
 constexpr std::size_t kMax = kMaxTransferPerCall;
+constexpr off_t kOwnPosition = -1;
 
 struct Script {
   std::vector<ssize_t> results;
   std::size_t next = 0, alignment = 0;
   std::vector<std::size_t> asks;
+  std::vector<off_t> offsets;  // of each read or write: kOwnPosition for the plain calls
   std::string sink;
   int flags = 0;          // the descriptor's status flags, as fcntl reports them
   int fail_flag_set = 0;  // the Nth fcntl_set fails with EBADF
@@ -56,19 +63,28 @@ ssize_t step(std::size_t n) {
   return -1;
 }
 
+ssize_t read_at(std::size_t n, off_t at) {
+  g.offsets.push_back(at);
+  return step(n);
+}
+
+ssize_t write_at(const void* data, std::size_t n, off_t at) {
+  g.offsets.push_back(at);
+  g.write_flags.push_back(g.flags);
+  const ssize_t r = step(n);
+  g.sink.append(static_cast<const char*>(data), static_cast<std::size_t>(std::max<ssize_t>(r, 0)));
+  return r;
+}
+
 class PosixBackend : public testing::Test {
  protected:
   void SetUp() override {
     g = Script{};
     PosixCalls& c = posix_calls();
-    c.read = [](int, void*, size_t n) { return step(n); };
-    c.write = [](int, const void* data, size_t n) {
-      g.write_flags.push_back(g.flags);
-      const ssize_t r = step(n);
-      g.sink.append(static_cast<const char*>(data),
-                    static_cast<std::size_t>(std::max<ssize_t>(r, 0)));
-      return r;
-    };
+    c.read = [](int, void*, size_t n) { return read_at(n, kOwnPosition); };
+    c.pread = [](int, void*, size_t n, off_t at) { return read_at(n, at); };
+    c.write = [](int, const void* data, size_t n) { return write_at(data, n, kOwnPosition); };
+    c.pwrite = [](int, const void* data, size_t n, off_t at) { return write_at(data, n, at); };
     c.fcntl_get = [](int) { return g.flags; };
     c.fcntl_set = [](int, int flags) {
       g.flag_sets.push_back(flags);
@@ -192,6 +208,36 @@ TEST_F(PosixBackend, ReadContinuesOnlyAfterThePerCallMaximum) {
   munmap(space, big);
 }
 
+// A positioned read or write is one pread or pwrite at the offset; a call cut short at the
+// per-call limit, or a write cut short anywhere, goes on at the offset past what it moved.
+TEST_F(PosixBackend, PositionedCallsGoOnPastWhatTheyMoved) {
+  const std::size_t big = std::size_t{3} << 30;
+  void* space = mmap(nullptr, big, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(space, MAP_FAILED);
+  const off_t far = off_t{5} << 30;
+  const auto read = [&] { return read_block_at(3, space, big, far) == kMax + 100; };
+  const auto write = [] { return write_block_at(5, "hello world", 11, 7, false); };
+  const auto tail = [] { return write_block_at(5, "hello world", 11, 7, true); };
+  const auto plain = [] { return write_block(5, "hello world", 11, false); };
+  // clang-format off
+  const struct { const char* what; std::function<bool()> call; std::vector<ssize_t> results;
+                 std::vector<off_t> offsets; } rows[] = {
+      {"read past the limit", read, {kMax, 100}, {far, far + static_cast<off_t>(kMax)}},
+      {"short writes", write, {4, kIntr, 4, kAll}, {7, 11, 11, 15}},
+      {"tail", tail, {kAll}, {7}},
+      {"standard stream", plain, {4, kAll}, {kOwnPosition, kOwnPosition}}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    g = Script{};
+    g.flags = O_WRONLY | O_DIRECT;
+    g.results = r.results;
+    EXPECT_TRUE(r.call());
+    EXPECT_EQ(g.offsets, r.offsets);
+  }
+  munmap(space, big);
+}
+
 // The direct path comes back after the tail, and a tail write that cannot leave it, or cannot
 // restore it, fails: later blocks must not be cached silently.
 TEST_F(PosixBackend, TailWriteLeavesTheDirectPathForThatWriteOnly) {
@@ -272,6 +318,8 @@ TEST_F(PosixBackend, EveryFailureKeepsItsOwnSystemText) {
       {"read", 0, {-1}, true, [&] { return read_block(7, buffer, 16) == -1; }, EIO},
       {"write", 0, {-1}, true, [] { return !write_block(7, "abc", 3, false); }, EIO},
       {"write takes nothing", 0, {0}, true, [] { return !write_block(7, "abc", 3, false); }, ENOSPC},
+      {"positioned read", 0, {-1}, true, [&] { return read_block_at(7, buffer, 16, 512) == -1; }, EIO},
+      {"positioned write takes nothing", 0, {2, 0}, true, [] { return !write_block_at(7, "abc", 3, 512, false); }, ENOSPC},
       {"later write takes nothing", 0, {1, kIntr, 0}, true, [] { return !write_block(7, "abc", 3, false); }, ENOSPC},
       {"close", ENOSPC, {}, true, [] { return !close_file(7); }, ENOSPC}};
   // clang-format on

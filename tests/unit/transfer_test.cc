@@ -33,20 +33,23 @@ std::string calls(const std::string& kind) {
   return found;
 }
 
+// Read calls of either kind: "read" on a standard stream, "pread" on a file opened by name.
 std::size_t reads() {
   const auto& log = fake::sys().log;
-  return static_cast<std::size_t>(std::count_if(
-      log.begin(), log.end(), [](const std::string& line) { return line.rfind("read", 0) == 0; }));
+  return static_cast<std::size_t>(
+      std::count_if(log.begin(), log.end(), [](const std::string& line) {
+        return line.rfind("read", 0) == 0 || line.rfind("pread", 0) == 0;
+      }));
 }
 
 class TransferTest : public testing::Test {
  protected:
   // Input "in" (handle 3) of `size` pattern bytes and an empty output "out" (handle 4), both
-  // open; ibs = obs = 512, count=2.
-  void fresh(std::size_t size) {
+  // open; ibs = obs = 512, count=2. Not `named`: they are standard input and output instead.
+  void fresh(std::size_t size, bool named = true) {
     state.emplace();
     fake::reset();
-    s = Settings{.input_file = "in", .output_file = "out"};
+    s = named ? Settings{.input_file = "in", .output_file = "out"} : Settings{};
     s.input_blocksize = s.output_blocksize = 512;
     s.max_records = 2;
     state->count_given = true;
@@ -85,17 +88,20 @@ TEST_F(TransferTest, EveryByteReadIsWrittenReblocked) {
       {512, 512, 2, 1000, 300, 5, {0, 4, 1, 1}, 1000}};
   // clang-format on
   for (const auto& r : rows) {
-    SCOPED_TRACE(testing::Message() << r.ibs << " " << r.obs << " " << r.count << " " << r.size);
-    fresh(r.size);
-    s.input_blocksize = r.ibs;
-    s.output_blocksize = r.obs;
-    state->count_given = r.count != kNone;
-    s.max_records = state->count_given ? r.count : r.size / r.ibs;
-    fake::file(3).read_limit = r.read_limit;
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(reads(), r.reads);
-    EXPECT_EQ(totals(*state), r.want);
-    EXPECT_EQ(output(), in_range(0, r.bytes));
+    for (const bool named : {true, false}) {
+      SCOPED_TRACE(testing::Message() << r.ibs << " " << r.obs << " " << r.count << " " << r.size
+                                      << (named ? " named" : " standard streams"));
+      fresh(r.size, named);
+      s.input_blocksize = r.ibs;
+      s.output_blocksize = r.obs;
+      state->count_given = r.count != kNone;
+      s.max_records = state->count_given ? r.count : r.size / r.ibs;
+      fake::file(3).read_limit = r.read_limit;
+      EXPECT_EQ(run(), 0);
+      EXPECT_EQ(reads(), r.reads);
+      EXPECT_EQ(totals(*state), r.want);
+      EXPECT_EQ(output(), in_range(0, r.bytes));
+    }
   }
 }
 
@@ -106,8 +112,10 @@ TEST_F(TransferTest, OnlyAPartialBlockToADirectOutputIsWrittenAsATail) {
     s.max_records = 3;
     s.w_dio = dio;
     ASSERT_EQ(run(), 0);
-    EXPECT_EQ(calls("write"), std::string("write 4 512; write 4 512; write 4 512; write 4 100") +
-                                  (dio != 0 ? " tail" : ""));
+    EXPECT_EQ(calls("pwrite"),
+              std::string("pwrite 4 512 @0; pwrite 4 512 @512; pwrite 4 512 @1024; "
+                          "pwrite 4 100 @1536") +
+                  (dio != 0 ? " tail" : ""));
   }
 }
 
@@ -117,8 +125,8 @@ TEST_F(TransferTest, ZeroSourceWritesWholeInputBlocks) {
   s.input_file = kZeroSource;
   s.input_blocksize = 4096;
   ASSERT_EQ(run(), 0);
-  EXPECT_EQ(calls("write"), "write 4 4096; write 4 4096");
-  EXPECT_EQ(calls("read"), "");
+  EXPECT_EQ(calls("pwrite"), "pwrite 4 4096 @0; pwrite 4 4096 @4096");
+  EXPECT_EQ(calls("read") + calls("pread"), "");
   EXPECT_EQ(totals(*state), (Totals{2, 0, 2, 0}));
   EXPECT_EQ(output(), Bytes(8192, 0));
 }
@@ -146,7 +154,7 @@ TEST_F(TransferTest, TheNullSinkTakesNoWriteCalls) {
       s.input_file = kZeroSource;
     }
     ASSERT_EQ(run(), 0);
-    EXPECT_EQ(calls("write"), "");
+    EXPECT_EQ(calls("write") + calls("pwrite"), "");
     EXPECT_EQ(totals(*state), row.expected);
     EXPECT_TRUE(output().empty());
   }
@@ -160,8 +168,10 @@ TEST_F(TransferTest, EntriesAccumulateAndRunFlagsEndALaterEntryAfterItsFirstPass
   ASSERT_EQ(run(), 0);  // reads 512, 512, 276, then meets the end
   EXPECT_TRUE(state->end_of_input && state->block_written);
   ASSERT_EQ(run({512, 0}), 0);  // one read of 512, still written (as a partial block)
-  EXPECT_EQ(reads(), 5u);
-  EXPECT_EQ(calls("seek"), "seek 3 0; seek 3 512");
+  EXPECT_EQ(calls("pread"),
+            "pread 3 512 @0; pread 3 512 @512; pread 3 512 @1024; pread 3 512 @1300; "
+            "pread 3 512 @512");
+  EXPECT_EQ(calls("seek"), "");
   EXPECT_EQ(calls("alloc"), "alloc 512; alloc 1024");  // once per run
   EXPECT_EQ(totals(*state), (Totals{3, 1, 1, 2}));     // summed over the entries
   EXPECT_EQ(output(), in_range(0, 1300, 512, 1024));
@@ -174,14 +184,15 @@ TEST_F(TransferTest, FailuresReportAndReleaseInOrder) {
   // clang-format off
   const struct { Fault fault; int call; const char* in_name; const char* out_name; int status;
                  std::string message, log; } rows[] = {
-      {kSkip, 0, "in", "out", 2, "error reading 'in': ", "seek 3 0; close 3; close 4"},
-      {kSeek, 0, "in", "out", 2, "error writing to 'out': ", "seek 4 0; close 3; close 4"},
+      // Only the standard streams are positioned by the system, and so can fail there.
+      {kSkip, 0, nullptr, "out", 2, "error reading 'standard input': ", "seek 3 0; close 3; close 4"},
+      {kSeek, 0, "in", nullptr, 2, "error writing to 'standard output': ", "seek 4 0; close 3; close 4"},
       {kAlloc, 1, "in", "out", 6, mem, both + "close 3; close 4; free"},
       {kAlloc, 2, "in", "out", 6, mem, both + "close 3; close 4; free"},
-      {kEmpty, 0, "in", "out", 3, "error reading 'in': skipping past EOF\n", both + "read 3 512; " + closed},
+      {kEmpty, 0, "in", "out", 3, "error reading 'in': skipping past EOF\n", both + "pread 3 512 @0; " + closed},
       {kRead, 2, nullptr, "out", 3, "error reading 'standard input': ",
-       both + "read 3 512; write 4 512; read 3 512; " + closed},
-      {kWrite, 1, "in", "out", 3, "error writing to 'out': ", both + "read 3 512; write 4 512; " + closed},
+       both + "read 3 512; pwrite 4 512 @0; read 3 512; " + closed},
+      {kWrite, 1, "in", "out", 3, "error writing to 'out': ", both + "pread 3 512 @0; pwrite 4 512 @0; " + closed},
       {kZeroWrite, 2, "in", nullptr, 3, "error writing to 'standard output': ",
        both + "write 4 512; write 4 512; close 4; free; free"}};
   // clang-format on
@@ -230,8 +241,9 @@ TEST_F(TransferTest, AMeasuredInputIsCopiedUpToItsSize) {
               r.status == 0 ? "" : "error reading 'in': skipping past EOF\n");
     std::string want;
     for (std::size_t i = 0; i < r.reads; ++i)
-      want += (i ? "; read 3 " : "read 3 ") + std::to_string(r.ibs);
-    EXPECT_EQ(calls("read"), want);
+      want += (i ? "; pread 3 " : "pread 3 ") + std::to_string(r.ibs) + " @" +
+              std::to_string(i * r.ibs);
+    EXPECT_EQ(calls("pread"), want);
     EXPECT_EQ(totals(*state), r.want);
     EXPECT_EQ(output(), in_range(0, r.bytes));
   }
@@ -259,7 +271,8 @@ TEST_F(TransferTest, AStreamIsSkippedByReading) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(run({r.skip, 0}), r.status);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), r.message);
-    EXPECT_EQ(calls("seek"), "");
+    // A named pipe or character device has no position: it is read as it comes.
+    EXPECT_EQ(calls("seek") + calls("pread"), "");
     EXPECT_EQ(output(), r.status == 0 ? in_range(r.from, input.size()) : Bytes{});
   }
 }
@@ -271,21 +284,55 @@ TEST_F(TransferTest, OnlyTheFirstEntryPositionsANewOutput) {
   state->seek_first_entry_only = true;
   ASSERT_EQ(run({0, 1024}), 0);
   ASSERT_EQ(run({0, 0}), 0);
-  EXPECT_EQ(calls("seek"), "seek 4 1024");
+  EXPECT_EQ(calls("seek"), "");
+  EXPECT_EQ(calls("pwrite"),
+            "pwrite 4 512 @1024; pwrite 4 512 @1536; pwrite 4 512 @2048; pwrite 4 512 @2560");
   Bytes want(1024, 0);
   const Bytes copied = in_range(0, 2048);
   want.insert(want.end(), copied.begin(), copied.end());
   EXPECT_EQ(output(), want);
 }
 
-TEST_F(TransferTest, PositioningFailuresAreWordedPerPlatform) {
-  const struct { const PlatformProfile& profile; bool skip; const char* message; } rows[] = {
-      {posix_profile, true, "error reading 'in': "},
-      {posix_profile, false, "error writing to 'out': "},
-      {win32_profile, true, "error skipping 'in': "},
-      {win32_profile, false, "error seeking 'out': "}};
+// A file opened by name is never positioned by the system: each block is one positioned call
+// at the offset the engine keeps. Standard input and output, whose position a shell may share,
+// are positioned once per entry and read and written where they stand. The bytes land alike.
+TEST_F(TransferTest, OnlyTheStandardStreamsArePositionedBySeeking) {
+  const std::string preads =
+      "pread 3 512 @1024; pread 3 512 @1536; pread 3 512 @0; pread 3 512 @512";
+  const std::string pwrites =
+      "pwrite 4 512 @512; pwrite 4 512 @1024; pwrite 4 512 @0; pwrite 4 512 @512";
+  const std::string reads = "read 3 512; read 3 512; read 3 512; read 3 512";
+  const std::string writes = "write 4 512; write 4 512; write 4 512; write 4 512";
+  // clang-format off
+  const struct { const char* in; const char* out; std::string seeks, read, write; } rows[] = {
+      {"in", "out", "", preads, pwrites},
+      {nullptr, "out", "seek 3 1024; seek 3 0", reads, pwrites},
+      {"in", nullptr, "seek 4 512; seek 4 0", preads, writes},
+      {nullptr, nullptr, "seek 3 1024; seek 4 512; seek 3 0; seek 4 0", reads, writes}};
+  // clang-format on
   for (const auto& r : rows) {
-    fresh(1024);
+    SCOPED_TRACE(r.seeks);
+    fresh(4096);
+    s.input_file = r.in;
+    s.output_file = r.out;
+    state->apply_skip = state->apply_seek = true;
+    ASSERT_EQ(run({1024, 512}), 0);
+    ASSERT_EQ(run({0, 0}), 0);
+    EXPECT_EQ(calls("seek"), r.seeks);
+    EXPECT_EQ(calls("read") + calls("pread"), r.read);
+    EXPECT_EQ(calls("write") + calls("pwrite"), r.write);
+    EXPECT_EQ(output(), in_range(0, 1024, 1536, 2048));
+  }
+}
+
+TEST_F(TransferTest, PositioningFailuresAreWordedPerPlatform) {
+  const struct { const PlatformProfile& profile; bool skip; const char* message;
+  } rows[] = {{posix_profile, true, "error reading 'standard input': "},
+              {posix_profile, false, "error writing to 'standard output': "},
+              {win32_profile, true, "error skipping 'standard input': "},
+              {win32_profile, false, "error seeking 'standard output': "}};
+  for (const auto& r : rows) {
+    fresh(1024, false);
     state->apply_skip = fake::file(3).seek_fails = r.skip;
     state->apply_seek = fake::file(4).seek_fails = !r.skip;
     testing::internal::CaptureStderr();

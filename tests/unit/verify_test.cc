@@ -36,7 +36,8 @@ struct Row {
   int fail_read_call;      // the output's read that fails (0: none)
   int status;
   std::string err;
-  std::uint64_t read_length;  // every read of the output asks for this many bytes
+  // The output's reads, each "@offset length": positioned reads at the blocks' own offsets.
+  std::string reads;
 };
 
 TEST(VerifyTest, BlocksAreLookedForWhereTheyWereWritten) {
@@ -46,17 +47,19 @@ TEST(VerifyTest, BlocksAreLookedForWhereTheyWereWritten) {
       {"entries follow on", "if=/dev/zero of=out bs=512 count=2 iterations=2 pattern=random "
        "seed=3 verify=2", {}, stamped(4, 512), 1536 + 300, 0, 9,
        "verify error in 'out' at offset 1536: bad checksum\n4+0 records in\n0+0 records out\n",
-       512},
+       "@0 512; @512 512; @1024 512; @1536 512"},
       {"check only, clean", "if=/dev/zero of=out bs=512 count=4 pattern=random seed=3 verify=2",
-       {}, stamped(4, 512), SIZE_MAX, 0, 0, "4+0 records in\n0+0 records out\n", 512},
+       {}, stamped(4, 512), SIZE_MAX, 0, 0, "4+0 records in\n0+0 records out\n",
+       "@0 512; @512 512; @1024 512; @1536 512"},
       // A read of the output that fails is a read failure, naming the output.
       {"read-back fails", "if=in of=out bs=512 verify=1", fake::pattern(1024), {}, SIZE_MAX, 2,
-       3, "error reading 'out': ", 512},
+       3, "error reading 'out': ", "@0 512; @512 512"},
       {"check-only read fails", "if=/dev/zero of=out bs=512 count=4 pattern=random seed=3 "
-       "verify=2", {}, stamped(4, 512), SIZE_MAX, 1, 3, "error reading 'out': ", 512},
+       "verify=2", {}, stamped(4, 512), SIZE_MAX, 1, 3, "error reading 'out': ", "@0 512"},
       // A direct read moves whole blocks: the partial last one is read as a whole one.
       {"direct partial block", "if=in of=out ibs=512 obs=1k verify=1 dio=2",
-       fake::pattern(1536), {}, SIZE_MAX, 0, 0, "3+0 records in\n1+1 records out\n", 1024},
+       fake::pattern(1536), {}, SIZE_MAX, 0, 0, "3+0 records in\n1+1 records out\n",
+       "@0 1024; @1024 1024"},
       // clang-format on
   };
   for (const Row& row : rows) {
@@ -84,14 +87,24 @@ TEST(VerifyTest, BlocksAreLookedForWhereTheyWereWritten) {
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(status, row.status);
     EXPECT_EQ(err, row.err);
-    int output_reads = 0;
+    // Read where each block was written, with no seek of the output before or after: the
+    // writes keep their own offset.
+    const std::string output_calls[] = {"pread " + std::to_string(handle) + " ",
+                                        "read " + std::to_string(handle) + " ",
+                                        "seek " + std::to_string(handle) + " "};
+    std::string reads, others;
     for (const std::string& line : fake::sys().log) {
-      if (line.rfind("read " + std::to_string(handle) + " ", 0) != 0)
-        continue;
-      ++output_reads;
-      EXPECT_EQ(line, "read " + std::to_string(handle) + " " + std::to_string(row.read_length));
+      if (line.rfind(output_calls[0], 0) == 0) {
+        const std::string length_at = line.substr(output_calls[0].size());
+        const std::size_t space = length_at.find(' ');
+        reads += (reads.empty() ? "" : "; ") + length_at.substr(space + 1) + " " +
+                 length_at.substr(0, space);
+      } else if (line.rfind(output_calls[1], 0) == 0 || line.rfind(output_calls[2], 0) == 0) {
+        others += line + "; ";
+      }
     }
-    EXPECT_GT(output_reads, 0);
+    EXPECT_EQ(reads, row.reads);
+    EXPECT_EQ(others, "");
     // A check-only pass writes nothing.
     if (row.words.find("verify=2") != std::string::npos) {
       EXPECT_EQ(fake::file(handle).data, out);

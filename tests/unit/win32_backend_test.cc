@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,11 @@
 #include "platform/win32/win32_signals.h"
 
 namespace kolvane {
+
+std::string wrong_access_text() {
+  return system_error_text(ERROR_ACCESS_DENIED);
+}
+
 namespace {
 
 struct Script {
@@ -24,7 +30,16 @@ struct Script {
   DWORD length_error = 0;  // the disk length request fails with this code when not 0
   DWORD close_error = 0;   // CloseHandle fails with this code when not 0
   std::vector<DWORD> control_codes;
+  // The offset each read or write was given in its OVERLAPPED; kOwnPointer without one.
+  std::vector<std::uint64_t> offsets;
 } script;
+
+constexpr std::uint64_t kOwnPointer = ~std::uint64_t{0};
+
+void note_offset(LPOVERLAPPED at) {
+  script.offsets.push_back(at == nullptr ? kOwnPointer
+                                         : (std::uint64_t{at->OffsetHigh} << 32) | at->Offset);
+}
 
 BOOL scripted(DWORD error) {
   if (error == 0)
@@ -62,13 +77,15 @@ HANDLE WINAPI fake_create(LPCSTR, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DW
   return reinterpret_cast<HANDLE>(std::intptr_t{0x100});
 }
 
-BOOL WINAPI fake_read(HANDLE, LPVOID, DWORD, LPDWORD got, LPOVERLAPPED) {
+BOOL WINAPI fake_read(HANDLE, LPVOID, DWORD, LPDWORD got, LPOVERLAPPED at) {
+  note_offset(at);
   *got = 0;
   SetLastError(script.read_error);
   return FALSE;
 }
 
-BOOL WINAPI fake_write(HANDLE, LPCVOID data, DWORD n, LPDWORD put, LPOVERLAPPED) {
+BOOL WINAPI fake_write(HANDLE, LPCVOID data, DWORD n, LPDWORD put, LPOVERLAPPED at) {
+  note_offset(at);
   *put = n < script.write_limit ? n : script.write_limit;
   script.written.append(static_cast<const char*>(data), *put);
   return TRUE;
@@ -160,6 +177,35 @@ TEST_F(Win32Backend, BrokenPipeEndsTheInputOtherErrorsFail) {
   script.read_error = ERROR_ACCESS_DENIED;
   EXPECT_EQ(read_block(0x100, buffer, sizeof buffer), -1);
   EXPECT_EQ(last_failure_code(), DWORD{ERROR_ACCESS_DENIED});
+}
+
+// The end of the file, met by a positioned read, is a read of nothing; without an offset the
+// same code stays a failure. A positioned write cut short goes on at the offset past it.
+TEST_F(Win32Backend, PositionedCallsCarryTheirOffset) {
+  char buffer[16];
+  const std::uint64_t beyond = (std::uint64_t{5} << 32) + 4096;
+  const std::string block(1000, 'k');
+  // clang-format off
+  const struct { const char* what; DWORD read_error; std::function<bool()> call;
+                 std::vector<std::uint64_t> offsets; DWORD code; } rows[] = {
+      {"end of the file", ERROR_HANDLE_EOF, [&] { return read_block_at(0x100, buffer, 16, beyond) == 0; }, {beyond}, 0},
+      {"failed read", ERROR_CRC, [&] { return read_block_at(0x100, buffer, 16, beyond) == -1; }, {beyond}, ERROR_CRC},
+      {"unpositioned", ERROR_HANDLE_EOF, [&] { return read_block(0x100, buffer, 16) == -1; }, {kOwnPointer}, ERROR_HANDLE_EOF},
+      {"short writes", 0, [&] { return write_block_at(0x100, block.data(), 1000, beyond, false); },
+       {beyond, beyond + 400, beyond + 800}, 0}};
+  // clang-format on
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    script = Script{};
+    script.read_error = r.read_error;
+    script.write_limit = 400;
+    EXPECT_TRUE(r.call());
+    EXPECT_EQ(script.offsets, r.offsets);
+    if (r.code != 0) {
+      EXPECT_EQ(last_failure_code(), r.code);
+    }
+  }
+  EXPECT_EQ(script.written, block);
 }
 
 TEST_F(Win32Backend, ShortWritesAreFinishedAndNoProgressFails) {

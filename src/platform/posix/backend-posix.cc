@@ -32,9 +32,8 @@ int real_device_size(int fd, unsigned long long* bytes) {
 }
 
 const PosixCalls kRealCalls = {
-    &real_open, &real_fstat,     &real_stat,      &real_device_size, &::lseek,
-    &::read,    &::write,        &real_fcntl_get, &real_fcntl_set,   &::close,
-    &::posix_memalign,
+    &real_open,      &real_fstat,     &real_stat, &real_device_size, &::lseek, &::read,   &::write,
+    &real_fcntl_get, &real_fcntl_set, &::close,   &::posix_memalign, &::pread, &::pwrite,
 };
 
 PosixCalls g_calls = kRealCalls;
@@ -69,14 +68,37 @@ int fd_of(FileHandle file) { return static_cast<int>(file); }
 
 std::uint64_t min_size(std::uint64_t n) { return n > kMaxTransferPerCall ? kMaxTransferPerCall : n; }
 
-ssize_t write_once(int fd, const unsigned char* data, std::uint64_t n) {
+// Where a call moves its bytes: at the descriptor's own position (a standard stream, whose
+// position a shell may share), or at an offset the engine keeps, with one positioned call.
+struct Place {
+  int fd;
+  bool positioned;
+  off_t offset;
+
+  // The bytes of a call went through: a positioned call's next one goes on after them.
+  void advance(ssize_t moved) {
+    if (positioned)
+      offset += moved;
+  }
+};
+
+Place at_position(FileHandle file) {
+  return {fd_of(file), false, 0};
+}
+Place at_offset(FileHandle file, std::uint64_t offset) {
+  return {fd_of(file), true, static_cast<off_t>(offset)};
+}
+
+ssize_t write_once(const Place& at, const unsigned char* data, std::uint64_t n) {
   const auto ask = static_cast<size_t>(min_size(n));
-  return retry_interrupted([&] { return g_calls.write(fd, data, ask); });
+  if (at.positioned)
+    return retry_interrupted([&] { return g_calls.pwrite(at.fd, data, ask, at.offset); });
+  return retry_interrupted([&] { return g_calls.write(at.fd, data, ask); });
 }
 
 // What follows a write call that did not take the whole block: `put` is its result. Kept out of
 // line so that the common case, one call taking the whole block, stays a few instructions.
-[[gnu::noinline]] bool finish_write(int fd, const unsigned char* data, std::uint64_t n,
+[[gnu::noinline]] bool finish_write(Place at, const unsigned char* data, std::uint64_t n,
                                     ssize_t put) {
   for (;;) {
     if (put < 0) return failed(false);
@@ -84,26 +106,71 @@ ssize_t write_once(int fd, const unsigned char* data, std::uint64_t n) {
     if (put == 0) return failed(false, ENOSPC);
     data += put;
     n -= static_cast<std::uint64_t>(put);
+    at.advance(put);
     if (n == 0) return true;
-    put = write_once(fd, data, n);
+    put = write_once(at, data, n);
   }
 }
 
-bool write_all(int fd, const unsigned char* data, std::uint64_t n) {
+bool write_all(const Place& at, const unsigned char* data, std::uint64_t n) {
   if (n == 0) return true;
-  return finish_write(fd, data, n, write_once(fd, data, n));
+  return finish_write(at, data, n, write_once(at, data, n));
 }
 
 // Devices refuse direct transfers of odd lengths: this one block goes through the cache. The
 // direct path must come back afterwards, or every later block would silently be cached.
-[[gnu::noinline]] bool write_past_direct(int fd, const unsigned char* data, std::uint64_t n) {
-  const int flags = g_calls.fcntl_get(fd);
+[[gnu::noinline]] bool write_past_direct(const Place& at, const unsigned char* data,
+                                         std::uint64_t n) {
+  const int flags = g_calls.fcntl_get(at.fd);
   if (flags == -1) return failed(false);
   const bool was_direct = (flags & O_DIRECT) != 0;
-  if (was_direct && g_calls.fcntl_set(fd, flags & ~O_DIRECT) == -1) return failed(false);
-  if (!write_all(fd, data, n)) return false;
-  if (was_direct && g_calls.fcntl_set(fd, flags) == -1) return failed(false);
+  if (was_direct && g_calls.fcntl_set(at.fd, flags & ~O_DIRECT) == -1)
+    return failed(false);
+  if (!write_all(at, data, n))
+    return false;
+  if (was_direct && g_calls.fcntl_set(at.fd, flags) == -1)
+    return failed(false);
   return true;
+}
+
+bool write_from(const Place& at, const void* buffer, std::uint64_t n, bool unaligned_tail) {
+  const auto* data = static_cast<const unsigned char*>(buffer);
+  if (unaligned_tail)
+    return write_past_direct(at, data, n);
+  if (n == 0)
+    return true;
+  const ssize_t put = write_once(at, data, n);
+  if (put == static_cast<ssize_t>(n))
+    return true;
+  return finish_write(at, data, n, put);
+}
+
+std::int64_t read_into(Place at, void* buffer, std::uint64_t n) {
+  auto* data = static_cast<unsigned char*>(buffer);
+  std::uint64_t got = 0;
+  for (;;) {
+    const size_t ask = static_cast<size_t>(min_size(n - got));
+    // A status request is answered between reads too: the engine makes the read again.
+    const ssize_t r = retry_interrupted(
+        [&] {
+          return at.positioned ? g_calls.pread(at.fd, data + got, ask, at.offset)
+                               : g_calls.read(at.fd, data + got, ask);
+        },
+        request_pending);
+    if (r < 0) {
+      // Bytes of a very large block that came before the request are data all the same.
+      if (errno == EINTR)
+        return got != 0 ? static_cast<std::int64_t>(got) : kReadInterrupted;
+      return failed(std::int64_t{-1});
+    }
+    got += static_cast<std::uint64_t>(r);
+    at.advance(r);
+    // Only a read cut at the per-call limit is continued; any other short count is a partial
+    // record as the input gave it. A block one call can carry ends here after one call.
+    if (static_cast<size_t>(r) != kMaxTransferPerCall || got == n) {
+      return static_cast<std::int64_t>(got);
+    }
+  }
 }
 
 bool is_block_device(const char* name) {
@@ -196,36 +263,20 @@ bool set_position(FileHandle file, std::uint64_t offset) {
 }
 
 std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
-  const int fd = fd_of(file);
-  auto* data = static_cast<unsigned char*>(buffer);
-  std::uint64_t got = 0;
-  for (;;) {
-    const size_t ask = static_cast<size_t>(min_size(n - got));
-    // A status request is answered between reads too: the engine makes the read again.
-    const ssize_t r =
-        retry_interrupted([&] { return g_calls.read(fd, data + got, ask); }, request_pending);
-    if (r < 0) {
-      // Bytes of a very large block that came before the request are data all the same.
-      if (errno == EINTR) return got != 0 ? static_cast<std::int64_t>(got) : kReadInterrupted;
-      return failed(std::int64_t{-1});
-    }
-    got += static_cast<std::uint64_t>(r);
-    // Only a read cut at the per-call limit is continued; any other short count is a partial
-    // record as the input gave it. A block one call can carry ends here after one call.
-    if (static_cast<size_t>(r) != kMaxTransferPerCall || got == n) {
-      return static_cast<std::int64_t>(got);
-    }
-  }
+  return read_into(at_position(file), buffer, n);
 }
 
 bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unaligned_tail) {
-  const int fd = fd_of(file);
-  const auto* data = static_cast<const unsigned char*>(buffer);
-  if (unaligned_tail) return write_past_direct(fd, data, n);
-  if (n == 0) return true;
-  const ssize_t put = write_once(fd, data, n);
-  if (put == static_cast<ssize_t>(n)) return true;
-  return finish_write(fd, data, n, put);
+  return write_from(at_position(file), buffer, n, unaligned_tail);
+}
+
+std::int64_t read_block_at(FileHandle file, void* buffer, std::uint64_t n, std::uint64_t offset) {
+  return read_into(at_offset(file, offset), buffer, n);
+}
+
+bool write_block_at(FileHandle file, const void* buffer, std::uint64_t n, std::uint64_t offset,
+                    bool unaligned_tail) {
+  return write_from(at_offset(file, offset), buffer, n, unaligned_tail);
 }
 
 bool sync_file(FileHandle file, bool data_only) {

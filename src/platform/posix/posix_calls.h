@@ -24,6 +24,8 @@ struct PosixCalls {
   int (*fcntl_set)(int fd, int flags);
   int (*close)(int fd);
   int (*memalign)(void** memory, size_t alignment, size_t size);
+  ssize_t (*pread)(int fd, void* buffer, size_t n, off_t offset);
+  ssize_t (*pwrite)(int fd, const void* buffer, size_t n, off_t offset);
 };
 
 // The table in use; the real calls unless a test has swapped them.

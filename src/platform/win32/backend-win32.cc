@@ -174,22 +174,49 @@ bool set_position(FileHandle file, std::uint64_t offset) {
   return true;
 }
 
-std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
+namespace {
+
+// Where a call moves its bytes: at the handle's own file pointer (a standard handle, whose
+// pointer a shell may share), or at an offset the engine keeps, given in an OVERLAPPED on the
+// synchronous handle so that one call both positions and transfers.
+struct Place {
+  HANDLE handle;
+  bool positioned;
+  std::uint64_t offset;
+
+  // The OVERLAPPED of the next call, or none for the file pointer. A synchronous handle
+  // completes the call before it returns, so the structure need not outlive it.
+  LPOVERLAPPED where(OVERLAPPED& at) const {
+    if (!positioned)
+      return nullptr;
+    at = OVERLAPPED{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return &at;
+  }
+};
+
+std::int64_t read_into(const Place& at, void* buffer, std::uint64_t n) {
   DWORD got = 0;
-  if (!g_calls.read_file(handle_of(file), buffer, static_cast<DWORD>(n), &got, nullptr)) {
-    // The writer of an anonymous pipe has gone: that is the end of the input.
-    if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
-    note_failure();
+  OVERLAPPED overlapped;
+  if (!g_calls.read_file(at.handle, buffer, static_cast<DWORD>(n), &got, at.where(overlapped))) {
+    const DWORD error = GetLastError();
+    // The writer of an anonymous pipe has gone, or a positioned read starts at or past the end
+    // of the file: that is the end of the input.
+    if (error == ERROR_BROKEN_PIPE || (at.positioned && error == ERROR_HANDLE_EOF))
+      return 0;
+    g_error = error;
     return -1;
   }
   return got;
 }
 
-bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
+bool write_from(Place at, const void* buffer, std::uint64_t n) {
   const auto* data = static_cast<const unsigned char*>(buffer);
   while (n != 0) {
     DWORD put = 0;
-    if (!g_calls.write_file(handle_of(file), data, static_cast<DWORD>(n), &put, nullptr)) {
+    OVERLAPPED overlapped;
+    if (!g_calls.write_file(at.handle, data, static_cast<DWORD>(n), &put, at.where(overlapped))) {
       note_failure();
       return false;
     }
@@ -200,8 +227,28 @@ bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
     }
     data += put;
     n -= put;
+    at.offset += put;
   }
   return true;
+}
+
+}  // namespace
+
+std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
+  return read_into({handle_of(file), false, 0}, buffer, n);
+}
+
+bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
+  return write_from({handle_of(file), false, 0}, buffer, n);
+}
+
+std::int64_t read_block_at(FileHandle file, void* buffer, std::uint64_t n, std::uint64_t offset) {
+  return read_into({handle_of(file), true, offset}, buffer, n);
+}
+
+bool write_block_at(FileHandle file, const void* buffer, std::uint64_t n, std::uint64_t offset,
+                    bool) {
+  return write_from({handle_of(file), true, offset}, buffer, n);
 }
 
 // Windows has one flush for both: it writes the data and the file's metadata.
