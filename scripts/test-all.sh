@@ -31,6 +31,7 @@ begun=$SECONDS
 # Windows: cross-built, unit tests run through wine by ctest.
 export WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
+started=$SECONDS
 "$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
 # A persistent server for the whole run, so that each program started later returns at once
 # instead of waiting for wine's background services to let go of its output pipes.
@@ -40,17 +41,20 @@ cmake -S . -B out/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_WERROR=ON
 cmake --build out/windows -j"$jobs"
 "$wine" out/windows/kolvane.exe --version </dev/null >/dev/null 2>&1 || true
+windows_build=$((SECONDS - started))
 
 # Linux, with the end-to-end cases run against both programs.
+started=$SECONDS
 cmake -S . -B out/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_WERROR=ON \
   -DKOLVANE_WIN32_EXE="$PWD/out/windows/kolvane.exe"
 cmake --build out/linux -j"$jobs"
+linux_build=$((SECONDS - started))
 
 # Each stage's counts go into the closing summary. A skipped test or check is neither passed nor
 # failed: the summary counts the skips and says why each was skipped.
 logs=$PWD/out/test-all
 rm -rf "$logs" && mkdir -p "$logs"
-rows=("builds|0|0|0|$((SECONDS - begun))")
+rows=("windows-build|0|0|0|$windows_build" "linux-build|0|0|0|$linux_build")
 
 # ctest_tree NAME DIR: runs the tree's tests; their outcomes and skip reasons come from its
 # JUnit report, one line per test: "STATUS<TAB>NAME<TAB>REASON".

@@ -21,7 +21,7 @@ step() {
     cat "$log.note"
   else
     failed=$((failed + 1))
-    echo "FAIL $name"
+    echo "FAIL $name ($((SECONDS - start)) s)"
     tail -n 80 "$log"
   fi
   rm -f "$log" "$log.note"
@@ -31,10 +31,12 @@ step() {
 # program's standard error, which the end-to-end cases compare byte for byte; the only
 # entries allowed there are the warnings for the allocations that are meant to fail.
 sanitized_suites() {
+  local start=$SECONDS built
   # No -Werror here: gcc's maybe-uninitialized analysis misfires under -fsanitize=address.
   cmake -S . -B out/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_SANITIZE=ON \
     -DKOLVANE_WERROR=OFF -DKOLVANE_WIN32_EXE= || return 1
   cmake --build out/asan -j"$jobs" || return 1
+  built=$((SECONDS - start))
   local logs=$PWD/out/asan/sanitizer-logs
   rm -rf "$logs" && mkdir -p "$logs"
   # verify_asan_link_order=0: an interposer loaded with LD_PRELOAD comes before the runtime.
@@ -46,7 +48,7 @@ sanitized_suites() {
     echo "sanitizer reports above (in $logs)"
     return 1
   fi
-  echo "  $(grep 'tests passed' out/asan/ctest.log)" >&3
+  echo "  $(grep 'tests passed' out/asan/ctest.log) (build $built s, suites $((SECONDS - start - built)) s)" >&3
 }
 
 # A bounded fuzzing run; a crash, a hang, a leak or a sanitizer report ends it non-zero.
