@@ -25,32 +25,65 @@ if ((${#missing[@]})); then
 fi
 
 jobs=$(nproc)
-rm -rf out/linux out/windows
+rm -rf out/linux out/windows out/asan
 begun=$SECONDS
+logs=$PWD/out/test-all
+rm -rf "$logs" && mkdir -p "$logs"
 
-# Windows: cross-built, unit tests run through wine by ctest.
+# Wine's prefix and a persistent server for the whole run, so that each program started later
+# returns at once instead of waiting for wine's background services to let go of its output
+# pipes.
 export WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
 "$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
-# A persistent server for the whole run, so that each program started later returns at once
-# instead of waiting for wine's background services to let go of its output pipes.
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
-cmake -S . -B out/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_WERROR=ON
-cmake --build out/windows -j"$jobs"
-"$wine" out/windows/kolvane.exe --version </dev/null >/dev/null 2>&1 || true
 
-# Linux, with the end-to-end cases run against both programs.
-cmake -S . -B out/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOLVANE_WERROR=ON \
-  -DKOLVANE_WIN32_EXE="$PWD/out/windows/kolvane.exe"
-cmake --build out/linux -j"$jobs"
+# The three trees build side by side: each has stretches on one core (configuring, linking, the
+# test lists read from the programs, the Windows ones under wine) that the others fill. The
+# Windows tree (unit tests under wine, the zip) and the Linux tree (its unit tests, the
+# end-to-end cases against both programs, the .deb, the README's examples, valgrind) are built
+# as they ship, less the debug information that no check reads: gcc generates the same code
+# with or without it, and the Linux tree keeps line tables for valgrind's reports. The
+# sanitized tree is the one scripts/test-trust.sh runs its suites in.
+build_windows() {
+  cmake -S . -B out/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" \
+    -DKOLVANE_WERROR=ON &&
+    cmake --build out/windows -j"$jobs" &&
+    { "$wine" out/windows/kolvane.exe --version </dev/null >/dev/null 2>&1 || true; }
+}
+build_linux() {
+  cmake -S . -B out/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" -DKOLVANE_WERROR=ON \
+    -DKOLVANE_WIN32_EXE="$PWD/out/windows/kolvane.exe" &&
+    cmake --build out/linux -j"$jobs"
+}
+build_sanitized() { bash scripts/build-sanitized.sh; }
+# Each build's output goes to its log, shown whole when that build fails; the seconds it took
+# are its own, overlapping the others'.
+builds=(windows linux sanitized)
+for tree in "${builds[@]}"; do
+  (
+    start=$SECONDS status=0
+    "build_$tree" >"$logs/build-$tree.log" 2>&1 || status=$?
+    echo "$status $((SECONDS - start))" >"$logs/build-$tree.status"
+  ) &
+done
+wait
+broken=0 each=
+for tree in "${builds[@]}"; do
+  read -r status secs <"$logs/build-$tree.status" || status=1 secs=?
+  echo "build of the $tree tree: status $status, $secs s (log: $logs/build-$tree.log)"
+  each+="${each:+, }$tree $secs s"
+  ((status == 0)) || { tail -n 100 "$logs/build-$tree.log" && broken=1; }
+done
+((broken == 0)) || exit 1
 
-# Each stage's counts go into the closing summary. A skipped test or check is neither passed nor
-# failed: the summary counts the skips and says why each was skipped.
-logs=$PWD/out/test-all
-rm -rf "$logs" && mkdir -p "$logs"
-rows=("builds|0|0|0|$((SECONDS - begun))")
+# Each stage's counts go into the closing summary, with a note where it has one. A skipped test
+# or check is neither passed nor failed: the summary counts the skips and says why each was
+# skipped.
+rows=("builds|0|0|0|$((SECONDS - begun))|side by side: $each")
 
 # ctest_tree NAME DIR: runs the tree's tests; their outcomes and skip reasons come from its
 # JUnit report, one line per test: "STATUS<TAB>NAME<TAB>REASON".
@@ -110,8 +143,9 @@ passed=0 failed=0 skipped=0
 echo
 echo "== Summary ($(((SECONDS - begun) / 60)) min $(((SECONDS - begun) % 60)) s from the first build)"
 for row in "${rows[@]}"; do
-  IFS='|' read -r name p f s secs <<<"$row"
-  printf '  %-16s %5d passed, %d failed, %d skipped  (%d s)\n' "$name" "$p" "$f" "$s" "$secs"
+  IFS='|' read -r name p f s secs note <<<"$row"
+  printf '  %-16s %5d passed, %d failed, %d skipped  (%d s)%s\n' "$name" "$p" "$f" "$s" "$secs" \
+    "${note:+; $note}"
   passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 done
 if ((skipped)); then
