@@ -682,7 +682,7 @@ bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64
     // Devices refuse direct transfers of odd lengths: the tail goes out past the queue, the
     // way the synchronous copy writes it.
     const std::uint64_t began = state_.meter.begin(IoDirection::write);
-    if (!set_position(output_, offset) || !write_block(output_, data, n, true)) {
+    if (!write_block_at(output_, data, n, offset, true)) {
       fail(write_failure(s_));
       return false;
     }
@@ -698,8 +698,7 @@ bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64
 void QueuedTransfer::read_back_now(Slot& t, const unsigned char* data, std::uint64_t n,
                                    std::uint64_t offset) {
   const FileHandle reader = check_->reader();
-  const std::int64_t got =
-      set_position(reader, offset) ? read_block(reader, t.back, check_->read_length(n)) : -1;
+  const std::int64_t got = read_block_at(reader, t.back, check_->read_length(n), offset);
   if (got < 0) {
     say(Channel::err, "error reading '%s': ", output_name(s_));
     report_system_error();
