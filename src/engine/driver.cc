@@ -13,6 +13,7 @@
 #include "cli/usage.h"
 #include "engine/console.h"
 #include "engine/draw.h"
+#include "engine/engine.h"
 #include "engine/exit_status.h"
 #include "engine/failures.h"
 #include "engine/plan.h"
@@ -70,7 +71,8 @@ bool start_up(int argc, char** argv, RunState& state, RunStart& start, int& stat
   const std::time_t now = std::time(nullptr);
   start.date = std::ctime(&now);
   say(Channel::out, "Today's date and time: %s\n", start.date.c_str());
-  if (!start.date.empty() && start.date.back() == '\n') start.date.pop_back();
+  if (!start.date.empty() && start.date.back() == '\n')
+    start.date.pop_back();
   start.argc = argc;
   start.argv = argv;
   state.seed = process_id();
@@ -91,14 +93,14 @@ bool start_up(int argc, char** argv, RunState& state, RunStart& start, int& stat
 int check_combinations(const RunState& state, const Settings& s) {
   if (!state.count_given && state.iterations_given) {
     say(Channel::err,
-                 "If the number of iterations is specified, then a value for the count "
-                 "parameter must be specified\n");
+        "If the number of iterations is specified, then a value for the count "
+        "parameter must be specified\n");
     return kExitIterationsNoCount;
   }
   if (!state.count_given && is_zero_source(s)) {
     say(Channel::err,
-                 "If the input file is zero (/dev/zero), then a value for the count parameter "
-                 "must be specified\n");
+        "If the input file is zero (/dev/zero), then a value for the count parameter "
+        "must be specified\n");
     return kExitZeroNoCount;
   }
   return kExitSuccess;
@@ -141,14 +143,12 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
   return calibrate_output(state, s, profile);
 }
 
-int run_numbered_entry(RunState& state, const Settings& s, const PlanEntry& entry,
-                       std::uint64_t number, const PlatformProfile& profile) {
-  report_entry(state, s, entry, number, profile);
-  return run_entry(state, s, entry, profile);
-}
-
-// The same entries with up to iodepth= I/Os in flight: each is reported as it starts.
-int transfer_queued(RunState& state, const Settings& s, const PlatformProfile& profile) {
+// The entries in run order until the last one or a stop: the plan's, or, for unlimited
+// iterations, drawn one by one as the run goes; each reported as it starts.
+int transfer(RunState& state, const Settings& s, const PlatformProfile& profile) {
+  // Text still buffered for standard output goes out before any data block can follow it.
+  std::fflush(stdout);
+  state.control.start();
   std::optional<RunOrderDraw> draw;
   if (state.unlimited)
     draw.emplace(state, s, state.seed);
@@ -165,28 +165,7 @@ int transfer_queued(RunState& state, const Settings& s, const PlatformProfile& p
     report_entry(state, s, entry, number, profile);
     return true;
   };
-  return run_queued(state, s, next_entry);
-}
-
-// The entries in run order until the last one or a stop: the plan's, or, for unlimited
-// iterations, drawn one by one as the run goes.
-int transfer(RunState& state, const Settings& s, const PlatformProfile& profile) {
-  // Text still buffered for standard output goes out before any data block can follow it.
-  std::fflush(stdout);
-  state.control.start();
-  if (s.io_depth > 1)
-    return transfer_queued(state, s, profile);
-  int status = kExitSuccess;
-  if (state.unlimited) {
-    RunOrderDraw draw(state, s, state.seed);
-    for (std::uint64_t number = 1; status == kExitSuccess && !state.control.stopping(); ++number)
-      status = run_numbered_entry(state, s, draw.next(), number, profile);
-    return status;
-  }
-  for (std::uint32_t i = 0;
-       i < state.plan.size && status == kExitSuccess && !state.control.stopping(); ++i)
-    status = run_numbered_entry(state, s, state.plan.entries[i], i + std::uint64_t{1}, profile);
-  return status;
+  return make_transfer_engine(state, s, profile)->run(next_entry);
 }
 
 void end_report(const RunState& state, const PlatformProfile& profile) {
@@ -308,8 +287,8 @@ int run(int argc, char** argv, RunState& state) {
   start.seed = state.seed;
   // A time limit with a count repeats the copy for as long as it lasts; count=0 has nothing to
   // repeat and stays one copy of nothing.
-  state.unlimited = settings.runtime_seconds != 0 && state.count_given &&
-                    !state.iterations_given && settings.max_records != 0;
+  state.unlimited = settings.runtime_seconds != 0 && state.count_given && !state.iterations_given &&
+                    settings.max_records != 0;
   state.control.arm(settings);
   ProgressReporter progress(settings, state);
   prepare_meter(state.meter, settings);

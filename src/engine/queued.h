@@ -8,9 +8,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 #include "cli/settings.h"
+#include "engine/engine.h"
 #include "engine/run_state.h"
 
 namespace kolvane {
@@ -18,10 +18,6 @@ namespace kolvane {
 // Whether the run may keep more than one I/O in flight. Asked once the input is open and
 // measured, before the output is opened or truncated: 0, or 1 after the message that says why.
 int check_io_depth(const RunState& state, const Settings& s);
-
-// Gives the next entry to run (the plan's, or one drawn as the run goes) after its verbose
-// report; false when none is left.
-using EntrySource = std::function<bool(PlanEntry& entry)>;
 
 // Runs every entry the source gives. Returns 0, or the exit status of the first failure after
 // its message: 2 when the system refuses the queue, 3 for a read or write, 6 for the buffers.

@@ -1,0 +1,36 @@
+// The block transfer of a run, behind one interface with two engines: one I/O at a time
+// (engine/transfer.h), or up to iodepth= I/Os in flight through the platform's queue
+// (engine/queued.h). The driver gives either the entries to run and reads the run's totals
+// from the run state afterwards.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "cli/settings.h"
+#include "engine/run_state.h"
+#include "platform/profile.h"
+
+namespace kolvane {
+
+// Gives the next entry to run (the plan's, or one drawn as the run goes) after its verbose
+// report; false when none is left.
+using EntrySource = std::function<bool(PlanEntry& entry)>;
+
+class TransferEngine {
+ public:
+  TransferEngine() = default;
+  TransferEngine(const TransferEngine&) = delete;
+  TransferEngine& operator=(const TransferEngine&) = delete;
+  virtual ~TransferEngine() = default;
+
+  // Runs the entries the source gives until the last one, a stop or a failure. Returns 0, or
+  // the exit status of the first failure after its message.
+  virtual int run(const EntrySource& next_entry) = 0;
+};
+
+// The engine the settings ask for: queued with iodepth= above 1, synchronous otherwise.
+std::unique_ptr<TransferEngine> make_transfer_engine(RunState& state, const Settings& settings,
+                                                     const PlatformProfile& profile);
+
+}  // namespace kolvane
