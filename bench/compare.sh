@@ -39,7 +39,7 @@ for arg in "$@"; do
     --verify) verify_only=1 ;;
     --measure) measure_only=1 ;;
     --queue) queue_only=1 ;;
-    -h | --help) sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue])" >&2; exit 2 ;;
   esac
 done
