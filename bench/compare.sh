@@ -400,6 +400,11 @@ queue_section() {
   time_row 4 "direct copy of $mib MiB, bs=1m dio=3 iodepth=4" "$queue_short_rounds" 0.8 "rm -f $copy" \
     "if=$big of=$copy bs=1m dio=3 iodepth=4" dd \
     "dd if=$big of=$copy bs=1M iflag=direct oflag=direct"
+  # Untimed: a fast copy is worth nothing unless it holds the source's bytes.
+  "$kolvane" if="$big" of="$copy" bs=1m dio=3 iodepth=4 >/dev/null 2>&1 && cmp -s "$big" "$copy" &&
+    echo "4: kolvane's copy, made once more after the timed rounds, is identical to its source (cmp)" >>"$disk/queue-notes" ||
+    echo "4: kolvane's copy, made once more after the timed rounds, DIFFERS from its source (cmp)" >>"$disk/queue-notes"
+  rm -f "$copy"
 
   # 6. Stamped blocks against zeros, both into the existing file at depth 4.
   progress "row 6: pattern=random against pattern=zero, iodepth=4"
@@ -407,6 +412,12 @@ queue_section() {
   time_row 6 "$mib MiB of direct writes, bs=1m iodepth=4, pattern=random / pattern=zero" \
     "$queue_short_rounds" 1.05 ":" "$stamp pattern=random seed=1" "pattern=zero" \
     "$kolvane $stamp pattern=zero"
+  # Untimed: the stamped blocks written at depth 4 read back and check as written.
+  local status=0 verdict=check
+  "$kolvane" $stamp pattern=random seed=1 >/dev/null 2>&1 || status=$?
+  ((status)) || "$kolvane" ${stamp% iodepth=4} pattern=random seed=1 verify=2 >/dev/null 2>&1 || status=$?
+  ((status == 0)) || verdict="do NOT check (status $status)"
+  echo "6: the stamped blocks of one more pattern=random run at iodepth=4 $verdict with verify=2 (same words, depth 1)" >>"$disk/queue-notes"
 
   # Where the calls go, for the rows that miss.
   progress "system calls per I/O under strace"
@@ -424,6 +435,18 @@ queue_section() {
       "if=/dev/zero of=$existing conv=notrunc bs=4k count=1 runtime=$short dio=2 iodepth=32 distribution=uniform" \
       "--filename=$existing --bs=4k --rw=randwrite --direct=1 --ioengine=io_uring --iodepth=32 --runtime=$short --time_based"
   } >"$disk/syscalls.md"
+  # What the disk gives 1 MiB direct transfers at depths 1 and 4 (fio, one run each): the
+  # ceiling of rows 4 and 6, whatever the copier.
+  progress "the disk's rate for 1 MiB direct transfers"
+  local rw
+  for rw in read write; do
+    for d in 1 4; do
+      taskset -c "$cpu" fio --name=queue --filename="$existing" --bs=1m --rw=$rw --direct=1 \
+        --ioengine=io_uring --iodepth=$d --output-format=json --output="$disk/f.json" >/dev/null 2>&1 ||
+        { say "failed: fio sequential $rw at depth $d"; exit 1; }
+      printf '| %s | %s | %.0f |\n' "$rw" "$d" "$(jq ".jobs[0].$rw.bw_bytes / 1e6" "$disk/f.json")"
+    done
+  done >"$disk/disk.md"
   rm -f "$big" "$existing" "$copy"
 
   echo "## Queue depth (iodepth=) beside fio and dd"
@@ -453,6 +476,12 @@ queue_section() {
   echo "| run | program | I/Os | system calls | calls per I/O | most frequent |"
   echo "| --- | --- | ---: | ---: | ---: | --- |"
   cat "$disk/syscalls.md"
+  echo
+  echo "The disk's own rate for $mib MiB of 1 MiB direct transfers in order (fio \`--bs=1m --rw=read|write --direct=1 --ioengine=io_uring --iodepth=D\` over the existing file, one run each):"
+  echo
+  echo "| transfer | depth | MB/s |"
+  echo "| --- | ---: | ---: |"
+  cat "$disk/disk.md"
   echo
   sed 's/^/- /' "$disk/queue-notes"
   echo
