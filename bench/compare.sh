@@ -405,6 +405,11 @@ queue_section() {
     echo "4: kolvane's copy, made once more after the timed rounds, is identical to its source (cmp)" >>"$disk/queue-notes" ||
     echo "4: kolvane's copy, made once more after the timed rounds, DIFFERS from its source (cmp)" >>"$disk/queue-notes"
   rm -f "$copy"
+  # The same copy over an existing file: its writes allocate nothing and do not move the end of
+  # the file, which tells the cost of growing a new file from that of the copy itself.
+  time_row 4 "the same copy over an existing file, conv=notrunc (both)" "$queue_short_rounds" 0.8 ":" \
+    "if=$big of=$existing conv=notrunc bs=1m dio=3 iodepth=4" dd \
+    "dd if=$big of=$existing bs=1M iflag=direct oflag=direct conv=notrunc"
 
   # 6. Stamped blocks against zeros, both into the existing file at depth 4.
   progress "row 6: pattern=random against pattern=zero, iodepth=4"
@@ -455,10 +460,10 @@ queue_section() {
   echo "- kolvane: \`if=FILE of=/dev/null bs=4k count=1 iterations=$queue_ios distribution=uniform seed=R json=\` (row 1, cached);" \
     "\`if=FILE of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=D distribution=uniform seed=R json=\` (row 2);" \
     "\`if=/dev/zero of=EXISTING conv=notrunc bs=4k count=1 runtime=$secs dio=2 iodepth=32 distribution=uniform seed=R json=\` (row 3);" \
-    "\`if=FILE of=NEW bs=1m dio=3 iodepth=4\` (row 4); \`if=/dev/zero of=EXISTING conv=notrunc bs=1m count=$mib dio=2 iodepth=4 pattern=random seed=1\` and the same with \`pattern=zero\` (row 6)."
+    "\`if=FILE of=NEW bs=1m dio=3 iodepth=4\` and the same with \`of=EXISTING conv=notrunc\` (row 4); \`if=/dev/zero of=EXISTING conv=notrunc bs=1m count=$mib dio=2 iodepth=4 pattern=random seed=1\` and the same with \`pattern=zero\` (row 6)."
   echo "- fio $(fio --version | sed 's/^fio-//'): \`--bs=4k --rw=randread --ioengine=psync --invalidate=0 --number_ios=$queue_ios\` (row 1);" \
     "\`--rw=randread --direct=1 --ioengine=io_uring --iodepth=D --runtime=$secs --time_based\` (row 2); the same with \`--rw=randwrite\` into EXISTING (row 3); all with \`--randseed=R --output-format=json\`." \
-    "dd: \`dd if=FILE of=NEW bs=1M iflag=direct oflag=direct\` (row 4)."
+    "dd: \`dd if=FILE of=NEW bs=1M iflag=direct oflag=direct\` and the same with \`of=EXISTING conv=notrunc\` (row 4)."
   echo "- Method: $queue_short_rounds rounds (rows 1, 4, 6; rows 4 and 6 after an untimed warm-up round) or $queue_rounds rounds (rows 2, 3) in which kolvane and its yardstick run one after the other, order reversed every other round, sync after every run; R is the round's number."
   echo "  IOPS from kolvane's json= (\`.directions.read.iops\`) and fio's JSON (\`.jobs[0].read.iops\`); times are wall times; CPU per I/O is user + system time from /usr/bin/time over the I/Os done. Each figure is the median over the rounds, the ratio the median of the round-by-round ratios kolvane / yardstick."
   echo
