@@ -3,7 +3,7 @@
 # loops (bench/floors.c) that make only the system calls kolvane makes, the floor no copier can
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
-#   bench/compare.sh [--quick | --stamp | --verify | --measure] > report.md   (progress on standard error)
+#   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue] > report.md   (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
 # sizes to finish in about 2 and is for development only (its ratios are much noisier and its
@@ -12,7 +12,10 @@
 # what pattern=random and verify=1 cost a 1 GiB direct write (also the last section of the full
 # report), in about a minute. --measure measures only what report=1 costs and sets kolvane's
 # figures beside fio's on the same random direct reads, in about a minute (needs fio and jq as
-# well).
+# well). --queue measures only iodepth=: random 4 KiB reads and writes beside fio's psync and
+# io_uring engines, a direct copy beside dd and pattern=random beside pattern=zero, every goal a
+# ratio, in about 8 minutes (needs fio, jq and strace, and 3 GiB under $KOLVANE_BENCH_DISK;
+# with --quick, about 1.5 minutes).
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -28,14 +31,16 @@ quick=0
 stamp_only=0
 verify_only=0
 measure_only=0
+queue_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
     --stamp) stamp_only=1 ;;
     --verify) verify_only=1 ;;
     --measure) measure_only=1 ;;
-    -h | --help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick | --stamp | --verify | --measure])" >&2; exit 2 ;;
+    --queue) queue_only=1 ;;
+    -h | --help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue])" >&2; exit 2 ;;
   esac
 done
 
@@ -104,8 +109,8 @@ cpu=$(($(nproc) - 1))
 # what limits a run: at least 4 GB/s on one core. No files: the program times itself, many
 # short rounds on the last CPU, and keeps the fastest.
 stamp_table=$disk/stamp.md
-((verify_only)) || progress "stamped blocks: generation and checking against memcpy"
-((verify_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
+((verify_only || queue_only)) || progress "stamped blocks: generation and checking against memcpy"
+((verify_only || queue_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
 stamp_section() {
   echo "## Stamped blocks (pattern=random)"
   echo
@@ -220,6 +225,292 @@ if ((measure_only)); then
   echo "- Machine: $(nproc) CPUs, shared with other developers' builds and tests while this ran"
   echo
   measure_section
+  echo "- Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+  exit 0
+fi
+
+
+# ---------------------------------------------------------------------------- queue depth
+# iodepth= beside fio and dd: random 4 KiB reads and writes at several depths, a direct copy
+# and the stamped writes, each row a ratio with its goal. kolvane and its yardstick alternate
+# within every round (order reversed every other round) on the last CPU, so that the machine's
+# noise hits both; the row's ratio is the median of the round-by-round ratios.
+queue_rounds=$( ((quick)) && echo 1 || echo 3)      # rounds of the timed-for-seconds rows
+queue_short_rounds=$( ((quick)) && echo 2 || echo 5) # rounds of the shorter rows
+queue_seconds=$( ((quick)) && echo 2 || echo 10)
+queue_size=$( ((quick)) && echo $((256 * MiB)) || echo "$GiB")
+queue_ios=$( ((quick)) && echo 50000 || echo 200000)
+queue_rows=$disk/queue.tsv
+last_cpu=0
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a / b }'; }
+load1() { cut -d' ' -f1 /proc/loadavg; }
+
+# Runs one command (its words as arguments) on the last CPU under /usr/bin/time: sets $last to
+# its wall time and $last_cpu to its user + system time, in seconds. Output is discarded; a
+# failure ends the benchmark with the program's messages.
+queue_run() {
+  local t0 t1
+  t0=$EPOCHREALTIME
+  if ! taskset -c "$cpu" /usr/bin/time -f '%U %S' -o "$disk/cpu" "$@" >/dev/null 2>"$disk/stderr"; then
+    say "failed: $*"
+    cat "$disk/stderr" >&2
+    exit 1
+  fi
+  t1=$EPOCHREALTIME
+  last=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
+  last_cpu=$(awk '{ printf "%.6f", $1 + $2 }' "$disk/cpu")
+}
+
+# Appends one row: number, what ran, kolvane's figure, the yardstick's name and figure, the
+# unit, the median ratio, the goal ("<=" or ">=" and a number), the load at the row's start and
+# end, and every round's figures.
+queue_record() {
+  local number=$1 what=$2 unit=$3 yname=$4 op=$5 goal=$6 load=$7 kname=$8 yfig=$9
+  local -n ks=$kname ys=$yfig
+  local rs=() j verdict
+  for ((j = 0; j < ${#ks[@]}; j++)); do rs+=("$(ratio "${ks[$j]}" "${ys[$j]}")"); done
+  local r
+  r=$(median "${rs[@]}")
+  verdict=$(awk -v r="$r" -v g="$goal" -v op="$op" 'BEGIN { print ((op == "<=" ? r <= g : r >= g) ? "met" : "MISSED") }')
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s %s\t%s\t%s → %s\t%s\t%s\t%s\n' "$number" "$what" \
+    "$(median "${ks[@]}")" "$yname" "$(median "${ys[@]}")" "$unit" "$r" "$op" "$goal" "$verdict" \
+    "$load" "$(load1)" "${ks[*]}" "${ys[*]}" "${rs[*]}" >>"$queue_rows"
+  progress "$(printf 'row %s %-44s kolvane %s  %s %s  ratio %.3f %s' "$number" "$what" \
+    "$(median "${ks[@]}")" "$yname" "$(median "${ys[@]}")" "$r" "$verdict")"
+}
+
+# iops_rows NUMBER WHAT DIRECTION ROUNDS GOAL KOLVANE_WORDS FIO_WORDS [CPU_NUMBER]
+# kolvane (json=) and fio (--output-format=json) in turn; the IOPS of DIRECTION from each. With
+# CPU_NUMBER, also a row of CPU time per I/O (user + system from /usr/bin/time, over the I/Os).
+iops_rows() {
+  local number=$1 what=$2 dir=$3 rounds=$4 goal=$5 kwords=$6 fwords=$7 cpu_number=${8:-}
+  local load round k
+  local -a kiops=() fiops=() kcpu=() fcpu=() fself=()
+  load=$(load1)
+  for ((round = 0; round < rounds; round++)); do
+    local order=(kolvane fio)
+    ((round % 2)) && order=(fio kolvane)
+    for k in "${order[@]}"; do
+      if [[ $k == kolvane ]]; then
+        queue_run "$kolvane" $kwords seed=$((round + 1)) json="$disk/k.json"
+        kiops+=("$(jq ".directions.$dir.iops" "$disk/k.json")")
+        kcpu+=("$(awk -v c="$last_cpu" -v n="$(jq ".directions.$dir.ios" "$disk/k.json")" 'BEGIN { printf "%.1f", c / n * 1e9 }')")
+      else
+        queue_run fio --name=queue $fwords --randseed=$((round + 1)) --output-format=json --output="$disk/f.json"
+        fiops+=("$(jq ".jobs[0].$dir.iops" "$disk/f.json")")
+        local ios
+        ios=$(jq ".jobs[0].$dir.total_ios" "$disk/f.json")
+        fcpu+=("$(awk -v c="$last_cpu" -v n="$ios" 'BEGIN { printf "%.1f", c / n * 1e9 }')")
+        fself+=("$(jq -r "[.jobs[0].usr_cpu, .jobs[0].sys_cpu, .jobs[0].job_runtime] | @tsv" "$disk/f.json" |
+          awk -v n="$ios" '{ printf "%.1f", ($1 + $2) / 100 * $3 * 1e6 / n }')")
+      fi
+      sync
+    done
+  done
+  queue_record "$number" "$what" IOPS fio ">=" "$goal" "$load" kiops fiops
+  if [[ -n $cpu_number ]]; then
+    queue_record "$cpu_number" "CPU per I/O, $what" "ns/IO" fio "<=" 1 "$load" kcpu fcpu
+    echo "$cpu_number $what: fio's own CPU figure (usr_cpu + sys_cpu of its job) ${fself[*]} ns/IO" >>"$disk/queue-notes"
+  fi
+}
+
+# time_row NUMBER WHAT ROUNDS GOAL CLEAN KOLVANE_WORDS YARDSTICK_NAME YARDSTICK_COMMAND
+# A warm-up round, then ROUNDS rounds of wall times; CLEAN (a command, words) and sync untimed
+# after every run.
+time_row() {
+  local number=$1 what=$2 rounds=$3 goal=$4 clean=$5 kwords=$6 yname=$7 ycmd=$8
+  local load round k
+  local -a kt=() yt=()
+  load=$(load1)
+  for ((round = 0; round <= rounds; round++)); do
+    local order=(kolvane yardstick)
+    ((round % 2)) && order=(yardstick kolvane)
+    for k in "${order[@]}"; do
+      if [[ $k == kolvane ]]; then queue_run "$kolvane" $kwords; else queue_run $ycmd; fi
+      if ((round)); then
+        if [[ $k == kolvane ]]; then kt+=("$last"); else yt+=("$last"); fi
+      fi
+      $clean
+      sync
+    done
+  done
+  queue_record "$number" "$what" s "$yname" "<=" "$goal" "$load" kt yt
+}
+
+# System calls per I/O: one short run of each program under strace -c -f (not timed: strace
+# slows every call), to tell where a missed row's time goes. Prints table lines.
+strace_calls() { awk '$NF == "total" { print $4 }' "$disk/strace"; }
+strace_top() {
+  awk 'NR > 2 && $1 !~ /^-/ && $NF != "total" { print $4, $NF }' "$disk/strace" | sort -nr | head -3 |
+    awk '{ printf "%s%s %s", (NR > 1 ? ", " : ""), $2, $1 }'
+}
+syscalls_per_io() {
+  local what=$1 dir=$2 kwords=$3 fwords=$4 calls ios
+  taskset -c "$cpu" strace -c -f -o "$disk/strace" "$kolvane" $kwords json="$disk/k.json" >/dev/null 2>&1 ||
+    { say "failed under strace: kolvane $kwords"; exit 1; }
+  calls=$(strace_calls)
+  ios=$(jq ".directions.$dir.ios" "$disk/k.json")
+  printf '| %s | kolvane | %s | %s | %.3f | %s |\n' "$what" "$ios" "$calls" "$(ratio "$calls" "$ios")" "$(strace_top)"
+  taskset -c "$cpu" strace -c -f -o "$disk/strace" fio --name=queue $fwords --output-format=json --output="$disk/f.json" >/dev/null 2>&1 ||
+    { say "failed under strace: fio $fwords"; exit 1; }
+  calls=$(strace_calls)
+  ios=$(jq ".jobs[0].$dir.total_ios" "$disk/f.json")
+  printf '| %s | fio | %s | %s | %.3f | %s |\n' "$what" "$ios" "$calls" "$(ratio "$calls" "$ios")" "$(strace_top)"
+}
+
+queue_section() {
+  local big=$disk/queue-1g existing=$disk/queue-existing copy=$disk/queue-copy d
+  local secs=$queue_seconds size_words mib=$((queue_size / MiB))
+  : >"$queue_rows"
+  : >"$disk/queue-notes"
+  progress "queue depth: preparing a $mib MiB file and an existing one"
+  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
+  for ((d = 0; d < queue_size / (16 * MiB); d++)); do cat "$disk/pattern"; done >"$big"
+  rm "$disk/pattern"
+  cp "$big" "$existing"
+  sync
+  cat "$big" >/dev/null
+  size_words="--filename=$big --bs=4k --rw=randread"
+
+  # 1. Cached random reads at depth 1, a fixed number of I/Os.
+  progress "row 1: cached random reads, depth 1, $queue_ios I/Os"
+  iops_rows 1 "cached 4k randread, depth 1, $queue_ios I/Os" read "$queue_short_rounds" 1 \
+    "if=$big of=/dev/null bs=4k count=1 iterations=$queue_ios distribution=uniform" \
+    "$size_words --ioengine=psync --invalidate=0 --number_ios=$queue_ios"
+
+  # 2. Direct random reads for $secs seconds at each depth; depth 32 also gives row 5.
+  for d in 1 4 32 128; do
+    progress "row 2: direct random reads, depth $d, $secs s"
+    iops_rows 2 "direct 4k randread, depth $d, $secs s" read "$queue_rounds" 0.95 \
+      "if=$big of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=$d distribution=uniform" \
+      "$size_words --direct=1 --ioengine=io_uring --iodepth=$d --runtime=$secs --time_based" \
+      "$( ((d == 32)) && echo 5)"
+  done
+
+  # 3. Direct random writes into the existing file at depth 32 (and its CPU per I/O, row 5).
+  progress "row 3: direct random writes, depth 32, $secs s"
+  iops_rows 3 "direct 4k randwrite into an existing file, depth 32, $secs s" write "$queue_rounds" 0.95 \
+    "if=/dev/zero of=$existing conv=notrunc bs=4k count=1 runtime=$secs dio=2 iodepth=32 distribution=uniform" \
+    "--filename=$existing --bs=4k --rw=randwrite --direct=1 --ioengine=io_uring --iodepth=32 --runtime=$secs --time_based" \
+    5
+
+  # 4. A direct copy to a new file, against dd.
+  progress "row 4: direct copy of $mib MiB, bs=1m, iodepth=4 against dd"
+  time_row 4 "direct copy of $mib MiB, bs=1m dio=3 iodepth=4" "$queue_short_rounds" 0.8 "rm -f $copy" \
+    "if=$big of=$copy bs=1m dio=3 iodepth=4" dd \
+    "dd if=$big of=$copy bs=1M iflag=direct oflag=direct"
+  # Untimed: a fast copy is worth nothing unless it holds the source's bytes.
+  "$kolvane" if="$big" of="$copy" bs=1m dio=3 iodepth=4 >/dev/null 2>&1 && cmp -s "$big" "$copy" &&
+    echo "4: kolvane's copy, made once more after the timed rounds, is identical to its source (cmp)" >>"$disk/queue-notes" ||
+    echo "4: kolvane's copy, made once more after the timed rounds, DIFFERS from its source (cmp)" >>"$disk/queue-notes"
+  rm -f "$copy"
+  # The same copy over an existing file: its writes allocate nothing and do not move the end of
+  # the file, which tells the cost of growing a new file from that of the copy itself.
+  time_row 4 "the same copy over an existing file, conv=notrunc (both)" "$queue_short_rounds" 0.8 ":" \
+    "if=$big of=$existing conv=notrunc bs=1m dio=3 iodepth=4" dd \
+    "dd if=$big of=$existing bs=1M iflag=direct oflag=direct conv=notrunc"
+
+  # 6. Stamped blocks against zeros, both into the existing file at depth 4.
+  progress "row 6: pattern=random against pattern=zero, iodepth=4"
+  local stamp="if=/dev/zero of=$existing conv=notrunc bs=1m count=$mib dio=2 iodepth=4"
+  time_row 6 "$mib MiB of direct writes, bs=1m iodepth=4, pattern=random / pattern=zero" \
+    "$queue_short_rounds" 1.05 ":" "$stamp pattern=random seed=1" "pattern=zero" \
+    "$kolvane $stamp pattern=zero"
+  # Untimed: the stamped blocks written at depth 4 read back and check as written.
+  local status=0 verdict=check
+  "$kolvane" $stamp pattern=random seed=1 >/dev/null 2>&1 || status=$?
+  ((status)) || "$kolvane" ${stamp% iodepth=4} pattern=random seed=1 verify=2 >/dev/null 2>&1 || status=$?
+  ((status == 0)) || verdict="do NOT check (status $status)"
+  echo "6: the stamped blocks of one more pattern=random run at iodepth=4 $verdict with verify=2 (same words, depth 1)" >>"$disk/queue-notes"
+
+  # Where the calls go, for the rows that miss.
+  progress "system calls per I/O under strace"
+  local short=$( ((quick)) && echo 1 || echo 2)
+  {
+    syscalls_per_io "cached randread, depth 1" read \
+      "if=$big of=/dev/null bs=4k count=1 iterations=$((queue_ios / 10)) distribution=uniform" \
+      "$size_words --ioengine=psync --invalidate=0 --number_ios=$((queue_ios / 10))"
+    for d in 1 32; do
+      syscalls_per_io "direct randread, depth $d" read \
+        "if=$big of=/dev/null bs=4k count=1 runtime=$short dio=1 iodepth=$d distribution=uniform" \
+        "$size_words --direct=1 --ioengine=io_uring --iodepth=$d --runtime=$short --time_based"
+    done
+    syscalls_per_io "direct randwrite, depth 32" write \
+      "if=/dev/zero of=$existing conv=notrunc bs=4k count=1 runtime=$short dio=2 iodepth=32 distribution=uniform" \
+      "--filename=$existing --bs=4k --rw=randwrite --direct=1 --ioengine=io_uring --iodepth=32 --runtime=$short --time_based"
+  } >"$disk/syscalls.md"
+  # What the disk gives 1 MiB direct transfers at depths 1 and 4 (fio, one run each): the
+  # ceiling of rows 4 and 6, whatever the copier.
+  progress "the disk's rate for 1 MiB direct transfers"
+  local rw
+  for rw in read write; do
+    for d in 1 4; do
+      taskset -c "$cpu" fio --name=queue --filename="$existing" --bs=1m --rw=$rw --direct=1 \
+        --ioengine=io_uring --iodepth=$d --output-format=json --output="$disk/f.json" >/dev/null 2>&1 ||
+        { say "failed: fio sequential $rw at depth $d"; exit 1; }
+      printf '| %s | %s | %.0f |\n' "$rw" "$d" "$(jq ".jobs[0].$rw.bw_bytes / 1e6" "$disk/f.json")"
+    done
+  done >"$disk/disk.md"
+  rm -f "$big" "$existing" "$copy"
+
+  echo "## Queue depth (iodepth=) beside fio and dd"
+  echo
+  echo "- Files: a $mib MiB file of random bytes on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent, and a copy of it as the existing output; every program pinned to CPU $cpu."
+  echo "- kolvane: \`if=FILE of=/dev/null bs=4k count=1 iterations=$queue_ios distribution=uniform seed=R json=\` (row 1, cached);" \
+    "\`if=FILE of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=D distribution=uniform seed=R json=\` (row 2);" \
+    "\`if=/dev/zero of=EXISTING conv=notrunc bs=4k count=1 runtime=$secs dio=2 iodepth=32 distribution=uniform seed=R json=\` (row 3);" \
+    "\`if=FILE of=NEW bs=1m dio=3 iodepth=4\` and the same with \`of=EXISTING conv=notrunc\` (row 4); \`if=/dev/zero of=EXISTING conv=notrunc bs=1m count=$mib dio=2 iodepth=4 pattern=random seed=1\` and the same with \`pattern=zero\` (row 6)."
+  echo "- fio $(fio --version | sed 's/^fio-//'): \`--bs=4k --rw=randread --ioengine=psync --invalidate=0 --number_ios=$queue_ios\` (row 1);" \
+    "\`--rw=randread --direct=1 --ioengine=io_uring --iodepth=D --runtime=$secs --time_based\` (row 2); the same with \`--rw=randwrite\` into EXISTING (row 3); all with \`--randseed=R --output-format=json\`." \
+    "dd: \`dd if=FILE of=NEW bs=1M iflag=direct oflag=direct\` and the same with \`of=EXISTING conv=notrunc\` (row 4)."
+  echo "- Method: $queue_short_rounds rounds (rows 1, 4, 6; rows 4 and 6 after an untimed warm-up round) or $queue_rounds rounds (rows 2, 3) in which kolvane and its yardstick run one after the other, order reversed every other round, sync after every run; R is the round's number."
+  echo "  IOPS from kolvane's json= (\`.directions.read.iops\`) and fio's JSON (\`.jobs[0].read.iops\`); times are wall times; CPU per I/O is user + system time from /usr/bin/time over the I/Os done. Each figure is the median over the rounds, the ratio the median of the round-by-round ratios kolvane / yardstick."
+  echo
+  echo "| row | run | unit | kolvane | yardstick | yardstick's | ratio | goal | verdict | load (1 min) start → end |"
+  echo "| ---: | --- | --- | ---: | --- | ---: | ---: | --- | --- | --- |"
+  sort -s -t $'\t' -k1,1n "$queue_rows" | while IFS=$'\t' read -r n what kfig yname yfig unit r goal verdict load _; do
+    local fmt=%.0f
+    [[ $unit == s ]] && fmt=%.3f
+    printf "| %s | %s | %s | $fmt | %s | $fmt | %.3f | %s | %s | %s |\n" "$n" "$what" "$unit" "$kfig" \
+      "$yname" "$yfig" "$r" "$goal" "$verdict" "$load"
+  done
+  echo
+  echo "System calls per I/O, one short run of each program under \`strace -c -f\` (not timed):"
+  echo
+  echo "| run | program | I/Os | system calls | calls per I/O | most frequent |"
+  echo "| --- | --- | ---: | ---: | ---: | --- |"
+  cat "$disk/syscalls.md"
+  echo
+  echo "The disk's own rate for $mib MiB of 1 MiB direct transfers in order (fio \`--bs=1m --rw=read|write --direct=1 --ioengine=io_uring --iodepth=D\` over the existing file, one run each):"
+  echo
+  echo "| transfer | depth | MB/s |"
+  echo "| --- | ---: | ---: |"
+  cat "$disk/disk.md"
+  echo
+  sed 's/^/- /' "$disk/queue-notes"
+  echo
+  echo "<details><summary>Every round (kolvane; yardstick; ratio)</summary>"
+  echo
+  echo "| row | run | kolvane | yardstick | ratios |"
+  echo "| ---: | --- | --- | --- | --- |"
+  sort -s -t $'\t' -k1,1n "$queue_rows" | while IFS=$'\t' read -r n what _ _ _ _ _ _ _ _ ks ys rs; do
+    echo "| $n | $what | $ks | $ys | $rs |"
+  done
+  echo
+  echo "</details>"
+}
+if ((queue_only)); then
+  for tool in fio jq strace; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
+  echo "# kolvane benchmark: queue depth$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
+  echo "- Machine: $(nproc) CPUs ($(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)), Linux $(uname -r), shared with other developers' builds and tests"
+  revision=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
+  echo "- kolvane: Release build of revision $revision"
+  echo
+  queue_section
+  echo
   echo "- Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
   exit 0
 fi
