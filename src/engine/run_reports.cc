@@ -109,6 +109,10 @@ ReportSettings report_settings(const RunState& state, const Settings& s) {
     r.distribution = "uniform";
   if (s.io_depth > 1)
     r.iodepth = s.io_depth;
+  if (s.stamped)
+    r.pattern = "random";
+  if (s.verify != kVerifyOff)
+    r.verify = s.verify;
   return r;
 }
 

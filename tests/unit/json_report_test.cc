@@ -47,6 +47,8 @@ TEST(JsonReport, EveryFieldReadsBack) {
   s.seed = 4294967295u;
   s.distribution = "uniform";
   s.iodepth = 4;
+  s.pattern = "random";
+  s.verify = 1;
   r.seed = 4294967295u;
   r.records = {8, 1, 4, 2};
   r.interrupted = true;
@@ -78,7 +80,9 @@ TEST(JsonReport, EveryFieldReadsBack) {
                                   {"runtime", 60},
                                   {"seed", 4294967295u},
                                   {"distribution", "uniform"},
-                                  {"iodepth", 4}};
+                                  {"iodepth", 4},
+                                  {"pattern", "random"},
+                                  {"verify", 1}};
   EXPECT_EQ(j["settings"], expected_settings);
   EXPECT_EQ(j["seed"], 4294967295u);
   EXPECT_EQ(j["records"], json::parse(R"({"in": {"full": 8, "partial": 1},
@@ -125,8 +129,8 @@ TEST(JsonReport, FailedRunWithWordsNotGiven) {
   EXPECT_EQ(j["interrupted"], false);
   EXPECT_EQ(j["seed"], 77);
   EXPECT_EQ(j["directions"], json::object());
-  for (const char* absent :
-       {"input", "count", "iterations", "progress", "runtime", "seed", "distribution", "iodepth"}) {
+  for (const char* absent : {"input", "count", "iterations", "progress", "runtime", "seed",
+                             "distribution", "iodepth", "pattern", "verify"}) {
     EXPECT_FALSE(j["settings"].contains(absent)) << absent;
   }
   EXPECT_EQ(j["settings"]["conv"], json::array());
