@@ -44,6 +44,8 @@ bool same_file_both_sides(const Settings& s) {
          same_file(in, out);
 }
 
+constexpr std::uint64_t kMaxQueuedBlock = std::uint64_t{1} << 30;
+
 std::uint64_t aligned_up(std::uint64_t n) {
   return (n + kBufferAlignment - 1) / kBufferAlignment * kBufferAlignment;
 }
@@ -768,6 +770,9 @@ int check_io_depth(const RunState& state, const Settings& s) {
         depth);
   if (same_file_both_sides(s))
     return refuse_depth("iodepth=%u cannot read and write the same file\n", depth);
+  // A queued transfer moves a block in one I/O, whose length the queue holds in 32 bits.
+  if (s.input_blocksize > kMaxQueuedBlock || s.output_blocksize > kMaxQueuedBlock)
+    return refuse_depth("iodepth=%u takes blocks of at most 1 GiB (ibs= and obs=)\n", depth);
   if (state.repeats()) {
     // Entries that overlap must each position the output: one the run created or truncated
     // has its entries follow on from each other.

@@ -174,6 +174,8 @@ TEST_F(Depth, RunsTheQueueCannotServeAreRefused) {
       {"if=in bs=4k iodepth=2",
        "iodepth=2 needs an output the run can position: a file or device named by of=, or the "
        "null sink\n"},
+      {"if=in of=out bs=1025m iodepth=2",
+       "iodepth=2 takes blocks of at most 1 GiB (ibs= and obs=)\n", true},
       {"if=in of=out iodepth=0", "unrecognized option value iodepth=0\n", false, true},
       {"if=in of=out iodepth=4097", "unrecognized option value iodepth=4097\n", false, true},
       {"if=in of=out iodepth=x", "invalid number x\n", false, true},
