@@ -36,6 +36,10 @@ rm -rf "$logs" && mkdir -p "$logs"
 export WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
 "$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
+# The server wineboot started is not persistent and would refuse to become so; it is let go
+# first. Otherwise it ends in the first pause between wine programs, and a program starting
+# just then loses its connection ("recvmsg: Connection reset by peer").
+/usr/lib/wine/wineserver -w </dev/null >/dev/null 2>&1 || true
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 
