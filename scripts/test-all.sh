@@ -35,12 +35,13 @@ rm -rf "$logs" && mkdir -p "$logs"
 # pipes.
 export WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
-"$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
-# The server wineboot started is not persistent and would refuse to become so; it is let go
-# first. Otherwise it ends in the first pause between wine programs, and a program starting
-# just then loses its connection ("recvmsg: Connection reset by peer").
-/usr/lib/wine/wineserver -w </dev/null >/dev/null 2>&1 || true
+# The persistent server comes first (it needs the prefix's folder), so that wineboot's services
+# run under it: a server that wineboot started is not persistent and refuses to become so, ends
+# in the first pause between wine programs, and a program starting just then loses its
+# connection ("recvmsg: Connection reset by peer").
+mkdir -p "${WINEPREFIX:-$HOME/.wine}"
 /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+"$wine" wineboot --init </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 
 # The three trees build side by side: each has stretches on one core (configuring, linking, the
