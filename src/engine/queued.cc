@@ -416,8 +416,7 @@ bool QueuedTransfer::entry_ends_after_read(Slot& t) {
 bool QueuedTransfer::next_output_block(Slot& t) {
   std::uint64_t n = obs_;
   const unsigned char* from = t.out;
-  const bool straight =
-      !out_direct_ || reinterpret_cast<std::uintptr_t>(t.data) % kBufferAlignment == 0;
+  const bool straight = !out_direct_ || is_direct_aligned(t.data);
   if (t.pending == 0) {
     // The end of the entry: what the output buffer holds goes out as a partial block.
     n = t.fill;

@@ -24,7 +24,8 @@ int obtain_buffers(RunState& state, const Settings& s) {
   }
   b.obtained = true;
   b.zero_source = is_zero_source(s);
-  if (b.zero_source) std::memset(b.input.get(), 0, s.input_blocksize);
+  if (b.zero_source)
+    std::memset(b.input.get(), 0, s.input_blocksize);
   return kExitSuccess;
 }
 
@@ -68,7 +69,8 @@ class BlockWriter {
   bool move(const unsigned char* data, std::uint64_t pending) {
     while (pending != 0) {
       if (fill_ == 0 && pending >= obs_ && may_write_straight(data)) {
-        if (!put(data, obs_)) return false;
+        if (!put(data, obs_))
+          return false;
         data += obs_;
         pending -= obs_;
         continue;
@@ -79,7 +81,8 @@ class BlockWriter {
       data += moved;
       pending -= moved;
       if (fill_ == obs_) {
-        if (!put(buffer_, obs_)) return false;
+        if (!put(buffer_, obs_))
+          return false;
         fill_ = 0;
       }
     }
@@ -89,7 +92,7 @@ class BlockWriter {
   // A direct write needs memory aligned as the device wants it; a block that starts elsewhere
   // in the input buffer goes through the output buffer.
   bool may_write_straight(const unsigned char* data) const {
-    return !direct_ || reinterpret_cast<std::uintptr_t>(data) % kBufferAlignment == 0;
+    return !direct_ || is_direct_aligned(data);
   }
 
   // The bytes still in the output buffer, as a partial block.
@@ -114,7 +117,8 @@ class BlockWriter {
       ++state_.totals.w_full_total;
     }
     state_.block_written = true;
-    if (check_ != nullptr) check_status_ = check_->written(data, n);
+    if (check_ != nullptr)
+      check_status_ = check_->written(data, n);
     return check_status_ == kExitSuccess;
   }
 
@@ -136,7 +140,8 @@ int copy_blocks(RunState& state, const Settings& s) {
   const bool counted = state.count_given;
   const std::uint64_t max_records = s.max_records;
   // count=0 copies nothing, whatever the input holds.
-  if (counted && max_records == 0) return kExitSuccess;
+  if (counted && max_records == 0)
+    return kExitSuccess;
   FileCursor& input = state.cursors.input;
   const std::uint64_t ibs = s.input_blocksize;
   unsigned char* const in = state.buffers.input.get();
@@ -164,7 +169,8 @@ int copy_blocks(RunState& state, const Settings& s) {
     left -= got;
     // The end of the input is not a block read, and bytes past a measured input's size are not
     // the input's: the meter counts what the records count.
-    if (got > 0) meter.end(IoDirection::read, began, got);
+    if (got > 0)
+      meter.end(IoDirection::read, began, got);
     if (got == 0) {
       if (first_read)
         return past_eof(s);
@@ -183,13 +189,16 @@ int copy_blocks(RunState& state, const Settings& s) {
     if (state.control.after_io(state))
       break;
     // Without a count the copy runs to the end of the input.
-    if (counted && full_reads == max_records) break;
-    if (state.end_of_input && state.block_written) break;
+    if (counted && full_reads == max_records)
+      break;
+    if (state.end_of_input && state.block_written)
+      break;
     if (left == 0)
       break;
   }
   // Whatever ended the entry, the bytes already read go out: the rest as a partial block.
-  if (!writer.drain()) return writer.failure(s);
+  if (!writer.drain())
+    return writer.failure(s);
   return kExitSuccess;
 }
 
@@ -205,12 +214,15 @@ int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
     return positioned;
   if (!state.buffers.obtained) {
     const int status = obtain_buffers(state, s);
-    if (status != kExitSuccess) return status;
+    if (status != kExitSuccess)
+      return status;
   }
   if (state.check != nullptr) {
     state.check->begin_entry(seeks, entry.seek_offset);
-    if (state.check->check_only()) return state.check->check_entry(state, s);
-    if (state.buffers.zero_source) return state.check->write_zero_source(state, s);
+    if (state.check->check_only())
+      return state.check->check_entry(state, s);
+    if (state.buffers.zero_source)
+      return state.check->write_zero_source(state, s);
   }
   return state.buffers.zero_source ? write_zero_blocks(state, s) : copy_blocks(state, s);
 }

@@ -49,8 +49,9 @@ bool set_position(FileHandle file, std::uint64_t offset);
 
 // One block: returns the bytes read, 0 at the end of the input, -1 on failure, or
 // kReadInterrupted when a stop or status request cut the read short before any byte came (a
-// read with bytes already returns them). Calls interrupted otherwise are retried, and a read cut short by the system's per-call limit is continued; any
-// other short count is returned as it is (a partial record).
+// read with bytes already returns them). Calls interrupted otherwise are retried, and a read cut
+// short by the system's per-call limit is continued; any other short count is returned as it is (a
+// partial record).
 std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n);
 inline constexpr std::int64_t kReadInterrupted = -2;
 
@@ -78,6 +79,10 @@ bool close_file(FileHandle file);
 // Buffers aligned for direct transfers (kBufferAlignment). nullptr on failure.
 inline constexpr std::size_t kBufferAlignment = 4096;
 void* alloc_aligned(std::uint64_t n);
+// Whether memory at `p` may take part in a direct transfer.
+inline bool is_direct_aligned(const void* p) {
+  return reinterpret_cast<std::uintptr_t>(p) % kBufferAlignment == 0;
+}
 void free_aligned(void* buffer);
 
 // The system's text for the last failed call, as printed after an error prefix: whole lines,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_backend.h"
+#include "program_run.h"
 
 namespace kolvane {
 namespace {
@@ -29,16 +30,10 @@ TEST(DriverTest, AFailedCloseOfTheOutputFailsTheRun) {
     const FileHandle out = fake::add_file("out", {});
     fake::file(in).close_fails = row.input_fails;
     fake::file(out).close_fails = row.output_fails;
-    std::vector<std::string> words = {"kolvane", "if=in", "of=out"};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int status = run_program(static_cast<int>(argv.size()), argv.data());
-    const std::string err = testing::internal::GetCapturedStderr();
-    const std::string lines = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(status, row.status);
-    EXPECT_EQ(err, row.err);
+    const ProgramRun run = run_words("if=in of=out");
+    const std::string& lines = run.out;
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.err, row.err);
     EXPECT_EQ(lines.find("Elapsed time") != std::string::npos, row.status == 0) << lines;
     EXPECT_EQ(fake::file(out).data, fake::pattern(1024));
     // Each file is closed once, the input first.

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/driver.h"
 #include "fake_backend.h"
 #include "pattern/stamp.h"
+#include "program_run.h"
 
 namespace kolvane {
 namespace {
@@ -71,22 +71,9 @@ TEST(VerifyTest, BlocksAreLookedForWhereTheyWereWritten) {
       out[row.corrupt_at] ^= 1;
     const FileHandle handle = fake::add_file("out", out);
     fake::file(handle).fail_read_call = row.fail_read_call;
-    std::vector<std::string> words = {"kolvane"};
-    for (std::size_t at = 0, end; at < row.words.size(); at = end + 1) {
-      end = row.words.find(' ', at);
-      if (end == std::string::npos)
-        end = row.words.size();
-      words.push_back(row.words.substr(at, end - at));
-    }
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int status = run_program(static_cast<int>(argv.size()), argv.data());
-    const std::string err = testing::internal::GetCapturedStderr();
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(status, row.status);
-    EXPECT_EQ(err, row.err);
+    const ProgramRun run = run_words(row.words);
+    EXPECT_EQ(run.status, row.status);
+    EXPECT_EQ(run.err, row.err);
     // Read where each block was written, with no seek of the output before or after: the
     // writes keep their own offset.
     const std::string output_calls[] = {"pread " + std::to_string(handle) + " ",
