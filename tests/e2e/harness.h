@@ -118,6 +118,13 @@ class E2e : public ::testing::Test {
  private:
   Result start(const std::string& binary, const std::string& launcher, const std::string& words,
                const Stdin& in, const std::vector<std::string>& env, const Streams& to) const;
+  Result launch(const std::string& binary, const std::string& launcher, const std::string& words,
+                const Stdin& in, const std::vector<std::string>& env, const Streams& to) const;
 };
+
+// Whether a run under an emulator ended the way a lost run of the emulator's own does: its
+// client's error line, or a failure status with nothing at all on either captured stream (the
+// program prints something on every failure). Such a run is not the program's doing.
+bool emulator_lost_run(const Result& r, const Streams& to);
 
 }  // namespace e2e
