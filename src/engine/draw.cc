@@ -56,10 +56,10 @@ std::uint64_t OffsetSide::next(UniformSource* uniform) const {
 }
 
 EntryDraw::EntryDraw(const RunState& state, const Settings& s, std::uint64_t seed)
-    : skip_(state.apply_skip, state.calibration.input_range, state.calibration.input_fixed,
+    : skip_(state.files.apply_skip, state.calibration.input_range, state.calibration.input_fixed,
             s.input_blocksize),
-      seek_(state.apply_seek && !state.seek_first_entry_only, state.calibration.output_range,
-            state.calibration.output_fixed, s.output_blocksize) {
+      seek_(state.files.apply_seek && !state.files.seek_first_entry_only,
+            state.calibration.output_range, state.calibration.output_fixed, s.output_blocksize) {
   if (s.uniform_offsets)
     uniform_.emplace(seed);
 }
@@ -75,7 +75,7 @@ PlanEntry EntryDraw::next() {
 
 RunOrderDraw::RunOrderDraw(const RunState& state, const Settings& s, std::uint64_t seed)
     : draw_(state, s, seed),
-      seek_first_only_(state.seek_first_entry_only),
+      seek_first_only_(state.files.seek_first_entry_only),
       first_seek_(s.seek_records * s.output_blocksize) {}
 
 PlanEntry RunOrderDraw::next() {

@@ -114,8 +114,8 @@ bool stopped_while_opening() {
 
 int open_files(RunState& state, const Settings& s, const PlatformProfile& profile) {
   if (!is_zero_source(s)) {
-    state.input.reset(open_input(s.input_file, s.r_dio != 0));
-    if (!state.input.is_open()) {
+    state.files.input.reset(open_input(s.input_file, s.r_dio != 0));
+    if (!state.files.input.is_open()) {
       if (stopped_while_opening())
         return kExitSuccess;
       say(Channel::err, "error opening '%s': ", shown_name(s.input_file, "standard input"));
@@ -131,9 +131,9 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
     status = check_io_depth(state, s);
   if (status != kExitSuccess)
     return status;
-  state.output.reset(open_run_output(s, state.output_preexists));
+  state.files.output.reset(open_run_output(s, state.files.output_preexists));
   say(Channel::out, "Please be patient...\n");
-  if (!state.output.is_open()) {
+  if (!state.files.output.is_open()) {
     if (stopped_while_opening())
       return kExitSuccess;
     say(Channel::err, "error opening '%s': ", shown_name(s.output_file, "standard output"));
@@ -182,7 +182,7 @@ int start_check(RunState& state, const Settings& s, const PlatformProfile& profi
                 OutputCheck& check) {
   if (!s.stamped && s.verify == kVerifyOff)
     return kExitSuccess;
-  const int status = check.start(s, state.output.get(), profile);
+  const int status = check.start(s, state.files.output.get(), profile);
   if (status == kExitSuccess)
     state.check = &check;
   return status;
@@ -192,11 +192,11 @@ int start_check(RunState& state, const Settings& s, const PlatformProfile& profi
 // taken. Only what keeps data of its own is synced: a file or a block device, never the null
 // sink, a pipe or a terminal.
 int sync_output(RunState& state, const Settings& s) {
-  if (!syncs_output(s) || is_null_sink(s) || !state.output.is_open() ||
-      file_kind(state.output.get()) == FileKind::stream)
+  if (!syncs_output(s) || is_null_sink(s) || !state.files.output.is_open() ||
+      file_kind(state.files.output.get()) == FileKind::stream)
     return kExitSuccess;
   const bool data_only = (s.conv & kConvFsync) == 0;
-  if (sync_file(state.output.get(), data_only)) {
+  if (sync_file(state.files.output.get(), data_only)) {
     state.meter.extend(IoDirection::write);
     return kExitSuccess;
   }
@@ -208,8 +208,7 @@ int sync_output(RunState& state, const Settings& s) {
 // The normal end closes the files itself: a failed close of the output may mean data that never
 // reached it, and the run must not end as a success then.
 int close_files(RunState& state, const Settings& s) {
-  state.input.close();
-  if (!state.output.close()) {
+  if (!state.files.close()) {
     say(Channel::err, "error closing '%s': ", shown_name(s.output_file, "standard output"));
     report_system_error();
     return kExitReadWrite;

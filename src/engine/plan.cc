@@ -109,7 +109,7 @@ int calibrate_input(RunState& state, const Settings& s, const PlatformProfile& p
   // The zero source is never read, so a skip means nothing there.
   if (is_zero_source(s))
     return kExitSuccess;
-  const FileHandle in = state.input.get();
+  const FileHandle in = state.files.input.get();
   const bool positionable = measurable(in);
   // Iterations draw within the size, as they always have; otherwise only a file or device is
   // measured: for count blocks after the skip, or, without a count, for the size to copy up to.
@@ -133,12 +133,12 @@ int calibrate_input(RunState& state, const Settings& s, const PlatformProfile& p
   state.calibration.input_fixed = m.fixed;
   // With a count the input is positioned (and reported) as it always was; without one only
   // when a skip asks for it. What cannot be positioned has the skipped bytes read instead.
-  state.apply_skip = state.count_given || s.skip_records != 0;
-  state.skip_by_reading = !positionable;
+  state.files.apply_skip = state.count_given || s.skip_records != 0;
+  state.files.skip_by_reading = !positionable;
   // A file also written by the run (if=f >> f) would otherwise grow ahead of its own copy.
   if (need == Need::size && m.size > 0) {
     const auto size = static_cast<std::uint64_t>(m.size);
-    state.input_limit = m.offset < size ? size - m.offset : 0;
+    state.files.input_limit = m.offset < size ? size - m.offset : 0;
   }
   return kExitSuccess;
 }
@@ -155,10 +155,10 @@ int calibrate_output(RunState& state, const Settings& s, const PlatformProfile& 
   // The null sink discards, so a seek means nothing there.
   if (is_null_sink(s))
     return kExitSuccess;
-  const FileHandle out = state.output.get();
+  const FileHandle out = state.files.output.get();
   // Iterations into a pre-existing output draw within its size. An entry writes count x ibs
   // bytes (in obs blocks), so its span is count blocks of the larger size.
-  const bool drawn = state.output_preexists && state.repeats();
+  const bool drawn = state.files.output_preexists && state.repeats();
   const Side side{out,
                   reported_name(s.output_file, "standard output", profile),
                   s.max_records,
@@ -174,9 +174,9 @@ int calibrate_output(RunState& state, const Settings& s, const PlatformProfile& 
   state.calibration.output_fixed = m.fixed;
   // A pre-existing file is positioned in every entry, as it always was. Any other output only
   // when a seek asks for it, and then before the first entry only: the later ones follow on.
-  const bool every_entry = drawn || (state.output_preexists && measurable(out));
-  state.apply_seek = every_entry || s.seek_records != 0;
-  state.seek_first_entry_only = state.apply_seek && !every_entry && state.repeats();
+  const bool every_entry = drawn || (state.files.output_preexists && measurable(out));
+  state.files.apply_seek = every_entry || s.seek_records != 0;
+  state.files.seek_first_entry_only = state.files.apply_seek && !every_entry && state.repeats();
   return kExitSuccess;
 }
 
@@ -199,8 +199,8 @@ int build_plan(RunState& state, const Settings& settings) {
   if (!state.iterations_given) {
     // A single entry at exactly the fixed offsets.
     PlanEntry& e = plan.entries[0];
-    e.skip_offset = state.apply_skip ? settings.skip_records * ibs : 0;
-    e.seek_offset = state.apply_seek ? settings.seek_records * obs : 0;
+    e.skip_offset = state.files.apply_skip ? settings.skip_records * ibs : 0;
+    e.seek_offset = state.files.apply_seek ? settings.seek_records * obs : 0;
     return kExitSuccess;
   }
   EntryDraw draw(state, settings, state.seed);
@@ -214,25 +214,26 @@ int build_plan(RunState& state, const Settings& settings) {
     }
     entries[n - 1 - j] = draw.next();
   }
-  if (state.seek_first_entry_only && n > 0)
+  if (state.files.seek_first_entry_only && n > 0)
     entries[0].seek_offset = settings.seek_records * obs;
   return kExitSuccess;
 }
 
 void report_entry(const RunState& state, const Settings& settings, const PlanEntry& entry,
                   std::uint64_t number, const PlatformProfile& profile) {
-  if (settings.verboseflag == 0 || (!state.apply_skip && !state.apply_seek))
+  if (settings.verboseflag == 0 || (!state.files.apply_skip && !state.files.apply_seek))
     return;
-  const char* what = state.apply_skip ? (state.apply_seek ? "skip and seek" : "skip") : "seek";
+  const char* what =
+      state.files.apply_skip ? (state.files.apply_seek ? "skip and seek" : "skip") : "seek";
   if (state.repeats()) {
     say(Channel::err, "\nRunning iteration %" PRIu64 " with %s (in bytes) as follows:\n", number,
         what);
   } else {
     say(Channel::err, "\nRunning with %s (in bytes) as follows:\n", what);
   }
-  if (state.apply_skip)
+  if (state.files.apply_skip)
     print_offset("skip", entry.skip_offset, profile);
-  if (state.apply_seek)
+  if (state.files.apply_seek)
     print_offset("seek", entry.seek_offset, profile);
 }
 

@@ -17,7 +17,7 @@ constexpr std::uint64_t kSkipChunk = 65536;
 // Reads and drops exactly `bytes` bytes, never more: what follows them is the copy's.
 // A stop request ends it early, as a success: the entry then copies nothing.
 int skip_by_reading(RunState& state, std::uint64_t bytes, const Settings& s) {
-  FileCursor& input = state.cursors.input;
+  FileCursor& input = state.files.cursors.input;
   std::vector<unsigned char> scratch(static_cast<std::size_t>(std::min(bytes, kSkipChunk)));
   while (bytes != 0) {
     const std::int64_t got =
@@ -38,14 +38,15 @@ int skip_by_reading(RunState& state, std::uint64_t bytes, const Settings& s) {
 // standard streams and whatever has no position (a pipe, terminal or character device) by the
 // system. Known once the files are open, and the same for the whole run.
 void attach_cursors(RunState& state, const Settings& s) {
-  FileCursors& cursors = state.cursors;
+  FileCursors& cursors = state.files.cursors;
   if (cursors.attached)
     return;
   const auto by_offset = [](const char* name, const OwnedFile& file) {
     return name != nullptr && file.is_open() && file_kind(file.get()) != FileKind::stream;
   };
-  cursors.input = FileCursor(state.input.get(), by_offset(s.input_file, state.input));
-  cursors.output = FileCursor(state.output.get(), by_offset(s.output_file, state.output));
+  cursors.input = FileCursor(state.files.input.get(), by_offset(s.input_file, state.files.input));
+  cursors.output =
+      FileCursor(state.files.output.get(), by_offset(s.output_file, state.files.output));
   cursors.attached = true;
 }
 
@@ -54,26 +55,26 @@ void attach_cursors(RunState& state, const Settings& s) {
 int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
                    const PlatformProfile& profile) {
   attach_cursors(state, s);
-  if (state.apply_skip) {
-    if (state.skip_by_reading) {
+  if (state.files.apply_skip) {
+    if (state.files.skip_by_reading) {
       const int status = skip_by_reading(state, entry.skip_offset, s);
       if (status != kExitSuccess)
         return status;
-    } else if (!state.cursors.input.seek(entry.skip_offset)) {
+    } else if (!state.files.cursors.input.seek(entry.skip_offset)) {
       say(Channel::err, profile.skip_error_prefix, input_name(s));
       report_system_error();
       return kExitOpenOrPosition;
     }
   }
-  if (state.apply_seek) {
-    if (!state.cursors.output.seek(entry.seek_offset)) {
+  if (state.files.apply_seek) {
+    if (!state.files.cursors.output.seek(entry.seek_offset)) {
       say(Channel::err, profile.seek_error_prefix, output_name(s));
       report_system_error();
       return kExitOpenOrPosition;
     }
     // The later entries go on where the one before ended.
-    if (state.seek_first_entry_only)
-      state.apply_seek = false;
+    if (state.files.seek_first_entry_only)
+      state.files.apply_seek = false;
   }
   return kExitSuccess;
 }

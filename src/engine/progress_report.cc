@@ -30,8 +30,8 @@ std::optional<std::uint64_t> total_bytes(const Settings& s, const RunState& stat
       return {};
     return per_entry * state.plan.size;
   }
-  if (state.input_limit != kNoLimit)
-    return state.input_limit;
+  if (state.files.input_limit != kNoLimit)
+    return state.files.input_limit;
   return {};
 }
 

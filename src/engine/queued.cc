@@ -28,7 +28,7 @@ int refuse_depth(const char* why, std::uint32_t depth) {
 bool positioned_input(const RunState& state, const Settings& s) {
   if (is_zero_source(s))
     return true;
-  return s.input_file != nullptr && file_kind(state.input.get()) != FileKind::stream;
+  return s.input_file != nullptr && file_kind(state.files.input.get()) != FileKind::stream;
 }
 
 bool positioned_output(const Settings& s) {
@@ -99,8 +99,8 @@ class QueuedTransfer {
         depth_(s.io_depth),
         ibs_(s.input_blocksize),
         obs_(s.output_blocksize),
-        input_(state.input.get()),
-        output_(state.output.get()),
+        input_(state.files.input.get()),
+        output_(state.files.output.get()),
         zero_source_(is_zero_source(s)),
         discard_(is_null_sink(s)),
         out_direct_(s.w_dio != 0),
@@ -254,17 +254,17 @@ void QueuedTransfer::set_up_blocks(const EntrySource& next_entry) {
   window_.assign(depth_, nullptr);
   if (state_.count_given)
     blocks_ = s_.max_records;
-  else if (state_.input_limit != kNoLimit)
+  else if (state_.files.input_limit != kNoLimit)
     // At least one read, which tells an empty input as the synchronous copy does.
     blocks_ = std::max<std::uint64_t>(
-        1, state_.input_limit / ibs_ + (state_.input_limit % ibs_ != 0 ? 1 : 0));
+        1, state_.files.input_limit / ibs_ + (state_.files.input_limit % ibs_ != 0 ? 1 : 0));
   PlanEntry entry{};
   if (!next_entry(entry)) {
     blocks_ = 0;
     return;
   }
-  base_in_ = state_.apply_skip ? entry.skip_offset : 0;
-  base_out_ = state_.apply_seek ? entry.seek_offset : 0;
+  base_in_ = state_.files.apply_skip ? entry.skip_offset : 0;
+  base_out_ = state_.files.apply_seek ? entry.seek_offset : 0;
 }
 
 int QueuedTransfer::run(const EntrySource& next_entry) {
@@ -350,7 +350,7 @@ bool QueuedTransfer::start_entry(Slot& t, const EntrySource& next_entry) {
   t.entry = ++entries_started_;
   t.in_offset = entry.skip_offset;
   t.out_offset = entry.seek_offset;
-  t.left = state_.input_limit;
+  t.left = state_.files.input_limit;
   t.zeros_left = s_.max_records;
   // count=0 copies nothing, whatever the input holds.
   t.ending = state_.count_given && s_.max_records == 0;
@@ -582,8 +582,8 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
   if (per_block_) {
     // A measured input is copied up to its size, however it grows meanwhile.
     const std::uint64_t start = t.block * ibs_;
-    if (state_.input_limit != kNoLimit)
-      got = std::min(got, state_.input_limit > start ? state_.input_limit - start : 0);
+    if (state_.files.input_limit != kNoLimit)
+      got = std::min(got, state_.files.input_limit > start ? state_.files.input_limit - start : 0);
     if (got > 0)
       state_.meter.end(IoDirection::read, t.began, got);
     t.got = static_cast<std::int64_t>(got);

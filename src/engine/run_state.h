@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/cursor.h"
 #include "engine/digits.h"
+#include "engine/owned.h"
 #include "engine/run_control.h"
+#include "engine/run_files.h"
 #include "measure/meter.h"
 #include "platform/platform.h"
 
@@ -22,51 +23,6 @@ class OutputCheck;
 struct PlanEntry {
   std::uint64_t skip_offset;
   std::uint64_t seek_offset;
-};
-
-class OwnedFile {
- public:
-  OwnedFile() = default;
-  OwnedFile(const OwnedFile&) = delete;
-  OwnedFile& operator=(const OwnedFile&) = delete;
-  ~OwnedFile() { close(); }
-
-  void reset(FileHandle handle) {
-    close();
-    handle_ = handle;
-  }
-  // False when the system reports the close failed.
-  bool close() {
-    const bool closed = handle_ == kNoFile || close_file(handle_);
-    handle_ = kNoFile;
-    return closed;
-  }
-  FileHandle get() const { return handle_; }
-  bool is_open() const { return handle_ != kNoFile; }
-
- private:
-  FileHandle handle_ = kNoFile;
-};
-
-class AlignedBuffer {
- public:
-  AlignedBuffer() = default;
-  AlignedBuffer(const AlignedBuffer&) = delete;
-  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
-  ~AlignedBuffer() { release(); }
-
-  void reset(void* data) {
-    release();
-    data_ = static_cast<unsigned char*>(data);
-  }
-  void release() {
-    if (data_ != nullptr) free_aligned(data_);
-    data_ = nullptr;
-  }
-  unsigned char* get() const { return data_; }
-
- private:
-  unsigned char* data_ = nullptr;
 };
 
 struct TransferBuffers {
@@ -109,13 +65,10 @@ struct RecordTotals {
   std::uint64_t w_partial_total = 0;
 };
 
-inline constexpr std::uint64_t kNoLimit = UINT64_MAX;
-
 struct RunState {
   TransferBuffers buffers;
   Plan plan;
-  OwnedFile output;
-  OwnedFile input;
+  RunFiles files;
 
   bool count_given = false;
   bool iterations_given = false;
@@ -124,19 +77,6 @@ struct RunState {
   bool unlimited = false;
   // What the offsets are drawn from: srand's seed, and the uniform generator's.
   std::uint32_t seed = 0;
-  bool output_preexists = false;
-  bool apply_skip = false;
-  bool apply_seek = false;
-  // The input cannot be positioned (a pipe, terminal or character device): its skipped bytes
-  // are read and dropped.
-  bool skip_by_reading = false;
-  // The output is positioned for the first entry only; the later entries follow on.
-  bool seek_first_entry_only = false;
-  // Where the next block of each file is read or written (engine/cursor.h).
-  FileCursors cursors;
-  // The most input bytes the copy takes: a file measured without a count is copied up to its
-  // size, however it grows meanwhile. kNoLimit otherwise.
-  std::uint64_t input_limit = kNoLimit;
   Calibration calibration;
   // Run flags of the transfer: a read met the end of the input after the first read of its
   // entry; an output block has been written. Cleared once per run.
@@ -157,8 +97,7 @@ struct RunState {
 
   // The release of the normal end, in the same order as on every failure path.
   void release() {
-    input.close();
-    output.close();
+    files.close();
     plan.release();
     buffers.release();
   }

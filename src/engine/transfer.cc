@@ -33,7 +33,7 @@ int obtain_buffers(RunState& state, const Settings& s) {
 // opaque to the compiler, which would otherwise reload every setting after each of them.
 
 int write_zero_blocks(RunState& state, const Settings& s) {
-  FileCursor& out = state.cursors.output;
+  FileCursor& out = state.files.cursors.output;
   const unsigned char* const zeros = state.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   RecordTotals& totals = state.totals;
@@ -58,7 +58,7 @@ class BlockWriter {
  public:
   BlockWriter(RunState& state, const Settings& s)
       : state_(state),
-        file_(state.cursors.output),
+        file_(state.files.cursors.output),
         obs_(s.output_blocksize),
         direct_(s.w_dio != 0),
         discard_(is_null_sink(s)),
@@ -142,14 +142,14 @@ int copy_blocks(RunState& state, const Settings& s) {
   // count=0 copies nothing, whatever the input holds.
   if (counted && max_records == 0)
     return kExitSuccess;
-  FileCursor& input = state.cursors.input;
+  FileCursor& input = state.files.cursors.input;
   const std::uint64_t ibs = s.input_blocksize;
   unsigned char* const in = state.buffers.input.get();
   BlockWriter writer(state, s);
   std::uint64_t full_reads = 0;
   // Reads still ask for whole blocks (direct reads stay aligned), but bytes past the limit are
   // not the input's to copy.
-  std::uint64_t left = state.input_limit;
+  std::uint64_t left = state.files.input_limit;
   bool first_read = true;
   Meter& meter = state.meter;
   for (;;) {
@@ -207,7 +207,7 @@ int copy_blocks(RunState& state, const Settings& s) {
 int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
               const PlatformProfile& profile) {
   // Asked before positioning, which may leave the later entries to follow on.
-  const bool seeks = state.apply_seek;
+  const bool seeks = state.files.apply_seek;
   const int positioned = position_files(state, s, entry, profile);
   // A stop while skipped bytes were read leaves the entry before its copy.
   if (positioned != kExitSuccess || state.control.stopping())

@@ -162,7 +162,7 @@ void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t off
 }
 
 int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
-  FileCursor& out = state.cursors.output;
+  FileCursor& out = state.files.cursors.output;
   unsigned char* const block = state.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
@@ -184,7 +184,7 @@ int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
 }
 
 int OutputCheck::check_entry(RunState& state, const Settings& s) {
-  FileCursor& out = state.cursors.output;
+  FileCursor& out = state.files.cursors.output;
   const std::uint64_t bs = s.output_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     const std::uint64_t offset = offset_;

@@ -25,10 +25,10 @@ void calibrated(RunState& st, std::uint64_t size, std::uint64_t block, bool outp
   const OffsetDigits fixed = split_digits(1);
   subcomponents(range, fixed);
   st.count_given = true;
-  st.apply_skip = true;
+  st.files.apply_skip = true;
   st.calibration.input_range = range;
   st.calibration.input_fixed = fixed;
-  st.apply_seek = output;
+  st.files.apply_seek = output;
   st.calibration.output_range = range;
   st.calibration.output_fixed = fixed;
 }
@@ -73,8 +73,8 @@ TEST(DrawTest, RunOrderDrawsWhatThePlanDrawsInTheOtherOrder) {
 TEST(DrawTest, RunOrderPositionsOnlyTheFirstEntryOfANewOutput) {
   RunState st;
   calibrated(st, 1 << 20, 512, false);
-  st.apply_seek = true;
-  st.seek_first_entry_only = true;
+  st.files.apply_seek = true;
+  st.files.seek_first_entry_only = true;
   Settings s = blocks(512, true);
   s.seek_records = 3;
   RunOrderDraw draw(st, s, 1);
@@ -144,7 +144,7 @@ TEST(DrawTest, TheDigitWiseDrawFavoursTheMiddleAndTheUniformOneDoesNot) {
 TEST(DrawTest, IterationNumbersArePrintedInFull) {
   RunState st;
   st.unlimited = true;
-  st.apply_skip = true;
+  st.files.apply_skip = true;
   Settings s;
   s.verboseflag = 1;
   for (const std::uint64_t number : {std::uint64_t{2147483649}, std::uint64_t{6000000000}}) {

@@ -37,8 +37,8 @@ class MeterTest : public testing::Test {
     s.output_blocksize = obs;
     state->count_given = count != kNoCount;
     s.max_records = state->count_given ? count : size / ibs;
-    state->input.reset(fake::add_file("in", fake::pattern(size)));
-    state->output.reset(fake::add_file("out", {}));
+    state->files.input.reset(fake::add_file("in", fake::pattern(size)));
+    state->files.output.reset(fake::add_file("out", {}));
   }
   int run() { return run_entry(*state, s, PlanEntry{}, posix_profile); }
   Counted counted(IoDirection d) {
@@ -106,7 +106,7 @@ TEST_F(MeterTest, OnlyTheTimedDirectionReadsTheClock) {
 
 TEST_F(MeterTest, ZeroSourceBlocksAreWrites) {
   fresh(0, 4096, 512, 3);
-  state->input.reset(kNoFile);
+  state->files.input.reset(kNoFile);
   s.input_file = kZeroSource;
   state->meter.time_directions(false, true);
   ASSERT_EQ(run(), 0);

@@ -34,11 +34,11 @@ void open_files(RunState& st, Settings& s, std::uint64_t in_size, std::int64_t o
   s.input_file = "in";
   s.output_file = "out";
   st.count_given = true;
-  st.input.reset(fake::add_file("in", std::vector<unsigned char>(in_size)));
+  st.files.input.reset(fake::add_file("in", std::vector<unsigned char>(in_size)));
   if (out_size < 0)
     return;
-  st.output.reset(fake::add_file("out", std::vector<unsigned char>(out_size)));
-  st.output_preexists = true;
+  st.files.output.reset(fake::add_file("out", std::vector<unsigned char>(out_size)));
+  st.files.output_preexists = true;
 }
 
 int calibrate(RunState& st, Settings& s) {
@@ -114,7 +114,7 @@ TEST_F(PlanTest, SizeQueryFailureIsStatus4) {
     st.count_given = r.count;
     st.iterations_given = r.output;  // only then is an existing output measured
     (r.output ? s.output_file : s.input_file) = r.name;
-    fake::file((r.output ? st.output : st.input).get()).size_fails = true;
+    fake::file((r.output ? st.files.output : st.files.input).get()).size_fails = true;
     testing::internal::CaptureStderr();
     EXPECT_EQ(calibrate(st, s), 4);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -152,11 +152,11 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
                .skip_records = r.skip,
                .max_records = r.count ? 2 : kNoCount};
     open_files(st, s, r.size, -1);
-    fake::file(st.input.get()).kind = r.kind;
+    fake::file(st.files.input.get()).kind = r.kind;
     st.count_given = r.count;
     st.iterations_given = r.iterations;
     ASSERT_EQ(calibrate_input(st, s, posix_profile), 0);
-    EXPECT_EQ(std::tuple(st.apply_skip, st.skip_by_reading, st.input_limit),
+    EXPECT_EQ(std::tuple(st.files.apply_skip, st.files.skip_by_reading, st.files.input_limit),
               std::tuple(r.apply, r.by_reading, r.limit));
     EXPECT_EQ(fake::sys().log.empty() ? "" : fake::sys().log.back(), r.log);
     ASSERT_EQ(build_plan(st, s), 0);
@@ -187,11 +187,11 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
                .num_iterations = 3};
     // An existing output of exactly (seek + count) x obs + 2 bytes: a range of 0.
     open_files(st, s, 4096, static_cast<std::int64_t>((r.seek + 2) * 512 + 2));
-    fake::file(st.output.get()).kind = r.kind;
-    st.output_preexists = r.preexists;
+    fake::file(st.files.output.get()).kind = r.kind;
+    st.files.output_preexists = r.preexists;
     st.iterations_given = r.iterations;
     ASSERT_EQ(calibrate_output(st, s, posix_profile), 0);
-    EXPECT_EQ(std::tuple(st.apply_seek, st.seek_first_entry_only),
+    EXPECT_EQ(std::tuple(st.files.apply_seek, st.files.seek_first_entry_only),
               std::tuple(r.apply, r.first_only));
     ASSERT_EQ(build_plan(st, s), 0);
     std::vector<std::uint64_t> offsets;
@@ -213,9 +213,9 @@ TEST_F(PlanTest, ZeroSourceAndNullSinkIgnoreSkipAndSeek) {
              .seek_records = 4,
              .max_records = 1};
   st.count_given = true;
-  st.output_preexists = true;
+  st.files.output_preexists = true;
   ASSERT_EQ(calibrate(st, s), 0);
-  EXPECT_FALSE(st.apply_skip || st.apply_seek);
+  EXPECT_FALSE(st.files.apply_skip || st.files.apply_seek);
   EXPECT_TRUE(fake::sys().log.empty());
 }
 
@@ -348,8 +348,8 @@ TEST_F(PlanTest, ReportShowsTheOffsetsThatApply) {
   // clang-format on
   for (const auto& r : rows) {
     RunState st;
-    st.apply_skip = r.skip;
-    st.apply_seek = r.seek;
+    st.files.apply_skip = r.skip;
+    st.files.apply_seek = r.seek;
     st.iterations_given = r.iterations;
     testing::internal::CaptureStderr();
     report_entry(st, Settings{.verboseflag = r.verbose}, PlanEntry{5368709120, 1024}, 3, r.profile);

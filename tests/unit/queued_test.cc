@@ -56,14 +56,14 @@ class QueuedTest : public testing::Test {
     s.max_records = state->count_given ? shape.count : kNoCount;
     state->iterations_given = shape.repeats;
     // As the plan has it: the zero source and the null sink are never positioned.
-    state->apply_skip = !shape.zero;
-    state->apply_seek = !shape.null;
+    state->files.apply_skip = !shape.zero;
+    state->files.apply_seek = !shape.null;
     const FileHandle in = fake::add_file("in", fake::pattern(shape.size));
     if (!shape.zero)
-      state->input.reset(in);
+      state->files.input.reset(in);
     if (!state->count_given)
-      state->input_limit = shape.size;
-    state->output.reset(fake::add_file("out", Bytes(shape.out_size, 0)));
+      state->files.input_limit = shape.size;
+    state->files.output.reset(fake::add_file("out", Bytes(shape.out_size, 0)));
   }
 
   Outcome outcome(int status) {

@@ -72,10 +72,10 @@ TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
     }
     const std::vector<unsigned char> input = fake::pattern(4096);
     if (!row.zero_source)
-      st.input.reset(fake::add_file("in", input));
-    st.output.reset(fake::add_file("out", {}));
-    fake::File& in = fake::file(row.zero_source ? st.output.get() : st.input.get());
-    fake::File& out = fake::file(st.output.get());
+      st.files.input.reset(fake::add_file("in", input));
+    st.files.output.reset(fake::add_file("out", {}));
+    fake::File& in = fake::file(row.zero_source ? st.files.output.get() : st.files.input.get());
+    fake::File& out = fake::file(st.files.output.get());
     switch (row.where) {
       case read_interrupted:
         in.request_interrupts_read = true;
@@ -122,7 +122,7 @@ TEST(StopTest, AStopDuringThePlanLeavesNothingToRun) {
   s.max_records = 1;
   s.num_iterations = 10;
   st.count_given = st.iterations_given = true;
-  st.input.reset(fake::add_file("in", fake::pattern(65536)));
+  st.files.input.reset(fake::add_file("in", fake::pattern(65536)));
   ASSERT_EQ(calibrate_input(st, s, posix_profile), 0);
   simulate_request(StopRequest::interrupt, false);
   EXPECT_EQ(build_plan(st, s), 0);

@@ -54,8 +54,8 @@ class TransferTest : public testing::Test {
     s.max_records = 2;
     state->count_given = true;
     input = fake::pattern(size);
-    state->input.reset(fake::add_file("in", input));
-    state->output.reset(fake::add_file("out", {}));
+    state->files.input.reset(fake::add_file("in", input));
+    state->files.output.reset(fake::add_file("out", {}));
   }
   int run(const PlanEntry& entry = {}) { return run_entry(*state, s, entry, posix_profile); }
   // The input's bytes [from, to) followed by [from2, to2).
@@ -121,7 +121,7 @@ TEST_F(TransferTest, OnlyAPartialBlockToADirectOutputIsWrittenAsATail) {
 
 TEST_F(TransferTest, ZeroSourceWritesWholeInputBlocks) {
   fresh(0);
-  state->input.reset(kNoFile);
+  state->files.input.reset(kNoFile);
   s.input_file = kZeroSource;
   s.input_blocksize = 4096;
   ASSERT_EQ(run(), 0);
@@ -150,7 +150,7 @@ TEST_F(TransferTest, TheNullSinkTakesNoWriteCalls) {
     s.input_blocksize = row.ibs;
     s.output_blocksize = row.obs;
     if (row.zero_source) {
-      state->input.reset(kNoFile);
+      state->files.input.reset(kNoFile);
       s.input_file = kZeroSource;
     }
     ASSERT_EQ(run(), 0);
@@ -164,7 +164,7 @@ TEST_F(TransferTest, EntriesAccumulateAndRunFlagsEndALaterEntryAfterItsFirstPass
   fresh(1300);
   s.output_blocksize = 1024;
   s.max_records = 4;
-  state->apply_skip = true;
+  state->files.apply_skip = true;
   ASSERT_EQ(run(), 0);  // reads 512, 512, 276, then meets the end
   EXPECT_TRUE(state->end_of_input && state->block_written);
   ASSERT_EQ(run({512, 0}), 0);  // one read of 512, still written (as a partial block)
@@ -202,9 +202,9 @@ TEST_F(TransferTest, FailuresReportAndReleaseInOrder) {
     s.input_file = r.fault == kZeroWrite ? kZeroSource : r.in_name;
     s.output_file = r.out_name;
     if (r.fault == kZeroWrite)
-      state->input.reset(kNoFile);
-    state->apply_skip = fake::file(3).seek_fails = r.fault == kSkip;
-    state->apply_seek = fake::file(4).seek_fails = r.fault == kSeek;
+      state->files.input.reset(kNoFile);
+    state->files.apply_skip = fake::file(3).seek_fails = r.fault == kSkip;
+    state->files.apply_seek = fake::file(4).seek_fails = r.fault == kSeek;
     fake::sys().fail_alloc_call = r.fault == kAlloc ? r.call : 0;
     fake::file(3).fail_read_call = r.fault == kRead ? r.call : 0;
     fake::file(4).fail_write_call = r.fault == kWrite || r.fault == kZeroWrite ? r.call : 0;
@@ -232,7 +232,7 @@ TEST_F(TransferTest, AMeasuredInputIsCopiedUpToItsSize) {
     SCOPED_TRACE(testing::Message() << r.limit << " " << r.ibs << " " << r.obs);
     fresh(4096);
     state->count_given = false;
-    state->input_limit = r.limit;
+    state->files.input_limit = r.limit;
     s.input_blocksize = r.ibs;
     s.output_blocksize = r.obs;
     testing::internal::CaptureStderr();
@@ -263,8 +263,8 @@ TEST_F(TransferTest, AStreamIsSkippedByReading) {
     SCOPED_TRACE(testing::Message() << r.skip << " " << r.read_limit);
     fresh(4096 * 20);
     state->count_given = false;
-    state->apply_skip = true;
-    state->skip_by_reading = true;
+    state->files.apply_skip = true;
+    state->files.skip_by_reading = true;
     fake::file(3).kind = FileKind::stream;
     fake::file(3).read_limit = r.read_limit;
     fake::file(3).fail_read_call = r.fail_read;
@@ -280,8 +280,8 @@ TEST_F(TransferTest, AStreamIsSkippedByReading) {
 // A new output is positioned at its seek for the first entry only; the later ones follow on.
 TEST_F(TransferTest, OnlyTheFirstEntryPositionsANewOutput) {
   fresh(4096);
-  state->apply_seek = true;
-  state->seek_first_entry_only = true;
+  state->files.apply_seek = true;
+  state->files.seek_first_entry_only = true;
   ASSERT_EQ(run({0, 1024}), 0);
   ASSERT_EQ(run({0, 0}), 0);
   EXPECT_EQ(calls("seek"), "");
@@ -315,7 +315,7 @@ TEST_F(TransferTest, OnlyTheStandardStreamsArePositionedBySeeking) {
     fresh(4096);
     s.input_file = r.in;
     s.output_file = r.out;
-    state->apply_skip = state->apply_seek = true;
+    state->files.apply_skip = state->files.apply_seek = true;
     ASSERT_EQ(run({1024, 512}), 0);
     ASSERT_EQ(run({0, 0}), 0);
     EXPECT_EQ(calls("seek"), r.seeks);
@@ -333,8 +333,8 @@ TEST_F(TransferTest, PositioningFailuresAreWordedPerPlatform) {
               {win32_profile, false, "error seeking 'standard output': "}};
   for (const auto& r : rows) {
     fresh(1024, false);
-    state->apply_skip = fake::file(3).seek_fails = r.skip;
-    state->apply_seek = fake::file(4).seek_fails = !r.skip;
+    state->files.apply_skip = fake::file(3).seek_fails = r.skip;
+    state->files.apply_seek = fake::file(4).seek_fails = !r.skip;
     testing::internal::CaptureStderr();
     EXPECT_EQ(run_entry(*state, s, PlanEntry{}, r.profile), 2);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), r.message);
