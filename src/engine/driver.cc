@@ -169,7 +169,7 @@ int transfer(RunState& state, const Settings& s, const PlatformProfile& profile)
 }
 
 void end_report(const RunState& state, const PlatformProfile& profile) {
-  print_records(state.totals, profile);
+  print_records(state.transfer.totals, profile);
   // A monotonic clock, to the microsecond: a change of the system time cannot skew it.
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - state.start_time);

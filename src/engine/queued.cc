@@ -395,7 +395,7 @@ void QueuedTransfer::advance_entry(Slot& t) {
 }
 
 void QueuedTransfer::zero_block_done(Slot& t) {
-  ++state_.totals.r_full_total;
+  ++state_.transfer.totals.r_full_total;
   --t.zeros_left;
   if (after_io())
     t.ending = true;
@@ -407,7 +407,7 @@ bool QueuedTransfer::entry_ends_after_read(Slot& t) {
     return true;
   if (state_.count_given && t.full_reads == s_.max_records)
     return true;
-  if (state_.end_of_input && state_.block_written)
+  if (state_.transfer.end_of_input && state_.transfer.block_written)
     return true;
   return t.left == 0;
 }
@@ -496,12 +496,12 @@ void QueuedTransfer::commit_block(Slot& t) {
     if (t.block == 0)
       fail(past_eof(s_));
     input_ended_ = true;
-    state_.end_of_input = true;
+    state_.transfer.end_of_input = true;
     t.busy = false;
     return;
   }
   const bool partial = got < ibs_;
-  ++(partial ? state_.totals.r_partial_total : state_.totals.r_full_total);
+  ++(partial ? state_.transfer.totals.r_partial_total : state_.transfer.totals.r_full_total);
   if (partial)
     input_ended_ = true;
   if (!issue_write(t, t.in, got, base_out_ + t.block * obs_))
@@ -551,7 +551,7 @@ void QueuedTransfer::check_block(std::uint64_t got, const unsigned char* read,
                                  std::uint64_t offset) {
   // Nothing read is a block never written: the file ends before it.
   if (got > 0)
-    ++(got < obs_ ? state_.totals.r_partial_total : state_.totals.r_full_total);
+    ++(got < obs_ ? state_.transfer.totals.r_partial_total : state_.transfer.totals.r_full_total);
   fail(check_->judge_block(nullptr, obs_, read, got, offset));
 }
 
@@ -597,7 +597,7 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
       t.busy = false;
       return;
     }
-    state_.end_of_input = true;
+    state_.transfer.end_of_input = true;
     t.ending = true;
     advance_entry(t);
     return;
@@ -606,10 +606,10 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
   t.first_read = false;
   t.in_offset += got;
   if (got < ibs_) {
-    ++state_.totals.r_partial_total;
+    ++state_.transfer.totals.r_partial_total;
   } else {
     ++t.full_reads;
-    ++state_.totals.r_full_total;
+    ++state_.transfer.totals.r_full_total;
   }
   t.data = t.in;
   t.pending = got;
@@ -728,8 +728,8 @@ bool QueuedTransfer::queue_io(Slot& t, IoDirection d, Wait wait) {
 }
 
 void QueuedTransfer::count_write(bool partial) {
-  ++(partial ? state_.totals.w_partial_total : state_.totals.w_full_total);
-  state_.block_written = true;
+  ++(partial ? state_.transfer.totals.w_partial_total : state_.transfer.totals.w_full_total);
+  state_.transfer.block_written = true;
 }
 
 void QueuedTransfer::io_failure(FileHandle file, IoDirection d, const char* text) {

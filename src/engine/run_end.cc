@@ -20,7 +20,7 @@ void print_records(const RecordTotals& t, const PlatformProfile& profile) {
 }
 
 void show_status(const RunState& state, const Settings* settings) {
-  print_records(state.totals, this_platform());
+  print_records(state.transfer.totals, this_platform());
   if (settings != nullptr)
     report_summary_so_far(state, *settings);
 }

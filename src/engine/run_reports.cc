@@ -130,7 +130,7 @@ std::string json_document(const RunState& state, const Settings& s, const RunSta
   for (int i = 1; i < start.argc; ++i) r.command.emplace_back(start.argv[i]);
   r.settings = report_settings(state, s);
   r.seed = start.seed;
-  const RecordTotals& t = state.totals;
+  const RecordTotals& t = state.transfer.totals;
   r.records = {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
   r.exit_status = status;
   if (status != kExitSuccess && !interrupted)

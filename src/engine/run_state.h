@@ -11,6 +11,7 @@
 #include "engine/owned.h"
 #include "engine/run_control.h"
 #include "engine/run_files.h"
+#include "engine/transfer_state.h"
 #include "measure/meter.h"
 #include "platform/platform.h"
 
@@ -23,20 +24,6 @@ class OutputCheck;
 struct PlanEntry {
   std::uint64_t skip_offset;
   std::uint64_t seek_offset;
-};
-
-struct TransferBuffers {
-  // Output buffer first: destruction releases the input buffer, then the output buffer.
-  AlignedBuffer output;
-  AlignedBuffer input;
-  bool obtained = false;
-  // The input buffer holds zeros, written out as they are: the zero source is never read.
-  bool zero_source = false;
-
-  void release() {
-    input.release();
-    output.release();
-  }
 };
 
 // The iteration plan, in the order its entries run, in one allocation.
@@ -58,15 +45,8 @@ struct Calibration {
   OffsetDigits output_fixed{};
 };
 
-struct RecordTotals {
-  std::uint64_t r_full_total = 0;
-  std::uint64_t r_partial_total = 0;
-  std::uint64_t w_full_total = 0;
-  std::uint64_t w_partial_total = 0;
-};
-
 struct RunState {
-  TransferBuffers buffers;
+  TransferState transfer;
   Plan plan;
   RunFiles files;
 
@@ -78,11 +58,6 @@ struct RunState {
   // What the offsets are drawn from: srand's seed, and the uniform generator's.
   std::uint32_t seed = 0;
   Calibration calibration;
-  // Run flags of the transfer: a read met the end of the input after the first read of its
-  // entry; an output block has been written. Cleared once per run.
-  bool end_of_input = false;
-  bool block_written = false;
-  RecordTotals totals;
   // Bytes, blocks and, when a measuring word asks, times of every read and write.
   Meter meter;
   std::chrono::steady_clock::time_point start_time{};
@@ -99,7 +74,7 @@ struct RunState {
   void release() {
     files.close();
     plan.release();
-    buffers.release();
+    transfer.buffers.release();
   }
 };
 

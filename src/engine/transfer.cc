@@ -15,7 +15,7 @@ namespace {
 
 // Both buffers are asked for before either result is looked at.
 int obtain_buffers(RunState& state, const Settings& s) {
-  TransferBuffers& b = state.buffers;
+  TransferBuffers& b = state.transfer.buffers;
   b.input.reset(alloc_aligned(s.input_blocksize));
   b.output.reset(alloc_aligned(s.output_blocksize));
   if (b.input.get() == nullptr || b.output.get() == nullptr) {
@@ -34,9 +34,9 @@ int obtain_buffers(RunState& state, const Settings& s) {
 
 int write_zero_blocks(RunState& state, const Settings& s) {
   FileCursor& out = state.files.cursors.output;
-  const unsigned char* const zeros = state.buffers.input.get();
+  const unsigned char* const zeros = state.transfer.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
-  RecordTotals& totals = state.totals;
+  RecordTotals& totals = state.transfer.totals;
   Meter& meter = state.meter;
   const bool discard = is_null_sink(s);
   for (std::uint64_t left = s.max_records; left != 0; --left) {
@@ -62,7 +62,7 @@ class BlockWriter {
         obs_(s.output_blocksize),
         direct_(s.w_dio != 0),
         discard_(is_null_sink(s)),
-        buffer_(state.buffers.output.get()),
+        buffer_(state.transfer.buffers.output.get()),
         check_(state.check),
         meter_(state.meter) {}
 
@@ -112,11 +112,11 @@ class BlockWriter {
       return false;
     meter_.end(IoDirection::write, began, n);
     if (partial) {
-      ++state_.totals.w_partial_total;
+      ++state_.transfer.totals.w_partial_total;
     } else {
-      ++state_.totals.w_full_total;
+      ++state_.transfer.totals.w_full_total;
     }
-    state_.block_written = true;
+    state_.transfer.block_written = true;
     if (check_ != nullptr)
       check_status_ = check_->written(data, n);
     return check_status_ == kExitSuccess;
@@ -144,7 +144,7 @@ int copy_blocks(RunState& state, const Settings& s) {
     return kExitSuccess;
   FileCursor& input = state.files.cursors.input;
   const std::uint64_t ibs = s.input_blocksize;
-  unsigned char* const in = state.buffers.input.get();
+  unsigned char* const in = state.transfer.buffers.input.get();
   BlockWriter writer(state, s);
   std::uint64_t full_reads = 0;
   // Reads still ask for whole blocks (direct reads stay aligned), but bytes past the limit are
@@ -174,15 +174,15 @@ int copy_blocks(RunState& state, const Settings& s) {
     if (got == 0) {
       if (first_read)
         return past_eof(s);
-      state.end_of_input = true;
+      state.transfer.end_of_input = true;
       break;
     }
     first_read = false;
     if (got < ibs) {
-      ++state.totals.r_partial_total;
+      ++state.transfer.totals.r_partial_total;
     } else {
       ++full_reads;
-      ++state.totals.r_full_total;
+      ++state.transfer.totals.r_full_total;
     }
     if (!writer.move(in, got))
       return writer.failure(s);
@@ -191,7 +191,7 @@ int copy_blocks(RunState& state, const Settings& s) {
     // Without a count the copy runs to the end of the input.
     if (counted && full_reads == max_records)
       break;
-    if (state.end_of_input && state.block_written)
+    if (state.transfer.end_of_input && state.transfer.block_written)
       break;
     if (left == 0)
       break;
@@ -212,7 +212,7 @@ int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
   // A stop while skipped bytes were read leaves the entry before its copy.
   if (positioned != kExitSuccess || state.control.stopping())
     return positioned;
-  if (!state.buffers.obtained) {
+  if (!state.transfer.buffers.obtained) {
     const int status = obtain_buffers(state, s);
     if (status != kExitSuccess)
       return status;
@@ -221,10 +221,10 @@ int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
     state.check->begin_entry(seeks, entry.seek_offset);
     if (state.check->check_only())
       return state.check->check_entry(state, s);
-    if (state.buffers.zero_source)
+    if (state.transfer.buffers.zero_source)
       return state.check->write_zero_source(state, s);
   }
-  return state.buffers.zero_source ? write_zero_blocks(state, s) : copy_blocks(state, s);
+  return state.transfer.buffers.zero_source ? write_zero_blocks(state, s) : copy_blocks(state, s);
 }
 
 }  // namespace kolvane

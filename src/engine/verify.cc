@@ -163,7 +163,7 @@ void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t off
 
 int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
   FileCursor& out = state.files.cursors.output;
-  unsigned char* const block = state.buffers.input.get();
+  unsigned char* const block = state.transfer.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     if (stamps_)
@@ -172,8 +172,8 @@ int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
     if (!out.write(block, bs, false))
       return write_failure(s);
     state.meter.end(IoDirection::write, began, bs);
-    ++state.totals.r_full_total;
-    ++state.totals.w_full_total;
+    ++state.transfer.totals.r_full_total;
+    ++state.transfer.totals.w_full_total;
     const int status = written(block, bs);
     if (status != kExitSuccess)
       return status;
@@ -198,8 +198,8 @@ int OutputCheck::check_entry(RunState& state, const Settings& s) {
     // Nothing read is a block never written: the file ends before it.
     if (got == 0)
       return judge(nullptr, bs, 0, offset);
-    ++(static_cast<std::uint64_t>(got) < bs ? state.totals.r_partial_total
-                                            : state.totals.r_full_total);
+    ++(static_cast<std::uint64_t>(got) < bs ? state.transfer.totals.r_partial_total
+                                            : state.transfer.totals.r_full_total);
     const int status = judge(nullptr, bs, static_cast<std::uint64_t>(got), offset);
     if (status != kExitSuccess)
       return status;

@@ -69,7 +69,7 @@ class QueuedTest : public testing::Test {
   Outcome outcome(int status) {
     Outcome o;
     o.status = status;
-    const RecordTotals& t = state->totals;
+    const RecordTotals& t = state->transfer.totals;
     o.totals = {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
     o.output = fake::file(4).data;
     return o;

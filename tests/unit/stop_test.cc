@@ -20,7 +20,7 @@ namespace {
 using Totals = std::array<std::uint64_t, 4>;  // in full, in partial, out full, out partial
 
 Totals totals(const RunState& st) {
-  const RecordTotals& t = st.totals;
+  const RecordTotals& t = st.transfer.totals;
   return {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
 }
 

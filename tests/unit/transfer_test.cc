@@ -19,7 +19,7 @@ using Bytes = std::vector<unsigned char>;
 constexpr std::uint64_t kWhole = UINT64_MAX, kNone = kNoCount;
 
 Totals totals(const RunState& st) {
-  const RecordTotals& t = st.totals;
+  const RecordTotals& t = st.transfer.totals;
   return {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
 }
 
@@ -166,7 +166,7 @@ TEST_F(TransferTest, EntriesAccumulateAndRunFlagsEndALaterEntryAfterItsFirstPass
   s.max_records = 4;
   state->files.apply_skip = true;
   ASSERT_EQ(run(), 0);  // reads 512, 512, 276, then meets the end
-  EXPECT_TRUE(state->end_of_input && state->block_written);
+  EXPECT_TRUE(state->transfer.end_of_input && state->transfer.block_written);
   ASSERT_EQ(run({512, 0}), 0);  // one read of 512, still written (as a partial block)
   EXPECT_EQ(calls("pread"),
             "pread 3 512 @0; pread 3 512 @512; pread 3 512 @1024; pread 3 512 @1300; "
