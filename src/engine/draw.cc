@@ -55,11 +55,11 @@ std::uint64_t OffsetSide::next(UniformSource* uniform) const {
   return round_down(join_digits(d), block_);
 }
 
-EntryDraw::EntryDraw(const RunState& state, const Settings& s, std::uint64_t seed)
-    : skip_(state.files.apply_skip, state.calibration.input_range, state.calibration.input_fixed,
-            s.input_blocksize),
-      seek_(state.files.apply_seek && !state.files.seek_first_entry_only,
-            state.calibration.output_range, state.calibration.output_fixed, s.output_blocksize) {
+EntryDraw::EntryDraw(const RunFiles& files, const Calibration& calibration, const Settings& s,
+                     std::uint64_t seed)
+    : skip_(files.apply_skip, calibration.input_range, calibration.input_fixed, s.input_blocksize),
+      seek_(files.apply_seek && !files.seek_first_entry_only, calibration.output_range,
+            calibration.output_fixed, s.output_blocksize) {
   if (s.uniform_offsets)
     uniform_.emplace(seed);
 }
@@ -73,9 +73,10 @@ PlanEntry EntryDraw::next() {
   return e;
 }
 
-RunOrderDraw::RunOrderDraw(const RunState& state, const Settings& s, std::uint64_t seed)
-    : draw_(state, s, seed),
-      seek_first_only_(state.files.seek_first_entry_only),
+RunOrderDraw::RunOrderDraw(const RunFiles& files, const Calibration& calibration, const Settings& s,
+                           std::uint64_t seed)
+    : draw_(files, calibration, s, seed),
+      seek_first_only_(files.seek_first_entry_only),
       first_seek_(s.seek_records * s.output_blocksize) {}
 
 PlanEntry RunOrderDraw::next() {

@@ -9,7 +9,8 @@
 #include <optional>
 
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/plan.h"
+#include "engine/run_files.h"
 #include "engine/uniform.h"
 
 namespace kolvane {
@@ -40,7 +41,8 @@ class EntryDraw {
  public:
   // After both calibrations. `seed` seeds the uniform generator (distribution=uniform); the
   // digit-wise draw uses rand() as srand() left it.
-  EntryDraw(const RunState& state, const Settings& settings, std::uint64_t seed);
+  EntryDraw(const RunFiles& files, const Calibration& calibration, const Settings& settings,
+            std::uint64_t seed);
 
   // The next entry's offsets, in draw order.
   PlanEntry next();
@@ -56,7 +58,8 @@ class EntryDraw {
 // entry's output starts at the fixed seek when only that entry is positioned.
 class RunOrderDraw {
  public:
-  RunOrderDraw(const RunState& state, const Settings& settings, std::uint64_t seed);
+  RunOrderDraw(const RunFiles& files, const Calibration& calibration, const Settings& settings,
+               std::uint64_t seed);
   PlanEntry next();
 
  private:

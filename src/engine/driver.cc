@@ -20,8 +20,8 @@
 #include "engine/progress_report.h"
 #include "engine/queued.h"
 #include "engine/run_end.h"
+#include "engine/run_owners.h"
 #include "engine/run_reports.h"
-#include "engine/run_state.h"
 #include "engine/transfer.h"
 #include "engine/verify.h"
 #include "platform/platform.h"
@@ -59,7 +59,7 @@ void route_text_lines(const char* output) {
 
 // Start-up: banner, seed, start time, the first-word forms. Returns true when the run goes on
 // to the argument words; otherwise `status` holds the status to end with.
-bool start_up(int argc, char** argv, RunState& state, RunStart& start, int& status) {
+bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& status) {
   // Before any file is opened, so that none can become standard output or error.
   fill_closed_standard_streams();
   const bool first_word_form =
@@ -75,9 +75,9 @@ bool start_up(int argc, char** argv, RunState& state, RunStart& start, int& stat
     start.date.pop_back();
   start.argc = argc;
   start.argv = argv;
-  state.seed = process_id();
-  std::srand(state.seed);
-  state.start_time = std::chrono::steady_clock::now();
+  shape.seed = process_id();
+  std::srand(shape.seed);
+  start.time = std::chrono::steady_clock::now();
   program_name = argc > 0 ? argv[0] : "kolvane";
   if (argc <= 1 || std::strcmp(argv[1], "--help") == 0)
     usage(kExitSuccess);
@@ -90,14 +90,14 @@ bool start_up(int argc, char** argv, RunState& state, RunStart& start, int& stat
 }
 
 // The two combinations the copy cannot carry out.
-int check_combinations(const RunState& state, const Settings& s) {
-  if (!state.count_given && state.iterations_given) {
+int check_combinations(const RunShape& shape, const Settings& s) {
+  if (!shape.count_given && shape.iterations_given) {
     say(Channel::err,
         "If the number of iterations is specified, then a value for the count "
         "parameter must be specified\n");
     return kExitIterationsNoCount;
   }
-  if (!state.count_given && is_zero_source(s)) {
+  if (!shape.count_given && is_zero_source(s)) {
     say(Channel::err,
         "If the input file is zero (/dev/zero), then a value for the count parameter "
         "must be specified\n");
@@ -112,10 +112,12 @@ bool stopped_while_opening() {
   return stop_requested() != StopRequest::none;
 }
 
-int open_files(RunState& state, const Settings& s, const PlatformProfile& profile) {
+// Opens and calibrates both files, the output last, into `calibration`.
+int open_files(RunFiles& files, Calibration& calibration, const RunShape& shape, const Settings& s,
+               const PlatformProfile& profile) {
   if (!is_zero_source(s)) {
-    state.files.input.reset(open_input(s.input_file, s.r_dio != 0));
-    if (!state.files.input.is_open()) {
+    files.input.reset(open_input(s.input_file, s.r_dio != 0));
+    if (!files.input.is_open()) {
       if (stopped_while_opening())
         return kExitSuccess;
       say(Channel::err, "error opening '%s': ", shown_name(s.input_file, "standard input"));
@@ -123,81 +125,92 @@ int open_files(RunState& state, const Settings& s, const PlatformProfile& profil
       return kExitOpenOrPosition;
     }
   }
-  int status = calibrate_input(state, s, profile);
+  int status = calibrate_input(files, calibration, shape, s, profile);
   if (status == kExitSuccess)
     status = check_seek_offset(s);
   // Before the output is opened, so that a refused run leaves it as it was.
   if (status == kExitSuccess)
-    status = check_io_depth(state, s);
+    status = check_io_depth(files, shape, s);
   if (status != kExitSuccess)
     return status;
-  state.files.output.reset(open_run_output(s, state.files.output_preexists));
+  files.output.reset(open_run_output(s, files.output_preexists));
   say(Channel::out, "Please be patient...\n");
-  if (!state.files.output.is_open()) {
+  if (!files.output.is_open()) {
     if (stopped_while_opening())
       return kExitSuccess;
     say(Channel::err, "error opening '%s': ", shown_name(s.output_file, "standard output"));
     report_system_error();
     return kExitOpenOrPosition;
   }
-  return calibrate_output(state, s, profile);
+  return calibrate_output(files, calibration, shape, s, profile);
+}
+
+// The plan, whole, held by the run from here to its release.
+int plan_entries(RunOwners& owners, const Calibration& calibration, const Settings& s) {
+  std::optional<Plan> plan = build_plan(owners.files, calibration, owners.context.shape, s);
+  if (!plan)
+    return kExitNoMemory;
+  owners.plan = std::move(*plan);
+  return kExitSuccess;
 }
 
 // The entries in run order until the last one or a stop: the plan's, or, for unlimited
 // iterations, drawn one by one as the run goes; each reported as it starts.
-int transfer(RunState& state, const Settings& s, const PlatformProfile& profile) {
+int transfer(RunOwners& owners, const Settings& s, const PlatformProfile& profile) {
   // Text still buffered for standard output goes out before any data block can follow it.
   std::fflush(stdout);
-  state.control.start();
+  RunContext& context = owners.context;
+  context.control.start();
+  const Plan& plan = owners.plan;
   std::optional<RunOrderDraw> draw;
-  if (state.unlimited)
-    draw.emplace(state, s, state.seed);
+  if (context.shape.unlimited)
+    draw.emplace(owners.files, plan.calibration, s, context.shape.seed);
   std::uint64_t number = 0;
   const EntrySource next_entry = [&](PlanEntry& entry) {
     if (draw) {
       entry = draw->next();
-    } else if (number < state.plan.size) {
-      entry = state.plan.entries[number];
+    } else if (number < plan.size) {
+      entry = plan.entries[number];
     } else {
       return false;
     }
     ++number;
-    report_entry(state, s, entry, number, profile);
+    report_entry(owners.files, context.shape, s, entry, number, profile);
     return true;
   };
-  return make_transfer_engine(state, s, profile)->run(next_entry);
+  return make_transfer_engine(owners.files, owners.transfer, context, s, profile)->run(next_entry);
 }
 
-void end_report(const RunState& state, const PlatformProfile& profile) {
-  print_records(state.transfer.totals, profile);
+void end_report(const RecordTotals& totals, const RunStart& start, const PlatformProfile& profile) {
+  print_records(totals, profile);
   // A monotonic clock, to the microsecond: a change of the system time cannot skew it.
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
-      std::chrono::steady_clock::now() - state.start_time);
+      std::chrono::steady_clock::now() - start.time);
   say(Channel::out, "Elapsed time = %f seconds.\n", static_cast<double>(elapsed.count()) / 1e6);
 }
 
 // Stamping or verifying: the check is started once the output is open and handed to the
-// transfer. A run without pattern= or verify= leaves state.check empty.
-int start_check(RunState& state, const Settings& s, const PlatformProfile& profile,
-                OutputCheck& check) {
+// transfer. A run without pattern= or verify= leaves the context's check empty.
+int start_check(RunContext& context, const RunFiles& files, const Settings& s,
+                const PlatformProfile& profile, OutputCheck& check) {
   if (!s.stamped && s.verify == kVerifyOff)
     return kExitSuccess;
-  const int status = check.start(s, state.files.output.get(), profile);
+  const int status = check.start(s, files.output.get(), profile);
   if (status == kExitSuccess)
-    state.check = &check;
+    context.check = &check;
   return status;
 }
 
 // conv=fsync / conv=fdatasync: the data reach the device before the run ends and the time is
 // taken. Only what keeps data of its own is synced: a file or a block device, never the null
 // sink, a pipe or a terminal.
-int sync_output(RunState& state, const Settings& s) {
-  if (!syncs_output(s) || is_null_sink(s) || !state.files.output.is_open() ||
-      file_kind(state.files.output.get()) == FileKind::stream)
+int sync_output(const RunFiles& files, Meter& meter, const Settings& s) {
+  if (!syncs_output(s) || is_null_sink(s) || !files.output.is_open() ||
+      file_kind(files.output.get()) == FileKind::stream)
     return kExitSuccess;
   const bool data_only = (s.conv & kConvFsync) == 0;
-  if (sync_file(state.files.output.get(), data_only)) {
-    state.meter.extend(IoDirection::write);
+  if (sync_file(files.output.get(), data_only)) {
+    meter.extend(IoDirection::write);
     return kExitSuccess;
   }
   say(Channel::err, "error syncing '%s': ", output_name(s));
@@ -207,21 +220,21 @@ int sync_output(RunState& state, const Settings& s) {
 
 // The normal end closes the files itself: a failed close of the output may mean data that never
 // reached it, and the run must not end as a success then.
-int close_files(RunState& state, const Settings& s) {
-  if (!state.files.close()) {
+int close_files(RunOwners& owners, const Settings& s) {
+  if (!owners.files.close()) {
     say(Channel::err, "error closing '%s': ", shown_name(s.output_file, "standard output"));
     report_system_error();
     return kExitReadWrite;
   }
-  state.release();
+  owners.release();
   return kExitSuccess;
 }
 
 // From the open of the input to the last entry. A stop request ends it early with success: the
 // run then ends as a normal one would, up to the end by the request.
-int run_stages(RunState& state, const Settings& settings, const PlatformProfile& profile,
+int run_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                OutputCheck& check) {
-  int status = check_combinations(state, settings);
+  int status = check_combinations(owners.context.shape, settings);
   if (status == kExitSuccess)
     status = check_verify_words(settings);
   if (status != kExitSuccess)
@@ -231,13 +244,14 @@ int run_stages(RunState& state, const Settings& settings, const PlatformProfile&
         reported_name(settings.input_file, "standard input", profile),
         reported_name(settings.output_file, "standard output", profile));
   }
-  status = open_files(state, settings, profile);
+  Calibration calibration;
+  status = open_files(owners.files, calibration, owners.context.shape, settings, profile);
   if (status == kExitSuccess)
-    status = start_check(state, settings, profile, check);
+    status = start_check(owners.context, owners.files, settings, profile, check);
   if (status == kExitSuccess)
-    status = build_plan(state, settings);
+    status = plan_entries(owners, calibration, settings);
   if (status == kExitSuccess)
-    status = transfer(state, settings, profile);
+    status = transfer(owners, settings, profile);
   return status;
 }
 
@@ -247,65 +261,68 @@ int run_stages(RunState& state, const Settings& settings, const PlatformProfile&
 // gets them, which tell how far the run got; its status stays the check's, whatever the close
 // says. After any run: the json= and plot= documents, once the files are released. Then a stop
 // request ends the program as its signal would have; a failure's status wins over it.
-int finish_run(RunState& state, const Settings& settings, const PlatformProfile& profile,
+int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                const RunStart& start, int status) {
   if (status == kExitSuccess)
-    status = sync_output(state, settings);
+    status = sync_output(owners.files, owners.context.meter, settings);
   if (status == kExitSuccess)
-    status = close_files(state, settings);
+    status = close_files(owners, settings);
   if (status == kExitVerify)
-    static_cast<void>(close_files(state, settings));
+    static_cast<void>(close_files(owners, settings));
   if (status == kExitSuccess || status == kExitVerify) {
-    end_report(state, profile);
-    print_summary(state, settings);
+    end_report(owners.transfer.totals, start, profile);
+    print_summary(owners.context.meter, settings);
   }
   const StopRequest stop = stop_requested();
-  state.release();
-  status = write_reports(state, settings, start, status, stop != StopRequest::none);
+  owners.release();
+  status = write_reports(owners.context, owners.transfer.totals, settings, start, status,
+                         stop != StopRequest::none);
   if (status == kExitSuccess && stop != StopRequest::none)
     end_by_request(stop);
   return status;
 }
 
-int run(int argc, char** argv, RunState& state) {
+int run(int argc, char** argv, RunOwners& owners) {
   const PlatformProfile& profile = this_platform();
   int status = kExitSuccess;
   RunStart start;
-  if (!start_up(argc, argv, state, start, status))
+  RunContext& context = owners.context;
+  RunShape& shape = context.shape;
+  if (!start_up(argc, argv, shape, start, status))
     return status;
   Settings settings;
-  scanargs(argc, argv, settings, state.count_given, state.iterations_given);
+  scanargs(argc, argv, settings, shape.count_given, shape.iterations_given);
   status = check_report_files(settings);
   if (status != kExitSuccess)
     return status;
   // The same words, files and build draw the same offsets.
   if (settings.seed_given) {
-    state.seed = settings.seed;
-    std::srand(state.seed);
+    shape.seed = settings.seed;
+    std::srand(shape.seed);
   }
-  start.seed = state.seed;
+  start.seed = shape.seed;
   // A time limit with a count repeats the copy for as long as it lasts; count=0 has nothing to
   // repeat and stays one copy of nothing.
-  state.unlimited = settings.runtime_seconds != 0 && state.count_given && !state.iterations_given &&
+  shape.unlimited = settings.runtime_seconds != 0 && shape.count_given && !shape.iterations_given &&
                     settings.max_records != 0;
-  state.control.arm(settings);
-  ProgressReporter progress(settings, state);
-  prepare_meter(state.meter, settings);
+  context.control.arm(settings);
+  ProgressReporter progress(settings, shape, owners.files, owners.plan);
+  prepare_meter(context.meter, settings);
   if (settings.progress_seconds != 0)
-    state.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
+    context.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
   // Stamping or verifying lives as long as the run, up to its end report.
   OutputCheck check;
-  status = run_stages(state, settings, profile, check);
+  status = run_stages(owners, settings, profile, check);
   progress.finish();
-  return finish_run(state, settings, profile, start, status);
+  return finish_run(owners, settings, profile, start, status);
 }
 
 }  // namespace
 
 int run_program(int argc, char** argv) {
   // Owned here so that every return path releases the files, the plan and the buffers.
-  RunState state;
-  return run(argc, argv, state);
+  RunOwners owners;
+  return run(argc, argv, owners);
 }
 
 }  // namespace kolvane

@@ -10,40 +10,49 @@ namespace {
 // One I/O at a time: each entry positioned, then copied, before the next is asked for.
 class SynchronousEngine final : public TransferEngine {
  public:
-  SynchronousEngine(RunState& state, const Settings& s, const PlatformProfile& profile)
-      : state_(state), s_(s), profile_(profile) {}
+  SynchronousEngine(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
+                    const PlatformProfile& profile)
+      : files_(files), transfer_(transfer), run_(run), s_(s), profile_(profile) {}
 
   int run(const EntrySource& next_entry) override {
     int status = kExitSuccess;
     PlanEntry entry{};
-    while (status == kExitSuccess && !state_.control.stopping() && next_entry(entry))
-      status = run_entry(state_, s_, entry, profile_);
+    while (status == kExitSuccess && !run_.control.stopping() && next_entry(entry))
+      status = run_entry(files_, transfer_, run_, s_, entry, profile_);
     return status;
   }
 
  private:
-  RunState& state_;
+  RunFiles& files_;
+  TransferState& transfer_;
+  RunContext& run_;
   const Settings& s_;
   const PlatformProfile& profile_;
 };
 
 class QueuedEngine final : public TransferEngine {
  public:
-  QueuedEngine(RunState& state, const Settings& s) : state_(state), s_(s) {}
-  int run(const EntrySource& next_entry) override { return run_queued(state_, s_, next_entry); }
+  QueuedEngine(const RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s)
+      : files_(files), transfer_(transfer), run_(run), s_(s) {}
+  int run(const EntrySource& next_entry) override {
+    return run_queued(files_, transfer_, run_, s_, next_entry);
+  }
 
  private:
-  RunState& state_;
+  const RunFiles& files_;
+  TransferState& transfer_;
+  RunContext& run_;
   const Settings& s_;
 };
 
 }  // namespace
 
-std::unique_ptr<TransferEngine> make_transfer_engine(RunState& state, const Settings& settings,
+std::unique_ptr<TransferEngine> make_transfer_engine(RunFiles& files, TransferState& transfer,
+                                                     RunContext& run, const Settings& settings,
                                                      const PlatformProfile& profile) {
   if (settings.io_depth > 1)
-    return std::make_unique<QueuedEngine>(state, settings);
-  return std::make_unique<SynchronousEngine>(state, settings, profile);
+    return std::make_unique<QueuedEngine>(files, transfer, run, settings);
+  return std::make_unique<SynchronousEngine>(files, transfer, run, settings, profile);
 }
 
 }  // namespace kolvane

@@ -1,14 +1,17 @@
 // The block transfer of a run, behind one interface with two engines: one I/O at a time
 // (engine/transfer.h), or up to iodepth= I/Os in flight through the platform's queue
 // (engine/queued.h). The driver gives either the entries to run and reads the run's totals
-// from the run state afterwards.
+// from the transfer's state afterwards.
 #pragma once
 
 #include <functional>
 #include <memory>
 
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/plan.h"
+#include "engine/run_context.h"
+#include "engine/run_files.h"
+#include "engine/transfer_state.h"
 #include "platform/profile.h"
 
 namespace kolvane {
@@ -30,7 +33,10 @@ class TransferEngine {
 };
 
 // The engine the settings ask for: queued with iodepth= above 1, synchronous otherwise.
-std::unique_ptr<TransferEngine> make_transfer_engine(RunState& state, const Settings& settings,
+// Both work on the driver's files, the transfer's state and the run's context, which outlive
+// them.
+std::unique_ptr<TransferEngine> make_transfer_engine(RunFiles& files, TransferState& transfer,
+                                                     RunContext& run, const Settings& settings,
                                                      const PlatformProfile& profile);
 
 }  // namespace kolvane

@@ -105,22 +105,23 @@ void print_offset(const char* label, std::uint64_t offset, const PlatformProfile
 
 }  // namespace
 
-int calibrate_input(RunState& state, const Settings& s, const PlatformProfile& profile) {
+int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                    const Settings& s, const PlatformProfile& profile) {
   // The zero source is never read, so a skip means nothing there.
   if (is_zero_source(s))
     return kExitSuccess;
-  const FileHandle in = state.files.input.get();
+  const FileHandle in = files.input.get();
   const bool positionable = measurable(in);
   // Iterations draw within the size, as they always have; otherwise only a file or device is
   // measured: for count blocks after the skip, or, without a count, for the size to copy up to.
   // A pipe or character device is read for count blocks or to its end.
-  const Need need = state.repeats() ? Need::random_range
-                    : !positionable        ? Need::offset
-                    : state.count_given    ? Need::span
-                                           : Need::size;
+  const Need need = shape.repeats()     ? Need::random_range
+                    : !positionable     ? Need::offset
+                    : shape.count_given ? Need::span
+                                        : Need::size;
   const Side side{in,
                   reported_name(s.input_file, "standard input", profile),
-                  state.count_given ? s.max_records : 0,
+                  shape.count_given ? s.max_records : 0,
                   s.input_blocksize,
                   s.skip_records,
                   s.input_blocksize,
@@ -129,16 +130,16 @@ int calibrate_input(RunState& state, const Settings& s, const PlatformProfile& p
   const int status = calibrate_side(side, need, m);
   if (status != kExitSuccess)
     return status;
-  state.calibration.input_range = m.range;
-  state.calibration.input_fixed = m.fixed;
+  calibration.input_range = m.range;
+  calibration.input_fixed = m.fixed;
   // With a count the input is positioned (and reported) as it always was; without one only
   // when a skip asks for it. What cannot be positioned has the skipped bytes read instead.
-  state.files.apply_skip = state.count_given || s.skip_records != 0;
-  state.files.skip_by_reading = !positionable;
+  files.apply_skip = shape.count_given || s.skip_records != 0;
+  files.skip_by_reading = !positionable;
   // A file also written by the run (if=f >> f) would otherwise grow ahead of its own copy.
   if (need == Need::size && m.size > 0) {
     const auto size = static_cast<std::uint64_t>(m.size);
-    state.files.input_limit = m.offset < size ? size - m.offset : 0;
+    files.input_limit = m.offset < size ? size - m.offset : 0;
   }
   return kExitSuccess;
 }
@@ -151,14 +152,15 @@ int check_seek_offset(const Settings& s) {
   return kExitTooSmall;
 }
 
-int calibrate_output(RunState& state, const Settings& s, const PlatformProfile& profile) {
+int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                     const Settings& s, const PlatformProfile& profile) {
   // The null sink discards, so a seek means nothing there.
   if (is_null_sink(s))
     return kExitSuccess;
-  const FileHandle out = state.files.output.get();
+  const FileHandle out = files.output.get();
   // Iterations into a pre-existing output draw within its size. An entry writes count x ibs
   // bytes (in obs blocks), so its span is count blocks of the larger size.
-  const bool drawn = state.files.output_preexists && state.repeats();
+  const bool drawn = files.output_preexists && shape.repeats();
   const Side side{out,
                   reported_name(s.output_file, "standard output", profile),
                   s.max_records,
@@ -170,70 +172,71 @@ int calibrate_output(RunState& state, const Settings& s, const PlatformProfile& 
   const int status = calibrate_side(side, drawn ? Need::random_range : Need::offset, m);
   if (status != kExitSuccess)
     return status;
-  state.calibration.output_range = m.range;
-  state.calibration.output_fixed = m.fixed;
+  calibration.output_range = m.range;
+  calibration.output_fixed = m.fixed;
   // A pre-existing file is positioned in every entry, as it always was. Any other output only
   // when a seek asks for it, and then before the first entry only: the later ones follow on.
-  const bool every_entry = drawn || (state.files.output_preexists && measurable(out));
-  state.files.apply_seek = every_entry || s.seek_records != 0;
-  state.files.seek_first_entry_only = state.files.apply_seek && !every_entry && state.repeats();
+  const bool every_entry = drawn || (files.output_preexists && measurable(out));
+  files.apply_seek = every_entry || s.seek_records != 0;
+  files.seek_first_entry_only = files.apply_seek && !every_entry && shape.repeats();
   return kExitSuccess;
 }
 
-int build_plan(RunState& state, const Settings& settings) {
-  // Unlimited iterations draw as they go: no plan.
-  if (state.unlimited)
-    return kExitSuccess;
-  const std::uint32_t n = state.iterations_given ? settings.num_iterations : 1;
-  Plan& plan = state.plan;
+std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibration,
+                               const RunShape& shape, const Settings& settings) {
+  Plan plan;
+  plan.calibration = calibration;
+  // Unlimited iterations draw as they go: no entries.
+  if (shape.unlimited)
+    return plan;
+  const std::uint32_t n = shape.iterations_given ? settings.num_iterations : 1;
   if (n > 0) {
     plan.entries.reset(new (std::nothrow) PlanEntry[n]);
     if (!plan.entries) {
       say(Channel::err, "Error allocating memory for the iteration plan\n");
-      return kExitNoMemory;
+      return std::nullopt;
     }
   }
   plan.size = n;
   const std::uint64_t ibs = settings.input_blocksize;
   const std::uint64_t obs = settings.output_blocksize;
-  if (!state.iterations_given) {
+  if (!shape.iterations_given) {
     // A single entry at exactly the fixed offsets.
     PlanEntry& e = plan.entries[0];
-    e.skip_offset = state.files.apply_skip ? settings.skip_records * ibs : 0;
-    e.seek_offset = state.files.apply_seek ? settings.seek_records * obs : 0;
-    return kExitSuccess;
+    e.skip_offset = files.apply_skip ? settings.skip_records * ibs : 0;
+    e.seek_offset = files.apply_seek ? settings.seek_records * obs : 0;
+    return plan;
   }
-  EntryDraw draw(state, settings, state.seed);
+  EntryDraw draw(files, plan.calibration, settings, shape.seed);
   PlanEntry* const entries = plan.entries.get();
   // Drawn in order j = 0, 1, ...; the entry drawn last runs first. A stop requested meanwhile
   // ends the draw: the transfer then runs no entry at all.
   for (std::uint32_t j = 0; j < n; ++j) {
     if ((j & kStopCheckMask) == 0 && stop_requested() != StopRequest::none) {
       plan.release();
-      return kExitSuccess;
+      return plan;
     }
     entries[n - 1 - j] = draw.next();
   }
-  if (state.files.seek_first_entry_only && n > 0)
+  if (files.seek_first_entry_only && n > 0)
     entries[0].seek_offset = settings.seek_records * obs;
-  return kExitSuccess;
+  return plan;
 }
 
-void report_entry(const RunState& state, const Settings& settings, const PlanEntry& entry,
-                  std::uint64_t number, const PlatformProfile& profile) {
-  if (settings.verboseflag == 0 || (!state.files.apply_skip && !state.files.apply_seek))
+void report_entry(const RunFiles& files, const RunShape& shape, const Settings& settings,
+                  const PlanEntry& entry, std::uint64_t number, const PlatformProfile& profile) {
+  if (settings.verboseflag == 0 || (!files.apply_skip && !files.apply_seek))
     return;
-  const char* what =
-      state.files.apply_skip ? (state.files.apply_seek ? "skip and seek" : "skip") : "seek";
-  if (state.repeats()) {
+  const char* what = files.apply_skip ? (files.apply_seek ? "skip and seek" : "skip") : "seek";
+  if (shape.repeats()) {
     say(Channel::err, "\nRunning iteration %" PRIu64 " with %s (in bytes) as follows:\n", number,
         what);
   } else {
     say(Channel::err, "\nRunning with %s (in bytes) as follows:\n", what);
   }
-  if (state.files.apply_skip)
+  if (files.apply_skip)
     print_offset("skip", entry.skip_offset, profile);
-  if (state.files.apply_seek)
+  if (files.apply_seek)
     print_offset("seek", entry.seek_offset, profile);
 }
 

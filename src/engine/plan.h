@@ -2,30 +2,69 @@
 // and offset, and draws every iteration's block-aligned offsets before any data moves.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/digits.h"
+#include "engine/run_context.h"
+#include "engine/run_files.h"
 #include "platform/profile.h"
 
 namespace kolvane {
 
+// No member initializers: a plan of millions of entries is allocated without a pass that
+// zeroes it, since the draw writes every entry. PlanEntry{} is still all zeros.
+struct PlanEntry {
+  std::uint64_t skip_offset;
+  std::uint64_t seek_offset;
+};
+
+// The planner's measurements: the ranges the files' offsets are drawn in.
+struct Calibration {
+  OffsetDigits input_range{};
+  OffsetDigits input_fixed{};
+  OffsetDigits output_range{};
+  OffsetDigits output_fixed{};
+};
+
+// The iteration plan, in the order its entries run, in one allocation; with the calibration
+// its entries were drawn from, which unlimited iterations draw from as the run goes.
+struct Plan {
+  std::unique_ptr<PlanEntry[]> entries;
+  std::uint32_t size = 0;
+  Calibration calibration;
+
+  void release() {
+    entries.reset();
+    size = 0;
+  }
+};
+
 // After the input is opened: decides how the input is positioned and how far it is read, and
-// measures it where the run needs its size. Returns an exit status: 0 to go on, or 4 / 5 after
-// printing the message.
-int calibrate_input(RunState& state, const Settings& settings, const PlatformProfile& profile);
+// measures it where the run needs its size, into `calibration`. Returns an exit status: 0 to go
+// on, or 4 / 5 after printing the message.
+int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                    const Settings& settings, const PlatformProfile& profile);
 
 // Before the output is opened, so that an output no seek can reach is left as it was: 0, or 5
 // after the output's too-small message when seek x obs lies beyond any file.
 int check_seek_offset(const Settings& settings);
 
 // After the output is opened and checked: the same for the output. Returns 0, 4 or 5.
-int calibrate_output(RunState& state, const Settings& settings, const PlatformProfile& profile);
+int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                     const Settings& settings, const PlatformProfile& profile);
 
-// Fills state.plan, whole; returns 0, or 6 when the plan cannot be allocated.
-int build_plan(RunState& state, const Settings& settings);
+// The whole plan, after both calibrations, holding a copy of `calibration`: no entries for
+// unlimited iterations, and none left when a stop request came during the draw. std::nullopt
+// when the entries cannot be allocated, after the message (the run ends with status 6).
+std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibration,
+                               const RunShape& shape, const Settings& settings);
 
 // The verbose report at the top of iteration `number` (counting from 1).
-void report_entry(const RunState& state, const Settings& settings, const PlanEntry& entry,
-                  std::uint64_t number, const PlatformProfile& profile);
+void report_entry(const RunFiles& files, const RunShape& shape, const Settings& settings,
+                  const PlanEntry& entry, std::uint64_t number, const PlatformProfile& profile);
 
 // The name a message shows for a file: the name, or `absent` when no name was given.
 inline const char* shown_name(const char* name, const char* absent) {

@@ -16,8 +16,8 @@ constexpr std::uint64_t kSkipChunk = 65536;
 
 // Reads and drops exactly `bytes` bytes, never more: what follows them is the copy's.
 // A stop request ends it early, as a success: the entry then copies nothing.
-int skip_by_reading(RunState& state, std::uint64_t bytes, const Settings& s) {
-  FileCursor& input = state.files.cursors.input;
+int skip_by_reading(FileCursor& input, RunContext& run, const RecordTotals& totals,
+                    std::uint64_t bytes, const Settings& s) {
   std::vector<unsigned char> scratch(static_cast<std::size_t>(std::min(bytes, kSkipChunk)));
   while (bytes != 0) {
     const std::int64_t got =
@@ -28,7 +28,7 @@ int skip_by_reading(RunState& state, std::uint64_t bytes, const Settings& s) {
       return past_eof(s);
     if (got > 0)
       bytes -= static_cast<std::uint64_t>(got);
-    if (state.control.after_io(state))
+    if (run.after_io(totals))
       return kExitSuccess;
   }
   return kExitSuccess;
@@ -37,44 +37,43 @@ int skip_by_reading(RunState& state, std::uint64_t bytes, const Settings& s) {
 // A file the program opened by name is positioned by the offsets the engine keeps; the
 // standard streams and whatever has no position (a pipe, terminal or character device) by the
 // system. Known once the files are open, and the same for the whole run.
-void attach_cursors(RunState& state, const Settings& s) {
-  FileCursors& cursors = state.files.cursors;
+void attach_cursors(RunFiles& files, const Settings& s) {
+  FileCursors& cursors = files.cursors;
   if (cursors.attached)
     return;
   const auto by_offset = [](const char* name, const OwnedFile& file) {
     return name != nullptr && file.is_open() && file_kind(file.get()) != FileKind::stream;
   };
-  cursors.input = FileCursor(state.files.input.get(), by_offset(s.input_file, state.files.input));
-  cursors.output =
-      FileCursor(state.files.output.get(), by_offset(s.output_file, state.files.output));
+  cursors.input = FileCursor(files.input.get(), by_offset(s.input_file, files.input));
+  cursors.output = FileCursor(files.output.get(), by_offset(s.output_file, files.output));
   cursors.attached = true;
 }
 
 }  // namespace
 
-int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
-                   const PlatformProfile& profile) {
-  attach_cursors(state, s);
-  if (state.files.apply_skip) {
-    if (state.files.skip_by_reading) {
-      const int status = skip_by_reading(state, entry.skip_offset, s);
+int position_files(RunFiles& files, RunContext& run, const RecordTotals& totals, const Settings& s,
+                   const PlanEntry& entry, const PlatformProfile& profile) {
+  attach_cursors(files, s);
+  if (files.apply_skip) {
+    if (files.skip_by_reading) {
+      const int status = skip_by_reading(files.cursors.input, run, totals, entry.skip_offset, s);
       if (status != kExitSuccess)
         return status;
-    } else if (!state.files.cursors.input.seek(entry.skip_offset)) {
+    } else if (!files.cursors.input.seek(entry.skip_offset)) {
       say(Channel::err, profile.skip_error_prefix, input_name(s));
       report_system_error();
       return kExitOpenOrPosition;
     }
   }
-  if (state.files.apply_seek) {
-    if (!state.files.cursors.output.seek(entry.seek_offset)) {
+  if (files.apply_seek) {
+    if (!files.cursors.output.seek(entry.seek_offset)) {
       say(Channel::err, profile.seek_error_prefix, output_name(s));
       report_system_error();
       return kExitOpenOrPosition;
     }
     // The later entries go on where the one before ended.
-    if (state.files.seek_first_entry_only)
-      state.files.apply_seek = false;
+    if (files.seek_first_entry_only)
+      files.apply_seek = false;
   }
   return kExitSuccess;
 }

@@ -2,7 +2,10 @@
 #pragma once
 
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/plan.h"
+#include "engine/run_context.h"
+#include "engine/run_files.h"
+#include "engine/transfer_state.h"
 #include "platform/profile.h"
 
 namespace kolvane {
@@ -11,8 +14,8 @@ namespace kolvane {
 // run's cursors, which its reads and writes then use; the standard streams by the system. An input
 // that cannot be positioned has the skipped bytes read and dropped instead. Returns 0, or the exit
 // status after printing the message: 2 when positioning fails, 3 when reading the skipped bytes
-// fails or meets the end first.
-int position_files(RunState& state, const Settings& s, const PlanEntry& entry,
-                   const PlatformProfile& profile);
+// fails or meets the end first. A status request while skipped bytes are read shows `totals`.
+int position_files(RunFiles& files, RunContext& run, const RecordTotals& totals, const Settings& s,
+                   const PlanEntry& entry, const PlatformProfile& profile);
 
 }  // namespace kolvane

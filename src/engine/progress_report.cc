@@ -23,22 +23,24 @@ IoDirection counted_direction(const Settings& s) {
 
 // Known for a counted run (every iteration moves count blocks, unless the input ends first) and
 // for a measured input copied to its end.
-std::optional<std::uint64_t> total_bytes(const Settings& s, const RunState& state) {
-  if (state.count_given) {
+std::optional<std::uint64_t> total_bytes(const Settings& s, const RunShape& shape,
+                                         const RunFiles& files, const Plan& plan) {
+  if (shape.count_given) {
     const std::uint64_t per_entry = s.max_records * s.input_blocksize;
     if (s.input_blocksize != 0 && per_entry / s.input_blocksize != s.max_records)
       return {};
-    return per_entry * state.plan.size;
+    return per_entry * plan.size;
   }
-  if (state.files.input_limit != kNoLimit)
-    return state.files.input_limit;
+  if (files.input_limit != kNoLimit)
+    return files.input_limit;
   return {};
 }
 
 }  // namespace
 
-ProgressReporter::ProgressReporter(const Settings& settings, const RunState& state)
-    : settings_(settings), state_(state), line_(progress_line()) {}
+ProgressReporter::ProgressReporter(const Settings& settings, const RunShape& shape,
+                                   const RunFiles& files, const Plan& plan)
+    : settings_(settings), shape_(shape), files_(files), plan_(plan), line_(progress_line()) {}
 
 void ProgressReporter::tick(const Meter& meter, std::uint64_t now_ns) {
   const std::uint64_t bytes = meter.direction(counted_direction(settings_)).bytes;
@@ -48,7 +50,7 @@ void ProgressReporter::tick(const Meter& meter, std::uint64_t now_ns) {
   sample.elapsed_us = (now_ns - meter.origin_ns()) / 1000;
   sample.interval_bytes = bytes - previous_bytes_;
   sample.interval_us = (now_ns - since) / 1000;
-  sample.total_bytes = total_bytes(settings_, state_);
+  sample.total_bytes = total_bytes(settings_, shape_, files_, plan_);
   if (settings_.runtime_seconds != 0)
     sample.total_us = std::uint64_t{settings_.runtime_seconds} * 1000000;
   previous_bytes_ = bytes;

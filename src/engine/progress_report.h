@@ -5,7 +5,9 @@
 #include <cstdint>
 
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/plan.h"
+#include "engine/run_context.h"
+#include "engine/run_files.h"
 #include "measure/meter.h"
 #include "report/progress.h"
 
@@ -13,8 +15,9 @@ namespace kolvane {
 
 class ProgressReporter final : public MeterListener {
  public:
-  // Reads the plan and the calibration from `state` at the first tick, once they are known.
-  ProgressReporter(const Settings& settings, const RunState& state);
+  // Reads the plan's size and the input's limit at each tick: they are known by the first.
+  ProgressReporter(const Settings& settings, const RunShape& shape, const RunFiles& files,
+                   const Plan& plan);
 
   void tick(const Meter& meter, std::uint64_t now_ns) override;
   // Before the run's last lines: a terminal's progress line is kept in view.
@@ -22,7 +25,9 @@ class ProgressReporter final : public MeterListener {
 
  private:
   const Settings& settings_;
-  const RunState& state_;
+  const RunShape& shape_;
+  const RunFiles& files_;
+  const Plan& plan_;
   ProgressLine line_;
   std::uint64_t previous_bytes_ = 0;
   std::uint64_t previous_ns_ = 0;

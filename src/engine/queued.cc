@@ -25,10 +25,10 @@ int refuse_depth(const char* why, std::uint32_t depth) {
 
 // A side the queue can serve: a named regular file or device (the standard streams may share
 // their offset with the shell, and a pipe has none), or the zero source / null sink.
-bool positioned_input(const RunState& state, const Settings& s) {
+bool positioned_input(const RunFiles& files, const Settings& s) {
   if (is_zero_source(s))
     return true;
-  return s.input_file != nullptr && file_kind(state.files.input.get()) != FileKind::stream;
+  return s.input_file != nullptr && file_kind(files.input.get()) != FileKind::stream;
 }
 
 bool positioned_output(const Settings& s) {
@@ -93,19 +93,21 @@ struct Slot {
 
 class QueuedTransfer {
  public:
-  QueuedTransfer(RunState& state, const Settings& s)
-      : state_(state),
+  QueuedTransfer(const RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s)
+      : files_(files),
+        transfer_(transfer),
+        run_(run),
         s_(s),
         depth_(s.io_depth),
         ibs_(s.input_blocksize),
         obs_(s.output_blocksize),
-        input_(state.files.input.get()),
-        output_(state.files.output.get()),
+        input_(files.input.get()),
+        output_(files.output.get()),
         zero_source_(is_zero_source(s)),
         discard_(is_null_sink(s)),
         out_direct_(s.w_dio != 0),
-        per_block_(!state.repeats()),
-        check_(state.check),
+        per_block_(!run.shape.repeats()),
+        check_(run.check),
         stamps_(check_ != nullptr && check_->stamps()),
         check_only_(check_ != nullptr && check_->check_only()),
         reads_back_(check_ != nullptr && check_->reads_back()) {}
@@ -162,7 +164,11 @@ class QueuedTransfer {
   void io_failure(FileHandle file, IoDirection d, const char* text);
   bool after_io();
 
-  RunState& state_;
+  // The driver's files, where the queue's reads and writes go; the records and run flags the
+  // driver reads afterwards (the queue keeps its memory in memory_, not the transfer's buffers).
+  const RunFiles& files_;
+  TransferState& transfer_;
+  RunContext& run_;
   const Settings& s_;
   const std::uint32_t depth_;
   const std::uint64_t ibs_;
@@ -252,19 +258,19 @@ int QueuedTransfer::open_queue(bool in_direct) {
 
 void QueuedTransfer::set_up_blocks(const EntrySource& next_entry) {
   window_.assign(depth_, nullptr);
-  if (state_.count_given)
+  if (run_.shape.count_given)
     blocks_ = s_.max_records;
-  else if (state_.files.input_limit != kNoLimit)
+  else if (files_.input_limit != kNoLimit)
     // At least one read, which tells an empty input as the synchronous copy does.
     blocks_ = std::max<std::uint64_t>(
-        1, state_.files.input_limit / ibs_ + (state_.files.input_limit % ibs_ != 0 ? 1 : 0));
+        1, files_.input_limit / ibs_ + (files_.input_limit % ibs_ != 0 ? 1 : 0));
   PlanEntry entry{};
   if (!next_entry(entry)) {
     blocks_ = 0;
     return;
   }
-  base_in_ = state_.files.apply_skip ? entry.skip_offset : 0;
-  base_out_ = state_.files.apply_seek ? entry.seek_offset : 0;
+  base_in_ = files_.apply_skip ? entry.skip_offset : 0;
+  base_out_ = files_.apply_seek ? entry.seek_offset : 0;
 }
 
 int QueuedTransfer::run(const EntrySource& next_entry) {
@@ -350,10 +356,10 @@ bool QueuedTransfer::start_entry(Slot& t, const EntrySource& next_entry) {
   t.entry = ++entries_started_;
   t.in_offset = entry.skip_offset;
   t.out_offset = entry.seek_offset;
-  t.left = state_.files.input_limit;
+  t.left = files_.input_limit;
   t.zeros_left = s_.max_records;
   // count=0 copies nothing, whatever the input holds.
-  t.ending = state_.count_given && s_.max_records == 0;
+  t.ending = run_.shape.count_given && s_.max_records == 0;
   advance_entry(t);
   return true;
 }
@@ -395,7 +401,7 @@ void QueuedTransfer::advance_entry(Slot& t) {
 }
 
 void QueuedTransfer::zero_block_done(Slot& t) {
-  ++state_.transfer.totals.r_full_total;
+  ++transfer_.totals.r_full_total;
   --t.zeros_left;
   if (after_io())
     t.ending = true;
@@ -405,9 +411,9 @@ void QueuedTransfer::zero_block_done(Slot& t) {
 bool QueuedTransfer::entry_ends_after_read(Slot& t) {
   if (after_io())
     return true;
-  if (state_.count_given && t.full_reads == s_.max_records)
+  if (run_.shape.count_given && t.full_reads == s_.max_records)
     return true;
-  if (state_.transfer.end_of_input && state_.transfer.block_written)
+  if (transfer_.end_of_input && transfer_.block_written)
     return true;
   return t.left == 0;
 }
@@ -496,12 +502,12 @@ void QueuedTransfer::commit_block(Slot& t) {
     if (t.block == 0)
       fail(past_eof(s_));
     input_ended_ = true;
-    state_.transfer.end_of_input = true;
+    transfer_.end_of_input = true;
     t.busy = false;
     return;
   }
   const bool partial = got < ibs_;
-  ++(partial ? state_.transfer.totals.r_partial_total : state_.transfer.totals.r_full_total);
+  ++(partial ? transfer_.totals.r_partial_total : transfer_.totals.r_full_total);
   if (partial)
     input_ended_ = true;
   if (!issue_write(t, t.in, got, base_out_ + t.block * obs_))
@@ -551,7 +557,7 @@ void QueuedTransfer::check_block(std::uint64_t got, const unsigned char* read,
                                  std::uint64_t offset) {
   // Nothing read is a block never written: the file ends before it.
   if (got > 0)
-    ++(got < obs_ ? state_.transfer.totals.r_partial_total : state_.transfer.totals.r_full_total);
+    ++(got < obs_ ? transfer_.totals.r_partial_total : transfer_.totals.r_full_total);
   fail(check_->judge_block(nullptr, obs_, read, got, offset));
 }
 
@@ -570,7 +576,7 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
   auto got = static_cast<std::uint64_t>(result);
   if (check_only_ && !per_block_) {
     if (got > 0)
-      state_.meter.end(IoDirection::read, t.began, got);
+      run_.meter.end(IoDirection::read, t.began, got);
     const std::uint64_t offset = t.out_offset;
     t.out_offset += obs_;
     check_block(got, t.in, offset);
@@ -582,10 +588,10 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
   if (per_block_) {
     // A measured input is copied up to its size, however it grows meanwhile.
     const std::uint64_t start = t.block * ibs_;
-    if (state_.files.input_limit != kNoLimit)
-      got = std::min(got, state_.files.input_limit > start ? state_.files.input_limit - start : 0);
+    if (files_.input_limit != kNoLimit)
+      got = std::min(got, files_.input_limit > start ? files_.input_limit - start : 0);
     if (got > 0)
-      state_.meter.end(IoDirection::read, t.began, got);
+      run_.meter.end(IoDirection::read, t.began, got);
     t.got = static_cast<std::int64_t>(got);
     return;
   }
@@ -597,19 +603,19 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
       t.busy = false;
       return;
     }
-    state_.transfer.end_of_input = true;
+    transfer_.end_of_input = true;
     t.ending = true;
     advance_entry(t);
     return;
   }
-  state_.meter.end(IoDirection::read, t.began, got);
+  run_.meter.end(IoDirection::read, t.began, got);
   t.first_read = false;
   t.in_offset += got;
   if (got < ibs_) {
-    ++state_.transfer.totals.r_partial_total;
+    ++transfer_.totals.r_partial_total;
   } else {
     ++t.full_reads;
-    ++state_.transfer.totals.r_full_total;
+    ++transfer_.totals.r_full_total;
   }
   t.data = t.in;
   t.pending = got;
@@ -619,7 +625,7 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
 
 void QueuedTransfer::completed_write(Slot& t) {
   // The whole block's bytes and time, however many pieces it went out in.
-  state_.meter.end(IoDirection::write, t.began, t.io_block);
+  run_.meter.end(IoDirection::write, t.began, t.io_block);
   count_write(t.io_partial);
   if (reads_back_) {
     if (!issue_io(t, IoDirection::read, check_->reader(), t.back, check_->read_length(t.io_block),
@@ -645,7 +651,7 @@ void QueuedTransfer::block_done(Slot& t) {
 std::uint64_t QueuedTransfer::batch_clock(IoDirection d) {
   const int i = d == IoDirection::read ? 0 : 1;
   if (!batch_timed_[i]) {
-    batch_began_[i] = state_.meter.begin(d);
+    batch_began_[i] = run_.meter.begin(d);
     batch_timed_[i] = true;
   }
   return batch_began_[i];
@@ -667,7 +673,7 @@ bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64
   // The zero source writes whole input blocks, counted full whatever obs is.
   const bool partial = n < obs_ && !zero_source_;
   if (discard_) {
-    state_.meter.end(IoDirection::write, state_.meter.begin(IoDirection::write), n);
+    run_.meter.end(IoDirection::write, run_.meter.begin(IoDirection::write), n);
     count_write(partial);
     return false;
   }
@@ -682,12 +688,12 @@ bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64
   if (partial && out_direct_) {
     // Devices refuse direct transfers of odd lengths: the tail goes out past the queue, the
     // way the synchronous copy writes it.
-    const std::uint64_t began = state_.meter.begin(IoDirection::write);
+    const std::uint64_t began = run_.meter.begin(IoDirection::write);
     if (!write_block_at(output_, data, n, offset, true)) {
       fail(write_failure(s_));
       return false;
     }
-    state_.meter.end(IoDirection::write, began, n);
+    run_.meter.end(IoDirection::write, began, n);
     count_write(true);
     if (reads_back_)
       read_back_now(t, data, n, offset);
@@ -728,8 +734,8 @@ bool QueuedTransfer::queue_io(Slot& t, IoDirection d, Wait wait) {
 }
 
 void QueuedTransfer::count_write(bool partial) {
-  ++(partial ? state_.transfer.totals.w_partial_total : state_.transfer.totals.w_full_total);
-  state_.transfer.block_written = true;
+  ++(partial ? transfer_.totals.w_partial_total : transfer_.totals.w_full_total);
+  transfer_.block_written = true;
 }
 
 void QueuedTransfer::io_failure(FileHandle file, IoDirection d, const char* text) {
@@ -746,18 +752,18 @@ void QueuedTransfer::io_failure(FileHandle file, IoDirection d, const char* text
 }
 
 bool QueuedTransfer::after_io() {
-  if (!stopping_ && state_.control.after_io(state_))
+  if (!stopping_ && run_.after_io(transfer_.totals))
     stopping_ = true;
   return stopping_;
 }
 
 }  // namespace
 
-int check_io_depth(const RunState& state, const Settings& s) {
+int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings& s) {
   const std::uint32_t depth = s.io_depth;
   if (depth <= 1)
     return kExitSuccess;
-  if (!positioned_input(state, s))
+  if (!positioned_input(files, s))
     return refuse_depth(
         "iodepth=%u needs an input the run can position: a file or device "
         "named by if=, or the zero source\n",
@@ -772,7 +778,7 @@ int check_io_depth(const RunState& state, const Settings& s) {
   // A queued transfer moves a block in one I/O, whose length the queue holds in 32 bits.
   if (s.input_blocksize > kMaxQueuedBlock || s.output_blocksize > kMaxQueuedBlock)
     return refuse_depth("iodepth=%u takes blocks of at most 1 GiB (ibs= and obs=)\n", depth);
-  if (state.repeats()) {
+  if (shape.repeats()) {
     // Entries that overlap must each position the output: one the run created or truncated
     // has its entries follow on from each other.
     if (!is_null_sink(s) && !is_notrunc(s))
@@ -787,9 +793,10 @@ int check_io_depth(const RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
-int run_queued(RunState& state, const Settings& s, const EntrySource& next_entry) {
-  QueuedTransfer transfer(state, s);
-  return transfer.run(next_entry);
+int run_queued(const RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
+               const EntrySource& next_entry) {
+  QueuedTransfer queued(files, transfer, run, s);
+  return queued.run(next_entry);
 }
 
 }  // namespace kolvane

@@ -11,16 +11,19 @@
 
 #include "cli/settings.h"
 #include "engine/engine.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
+#include "engine/run_files.h"
+#include "engine/transfer_state.h"
 
 namespace kolvane {
 
 // Whether the run may keep more than one I/O in flight. Asked once the input is open and
 // measured, before the output is opened or truncated: 0, or 1 after the message that says why.
-int check_io_depth(const RunState& state, const Settings& s);
+int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings& s);
 
 // Runs every entry the source gives. Returns 0, or the exit status of the first failure after
 // its message: 2 when the system refuses the queue, 3 for a read or write, 6 for the buffers.
-int run_queued(RunState& state, const Settings& s, const EntrySource& next_entry);
+int run_queued(const RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
+               const EntrySource& next_entry);
 
 }  // namespace kolvane

@@ -1,7 +1,6 @@
 #include "engine/run_control.h"
 
 #include "engine/run_end.h"
-#include "engine/run_state.h"
 #include "platform/signals.h"
 
 namespace kolvane {
@@ -11,9 +10,9 @@ void RunControl::start() {
     deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(limit_seconds_);
 }
 
-bool RunControl::after_io(const RunState& state) {
+bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
   if (take_status_request())
-    show_status(state, settings_);
+    show_status(totals, meter, settings_);
   if (stop_requested() != StopRequest::none)
     return true;
   if (limit_seconds_ != 0 && !timed_out_ && std::chrono::steady_clock::now() >= deadline_)

@@ -10,7 +10,8 @@
 
 namespace kolvane {
 
-struct RunState;
+class Meter;
+struct RecordTotals;
 
 class RunControl {
  public:
@@ -23,8 +24,9 @@ class RunControl {
   // not read, here or after any I/O.
   void start();
   // After each I/O (a read with the writes of its bytes, or one block written, or one read of
-  // skipped bytes): true when the run stops there.
-  bool after_io(const RunState& state);
+  // skipped bytes): true when the run stops there. A status request shows `totals` and the
+  // meter so far.
+  bool after_io(const RecordTotals& totals, const Meter& meter);
   // True once the run is to stop, whether asked from outside or out of time; also true for a
   // stop requested before the first I/O.
   bool stopping() const;

@@ -19,14 +19,14 @@ void print_records(const RecordTotals& t, const PlatformProfile& profile) {
   }
 }
 
-void show_status(const RunState& state, const Settings* settings) {
-  print_records(state.transfer.totals, this_platform());
+void show_status(const RecordTotals& totals, const Meter& meter, const Settings* settings) {
+  print_records(totals, this_platform());
   if (settings != nullptr)
-    report_summary_so_far(state, *settings);
+    report_summary_so_far(meter, *settings);
 }
 
-void report_summary_so_far(const RunState& state, const Settings& settings) {
-  print_summary(state, settings);
+void report_summary_so_far(const Meter& meter, const Settings& settings) {
+  print_summary(meter, settings);
 }
 
 }  // namespace kolvane

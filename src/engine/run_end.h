@@ -3,7 +3,8 @@
 #pragma once
 
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/transfer_state.h"
+#include "measure/meter.h"
 #include "platform/profile.h"
 
 namespace kolvane {
@@ -13,9 +14,9 @@ void print_records(const RecordTotals& totals, const PlatformProfile& profile);
 
 // A status request: the records lines so far, then report=1's summary so far. `settings` is
 // nullptr when the run was never armed (the engine driven without the driver).
-void show_status(const RunState& state, const Settings* settings);
+void show_status(const RecordTotals& totals, const Meter& meter, const Settings* settings);
 
 // report=1's summary of the I/Os so far, after a status request's records lines.
-void report_summary_so_far(const RunState& state, const Settings& settings);
+void report_summary_so_far(const Meter& meter, const Settings& settings);
 
 }  // namespace kolvane

@@ -60,12 +60,12 @@ DirectionFigures figures(const Meter& meter, IoDirection d) {
   return f;
 }
 
-std::vector<DirectionFigures> all_figures(const RunState& state, const Settings& s) {
+std::vector<DirectionFigures> all_figures(const Meter& meter, const Settings& s) {
   std::vector<DirectionFigures> list;
   if (has_reads(s))
-    list.push_back(figures(state.meter, IoDirection::read));
+    list.push_back(figures(meter, IoDirection::read));
   if (has_writes(s))
-    list.push_back(figures(state.meter, IoDirection::write));
+    list.push_back(figures(meter, IoDirection::write));
   return list;
 }
 
@@ -80,7 +80,7 @@ std::vector<std::string> conv_words(unsigned conv) {
   return words;
 }
 
-ReportSettings report_settings(const RunState& state, const Settings& s) {
+ReportSettings report_settings(const RunShape& shape, const Settings& s) {
   ReportSettings r;
   if (s.input_file != nullptr)
     r.input = report_name(s.input_file, "");
@@ -88,11 +88,11 @@ ReportSettings report_settings(const RunState& state, const Settings& s) {
     r.output = report_name(s.output_file, "");
   r.ibs = s.input_blocksize;
   r.obs = s.output_blocksize;
-  if (state.count_given)
+  if (shape.count_given)
     r.count = s.max_records;
   r.skip = s.skip_records;
   r.seek = s.seek_records;
-  if (state.iterations_given)
+  if (shape.iterations_given)
     r.iterations = s.num_iterations;
   r.read_direct = s.r_dio != 0;
   r.write_direct = s.w_dio != 0;
@@ -123,40 +123,39 @@ std::string error_message() {
   return text;
 }
 
-std::string json_document(const RunState& state, const Settings& s, const RunStart& start,
-                          int status, bool interrupted) {
+std::string json_document(const RunContext& run, const RecordTotals& t, const Settings& s,
+                          const RunStart& start, int status, bool interrupted) {
   RunReport r;
   r.program_version = KOLVANE_VERSION;
   for (int i = 1; i < start.argc; ++i) r.command.emplace_back(start.argv[i]);
-  r.settings = report_settings(state, s);
+  r.settings = report_settings(run.shape, s);
   r.seed = start.seed;
-  const RecordTotals& t = state.transfer.totals;
   r.records = {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
   r.exit_status = status;
   if (status != kExitSuccess && !interrupted)
     r.error = error_message();
   r.interrupted = interrupted;
-  r.directions = all_figures(state, s);
+  r.directions = all_figures(run.meter, s);
   return render_json(r);
 }
 
-std::string plot_document(const RunState& state, const Settings& s, const RunStart& start,
-                          int status, bool interrupted) {
+std::string plot_document(const Meter& meter, const Settings& s, const RunStart& start, int status,
+                          bool interrupted) {
   PlotModel m;
   for (int i = 0; i < start.argc; ++i) m.words.emplace_back(start.argv[i]);
   m.input_name = report_name(s.input_file, "standard input");
   m.output_name = report_name(s.output_file, "standard output");
   m.date = start.date;
   m.seed = start.seed;
-  m.elapsed_ns = state.meter.elapsed_ns();
+  m.elapsed_ns = meter.elapsed_ns();
   if (interrupted) {
     m.outcome = "interrupted";
   } else if (status != kExitSuccess) {
     m.outcome = error_message();
   }
-  for (const DirectionFigures& f : all_figures(state, s))
+  for (const DirectionFigures& f : all_figures(meter, s))
     (f.name == "read" ? m.read : m.write) = direction_summary(f);
-  m.timeline = state.meter.timeline().slots();
+  m.timeline = meter.timeline().slots();
   return render_plot_svg(m);
 }
 
@@ -204,22 +203,22 @@ void prepare_meter(Meter& meter, const Settings& s) {
   meter.time_directions(reads, has_writes(s) || (s.progress_seconds != 0 && !reads));
 }
 
-void print_summary(const RunState& state, const Settings& s) {
+void print_summary(const Meter& meter, const Settings& s) {
   if (!s.report)
     return;
-  const std::vector<DirectionFigures> list = all_figures(state, s);
+  const std::vector<DirectionFigures> list = all_figures(meter, s);
   say(Channel::err, "%s", format_summary(list).c_str());
 }
 
-int write_reports(const RunState& state, const Settings& s, const RunStart& start, int status,
-                  bool interrupted) {
+int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
+                  const RunStart& start, int status, bool interrupted) {
   // The picture first: when it cannot be written, the JSON document tells so.
   if (s.plot_file != nullptr &&
-      !write_file(s.plot_file, plot_document(state, s, start, status, interrupted)) &&
+      !write_file(s.plot_file, plot_document(run.meter, s, start, status, interrupted)) &&
       status == kExitSuccess)
     status = kExitReadWrite;
   if (s.json_file != nullptr) {
-    const std::string document = json_document(state, s, start, status, interrupted);
+    const std::string document = json_document(run, totals, s, start, status, interrupted);
     if (std::strcmp(s.json_file, "-") == 0) {
       say(Channel::err, "%s", document.c_str());
     } else if (!write_file(s.json_file, document) && status == kExitSuccess) {

@@ -2,11 +2,14 @@
 // summary, the json= document and the plot= picture.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/run_context.h"
+#include "engine/transfer_state.h"
+#include "measure/meter.h"
 
 namespace kolvane {
 
@@ -16,6 +19,8 @@ struct RunStart {
   char** argv = nullptr;
   std::string date;  // as the banner printed it, without its line end
   std::uint32_t seed = 0;
+  // The monotonic clock at the start, for the elapsed time.
+  std::chrono::steady_clock::time_point time{};
 };
 
 // A report file that would overwrite the data: refused with its message, status 1; 0 otherwise.
@@ -26,11 +31,11 @@ int check_report_files(const Settings& s);
 void prepare_meter(Meter& meter, const Settings& s);
 
 // report=1: the summary per direction, on standard error.
-void print_summary(const RunState& state, const Settings& s);
+void print_summary(const Meter& meter, const Settings& s);
 
 // json= and plot=, at the end of the run however it ended. Returns the run's status, or 3 when
 // the run had succeeded but a report could not be written.
-int write_reports(const RunState& state, const Settings& s, const RunStart& start, int status,
-                  bool interrupted);
+int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
+                  const RunStart& start, int status, bool interrupted);
 
 }  // namespace kolvane

@@ -14,8 +14,7 @@ namespace kolvane {
 namespace {
 
 // Both buffers are asked for before either result is looked at.
-int obtain_buffers(RunState& state, const Settings& s) {
-  TransferBuffers& b = state.transfer.buffers;
+int obtain_buffers(TransferBuffers& b, const Settings& s) {
   b.input.reset(alloc_aligned(s.input_blocksize));
   b.output.reset(alloc_aligned(s.output_blocksize));
   if (b.input.get() == nullptr || b.output.get() == nullptr) {
@@ -29,15 +28,15 @@ int obtain_buffers(RunState& state, const Settings& s) {
   return kExitSuccess;
 }
 
-// The loops below copy what they need out of `state` and `s` first: the back end's calls are
-// opaque to the compiler, which would otherwise reload every setting after each of them.
+// The loops below copy what they need out of the run's parts and `s` first: the back end's calls
+// are opaque to the compiler, which would otherwise reload every setting after each of them.
 
-int write_zero_blocks(RunState& state, const Settings& s) {
-  FileCursor& out = state.files.cursors.output;
-  const unsigned char* const zeros = state.transfer.buffers.input.get();
+int write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
+                      const Settings& s) {
+  const unsigned char* const zeros = transfer.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
-  RecordTotals& totals = state.transfer.totals;
-  Meter& meter = state.meter;
+  RecordTotals& totals = transfer.totals;
+  Meter& meter = run.meter;
   const bool discard = is_null_sink(s);
   for (std::uint64_t left = s.max_records; left != 0; --left) {
     const std::uint64_t began = meter.begin(IoDirection::write);
@@ -46,7 +45,7 @@ int write_zero_blocks(RunState& state, const Settings& s) {
     meter.end(IoDirection::write, began, bs);
     ++totals.r_full_total;
     ++totals.w_full_total;
-    if (state.control.after_io(state))
+    if (run.after_io(totals))
       break;
   }
   return kExitSuccess;
@@ -56,15 +55,15 @@ int write_zero_blocks(RunState& state, const Settings& s) {
 // it fills. Whole blocks that lie inside the bytes read go out straight from the input buffer.
 class BlockWriter {
  public:
-  BlockWriter(RunState& state, const Settings& s)
-      : state_(state),
-        file_(state.files.cursors.output),
+  BlockWriter(FileCursor& file, TransferState& transfer, RunContext& run, const Settings& s)
+      : transfer_(transfer),
+        file_(file),
         obs_(s.output_blocksize),
         direct_(s.w_dio != 0),
         discard_(is_null_sink(s)),
-        buffer_(state.transfer.buffers.output.get()),
-        check_(state.check),
-        meter_(state.meter) {}
+        buffer_(transfer.buffers.output.get()),
+        check_(run.check),
+        meter_(run.meter) {}
 
   bool move(const unsigned char* data, std::uint64_t pending) {
     while (pending != 0) {
@@ -112,17 +111,17 @@ class BlockWriter {
       return false;
     meter_.end(IoDirection::write, began, n);
     if (partial) {
-      ++state_.transfer.totals.w_partial_total;
+      ++transfer_.totals.w_partial_total;
     } else {
-      ++state_.transfer.totals.w_full_total;
+      ++transfer_.totals.w_full_total;
     }
-    state_.transfer.block_written = true;
+    transfer_.block_written = true;
     if (check_ != nullptr)
       check_status_ = check_->written(data, n);
     return check_status_ == kExitSuccess;
   }
 
-  RunState& state_;
+  TransferState& transfer_;
   FileCursor& file_;
   const std::uint64_t obs_;
   const bool direct_;
@@ -136,22 +135,23 @@ class BlockWriter {
   int check_status_ = kExitSuccess;
 };
 
-int copy_blocks(RunState& state, const Settings& s) {
-  const bool counted = state.count_given;
+int copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s) {
+  const bool counted = run.shape.count_given;
   const std::uint64_t max_records = s.max_records;
   // count=0 copies nothing, whatever the input holds.
   if (counted && max_records == 0)
     return kExitSuccess;
-  FileCursor& input = state.files.cursors.input;
+  FileCursor& input = files.cursors.input;
   const std::uint64_t ibs = s.input_blocksize;
-  unsigned char* const in = state.transfer.buffers.input.get();
-  BlockWriter writer(state, s);
+  unsigned char* const in = transfer.buffers.input.get();
+  RecordTotals& totals = transfer.totals;
+  BlockWriter writer(files.cursors.output, transfer, run, s);
   std::uint64_t full_reads = 0;
   // Reads still ask for whole blocks (direct reads stay aligned), but bytes past the limit are
   // not the input's to copy.
-  std::uint64_t left = state.files.input_limit;
+  std::uint64_t left = files.input_limit;
   bool first_read = true;
-  Meter& meter = state.meter;
+  Meter& meter = run.meter;
   for (;;) {
     const std::uint64_t began = meter.begin(IoDirection::read);
     const std::int64_t read = input.read(in, ibs);
@@ -159,7 +159,7 @@ int copy_blocks(RunState& state, const Settings& s) {
       // A read cut short by a request: a stop ends the entry as the end of the input would, a
       // status request is answered and the read made again.
       if (read == kReadInterrupted || stop_requested() != StopRequest::none) {
-        if (state.control.after_io(state))
+        if (run.after_io(totals))
           break;
         continue;
       }
@@ -174,24 +174,24 @@ int copy_blocks(RunState& state, const Settings& s) {
     if (got == 0) {
       if (first_read)
         return past_eof(s);
-      state.transfer.end_of_input = true;
+      transfer.end_of_input = true;
       break;
     }
     first_read = false;
     if (got < ibs) {
-      ++state.transfer.totals.r_partial_total;
+      ++totals.r_partial_total;
     } else {
       ++full_reads;
-      ++state.transfer.totals.r_full_total;
+      ++totals.r_full_total;
     }
     if (!writer.move(in, got))
       return writer.failure(s);
-    if (state.control.after_io(state))
+    if (run.after_io(totals))
       break;
     // Without a count the copy runs to the end of the input.
     if (counted && full_reads == max_records)
       break;
-    if (state.transfer.end_of_input && state.transfer.block_written)
+    if (transfer.end_of_input && transfer.block_written)
       break;
     if (left == 0)
       break;
@@ -204,27 +204,29 @@ int copy_blocks(RunState& state, const Settings& s) {
 
 }  // namespace
 
-int run_entry(RunState& state, const Settings& s, const PlanEntry& entry,
-              const PlatformProfile& profile) {
+int run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
+              const PlanEntry& entry, const PlatformProfile& profile) {
   // Asked before positioning, which may leave the later entries to follow on.
-  const bool seeks = state.files.apply_seek;
-  const int positioned = position_files(state, s, entry, profile);
+  const bool seeks = files.apply_seek;
+  const int positioned = position_files(files, run, transfer.totals, s, entry, profile);
   // A stop while skipped bytes were read leaves the entry before its copy.
-  if (positioned != kExitSuccess || state.control.stopping())
+  if (positioned != kExitSuccess || run.control.stopping())
     return positioned;
-  if (!state.transfer.buffers.obtained) {
-    const int status = obtain_buffers(state, s);
+  if (!transfer.buffers.obtained) {
+    const int status = obtain_buffers(transfer.buffers, s);
     if (status != kExitSuccess)
       return status;
   }
-  if (state.check != nullptr) {
-    state.check->begin_entry(seeks, entry.seek_offset);
-    if (state.check->check_only())
-      return state.check->check_entry(state, s);
-    if (state.transfer.buffers.zero_source)
-      return state.check->write_zero_source(state, s);
+  FileCursor& out = files.cursors.output;
+  if (run.check != nullptr) {
+    run.check->begin_entry(seeks, entry.seek_offset);
+    if (run.check->check_only())
+      return run.check->check_entry(out, transfer, run, s);
+    if (transfer.buffers.zero_source)
+      return run.check->write_zero_source(out, transfer, run, s);
   }
-  return state.transfer.buffers.zero_source ? write_zero_blocks(state, s) : copy_blocks(state, s);
+  return transfer.buffers.zero_source ? write_zero_blocks(out, transfer, run, s)
+                                      : copy_blocks(files, transfer, run, s);
 }
 
 }  // namespace kolvane

@@ -3,14 +3,17 @@
 #pragma once
 
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/plan.h"
+#include "engine/run_context.h"
+#include "engine/run_files.h"
+#include "engine/transfer_state.h"
 #include "platform/profile.h"
 
 namespace kolvane {
 
 // Returns 0 when the entry is done, or the exit status of the failure after printing its
 // message (2 positioning, 3 read or write, 6 buffers).
-int run_entry(RunState& state, const Settings& settings, const PlanEntry& entry,
-              const PlatformProfile& profile);
+int run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& settings,
+              const PlanEntry& entry, const PlatformProfile& profile);
 
 }  // namespace kolvane

@@ -161,49 +161,49 @@ void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t off
                          seed_, iteration));
 }
 
-int OutputCheck::write_zero_source(RunState& state, const Settings& s) {
-  FileCursor& out = state.files.cursors.output;
-  unsigned char* const block = state.transfer.buffers.input.get();
+int OutputCheck::write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
+                                   const Settings& s) {
+  unsigned char* const block = transfer.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     if (stamps_)
       stamp(block, bs, offset_, iteration_);
-    const std::uint64_t began = state.meter.begin(IoDirection::write);
+    const std::uint64_t began = run.meter.begin(IoDirection::write);
     if (!out.write(block, bs, false))
       return write_failure(s);
-    state.meter.end(IoDirection::write, began, bs);
-    ++state.transfer.totals.r_full_total;
-    ++state.transfer.totals.w_full_total;
+    run.meter.end(IoDirection::write, began, bs);
+    ++transfer.totals.r_full_total;
+    ++transfer.totals.w_full_total;
     const int status = written(block, bs);
     if (status != kExitSuccess)
       return status;
-    if (state.control.after_io(state))
+    if (run.after_io(transfer.totals))
       break;
   }
   return kExitSuccess;
 }
 
-int OutputCheck::check_entry(RunState& state, const Settings& s) {
-  FileCursor& out = state.files.cursors.output;
+int OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunContext& run,
+                             const Settings& s) {
   const std::uint64_t bs = s.output_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     const std::uint64_t offset = offset_;
-    const std::uint64_t began = state.meter.begin(IoDirection::read);
+    const std::uint64_t began = run.meter.begin(IoDirection::read);
     const std::int64_t got = out.read(read_buffer_.get(), bs);
     if (got < 0)
       return output_read_failure(s);
     if (got > 0)
-      state.meter.end(IoDirection::read, began, static_cast<std::uint64_t>(got));
+      run.meter.end(IoDirection::read, began, static_cast<std::uint64_t>(got));
     offset_ += bs;
     // Nothing read is a block never written: the file ends before it.
     if (got == 0)
       return judge(nullptr, bs, 0, offset);
-    ++(static_cast<std::uint64_t>(got) < bs ? state.transfer.totals.r_partial_total
-                                            : state.transfer.totals.r_full_total);
+    ++(static_cast<std::uint64_t>(got) < bs ? transfer.totals.r_partial_total
+                                            : transfer.totals.r_full_total);
     const int status = judge(nullptr, bs, static_cast<std::uint64_t>(got), offset);
     if (status != kExitSuccess)
       return status;
-    if (state.control.after_io(state))
+    if (run.after_io(transfer.totals))
       break;
   }
   return kExitSuccess;

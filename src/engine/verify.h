@@ -6,7 +6,10 @@
 #include <cstdint>
 
 #include "cli/settings.h"
-#include "engine/run_state.h"
+#include "engine/cursor.h"
+#include "engine/owned.h"
+#include "engine/run_context.h"
+#include "engine/transfer_state.h"
 #include "platform/profile.h"
 
 namespace kolvane {
@@ -25,7 +28,7 @@ std::uint32_t run_seed(const Settings& s);
 FileHandle open_run_output(const Settings& s, bool& output_preexists);
 
 // Follows the output's offset from block to block, stamps the blocks and checks what it reads
-// back. The driver owns it and hands it to the transfer through RunState::check.
+// back. The driver owns it and hands it to the transfer through RunContext::check.
 class OutputCheck {
  public:
   OutputCheck() = default;
@@ -41,12 +44,13 @@ class OutputCheck {
   // otherwise it follows on from the last entry.
   void begin_entry(bool positioned, std::uint64_t offset);
 
-  // The zero source's blocks of one entry, stamped or zero, each checked after its write when
-  // reading back. Returns 0, 3 or 9.
-  int write_zero_source(RunState& state, const Settings& s);
+  // The zero source's blocks of one entry, written through `out` from the transfer's input
+  // buffer, stamped or zero, each checked after its write when reading back. Returns 0, 3 or 9.
+  int write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
+                        const Settings& s);
 
-  // verify=2: reads and checks one entry's blocks. Returns 0, 3 or 9.
-  int check_entry(RunState& state, const Settings& s);
+  // verify=2: reads and checks one entry's blocks through `out`. Returns 0, 3 or 9.
+  int check_entry(FileCursor& out, TransferState& transfer, RunContext& run, const Settings& s);
 
   // After `n` bytes from `data` went out at the current offset: with verify=1 reads them back
   // and checks them. Returns 0, or 3 or 9 after the message.

@@ -13,24 +13,25 @@
 
 #include "engine/plan.h"
 #include "fake_backend.h"
+#include "run_owners_calls.h"
 
 namespace kolvane {
 namespace {
 
 // A state whose input (and, with `output`, output) draws within `size` bytes for count=1:
 // the calibration a file of that size gives.
-void calibrated(RunState& st, std::uint64_t size, std::uint64_t block, bool output) {
+void calibrated(RunOwners& st, std::uint64_t size, std::uint64_t block, bool output) {
   OffsetDigits range = split_digits(static_cast<std::int64_t>(size));
   subcomponents(range, split_digits(static_cast<std::int64_t>(block + 1)));
   const OffsetDigits fixed = split_digits(1);
   subcomponents(range, fixed);
-  st.count_given = true;
+  st.context.shape.count_given = true;
   st.files.apply_skip = true;
-  st.calibration.input_range = range;
-  st.calibration.input_fixed = fixed;
+  st.plan.calibration.input_range = range;
+  st.plan.calibration.input_fixed = fixed;
   st.files.apply_seek = output;
-  st.calibration.output_range = range;
-  st.calibration.output_fixed = fixed;
+  st.plan.calibration.output_range = range;
+  st.plan.calibration.output_fixed = fixed;
 }
 
 Settings blocks(std::uint64_t block, bool uniform) {
@@ -47,17 +48,17 @@ TEST(DrawTest, RunOrderDrawsWhatThePlanDrawsInTheOtherOrder) {
   for (const bool uniform : {false, true}) {
     SCOPED_TRACE(uniform ? "uniform" : "digit-wise");
     fake::reset();
-    RunState st;
+    RunOwners st;
     calibrated(st, 1 << 30, 4096, true);
-    st.iterations_given = true;
-    st.seed = 77;
+    st.context.shape.iterations_given = true;
+    st.context.shape.seed = 77;
     Settings s = blocks(4096, uniform);
     s.num_iterations = 50;
     std::srand(77);
     ASSERT_EQ(build_plan(st, s), 0);
     ASSERT_EQ(st.plan.size, 50u);
     std::srand(77);
-    RunOrderDraw draw(st, s, 77);
+    RunOrderDraw draw(st.files, st.plan.calibration, s, 77);
     std::set<std::uint64_t> distinct;
     for (std::uint32_t k = 0; k < 50; ++k) {
       const PlanEntry e = draw.next();
@@ -71,13 +72,13 @@ TEST(DrawTest, RunOrderDrawsWhatThePlanDrawsInTheOtherOrder) {
 
 // Only the first entry of a new output is positioned, at the fixed seek; the others follow on.
 TEST(DrawTest, RunOrderPositionsOnlyTheFirstEntryOfANewOutput) {
-  RunState st;
+  RunOwners st;
   calibrated(st, 1 << 20, 512, false);
   st.files.apply_seek = true;
   st.files.seek_first_entry_only = true;
   Settings s = blocks(512, true);
   s.seek_records = 3;
-  RunOrderDraw draw(st, s, 1);
+  RunOrderDraw draw(st.files, st.plan.calibration, s, 1);
   EXPECT_EQ(draw.next().seek_offset, 1536u);
   EXPECT_EQ(draw.next().seek_offset, 0u);
 }
@@ -90,11 +91,12 @@ TEST(DrawTest, UniformOffsetsStayInTheCalibratedBounds) {
   } rows[] = {{8192, 512}, {5 * 4096 + 100, 4096}, {100000, 1000}, {3000000000, 512}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.size);
-    RunState st;
+    RunOwners st;
     calibrated(st, row.size, row.block, false);
     // fixed = 1 and range = size - block - 2: drawn values are 1 .. size - block - 2.
     const std::uint64_t last = (row.size - row.block - 2) / row.block * row.block;
-    const OffsetSide side(true, st.calibration.input_range, st.calibration.input_fixed, row.block);
+    const OffsetSide side(true, st.plan.calibration.input_range, st.plan.calibration.input_fixed,
+                          row.block);
     UniformSource uniform(5);
     std::uint64_t low = UINT64_MAX, high = 0;
     for (int i = 0; i < 20000; ++i) {
@@ -116,9 +118,10 @@ TEST(DrawTest, UniformOffsetsStayInTheCalibratedBounds) {
 TEST(DrawTest, TheDigitWiseDrawFavoursTheMiddleAndTheUniformOneDoesNot) {
   constexpr std::uint64_t kSize = 3000000000;
   constexpr int kDraws = 200000;
-  RunState st;
+  RunOwners st;
   calibrated(st, kSize, 512, false);
-  const OffsetSide side(true, st.calibration.input_range, st.calibration.input_fixed, 512);
+  const OffsetSide side(true, st.plan.calibration.input_range, st.plan.calibration.input_fixed,
+                        512);
   for (const bool uniform : {false, true}) {
     std::srand(1);
     UniformSource source(1);
@@ -142,14 +145,14 @@ TEST(DrawTest, TheDigitWiseDrawFavoursTheMiddleAndTheUniformOneDoesNot) {
 
 // Unlimited iterations run past 2^31 and 2^32: their numbers are printed in full.
 TEST(DrawTest, IterationNumbersArePrintedInFull) {
-  RunState st;
-  st.unlimited = true;
+  RunOwners st;
+  st.context.shape.unlimited = true;
   st.files.apply_skip = true;
   Settings s;
   s.verboseflag = 1;
   for (const std::uint64_t number : {std::uint64_t{2147483649}, std::uint64_t{6000000000}}) {
     testing::internal::CaptureStderr();
-    report_entry(st, s, PlanEntry{4096, 0}, number, posix_profile);
+    report_entry(st.files, st.context.shape, s, PlanEntry{4096, 0}, number, posix_profile);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "\nRunning iteration " + std::to_string(number) +
                   " with skip (in bytes) as follows:\nskip: 4096\n");

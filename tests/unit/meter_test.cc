@@ -10,6 +10,7 @@
 
 #include "engine/transfer.h"
 #include "fake_backend.h"
+#include "run_owners_calls.h"
 
 namespace kolvane {
 namespace {
@@ -35,18 +36,18 @@ class MeterTest : public testing::Test {
     s = Settings{.input_file = "in", .output_file = "out"};
     s.input_blocksize = ibs;
     s.output_blocksize = obs;
-    state->count_given = count != kNoCount;
-    s.max_records = state->count_given ? count : size / ibs;
+    state->context.shape.count_given = count != kNoCount;
+    s.max_records = state->context.shape.count_given ? count : size / ibs;
     state->files.input.reset(fake::add_file("in", fake::pattern(size)));
     state->files.output.reset(fake::add_file("out", {}));
   }
   int run() { return run_entry(*state, s, PlanEntry{}, posix_profile); }
   Counted counted(IoDirection d) {
-    const DirectionMeter& m = state->meter.direction(d);
+    const DirectionMeter& m = state->context.meter.direction(d);
     return {m.bytes, m.ios};
   }
 
-  std::optional<RunState> state;
+  std::optional<RunOwners> state;
   Settings s;
 };
 
@@ -71,13 +72,13 @@ TEST_F(MeterTest, EveryBlockIsOneIoWithItsBytes) {
       fresh(r.size, r.ibs, r.obs, r.count);
       fake::file(3).read_limit = r.read_limit;
       fake::file(4).fail_write_call = r.fail_write;
-      state->meter.time_directions(timed, timed);
+      state->context.meter.time_directions(timed, timed);
       EXPECT_EQ(run(), r.status);
       EXPECT_EQ(counted(IoDirection::read).bytes, r.reads.bytes);
       EXPECT_EQ(counted(IoDirection::read).ios, r.reads.ios);
       EXPECT_EQ(counted(IoDirection::write).bytes, r.writes.bytes);
       EXPECT_EQ(counted(IoDirection::write).ios, r.writes.ios);
-      const Meter& m = state->meter;
+      const Meter& m = state->context.meter;
       // Untimed, the clock was never read: no origin, no latency, no timeline.
       EXPECT_EQ(m.origin_ns() != 0, timed);
       EXPECT_EQ(m.direction(IoDirection::read).latency.count(), timed ? r.reads.ios : 0);
@@ -96,24 +97,24 @@ TEST_F(MeterTest, EveryBlockIsOneIoWithItsBytes) {
 // A random-read run to the null sink times the reads only.
 TEST_F(MeterTest, OnlyTheTimedDirectionReadsTheClock) {
   fresh(4096, 512, 512, 4);
-  state->meter.time_directions(true, false);
+  state->context.meter.time_directions(true, false);
   ASSERT_EQ(run(), 0);
-  EXPECT_EQ(state->meter.direction(IoDirection::read).latency.count(), 4u);
-  EXPECT_EQ(state->meter.direction(IoDirection::write).latency.count(), 0u);
-  EXPECT_EQ(state->meter.direction(IoDirection::write).ios, 4u);
-  EXPECT_EQ(state->meter.wall_ns(IoDirection::write), 0u);
+  EXPECT_EQ(state->context.meter.direction(IoDirection::read).latency.count(), 4u);
+  EXPECT_EQ(state->context.meter.direction(IoDirection::write).latency.count(), 0u);
+  EXPECT_EQ(state->context.meter.direction(IoDirection::write).ios, 4u);
+  EXPECT_EQ(state->context.meter.wall_ns(IoDirection::write), 0u);
 }
 
 TEST_F(MeterTest, ZeroSourceBlocksAreWrites) {
   fresh(0, 4096, 512, 3);
   state->files.input.reset(kNoFile);
   s.input_file = kZeroSource;
-  state->meter.time_directions(false, true);
+  state->context.meter.time_directions(false, true);
   ASSERT_EQ(run(), 0);
   EXPECT_EQ(counted(IoDirection::read).ios, 0u);
   EXPECT_EQ(counted(IoDirection::write).ios, 3u);
   EXPECT_EQ(counted(IoDirection::write).bytes, 3u * 4096);
-  EXPECT_EQ(state->meter.direction(IoDirection::write).latency.count(), 3u);
+  EXPECT_EQ(state->context.meter.direction(IoDirection::write).latency.count(), 3u);
 }
 
 // The listener hears at most one tick per interval, and only from timed completions.
@@ -127,8 +128,8 @@ TEST_F(MeterTest, TicksFollowTheInterval) {
     SCOPED_TRACE(r.interval_ns);
     fresh(4096, 512, 512, 4);
     Ticks ticks;
-    state->meter.set_listener(&ticks, r.interval_ns);
-    state->meter.time_directions(r.timed, r.timed);
+    state->context.meter.set_listener(&ticks, r.interval_ns);
+    state->context.meter.time_directions(r.timed, r.timed);
     ASSERT_EQ(run(), 0);
     EXPECT_EQ(ticks.count, r.ticks);
   }

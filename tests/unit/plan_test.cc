@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_backend.h"
+#include "run_owners_calls.h"
 
 namespace kolvane {
 namespace {
@@ -30,10 +31,10 @@ int scripted_rand() {
 
 // A real input with a count and, when out_size is not negative, an existing output opened
 // without truncation.
-void open_files(RunState& st, Settings& s, std::uint64_t in_size, std::int64_t out_size) {
+void open_files(RunOwners& st, Settings& s, std::uint64_t in_size, std::int64_t out_size) {
   s.input_file = "in";
   s.output_file = "out";
-  st.count_given = true;
+  st.context.shape.count_given = true;
   st.files.input.reset(fake::add_file("in", std::vector<unsigned char>(in_size)));
   if (out_size < 0)
     return;
@@ -41,7 +42,7 @@ void open_files(RunState& st, Settings& s, std::uint64_t in_size, std::int64_t o
   st.files.output_preexists = true;
 }
 
-int calibrate(RunState& st, Settings& s) {
+int calibrate(RunOwners& st, Settings& s) {
   const int status = calibrate_input(st, s, posix_profile);
   return status != 0 ? status : calibrate_output(st, s, posix_profile);
 }
@@ -84,14 +85,14 @@ TEST_F(PlanTest, CalibrationRefusesFilesTooSmallOrBeyondTheDigitModel) {
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message()
                  << r.output << r.iterations << " count " << r.count << " size " << r.size);
-    RunState st;
+    RunOwners st;
     Settings s{.input_blocksize = r.ibs,
                .output_blocksize = r.obs,
                .skip_records = r.skip,
                .seek_records = r.skip,
                .max_records = r.count};
     open_files(st, s, r.size, r.output ? static_cast<std::int64_t>(r.size) : -1);
-    st.iterations_given = r.iterations;
+    st.context.shape.iterations_given = r.iterations;
     testing::internal::CaptureStderr();
     EXPECT_EQ(
         r.output ? calibrate_output(st, s, posix_profile) : calibrate_input(st, s, posix_profile),
@@ -108,11 +109,11 @@ TEST_F(PlanTest, SizeQueryFailureIsStatus4) {
       {true, true, "out", "out"}, {true, true, nullptr, "standard output"}};
   // clang-format on
   for (const auto& r : rows) {
-    RunState st;
+    RunOwners st;
     Settings s{.input_blocksize = 512, .output_blocksize = 512, .max_records = 1};
     open_files(st, s, 4096, 4096);
-    st.count_given = r.count;
-    st.iterations_given = r.output;  // only then is an existing output measured
+    st.context.shape.count_given = r.count;
+    st.context.shape.iterations_given = r.output;  // only then is an existing output measured
     (r.output ? s.output_file : s.input_file) = r.name;
     fake::file((r.output ? st.files.output : st.files.input).get()).size_fails = true;
     testing::internal::CaptureStderr();
@@ -146,15 +147,15 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
   for (const auto& r : inputs) {
     SCOPED_TRACE(r.name);
     fake::reset();
-    RunState st;
+    RunOwners st;
     Settings s{.input_blocksize = 512,
                .output_blocksize = 512,
                .skip_records = r.skip,
                .max_records = r.count ? 2 : kNoCount};
     open_files(st, s, r.size, -1);
     fake::file(st.files.input.get()).kind = r.kind;
-    st.count_given = r.count;
-    st.iterations_given = r.iterations;
+    st.context.shape.count_given = r.count;
+    st.context.shape.iterations_given = r.iterations;
     ASSERT_EQ(calibrate_input(st, s, posix_profile), 0);
     EXPECT_EQ(std::tuple(st.files.apply_skip, st.files.skip_by_reading, st.files.input_limit),
               std::tuple(r.apply, r.by_reading, r.limit));
@@ -179,7 +180,7 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
   for (const auto& r : outputs) {
     SCOPED_TRACE(r.name);
     fake::reset();
-    RunState st;
+    RunOwners st;
     Settings s{.input_blocksize = 512,
                .output_blocksize = 512,
                .seek_records = r.seek,
@@ -189,7 +190,7 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
     open_files(st, s, 4096, static_cast<std::int64_t>((r.seek + 2) * 512 + 2));
     fake::file(st.files.output.get()).kind = r.kind;
     st.files.output_preexists = r.preexists;
-    st.iterations_given = r.iterations;
+    st.context.shape.iterations_given = r.iterations;
     ASSERT_EQ(calibrate_output(st, s, posix_profile), 0);
     EXPECT_EQ(std::tuple(st.files.apply_seek, st.files.seek_first_entry_only),
               std::tuple(r.apply, r.first_only));
@@ -204,7 +205,7 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
 
 // Neither side of the null sink or the zero source is positioned, whatever the words say.
 TEST_F(PlanTest, ZeroSourceAndNullSinkIgnoreSkipAndSeek) {
-  RunState st;
+  RunOwners st;
   Settings s{.input_file = kZeroSource,
              .output_file = kNullSink,
              .input_blocksize = 512,
@@ -212,7 +213,7 @@ TEST_F(PlanTest, ZeroSourceAndNullSinkIgnoreSkipAndSeek) {
              .skip_records = 4,
              .seek_records = 4,
              .max_records = 1};
-  st.count_given = true;
+  st.context.shape.count_given = true;
   st.files.output_preexists = true;
   ASSERT_EQ(calibrate(st, s), 0);
   EXPECT_FALSE(st.files.apply_skip || st.files.apply_seek);
@@ -229,7 +230,7 @@ TEST_F(PlanTest, FixedOffsetsWithoutIterationsAndForRangeZero) {
   // clang-format on
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.ibs << " " << r.obs << " " << r.iterations);
-    RunState st;
+    RunOwners st;
     Settings s{.input_blocksize = r.ibs,
                .output_blocksize = r.obs,
                .skip_records = 3,
@@ -237,7 +238,7 @@ TEST_F(PlanTest, FixedOffsetsWithoutIterationsAndForRangeZero) {
                .max_records = 2,
                .num_iterations = 3};
     open_files(st, s, 5 * r.ibs + 2, static_cast<std::int64_t>(6 * r.obs + 2));
-    st.iterations_given = r.iterations;
+    st.context.shape.iterations_given = r.iterations;
     ASSERT_EQ(calibrate(st, s), 0);
     ASSERT_EQ(build_plan(st, s), 0);
     ASSERT_EQ(st.plan.size, r.iterations ? 3u : 1u);
@@ -250,7 +251,7 @@ TEST_F(PlanTest, FixedOffsetsWithoutIterationsAndForRangeZero) {
 }
 
 TEST_F(PlanTest, IterationsDrawOffsetsDigitByDigit) {
-  RunState st;
+  RunOwners st;
   Settings s{.input_blocksize = 512,
              .output_blocksize = 1024,
              .skip_records = 2,
@@ -258,9 +259,9 @@ TEST_F(PlanTest, IterationsDrawOffsetsDigitByDigit) {
              .max_records = 4};
   // 1 MiB of input; an output with a range of exactly 0 (4 x 1024 + 1 x 1024 + 2 bytes).
   open_files(st, s, 1048576, 5122);
-  st.iterations_given = true;
+  st.context.shape.iterations_given = true;
   ASSERT_EQ(calibrate(st, s), 0);
-  EXPECT_EQ(st.calibration.input_range, (OffsetDigits{62462, 15, 0, 0}));
+  EXPECT_EQ(st.plan.calibration.input_range, (OffsetDigits{62462, 15, 0, 0}));
   // Pivot digit 1: d0 = 7232 + 5 + 3 % 2, d1 = 20 % 15, d2 = d3 = 0 -> 334918 + 1025 = 335943.
   const std::vector<int> high{1, 40000, 5, 3, 20, 9, 9};
   // Pivot digit 0: d0 = 32769 % 32768 + 30000 % 29695, d1 = 17 % 16 -> 65842 + 1025 = 66867.
@@ -290,10 +291,10 @@ TEST_F(PlanTest, IterationsDrawOffsetsDigitByDigit) {
 // With both sides drawing, each entry takes its input digits, then its output digits; the
 // entry drawn last runs first.
 TEST_F(PlanTest, BothSidesDrawInputFirstInEachEntry) {
-  RunState st;
+  RunOwners st;
   Settings s{.input_blocksize = 1, .output_blocksize = 1, .max_records = 1, .num_iterations = 2};
   open_files(st, s, 103, 203);  // ranges 100 and 200: one non-zero digit each
-  st.iterations_given = true;
+  st.context.shape.iterations_given = true;
   ASSERT_EQ(calibrate(st, s), 0);
   // Per side: the pivot, digit 0, then one value for each digit above it.
   g_rand = {0, 37, 0, 0, 0, 0, 150, 0, 0, 0, 0, 5, 0, 0, 0, 0, 99, 0, 0, 0};
@@ -316,10 +317,10 @@ TEST_F(PlanTest, DrawnOffsetsRoundDownToWholeBlocks) {
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.block << " " << r.draw);
     fake::reset();
-    RunState st;
+    RunOwners st;
     Settings s{.input_blocksize = r.block, .output_blocksize = 512, .max_records = 1};
     open_files(st, s, r.block + 2 + 5000, -1);  // a range of 5000: digit 0 only
-    st.iterations_given = true;
+    st.context.shape.iterations_given = true;
     ASSERT_EQ(calibrate(st, s), 0);
     g_rand = {0, r.draw, 0, 0, 0};
     g_used = 0;
@@ -347,12 +348,13 @@ TEST_F(PlanTest, ReportShowsTheOffsetsThatApply) {
       {true, true, true, 0, posix_profile, ""}};
   // clang-format on
   for (const auto& r : rows) {
-    RunState st;
+    RunOwners st;
     st.files.apply_skip = r.skip;
     st.files.apply_seek = r.seek;
-    st.iterations_given = r.iterations;
+    st.context.shape.iterations_given = r.iterations;
     testing::internal::CaptureStderr();
-    report_entry(st, Settings{.verboseflag = r.verbose}, PlanEntry{5368709120, 1024}, 3, r.profile);
+    report_entry(st.files, st.context.shape, Settings{.verboseflag = r.verbose},
+                 PlanEntry{5368709120, 1024}, 3, r.profile);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), r.text);
   }
 }

@@ -12,6 +12,7 @@
 
 #include "engine/transfer.h"
 #include "fake_backend.h"
+#include "run_owners_calls.h"
 
 namespace kolvane {
 namespace {
@@ -52,16 +53,16 @@ class QueuedTest : public testing::Test {
     s.input_blocksize = shape.ibs;
     s.output_blocksize = shape.obs;
     s.io_depth = depth;
-    state->count_given = shape.count != kNone;
-    s.max_records = state->count_given ? shape.count : kNoCount;
-    state->iterations_given = shape.repeats;
+    state->context.shape.count_given = shape.count != kNone;
+    s.max_records = state->context.shape.count_given ? shape.count : kNoCount;
+    state->context.shape.iterations_given = shape.repeats;
     // As the plan has it: the zero source and the null sink are never positioned.
     state->files.apply_skip = !shape.zero;
     state->files.apply_seek = !shape.null;
     const FileHandle in = fake::add_file("in", fake::pattern(shape.size));
     if (!shape.zero)
       state->files.input.reset(in);
-    if (!state->count_given)
+    if (!state->context.shape.count_given)
       state->files.input_limit = shape.size;
     state->files.output.reset(fake::add_file("out", Bytes(shape.out_size, 0)));
   }
@@ -103,7 +104,7 @@ class QueuedTest : public testing::Test {
       return true;
     };
     testing::internal::CaptureStderr();
-    const int status = run_queued(*state, s, source);
+    const int status = run_queued(state->files, state->transfer, state->context, s, source);
     Outcome o = outcome(status);
     o.errors = testing::internal::GetCapturedStderr();
     return o;
@@ -120,7 +121,7 @@ class QueuedTest : public testing::Test {
     return tail;
   }
 
-  std::optional<RunState> state;
+  std::optional<RunOwners> state;
   Settings s;
 };
 

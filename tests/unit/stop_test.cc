@@ -13,13 +13,14 @@
 #include "engine/plan.h"
 #include "engine/transfer.h"
 #include "fake_backend.h"
+#include "run_owners_calls.h"
 
 namespace kolvane {
 namespace {
 
 using Totals = std::array<std::uint64_t, 4>;  // in full, in partial, out full, out partial
 
-Totals totals(const RunState& st) {
+Totals totals(const RunOwners& st) {
   const RecordTotals& t = st.transfer.totals;
   return {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
 }
@@ -62,13 +63,13 @@ TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     fake::reset();
-    RunState st;
+    RunOwners st;
     Settings s{.input_file = row.zero_source ? kZeroSource : "in", .output_file = "out"};
     s.input_blocksize = row.zero_source ? 512 : 512;
     s.output_blocksize = row.zero_source ? 512 : 1024;
     if (row.zero_source) {
       s.max_records = 8;
-      st.count_given = true;
+      st.context.shape.count_given = true;
     }
     const std::vector<unsigned char> input = fake::pattern(4096);
     if (!row.zero_source)
@@ -116,12 +117,12 @@ TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
 // more offsets than it had.
 TEST(StopTest, AStopDuringThePlanLeavesNothingToRun) {
   fake::reset();
-  RunState st;
+  RunOwners st;
   Settings s{.input_file = "in", .output_file = "out"};
   s.input_blocksize = s.output_blocksize = 512;
   s.max_records = 1;
   s.num_iterations = 10;
-  st.count_given = st.iterations_given = true;
+  st.context.shape.count_given = st.context.shape.iterations_given = true;
   st.files.input.reset(fake::add_file("in", fake::pattern(65536)));
   ASSERT_EQ(calibrate_input(st, s, posix_profile), 0);
   simulate_request(StopRequest::interrupt, false);

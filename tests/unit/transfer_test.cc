@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fake_backend.h"
+#include "run_owners_calls.h"
 
 namespace kolvane {
 namespace {
@@ -18,7 +19,7 @@ using Totals = std::array<std::uint64_t, 4>;  // in full, in partial, out full, 
 using Bytes = std::vector<unsigned char>;
 constexpr std::uint64_t kWhole = UINT64_MAX, kNone = kNoCount;
 
-Totals totals(const RunState& st) {
+Totals totals(const RunOwners& st) {
   const RecordTotals& t = st.transfer.totals;
   return {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
 }
@@ -52,7 +53,7 @@ class TransferTest : public testing::Test {
     s = named ? Settings{.input_file = "in", .output_file = "out"} : Settings{};
     s.input_blocksize = s.output_blocksize = 512;
     s.max_records = 2;
-    state->count_given = true;
+    state->context.shape.count_given = true;
     input = fake::pattern(size);
     state->files.input.reset(fake::add_file("in", input));
     state->files.output.reset(fake::add_file("out", {}));
@@ -67,7 +68,7 @@ class TransferTest : public testing::Test {
   }
   const Bytes& output() { return fake::file(4).data; }
 
-  std::optional<RunState> state;
+  std::optional<RunOwners> state;
   Settings s;
   Bytes input;
 };
@@ -94,8 +95,8 @@ TEST_F(TransferTest, EveryByteReadIsWrittenReblocked) {
       fresh(r.size, named);
       s.input_blocksize = r.ibs;
       s.output_blocksize = r.obs;
-      state->count_given = r.count != kNone;
-      s.max_records = state->count_given ? r.count : r.size / r.ibs;
+      state->context.shape.count_given = r.count != kNone;
+      s.max_records = state->context.shape.count_given ? r.count : r.size / r.ibs;
       fake::file(3).read_limit = r.read_limit;
       EXPECT_EQ(run(), 0);
       EXPECT_EQ(reads(), r.reads);
@@ -108,7 +109,7 @@ TEST_F(TransferTest, EveryByteReadIsWrittenReblocked) {
 TEST_F(TransferTest, OnlyAPartialBlockToADirectOutputIsWrittenAsATail) {
   for (const std::uint32_t dio : {0u, 1u}) {
     fresh(1636);
-    state->count_given = false;
+    state->context.shape.count_given = false;
     s.max_records = 3;
     s.w_dio = dio;
     ASSERT_EQ(run(), 0);
@@ -231,7 +232,7 @@ TEST_F(TransferTest, AMeasuredInputIsCopiedUpToItsSize) {
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.limit << " " << r.ibs << " " << r.obs);
     fresh(4096);
-    state->count_given = false;
+    state->context.shape.count_given = false;
     state->files.input_limit = r.limit;
     s.input_blocksize = r.ibs;
     s.output_blocksize = r.obs;
@@ -262,7 +263,7 @@ TEST_F(TransferTest, AStreamIsSkippedByReading) {
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.skip << " " << r.read_limit);
     fresh(4096 * 20);
-    state->count_given = false;
+    state->context.shape.count_given = false;
     state->files.apply_skip = true;
     state->files.skip_by_reading = true;
     fake::file(3).kind = FileKind::stream;

@@ -1,0 +1,44 @@
+// What the stages of a run share beyond the files, the plan and the transfer's own state: the
+// kind of run the words make, the meter every I/O is counted in, the control asked between
+// I/Os, and the check the blocks go through.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/run_control.h"
+#include "engine/transfer_state.h"
+#include "measure/meter.h"
+
+namespace kolvane {
+
+class OutputCheck;
+
+// Decided once the words are scanned, and the same for the whole run.
+struct RunShape {
+  bool count_given = false;
+  bool iterations_given = false;
+  // runtime= with count= and no iterations=: entries drawn one by one until the time is up,
+  // with no plan.
+  bool unlimited = false;
+  // What the offsets are drawn from: srand's seed, and the uniform generator's.
+  std::uint32_t seed = 0;
+
+  // Entries at drawn offsets: a planned number of iterations, or unlimited ones.
+  bool repeats() const { return iterations_given || unlimited; }
+};
+
+struct RunContext {
+  RunShape shape;
+  // Bytes, blocks and, when a measuring word asks, times of every read and write.
+  Meter meter;
+  // Stamps and checks the output's blocks (engine/verify.h); nullptr in a run without
+  // pattern= or verify=, which then never reaches it. Owned by the driver.
+  OutputCheck* check = nullptr;
+  RunControl control;
+
+  // After each I/O: true when the run stops there. A status request shows `totals` and the
+  // meter so far.
+  bool after_io(const RecordTotals& totals) { return control.after_io(totals, meter); }
+};
+
+}  // namespace kolvane

@@ -1,0 +1,28 @@
+// The owners of one run, each with its one job: the transfer's buffers and records, the plan,
+// the files, and the context the stages share. They release on destruction, so every early
+// return of the driver releases what is held; they are declared in reverse release order so
+// that the input is closed first, then the output, then the plan, then the buffers.
+#pragma once
+
+#include "engine/plan.h"
+#include "engine/run_context.h"
+#include "engine/run_files.h"
+#include "engine/transfer_state.h"
+
+namespace kolvane {
+
+struct RunOwners {
+  TransferState transfer;
+  Plan plan;
+  RunFiles files;
+  RunContext context;
+
+  // The release of the normal end, in the same order as on every failure path.
+  void release() {
+    files.close();
+    plan.release();
+    transfer.buffers.release();
+  }
+};
+
+}  // namespace kolvane
