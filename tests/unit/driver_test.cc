@@ -47,5 +47,49 @@ TEST(DriverTest, AFailedCloseOfTheOutputFailsTheRun) {
   }
 }
 
+// Whatever ends the run, what it holds goes in one order: the input closed, then the output,
+// then the transfer's buffers (input, then output). The queued transfer's memory is its own and
+// goes with its queue, before the files close. A run ended before the output is opened closes
+// only the input.
+TEST(DriverTest, TheRunReleasesInOneOrderOnEveryEnd) {
+  enum Fault { none, short_input, read, write, close_output };
+  const struct {
+    const char* name;
+    const char* words;
+    Fault fault;
+    int status;
+    const char* order;  // "in" and "out" for the files' closes, "free" for a buffer
+  } rows[] = {
+      {"normal end", "if=in of=out bs=512", none, 0, "in out free free"},
+      {"queued", "if=in of=out bs=512 iodepth=2", none, 0, "free in out"},
+      {"input too small", "if=in of=out bs=512 count=9", short_input, 5, "in"},
+      {"failed read", "if=in of=out bs=512", read, 3, "in out free free"},
+      {"failed write", "if=in of=out bs=512", write, 3, "in out free free"},
+      {"failed close", "if=in of=out bs=512", close_output, 3, "in out free free"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    fake::reset();
+    const FileHandle in = fake::add_file("in", fake::pattern(1024));
+    const FileHandle out = fake::add_file("out", {});
+    fake::file(in).fail_read_call = row.fault == read ? 2 : 0;
+    fake::file(out).fail_write_call = row.fault == write ? 1 : 0;
+    fake::file(out).close_fails = row.fault == close_output;
+    const ProgramRun run = run_words(row.words);
+    EXPECT_EQ(run.status, row.status) << run.err;
+    std::string order;
+    for (const std::string& line : fake::sys().log) {
+      const std::string event = line == "close " + std::to_string(in)    ? "in"
+                                : line == "close " + std::to_string(out) ? "out"
+                                : line == "free"                         ? "free"
+                                                                         : "";
+      if (!event.empty())
+        order += (order.empty() ? "" : " ") + event;
+    }
+    EXPECT_EQ(order, row.order);
+    EXPECT_EQ(fake::sys().live_buffers, 0);
+  }
+}
+
 }  // namespace
 }  // namespace kolvane
