@@ -15,7 +15,8 @@ for attempt in 1 2 3; do
     break
   fi
   [ "$attempt" -lt 3 ] || break
-  echo "note: wine lost a run of $* (status $status); running it again" >&2
+  echo "note: wine lost a run of $* (status $status, on error: \"$(head -c 400 "$dir/err")\");" \
+    "running it again" >&2
 done
 cat "$dir/out"
 cat "$dir/err" >&2
