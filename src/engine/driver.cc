@@ -178,7 +178,13 @@ int transfer(RunOwners& owners, const Settings& s, const PlatformProfile& profil
     report_entry(owners.files, context.shape, s, entry, number, profile);
     return true;
   };
-  return make_transfer_engine(owners.files, owners.transfer, context, s, profile)->run(next_entry);
+  const int status =
+      make_transfer_engine(owners.files, owners.transfer, context, s, profile)->run(next_entry);
+  // A failed check is told once the transfer has ended, by the bad block that comes first in
+  // plan order; a failed read or write has told its own.
+  if (context.check != nullptr && (status == kExitSuccess || status == kExitVerify))
+    return context.check->conclude();
+  return status;
 }
 
 void end_report(const RecordTotals& totals, const RunStart& start, const PlatformProfile& profile) {
@@ -195,7 +201,7 @@ int start_check(RunContext& context, const RunFiles& files, const Settings& s,
                 const PlatformProfile& profile, OutputCheck& check) {
   if (!s.stamped && s.verify == kVerifyOff)
     return kExitSuccess;
-  const int status = check.start(s, files.output.get(), profile);
+  const int status = check.start(s, context.shape, files.output.get(), profile);
   if (status == kExitSuccess)
     context.check = &check;
   return status;
@@ -255,11 +261,14 @@ int run_stages(RunOwners& owners, const Settings& settings, const PlatformProfil
   return status;
 }
 
+bool check_failed(int status) {
+  return status == kExitVerify || status == kExitVerifyOtherWords;
+}
+
 // Every run whose words were accepted ends here, however it ended. After a run that went well
 // (to its end, to its time limit, or to a stop request): the output synced and closed, the
-// records lines, the elapsed time and report=1's summary. A block that failed its check still
-// gets them, which tell how far the run got; its status stays the check's, whatever the close
-// says. After any run: the json= and plot= documents, once the files are released. Then a stop
+// records lines, the elapsed time and report=1's summary. A check that failed still gets them,
+// which tell how far the run got; its status stays the check's, whatever the close says. After any run: the json= and plot= documents, once the files are released. Then a stop
 // request ends the program as its signal would have; a failure's status wins over it.
 int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                const RunStart& start, int status) {
@@ -267,9 +276,9 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
     status = sync_output(owners.files, owners.context.meter, settings);
   if (status == kExitSuccess)
     status = close_files(owners, settings);
-  if (status == kExitVerify)
+  if (check_failed(status))
     static_cast<void>(close_files(owners, settings));
-  if (status == kExitSuccess || status == kExitVerify) {
+  if (status == kExitSuccess || check_failed(status)) {
     end_report(owners.transfer.totals, start, profile);
     print_summary(owners.context.meter, settings);
   }

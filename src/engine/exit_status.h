@@ -13,5 +13,8 @@ inline constexpr int kExitNoMemory = 6;        // transfer buffers or the plan n
 inline constexpr int kExitIterationsNoCount = 7;  // iterations= without count=
 inline constexpr int kExitZeroNoCount = 8;        // the zero source without count=
 inline constexpr int kExitVerify = 9;  // a block read back is not the block written
+// A check-only pass found blocks that another run's words or another file explain: a block of
+// its seed written with other words, or no block of its seed at all.
+inline constexpr int kExitVerifyOtherWords = 10;
 
 }  // namespace kolvane

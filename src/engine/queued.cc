@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,11 +74,14 @@ struct Slot {
   std::uint64_t block_offset = 0;
   const unsigned char* block_data = nullptr;
   bool io_partial = false;
+  PlanOrder block_order{};  // the block's place in plan order, for its records and its check
+  std::uint64_t blocks = 0;  // output blocks the entry has started
 
   // A repeated run's entry.
   std::uint64_t entry = 0;  // numbered from 1, the stamped blocks' iteration
   std::uint64_t in_offset = 0;
   std::uint64_t out_offset = 0;
+  std::uint64_t out_end = 0;  // where the entry's output range ends, at most
   std::uint64_t full_reads = 0;
   std::uint64_t left = 0;               // input bytes the entry may still take
   std::uint64_t zeros_left = 0;         // the zero source's blocks still to write
@@ -134,6 +140,27 @@ class QueuedTransfer {
   bool start_block(Slot& t);
   bool commit_blocks();
   void commit_block(Slot& t);
+  // A single copy's write that completed whole: the records out count the blocks landed
+  // without a gap from the first one, as a copy one block at a time leaves them.
+  void landed(std::uint64_t block, bool partial);
+
+  // verify=1: an entry whose output range overlaps one still running would have its blocks
+  // overwritten before they are read back; it waits for the other.
+  bool overlaps_running(const PlanEntry& entry) const;
+  // Past the last byte an entry whose output starts at `begin` may write: an entry writes
+  // what it reads, count= input blocks at most (the zero source's blocks are input blocks).
+  std::uint64_t entry_end(std::uint64_t begin) const {
+    const std::uint64_t length =
+        s_.max_records > UINT64_MAX / ibs_ ? UINT64_MAX : ibs_ * s_.max_records;
+    return UINT64_MAX - begin < length ? UINT64_MAX : begin + length;
+  }
+  // Once a bad block's meaning is settled: the entries after it in plan order, and it, stop;
+  // those before it go on, so every block before the bad one is written and checked.
+  bool halted(const Slot& t) const;
+  // The records of the units (entries, or a single copy's blocks) after the first bad block
+  // are taken back: a run of one I/O at a time never got to them.
+  void count_record(const PlanOrder& at, std::uint64_t RecordTotals::*field);
+  void take_back_records();
 
   void complete(Slot& t, const IoCompletion& c);
   void completed_read(Slot& t, std::int64_t result);
@@ -142,7 +169,8 @@ class QueuedTransfer {
   // After a block is written (and read back and found good): the chain goes on.
   void block_done(Slot& t);
   // verify=2: the block read at `offset` counts and is checked.
-  void check_block(std::uint64_t got, const unsigned char* read, std::uint64_t offset);
+  void check_block(const Slot& t, std::uint64_t got, const unsigned char* read,
+                   std::uint64_t offset);
   // verify=1 for a block written past the queue: read back the same way.
   void read_back_now(Slot& t, const unsigned char* data, std::uint64_t n, std::uint64_t offset);
 
@@ -153,7 +181,7 @@ class QueuedTransfer {
   bool issue_write(Slot& t, const unsigned char* data, std::uint64_t n, std::uint64_t offset);
   // `wait`: what the slot waits for, when not the plain read or write.
   bool queue_io(Slot& t, IoDirection d, Wait wait = Wait::nothing);
-  void count_write(bool partial);
+  void count_write(const Slot& t, bool partial);
   std::uint64_t batch_clock(IoDirection d);
 
   bool failed() const { return status_ != kExitSuccess; }
@@ -204,6 +232,10 @@ class QueuedTransfer {
   bool stopping_ = false;    // a stop request or the time limit: nothing new starts
   bool no_entries_ = false;  // the source has given its last entry
   std::uint64_t entries_started_ = 0;
+  std::optional<PlanEntry> held_;  // drawn, waiting for an overlapping entry to end
+  // Checking runs: the records each unit still running, or ended after one still running,
+  // added; see take_back_records.
+  std::map<std::uint64_t, RecordTotals> unit_records_;
 
   // A single copy.
   std::uint64_t base_in_ = 0;
@@ -213,6 +245,10 @@ class QueuedTransfer {
   std::uint64_t commit_ = 0;           // the next block to count
   bool input_ended_ = false;           // a short or empty read was counted: nothing further
   std::vector<Slot*> window_;          // block % depth -> its slot until it is counted
+  // The blocks from write_prefix_ on whose writes have landed: 0 not yet, 1 whole, 2 partial.
+  std::deque<std::uint8_t> landed_;
+  std::uint64_t write_prefix_ = 0;
+  std::uint64_t partial_block_ = UINT64_MAX;
 };
 
 int QueuedTransfer::obtain_buffers() {
@@ -287,6 +323,7 @@ int QueuedTransfer::run(const EntrySource& next_entry) {
     if (!failed())
       make_progress(next_entry);
   }
+  take_back_records();
   return status_;
 }
 
@@ -321,17 +358,11 @@ void QueuedTransfer::reap_batch() {
     queue_.reset();
     return;
   }
-  // What completes after the batch that held the first failure is only collected.
-  const bool failed_before = failed();
+  // What completes after a failure still counts, as what landed; nothing new is queued then
+  // (queue_io refuses), and nothing queued before it is handed over.
   for (const IoCompletion& c : reaped_) {
     --in_flight_;
-    Slot& t = slots_[c.tag];
-    if (failed_before) {
-      t.wait = Wait::nothing;
-      t.busy = false;
-      continue;
-    }
-    complete(t, c);
+    complete(slots_[c.tag], c);
   }
   // Blocks read with or before a failure still count as records in, in block order; nothing
   // more is written.
@@ -345,10 +376,28 @@ void QueuedTransfer::reap_batch() {
 
 // A repeated run.
 
+bool QueuedTransfer::overlaps_running(const PlanEntry& entry) const {
+  const std::uint64_t begin = entry.seek_offset;
+  const std::uint64_t end = entry_end(begin);
+  return std::any_of(slots_.begin(), slots_.end(), [&](const Slot& t) {
+    return t.busy && begin < t.out_end && t.block_offset < end;
+  });
+}
+
 bool QueuedTransfer::start_entry(Slot& t, const EntrySource& next_entry) {
+  if (check_ != nullptr && check_->settled())
+    return false;
   PlanEntry entry{};
-  if (no_entries_ || !next_entry(entry)) {
+  if (held_) {
+    entry = *held_;
+  } else if (no_entries_ || !next_entry(entry)) {
     no_entries_ = true;
+    return false;
+  }
+  // Entries start in plan order: one that must wait holds back those after it.
+  held_.reset();
+  if (reads_back_ && overlaps_running(entry)) {
+    held_ = entry;
     return false;
   }
   t = Slot{t.in, t.out, t.back};
@@ -356,6 +405,10 @@ bool QueuedTransfer::start_entry(Slot& t, const EntrySource& next_entry) {
   t.entry = ++entries_started_;
   t.in_offset = entry.skip_offset;
   t.out_offset = entry.seek_offset;
+  // The range the entry may write, held until it ends: from its first block (block_offset,
+  // which only grows) to past its last.
+  t.block_offset = entry.seek_offset;
+  t.out_end = entry_end(entry.seek_offset);
   t.left = files_.input_limit;
   t.zeros_left = s_.max_records;
   // count=0 copies nothing, whatever the input holds.
@@ -365,7 +418,7 @@ bool QueuedTransfer::start_entry(Slot& t, const EntrySource& next_entry) {
 }
 
 void QueuedTransfer::advance_entry(Slot& t) {
-  while (!failed()) {
+  while (!failed() && !halted(t)) {
     if (t.pending != 0 || (t.ending && t.fill != 0)) {
       if (next_output_block(t))
         return;
@@ -379,6 +432,7 @@ void QueuedTransfer::advance_entry(Slot& t) {
     if (t.ending || (zero_source_ && t.zeros_left == 0))
       break;
     if (check_only_) {
+      t.block_order = {t.entry, t.blocks++};
       if (issue_io(t, IoDirection::read, check_->reader(), t.in, check_->read_length(obs_),
                    t.out_offset))
         return;
@@ -387,6 +441,7 @@ void QueuedTransfer::advance_entry(Slot& t) {
     if (zero_source_) {
       if (stamps_)
         check_->stamp(t.in, ibs_, t.out_offset, t.entry);
+      t.block_order = {t.entry, t.blocks++};
       const std::uint64_t offset = t.out_offset;
       t.out_offset += ibs_;
       if (issue_write(t, t.in, ibs_, offset))
@@ -401,7 +456,7 @@ void QueuedTransfer::advance_entry(Slot& t) {
 }
 
 void QueuedTransfer::zero_block_done(Slot& t) {
-  ++transfer_.totals.r_full_total;
+  count_record(t.block_order, &RecordTotals::r_full_total);
   --t.zeros_left;
   if (after_io())
     t.ending = true;
@@ -443,17 +498,21 @@ bool QueuedTransfer::next_output_block(Slot& t) {
   }
   const std::uint64_t offset = t.out_offset;
   t.out_offset += n;
+  t.block_order = {t.entry, t.blocks++};
   return issue_write(t, from, n, offset);
 }
 
 // A single copy.
 
 bool QueuedTransfer::start_block(Slot& t) {
-  if (input_ended_ || next_block_ >= blocks_)
+  if (input_ended_ || next_block_ >= blocks_ || (check_ != nullptr && check_->settled()))
     return false;
   t = Slot{t.in, t.out, t.back};
   t.busy = true;
   t.block = next_block_++;
+  // Each block of a single copy is a unit of its own, in block order.
+  t.entry = t.block + 1;
+  t.block_order = {t.entry, 0};
   window_[t.block % depth_] = &t;
   if (check_only_ || !zero_source_) {
     const bool issued =
@@ -484,16 +543,17 @@ bool QueuedTransfer::commit_blocks() {
 }
 
 void QueuedTransfer::commit_block(Slot& t) {
-  // Blocks read past the end of the input are not the copy's.
-  if (input_ended_) {
+  // Blocks read past the end of the input are not the copy's, nor those after a bad block
+  // once what it means is settled.
+  if (input_ended_ || halted(t)) {
     t.busy = false;
     return;
   }
   const auto got = static_cast<std::uint64_t>(t.got);
   if (check_only_) {
-    // As one at a time: the check stops at the first bad block, which counts.
+    // In block order, as one at a time: the records stop at the first bad block, which counts.
     if (!failed())
-      check_block(got, t.in, base_out_ + t.block * obs_);
+      check_block(t, got, t.in, base_out_ + t.block * obs_);
     t.busy = false;
     after_io();
     return;
@@ -507,12 +567,71 @@ void QueuedTransfer::commit_block(Slot& t) {
     return;
   }
   const bool partial = got < ibs_;
-  ++(partial ? transfer_.totals.r_partial_total : transfer_.totals.r_full_total);
-  if (partial)
+  count_record(t.block_order,
+               partial ? &RecordTotals::r_partial_total : &RecordTotals::r_full_total);
+  if (partial) {
     input_ended_ = true;
+    partial_block_ = t.block;
+  }
   if (!issue_write(t, t.in, got, base_out_ + t.block * obs_))
     t.busy = false;
   after_io();
+}
+
+void QueuedTransfer::landed(std::uint64_t block, bool partial) {
+  if (block < write_prefix_)
+    return;
+  const std::uint64_t at = block - write_prefix_;
+  if (landed_.size() <= at)
+    landed_.resize(at + 1, 0);
+  landed_[at] = partial ? 2 : 1;
+  while (!landed_.empty() && landed_.front() != 0) {
+    count_record({write_prefix_ + 1, 0},
+                 landed_.front() == 2 ? &RecordTotals::w_partial_total
+                                      : &RecordTotals::w_full_total);
+    transfer_.block_written = true;
+    landed_.pop_front();
+    ++write_prefix_;
+  }
+}
+
+bool QueuedTransfer::halted(const Slot& t) const {
+  return check_ != nullptr && check_->settled() && t.entry >= check_->first_bad().entry;
+}
+
+void QueuedTransfer::count_record(const PlanOrder& at, std::uint64_t RecordTotals::*field) {
+  if (check_ == nullptr) {
+    ++(transfer_.totals.*field);
+    return;
+  }
+  // Past the first bad block known so far, nothing counts; what counted before a bad block
+  // was found earlier in plan order is taken back at the end.
+  if (!check_->counts(at))
+    return;
+  ++(transfer_.totals.*field);
+  ++(unit_records_[at.entry].*field);
+  // What the units before every one still running counted stays: a bad block can only be
+  // found in a unit still running.
+  if (unit_records_.size() > 4 * std::size_t{depth_}) {
+    std::uint64_t oldest = at.entry;
+    for (const Slot& other : slots_)
+      if (other.busy)
+        oldest = std::min(oldest, other.entry);
+    unit_records_.erase(unit_records_.begin(), unit_records_.lower_bound(oldest));
+  }
+}
+
+void QueuedTransfer::take_back_records() {
+  if (check_ == nullptr || !check_->found_bad())
+    return;
+  RecordTotals& totals = transfer_.totals;
+  for (auto it = unit_records_.upper_bound(check_->first_bad().entry); it != unit_records_.end();
+       ++it) {
+    totals.r_full_total -= it->second.r_full_total;
+    totals.r_partial_total -= it->second.r_partial_total;
+    totals.w_full_total -= it->second.w_full_total;
+    totals.w_partial_total -= it->second.w_partial_total;
+  }
 }
 
 // Completions.
@@ -553,22 +672,19 @@ void QueuedTransfer::complete(Slot& t, const IoCompletion& c) {
   completed_write(t);
 }
 
-void QueuedTransfer::check_block(std::uint64_t got, const unsigned char* read,
+void QueuedTransfer::check_block(const Slot& t, std::uint64_t got, const unsigned char* read,
                                  std::uint64_t offset) {
   // Nothing read is a block never written: the file ends before it.
   if (got > 0)
-    ++(got < obs_ ? transfer_.totals.r_partial_total : transfer_.totals.r_full_total);
-  fail(check_->judge_block(nullptr, obs_, read, got, offset));
+    count_record(t.block_order,
+                 got < obs_ ? &RecordTotals::r_partial_total : &RecordTotals::r_full_total);
+  check_->judge_block(t.block_order, nullptr, obs_, read, got, offset);
 }
 
 void QueuedTransfer::completed_check(Slot& t, std::int64_t result) {
-  const int status = check_->judge_block(t.block_data, t.io_block, t.back,
-                                         static_cast<std::uint64_t>(result), t.block_offset);
-  if (status != kExitSuccess) {
-    fail(status);
-    t.busy = false;
-    return;
-  }
+  // A bad block ends its entry (halted); what that means for the others is settled() 's.
+  check_->judge_block(t.block_order, t.block_data, t.io_block, t.back,
+                      static_cast<std::uint64_t>(result), t.block_offset);
   block_done(t);
 }
 
@@ -579,7 +695,7 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
       run_.meter.end(IoDirection::read, t.began, got);
     const std::uint64_t offset = t.out_offset;
     t.out_offset += obs_;
-    check_block(got, t.in, offset);
+    check_block(t, got, t.in, offset);
     if (--t.zeros_left == 0 || after_io())
       t.ending = true;
     advance_entry(t);
@@ -611,11 +727,13 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
   run_.meter.end(IoDirection::read, t.began, got);
   t.first_read = false;
   t.in_offset += got;
+  // A read counts with the output block it starts to fill.
+  const PlanOrder at{t.entry, t.blocks};
   if (got < ibs_) {
-    ++transfer_.totals.r_partial_total;
+    count_record(at, &RecordTotals::r_partial_total);
   } else {
     ++t.full_reads;
-    ++transfer_.totals.r_full_total;
+    count_record(at, &RecordTotals::r_full_total);
   }
   t.data = t.in;
   t.pending = got;
@@ -626,8 +744,8 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
 void QueuedTransfer::completed_write(Slot& t) {
   // The whole block's bytes and time, however many pieces it went out in.
   run_.meter.end(IoDirection::write, t.began, t.io_block);
-  count_write(t.io_partial);
-  if (reads_back_) {
+  count_write(t, t.io_partial);
+  if (reads_back_ && !failed()) {
     if (!issue_io(t, IoDirection::read, check_->reader(), t.back, check_->read_length(t.io_block),
                   t.block_offset, Wait::check))
       t.busy = false;
@@ -674,7 +792,7 @@ bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64
   const bool partial = n < obs_ && !zero_source_;
   if (discard_) {
     run_.meter.end(IoDirection::write, run_.meter.begin(IoDirection::write), n);
-    count_write(partial);
+    count_write(t, partial);
     return false;
   }
   t.io_file = output_;
@@ -694,7 +812,7 @@ bool QueuedTransfer::issue_write(Slot& t, const unsigned char* data, std::uint64
       return false;
     }
     run_.meter.end(IoDirection::write, began, n);
-    count_write(true);
+    count_write(t, true);
     if (reads_back_)
       read_back_now(t, data, n, offset);
     return false;
@@ -712,7 +830,7 @@ void QueuedTransfer::read_back_now(Slot& t, const unsigned char* data, std::uint
     fail(kExitReadWrite);
     return;
   }
-  fail(check_->judge_block(data, n, t.back, static_cast<std::uint64_t>(got), offset));
+  check_->judge_block(t.block_order, data, n, t.back, static_cast<std::uint64_t>(got), offset);
 }
 
 bool QueuedTransfer::queue_io(Slot& t, IoDirection d, Wait wait) {
@@ -733,14 +851,25 @@ bool QueuedTransfer::queue_io(Slot& t, IoDirection d, Wait wait) {
   return false;
 }
 
-void QueuedTransfer::count_write(bool partial) {
-  ++(partial ? transfer_.totals.w_partial_total : transfer_.totals.w_full_total);
+void QueuedTransfer::count_write(const Slot& t, bool partial) {
+  if (per_block_) {
+    landed(t.block, partial);
+    return;
+  }
+  count_record(t.block_order,
+               partial ? &RecordTotals::w_partial_total : &RecordTotals::w_full_total);
   transfer_.block_written = true;
 }
 
 void QueuedTransfer::io_failure(FileHandle file, IoDirection d, const char* text) {
   if (failed())
     return;
+  // Reading on past a bad block only looks for what it means: a failure ends that search, and
+  // the check tells what it found.
+  if (check_only_ && check_->found_bad()) {
+    fail(kExitVerify);
+    return;
+  }
   // A read of the output (a block read back or checked) names the output.
   if (d == IoDirection::write)
     say(Channel::err, "error writing to '%s': %s", output_name(s_), text);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/console.h"
 #include "engine/exit_status.h"
@@ -62,6 +63,25 @@ std::uint32_t run_seed(const Settings& s) {
   return s.seed_given ? s.seed : process_id();
 }
 
+std::uint32_t plan_words(const Settings& s, const RunShape& shape) {
+  // Each word's value in a fixed width and byte order, so both programs and every host give
+  // the same fingerprint; a word left out and the same word at its default are the same.
+  std::vector<std::byte> words;
+  const auto put = [&words](std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) words.push_back(static_cast<std::byte>(v >> (8 * i)));
+  };
+  put(s.input_blocksize);
+  put(s.output_blocksize);
+  put(s.skip_records);
+  put(s.seek_records);
+  put(s.max_records);
+  put(shape.iterations_given ? s.num_iterations : 0);
+  put(is_notrunc(s) ? 1 : 0);
+  put(s.uniform_offsets ? 1 : 0);
+  put(s.runtime_seconds);
+  return words_fingerprint(words);
+}
+
 FileHandle open_run_output(const Settings& s, bool& output_preexists) {
   if (s.verify == kVerifyCheckOnly) {
     // A writing run finds the output pre-existing with conv=notrunc; without it the output was
@@ -74,11 +94,13 @@ FileHandle open_run_output(const Settings& s, bool& output_preexists) {
   return open_output(s.output_file, s.w_dio != 0, is_notrunc(s), output_preexists, access);
 }
 
-int OutputCheck::start(const Settings& s, FileHandle output, const PlatformProfile& profile) {
+int OutputCheck::start(const Settings& s, const RunShape& shape, FileHandle output,
+                       const PlatformProfile& profile) {
   settings_ = &s;
   output_ = output;
   block_ = s.output_blocksize;
   seed_ = run_seed(s);
+  words_ = plan_words(s, shape);
   stamps_ = s.stamped;
   reads_back_ = s.verify == kVerifyReadBack;
   check_only_ = s.verify == kVerifyCheckOnly;
@@ -105,6 +127,7 @@ void OutputCheck::begin_entry(bool positioned, std::uint64_t offset) {
   if (positioned)
     offset_ = offset;
   ++iteration_;
+  block_in_entry_ = 0;
 }
 
 std::int64_t OutputCheck::read_back(FileHandle file, std::uint64_t offset, std::uint64_t n) {
@@ -114,30 +137,69 @@ std::int64_t OutputCheck::read_back(FileHandle file, std::uint64_t offset, std::
   return read_block_at(file, read_buffer_.get(), ask, offset);
 }
 
-int OutputCheck::judge(const unsigned char* data, std::uint64_t n, std::uint64_t got,
-                       std::uint64_t offset) {
-  return judge_block(data, n, read_buffer_.get(), got, offset);
-}
-
-int OutputCheck::judge_block(const unsigned char* data, std::uint64_t n,
-                             const unsigned char* read_bytes, std::uint64_t got,
-                             std::uint64_t offset) const {
-  const auto read = bytes(read_bytes, std::min(got, n));
+bool OutputCheck::judge_block(PlanOrder at, const unsigned char* data, std::uint64_t n,
+                              const unsigned char* read_bytes, std::uint64_t got,
+                              std::uint64_t offset) {
+  const std::uint64_t have = std::min(got, n);
+  const auto read = bytes(read_bytes, have);
   std::string verdict;
   if (stamps_) {
     const StampCheck check = check_stamped_block(read, offset, seed_);
-    if (check.verdict == StampVerdict::good)
-      return kExitSuccess;
+    // A block that names this seed and this offset was written by a run of this seed here: by
+    // one of these words (or of unknown words), or by one of other words.
+    if (check.header_intact && check.found.seed == seed_ && check.found.offset == offset) {
+      std::optional<PlanOrder>& first =
+          check.found.words == 0 || check.found.words == words_ ? ours_ : others_;
+      if (!first || at < *first)
+        first = at;
+    }
+    if (have == n && check.verdict == StampVerdict::good)
+      return true;
     verdict = describe_stamp_check(check);
   } else {
     const auto differ = first_difference(bytes(data, n), read);
     if (!differ)
-      return kExitSuccess;
+      return true;
     verdict = "data differ from offset " + std::to_string(offset + *differ);
   }
-  say(Channel::err, "verify error in '%s' at offset %llu: %s\n", output_name(*settings_),
-      static_cast<unsigned long long>(offset), verdict.c_str());
-  return kExitVerify;
+  // A block cut short by the end of the file is told as such, whatever its bytes hold (a file
+  // that ends before the block has no block there: its verdict stays the one above).
+  if (have != 0 && have < n &&
+      (stamps_ || first_difference(bytes(data, have), read) == std::nullopt))
+    verdict = "file ends after " + std::to_string(have) + " of " + std::to_string(n) + " bytes";
+  if (!bad_ || at < bad_->at)
+    bad_ = BadBlock{at, offset, std::move(verdict)};
+  return false;
+}
+
+bool OutputCheck::settled() const {
+  return bad_ && (!check_only_ || ours_ || others_);
+}
+
+int OutputCheck::conclude() const {
+  if (!bad_)
+    return kExitSuccess;
+  const PlanOrder bad = bad_->at;
+  // What the blocks up to the bad one say comes first; past it, the first block found of this
+  // seed. A block written with other words explains the bad one; a block of this run's words,
+  // and none of other words, makes it damage.
+  bool other_words = check_only_;
+  if (others_ && *others_ <= bad)
+    other_words = true;
+  else if (ours_ && (*ours_ <= bad || !others_ || *ours_ < *others_))
+    other_words = false;
+  if (!other_words || !check_only_) {
+    say(Channel::err, "verify error in '%s' at offset %llu: %s\n", output_name(*settings_),
+        static_cast<unsigned long long>(bad_->offset), bad_->verdict.c_str());
+    return kExitVerify;
+  }
+  say(Channel::err,
+      "verify cannot judge '%s': its blocks were written with other words, or it is another "
+      "file (at offset %llu: %s); repeat the writing run's words and seed= exactly, conv=notrunc "
+      "included\n",
+      output_name(*settings_), static_cast<unsigned long long>(bad_->offset),
+      bad_->verdict.c_str());
+  return kExitVerifyOtherWords;
 }
 
 int OutputCheck::written(const unsigned char* data, std::uint64_t n) {
@@ -150,7 +212,10 @@ int OutputCheck::written(const unsigned char* data, std::uint64_t n) {
   const std::int64_t got = read_back(reader, offset, n);
   if (got < 0)
     return output_read_failure(*settings_);
-  return judge(data, n, static_cast<std::uint64_t>(got), offset);
+  return judge_block(next_order(), data, n, read_buffer_.get(), static_cast<std::uint64_t>(got),
+                     offset)
+             ? kExitSuccess
+             : kExitVerify;
 }
 
 void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t offset,
@@ -158,7 +223,7 @@ void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t off
   // Never short: blocks under the stamp's least length are refused before the run.
   static_cast<void>(
       fill_stamped_block({reinterpret_cast<std::byte*>(block), static_cast<std::size_t>(n)}, offset,
-                         seed_, iteration));
+                         seed_, iteration, words_));
 }
 
 int OutputCheck::write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
@@ -190,19 +255,23 @@ int OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunContex
     const std::uint64_t offset = offset_;
     const std::uint64_t began = run.meter.begin(IoDirection::read);
     const std::int64_t got = out.read(read_buffer_.get(), bs);
-    if (got < 0)
+    if (got < 0) {
+      // Reading on past a bad block only looks for what it means: a failure ends that search.
+      if (bad_)
+        return kExitVerify;
       return output_read_failure(s);
+    }
     if (got > 0)
       run.meter.end(IoDirection::read, began, static_cast<std::uint64_t>(got));
     offset_ += bs;
+    const PlanOrder at = next_order();
     // Nothing read is a block never written: the file ends before it.
-    if (got == 0)
-      return judge(nullptr, bs, 0, offset);
-    ++(static_cast<std::uint64_t>(got) < bs ? transfer.totals.r_partial_total
-                                            : transfer.totals.r_full_total);
-    const int status = judge(nullptr, bs, static_cast<std::uint64_t>(got), offset);
-    if (status != kExitSuccess)
-      return status;
+    if (got > 0 && counts(at))
+      ++(static_cast<std::uint64_t>(got) < bs ? transfer.totals.r_partial_total
+                                              : transfer.totals.r_full_total);
+    judge_block(at, nullptr, bs, read_buffer_.get(), static_cast<std::uint64_t>(got), offset);
+    if (settled())
+      return kExitVerify;
     if (run.after_io(transfer.totals))
       break;
   }

@@ -17,7 +17,7 @@ constexpr std::size_t kOffsetAt = 8;
 constexpr std::size_t kLengthAt = 16;
 constexpr std::size_t kIterationAt = 24;
 constexpr std::size_t kSeedAt = 32;
-constexpr std::size_t kReservedAt = 36;
+constexpr std::size_t kWordsAt = 36;
 constexpr std::size_t kDataSumAt = 40;
 constexpr std::size_t kHeaderSumAt = 48;
 static_assert(kHeaderSumAt + 8 == kStampHeaderSize);
@@ -115,7 +115,7 @@ std::uint64_t header_sum(std::span<const std::byte> block) {
 }  // namespace
 
 bool fill_stamped_block(std::span<std::byte> block, std::uint64_t offset, std::uint32_t seed,
-                        std::uint64_t iteration) {
+                        std::uint64_t iteration, std::uint32_t words) {
   if (block.size() < kMinStampedBlock) {
     return false;
   }
@@ -126,10 +126,15 @@ bool fill_stamped_block(std::span<std::byte> block, std::uint64_t offset, std::u
   store_le<std::uint64_t>(b + kLengthAt, block.size());
   store_le<std::uint64_t>(b + kIterationAt, iteration);
   store_le<std::uint32_t>(b + kSeedAt, seed);
-  store_le<std::uint32_t>(b + kReservedAt, 0);
+  store_le<std::uint32_t>(b + kWordsAt, words);
   store_le<std::uint64_t>(b + kDataSumAt, data_sum(block));
   store_le<std::uint64_t>(b + kHeaderSumAt, header_sum(block));
   return true;
+}
+
+std::uint32_t words_fingerprint(std::span<const std::byte> words) {
+  const auto fingerprint = static_cast<std::uint32_t>(XXH3_64bits(words.data(), words.size()));
+  return fingerprint != 0 ? fingerprint : 1;
 }
 
 StampCheck check_stamped_block(std::span<const std::byte> block, std::uint64_t offset,
@@ -145,10 +150,12 @@ StampCheck check_stamped_block(std::span<const std::byte> block, std::uint64_t o
     check.verdict = StampVerdict::bad_checksum;
     return check;
   }
+  check.header_intact = true;
   check.found = {.offset = load_le<std::uint64_t>(b + kOffsetAt),
                  .length = load_le<std::uint64_t>(b + kLengthAt),
                  .iteration = load_le<std::uint64_t>(b + kIterationAt),
-                 .seed = load_le<std::uint32_t>(b + kSeedAt)};
+                 .seed = load_le<std::uint32_t>(b + kSeedAt),
+                 .words = load_le<std::uint32_t>(b + kWordsAt)};
   if (check.found.offset != offset) {
     check.verdict = StampVerdict::other_offset;
   } else if (check.found.seed != seed) {

@@ -9,7 +9,8 @@
 //   16..23  length       u64, the block length
 //   24..31  iteration    u64, the run's iteration, for information only
 //   32..35  seed         u32
-//   36..39  reserved     u32, zero
+//   36..39  words        u32, a fingerprint of the words that shape the run's offsets; 0:
+//                        unknown (blocks of earlier versions, which wrote zero here)
 //   40..47  data sum     u64, XXH3-64 of bytes 56..length-1
 //   48..55  header sum   u64, XXH3-64 of bytes 0..47 (so it covers the data sum too)
 //   56..    data         bytes 56.. of the generator's stream for (seed, offset)
@@ -21,7 +22,9 @@
 // check reports the two differently instead of inventing an offset.
 //
 // The data depend on the seed and the offset alone: a block rewritten by a later iteration at
-// the same offset differs only in its iteration field and its header sum.
+// the same offset differs only in its iteration field and its header sum. The words field lets a
+// check tell a block of its own run from one that a run with other words wrote at the same
+// place: a check that plans other offsets than the writing run did is not looking at damage.
 #pragma once
 
 #include <cstddef>
@@ -38,7 +41,11 @@ inline constexpr std::size_t kMinStampedBlock = 512;
 // Fills `block` with the stamped block for `offset`, `seed` and `iteration`. Returns false and
 // leaves the block untouched when it is shorter than kMinStampedBlock.
 [[nodiscard]] bool fill_stamped_block(std::span<std::byte> block, std::uint64_t offset,
-                                      std::uint32_t seed, std::uint64_t iteration);
+                                      std::uint32_t seed, std::uint64_t iteration,
+                                      std::uint32_t words = 0);
+
+// The words field for the words of a run in a fixed byte form: a hash of them, never 0.
+std::uint32_t words_fingerprint(std::span<const std::byte> words);
 
 enum class StampVerdict {
   good,
@@ -55,16 +62,20 @@ struct StampFields {
   std::uint64_t length = 0;
   std::uint64_t iteration = 0;
   std::uint32_t seed = 0;
+  std::uint32_t words = 0;
 };
 
 struct StampCheck {
   StampVerdict verdict = StampVerdict::no_header;
-  StampFields found;  // meaningful for the verdicts that name a field, and for good
+  // The magic and the header sum are good, so every field of `found` is as it was stamped
+  // (the data may still be damaged).
+  bool header_intact = false;
+  StampFields found;  // meaningful when the header is intact
 };
 
 // Checks a block read back from `offset` against the one stamped for `offset` and `seed` with
 // the block's own length (block.size()). In this order: the magic, the header sum, the offset,
-// the seed, the length, the data sum. The iteration is not checked.
+// the seed, the length, the data sum. The iteration and the words are not checked.
 StampCheck check_stamped_block(std::span<const std::byte> block, std::uint64_t offset,
                                std::uint32_t seed);
 

@@ -22,6 +22,13 @@ std::string verify_error(std::uint64_t offset, const std::string& verdict) {
   return "verify error in 'out' at offset " + std::to_string(offset) + ": " + verdict + "\n";
 }
 
+std::string other_words(std::uint64_t offset, const std::string& verdict) {
+  return "verify cannot judge 'out': its blocks were written with other words, or it is another "
+         "file (at offset " +
+         std::to_string(offset) + ": " + verdict +
+         "); repeat the writing run's words and seed= exactly, conv=notrunc included\n";
+}
+
 // What a writing run left: the stamped block for each offset of `blocks`, with its seed.
 void expect_stamped(const std::string& data, std::uint64_t blocks, std::uint32_t seed) {
   ASSERT_EQ(data.size(), blocks * kBlock);
@@ -67,6 +74,7 @@ struct Damage {
   std::string verdict;
   const char* in;  // the blocks read, the bad one included
   std::string extra_words = "";
+  int status = 9;  // 10: the check's words differ from the writing run's
 };
 
 TEST_F(Verify, DamageIsNamedAtItsBlock) {
@@ -75,9 +83,12 @@ TEST_F(Verify, DamageIsNamedAtItsBlock) {
       {"a byte flipped in the header", 5 * kBlock + 9, 5 * kBlock, "bad checksum", "6+0"},
       {"the magic overwritten", 2 * kBlock, 2 * kBlock, "no block header", "3+0"},
       {"a block landed elsewhere", 6 * kBlock, 6 * kBlock, "block written for offset 4096", "7+0"},
-      {"another seed's run", 0, 0, "block written with seed 7", "1+0", "seed=8"},
+      {"the file cut inside a block", 7 * kBlock + 1000, 7 * kBlock,
+       "file ends after 1000 of 4096 bytes", "7+1"},
+      // A check with other words than the writing run's never calls the blocks corrupt.
+      {"another seed's run", 0, 0, "block written with seed 7", "1+0", "seed=8", 10},
       {"past the end of what was written", 8 * kBlock, 8 * kBlock, "no block header", "8+0",
-       "count=9"},
+       "count=9", 10},
   };
   for (const Damage& d : cases) {
     SCOPED_TRACE(d.name);
@@ -85,14 +96,34 @@ TEST_F(Verify, DamageIsNamedAtItsBlock) {
     const std::string good = get("out");
     if (std::string(d.name) == "a block landed elsewhere") {
       overwrite(d.at, good.substr(kBlock, kBlock));
-    } else if (d.extra_words.empty()) {
+    } else if (d.status != 9) {
+    } else if (d.verdict.rfind("file ends", 0) == 0) {
+      fs::resize_file(path("out"), d.at);
+    } else {
       overwrite(d.at, std::string(1, static_cast<char>(good[d.at] ^ 0x20)));
     }
     const Result r = run(kWrite + " verify=2 " + d.extra_words);
-    EXPECT_EQ(r.status, 9);
-    EXPECT_EQ(r.err, text(verify_error(d.block, d.verdict) + rec(d.in, "0+0")));
+    EXPECT_EQ(r.status, d.status);
+    EXPECT_EQ(r.err, text((d.status == 9 ? verify_error(d.block, d.verdict)
+                                          : other_words(d.block, d.verdict)) +
+                          rec(d.in, "0+0")));
     expect_stdout(r, text("Please be patient...\n"), true);
   }
+}
+
+// Iterations written in place over an existing file land at drawn offsets; a check that forgets
+// conv=notrunc plans them from the start of the file, as for a new one, and must say so rather
+// than call the file corrupt.
+TEST_F(Verify, ACheckWithoutTheWritersNotruncSaysTheWordsDiffer) {
+  const std::string words = "if=/dev/zero of=out bs=4k count=2 iterations=20 pattern=random seed=42";
+  put("out", "", 0, 1 << 20);
+  ASSERT_EQ(run(words + " conv=notrunc").status, 0);
+  const Result forgot = run(words + " verify=2");
+  EXPECT_EQ(forgot.status, 10);
+  EXPECT_NE(forgot.err.find("verify cannot judge 'out'"), std::string::npos) << forgot.err;
+  EXPECT_EQ(forgot.err.find("verify error"), std::string::npos) << forgot.err;
+  const Result same = run(words + " conv=notrunc verify=2");
+  EXPECT_EQ(same.status, 0) << same.err;
 }
 
 TEST_F(Verify, ReadBackPassesGoodCopies) {
