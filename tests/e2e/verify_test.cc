@@ -111,6 +111,41 @@ TEST_F(Verify, DamageIsNamedAtItsBlock) {
   }
 }
 
+// Damage in two entries of a check of many: one verdict, for the block that comes first in plan
+// order, and the records up to it, however many I/Os are in flight.
+TEST_F(Verify, OneVerdictAtEveryDepth) {
+  const std::string words =
+      "if=/dev/zero of=out bs=4k count=2 iterations=40 conv=notrunc pattern=random seed=7";
+  put("out", "", 0, 1 << 20);
+  const Result written = run(words + " verbose=1");
+  ASSERT_EQ(written.status, 0) << written.err;
+  const std::vector<std::uint64_t> seeks = parse_offsets(written.err, "seek");
+  ASSERT_EQ(seeks.size(), 40u);
+  // A block in an entry near the middle (its second), and one in a later entry (its first),
+  // each planned by no entry before the first one's.
+  const auto planned_before = [&](std::uint64_t offset, std::size_t entry) {
+    for (std::size_t e = 0; e < entry; ++e)
+      if (seeks[e] <= offset && offset < seeks[e] + 2 * kBlock)
+        return true;
+    return false;
+  };
+  std::size_t entry = 10;
+  while (entry < 20 && planned_before(seeks[entry] + kBlock, entry)) ++entry;
+  std::size_t other = 39;
+  while (other > 25 && planned_before(seeks[other], entry + 1)) --other;
+  ASSERT_TRUE(entry < 20 && other > 25) << "no block planned once";
+  const std::uint64_t first = seeks[entry] + kBlock;
+  overwrite(seeks[other] + 100, "X");
+  overwrite(first + 100, "X");
+  const std::string in = std::to_string(2 * entry + 2) + "+0";
+  for (const char* depth : {"1", "32"}) {
+    SCOPED_TRACE(depth);
+    const Result r = run(words + " verify=2 iodepth=" + depth);
+    EXPECT_EQ(r.status, 9);
+    EXPECT_EQ(r.err, text(verify_error(first, "bad checksum") + rec(in.c_str(), "0+0")));
+  }
+}
+
 // Iterations written in place over an existing file land at drawn offsets; a check that forgets
 // conv=notrunc plans them from the start of the file, as for a new one, and must say so rather
 // than call the file corrupt.
@@ -139,6 +174,8 @@ TEST_F(Verify, ReadBackPassesGoodCopies) {
       {"if=/dev/zero of=out bs=4k count=8 pattern=random seed=9 verify=1 dio=2", rec("8+0", "8+0"),
        true},
       {"if=in of=out bs=1k verify=1 dio=3", rec("3+1", "3+1"), true},
+      // Queued, the blocks are read back from the output, where they went.
+      {"if=in of=out bs=1k seek=1 verify=1 iodepth=4", rec("3+1", "3+1"), false},
   };
   const std::string in = random_bytes(3600, 4);
   for (const Run& run_case : runs) {

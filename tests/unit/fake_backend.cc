@@ -124,6 +124,10 @@ bool write_at(FileHandle h, const void* buffer, std::uint64_t n, std::uint64_t& 
   log(call);
   if (++f.writes == f.stop_at_write) sys().stop = StopRequest::terminate;
   if (f.writes == f.fail_write_call) return false;
+  if (f.lost_writes_at.count(at) != 0) {
+    at += n;
+    return true;
+  }
   if (f.data.size() < at + n)
     f.data.resize(at + n);
   std::memcpy(f.data.data() + at, buffer, n);
@@ -315,7 +319,7 @@ class FakeQueue final : public IoQueue {
       const std::uint64_t size = f.data.size();
       n = io.offset < size ? std::min(n, size - io.offset) : 0;
       if (n != 0) std::memcpy(io.buffer, f.data.data() + io.offset, n);
-    } else {
+    } else if (f.lost_writes_at.count(io.offset) == 0) {
       if (f.data.size() < io.offset + n) f.data.resize(io.offset + n);
       if (n != 0) std::memcpy(f.data.data() + io.offset, io.buffer, n);
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct File {
   // Failures and short counts, by call number on this file (1 for the first call).
   int fail_read_call = 0;
   int fail_write_call = 0;
+  // Writes at these offsets, positioned or queued, are reported whole and store nothing.
+  std::set<std::uint64_t> lost_writes_at;
   bool size_fails = false;
   bool seek_fails = false;
   bool close_fails = false;

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/transfer.h"
+#include "engine/verify.h"
 #include "fake_backend.h"
 #include "run_owners_calls.h"
 
@@ -107,6 +109,38 @@ class QueuedTest : public testing::Test {
     const int status = run_queued(state->files, state->transfer, state->context, s, source);
     Outcome o = outcome(status);
     o.errors = testing::internal::GetCapturedStderr();
+    return o;
+  }
+
+  // verify=1 (each block read back and checked) at `depth`, 1 being the synchronous transfer;
+  // the writes at `lost` are reported done and store nothing.
+  Outcome read_back(const Shape& shape, std::uint32_t depth, const std::set<std::uint64_t>& lost,
+                    const fake::QueueScript& script = {}) {
+    prepare(shape, depth);
+    s.verify = kVerifyReadBack;
+    s.conv = kConvNotrunc;
+    fake::sys().queue = script;
+    fake::file(4).lost_writes_at = lost;
+    OutputCheck check;
+    EXPECT_EQ(check.start(s, state->context.shape, state->files.output.get(), posix_profile), 0);
+    state->context.check = &check;
+    Outcome o;
+    if (depth > 1) {
+      o = run_prepared(shape);
+    } else {
+      testing::internal::CaptureStderr();
+      int status = 0;
+      for (const PlanEntry& e : shape.entries)
+        if ((status = run_entry(*state, s, e, posix_profile)) != 0)
+          break;
+      o = outcome(status);
+      o.errors = testing::internal::GetCapturedStderr();
+    }
+    testing::internal::CaptureStderr();
+    if (o.status == 0 || o.status == kExitVerify)
+      o.status = check.conclude();
+    o.errors += testing::internal::GetCapturedStderr();
+    state->context.check = nullptr;
     return o;
   }
 
@@ -250,6 +284,9 @@ TEST_F(QueuedTest, TheFirstFailureEndsTheRun) {
       {"read reaped alone", &copy, 4, 1, 1, 3, read, {0, 0, 0, 0}, 0},
       // Entries 1-3 read together; the second fails; the first's and third's reads count.
       {"entry read", &entries, 3, 2, SIZE_MAX, 3, read, {2, 0, 0, 0}, 0},
+      // The same, the third's read reaped after the failure: it counts, and the write the
+      // first entry queued before the failure is never handed over.
+      {"entry read, one still in flight", &entries, 3, 2, 2, 3, read, {2, 0, 0, 0}, 0},
       {"empty input", &empty, 4, 0, SIZE_MAX, 3, "error reading 'in': skipping past EOF\n",
        {0, 0, 0, 0}, 0}};
   // clang-format on
@@ -283,6 +320,41 @@ TEST_F(QueuedTest, TheFirstFailureEndsTheRun) {
 
 namespace kolvane {
 namespace {
+
+// verify=1 with writes the device reports done and never stored: at every depth and completion
+// order, one verdict, for the bad block first in plan order, after the records one block at a
+// time counts. Entries whose output ranges overlap never call good blocks bad: the later waits.
+TEST_F(QueuedTest, AFailedCheckEndsAsOneAtATime) {
+  const Entries apart{{0, 0}, {1024, 2048}, {2048, 4096}, {3072, 6144}};
+  // (The input's bytes repeat every 256: these skips put other bytes on the same place.)
+  const Entries overlapping{{0, 0}, {1000, 512}, {2100, 1024}, {500, 256}, {3050, 0}};
+  // clang-format off
+  const struct { const char* name; Entries entries; std::set<std::uint64_t> lost; int status; }
+      rows[] = {
+      // The second entry's second block and the fourth entry's first.
+      {"two entries' blocks", apart, {2560, 6144}, 9},
+      {"the first entry's last block", apart, {512, 4096, 6656}, 9},
+      {"overlapping entries", overlapping, {}, 0},
+      {"overlapping entries, one lost", overlapping, {1024 + 512}, 9}};
+  // clang-format on
+  for (const auto& r : rows) {
+    const Shape shape{r.name, 512, 512, 2, 8192, r.entries, true, false, false, 8192};
+    const Outcome want = read_back(shape, 1, r.lost);
+    EXPECT_EQ(want.status, r.status) << r.name << ": " << want.errors;
+    for (const std::uint32_t depth : {2u, 3u, 8u}) {
+      for (const Order& order : kOrders) {
+        SCOPED_TRACE(testing::Message() << r.name << ", depth " << depth << ", " << order.name);
+        fake::QueueScript script;
+        script.newest_first = order.newest_first;
+        script.reap_limit = order.reap_limit;
+        const Outcome got = read_back(shape, depth, r.lost, script);
+        EXPECT_EQ(got.status, want.status);
+        EXPECT_EQ(got.errors, want.errors);
+        EXPECT_EQ(got.totals, want.totals);
+      }
+    }
+  }
+}
 
 // Before any I/O: a queue the system refuses is never replaced by synchronous calls, and the
 // buffers' allocation fails as at depth 1.
