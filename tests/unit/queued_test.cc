@@ -169,6 +169,20 @@ constexpr Order kOrders[] = {{"oldest first", false, SIZE_MAX},
                              {"newest first", true, SIZE_MAX},
                              {"one by one, newest", true, 1}};
 
+// Calls `run(depth, script)` at depths 2, 3 and 8 with each completion order, traced.
+template <typename Run>
+void at_every_depth(const char* name, const Run& run) {
+  for (const std::uint32_t depth : {2u, 3u, 8u}) {
+    for (const Order& order : kOrders) {
+      SCOPED_TRACE(testing::Message() << name << ", depth " << depth << ", " << order.name);
+      fake::QueueScript script;
+      script.newest_first = order.newest_first;
+      script.reap_limit = order.reap_limit;
+      run(depth, script);
+    }
+  }
+}
+
 TEST_F(QueuedTest, SameRecordsAndBytesAsOneAtATime) {
   // clang-format off
   const Shape shapes[] = {
@@ -191,24 +205,18 @@ TEST_F(QueuedTest, SameRecordsAndBytesAsOneAtATime) {
   for (const Shape& shape : shapes) {
     const Outcome want = one_at_a_time(shape);
     ASSERT_EQ(want.status, 0) << shape.name;
-    for (const std::uint32_t depth : {2u, 3u, 8u}) {
-      for (const Order& order : kOrders) {
-        SCOPED_TRACE(testing::Message() << shape.name << ", depth " << depth << ", " << order.name);
-        fake::QueueScript script;
-        script.newest_first = order.newest_first;
-        script.reap_limit = order.reap_limit;
-        const Outcome got = queued(shape, depth, script);
-        EXPECT_EQ(got.status, 0);
-        EXPECT_EQ(got.errors, "");
-        EXPECT_EQ(got.totals, want.totals);
-        EXPECT_EQ(got.output, want.output);
-        EXPECT_LE(fake::sys().most_pending, depth);
-        state.reset();
-        EXPECT_EQ(fake::sys().destroyed_in_flight, 0);
-        EXPECT_EQ(fake::sys().freed_in_flight, 0);
-        EXPECT_EQ(fake::sys().live_buffers, 0);
-      }
-    }
+    at_every_depth(shape.name, [&](std::uint32_t depth, const fake::QueueScript& script) {
+      const Outcome got = queued(shape, depth, script);
+      EXPECT_EQ(got.status, 0);
+      EXPECT_EQ(got.errors, "");
+      EXPECT_EQ(got.totals, want.totals);
+      EXPECT_EQ(got.output, want.output);
+      EXPECT_LE(fake::sys().most_pending, depth);
+      state.reset();
+      EXPECT_EQ(fake::sys().destroyed_in_flight, 0);
+      EXPECT_EQ(fake::sys().freed_in_flight, 0);
+      EXPECT_EQ(fake::sys().live_buffers, 0);
+    });
   }
 }
 
@@ -341,18 +349,12 @@ TEST_F(QueuedTest, AFailedCheckEndsAsOneAtATime) {
     const Shape shape{r.name, 512, 512, 2, 8192, r.entries, true, false, false, 8192};
     const Outcome want = read_back(shape, 1, r.lost);
     EXPECT_EQ(want.status, r.status) << r.name << ": " << want.errors;
-    for (const std::uint32_t depth : {2u, 3u, 8u}) {
-      for (const Order& order : kOrders) {
-        SCOPED_TRACE(testing::Message() << r.name << ", depth " << depth << ", " << order.name);
-        fake::QueueScript script;
-        script.newest_first = order.newest_first;
-        script.reap_limit = order.reap_limit;
-        const Outcome got = read_back(shape, depth, r.lost, script);
-        EXPECT_EQ(got.status, want.status);
-        EXPECT_EQ(got.errors, want.errors);
-        EXPECT_EQ(got.totals, want.totals);
-      }
-    }
+    at_every_depth(r.name, [&](std::uint32_t depth, const fake::QueueScript& script) {
+      const Outcome got = read_back(shape, depth, r.lost, script);
+      EXPECT_EQ(got.status, want.status);
+      EXPECT_EQ(got.errors, want.errors);
+      EXPECT_EQ(got.totals, want.totals);
+    });
   }
 }
 
