@@ -248,7 +248,6 @@ class QueuedTransfer {
   // The blocks from write_prefix_ on whose writes have landed: 0 not yet, 1 whole, 2 partial.
   std::deque<std::uint8_t> landed_;
   std::uint64_t write_prefix_ = 0;
-  std::uint64_t partial_block_ = UINT64_MAX;
 };
 
 int QueuedTransfer::obtain_buffers() {
@@ -569,10 +568,8 @@ void QueuedTransfer::commit_block(Slot& t) {
   const bool partial = got < ibs_;
   count_record(t.block_order,
                partial ? &RecordTotals::r_partial_total : &RecordTotals::r_full_total);
-  if (partial) {
+  if (partial)
     input_ended_ = true;
-    partial_block_ = t.block;
-  }
   if (!issue_write(t, t.in, got, base_out_ + t.block * obs_))
     t.busy = false;
   after_io();
