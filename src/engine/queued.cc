@@ -597,7 +597,8 @@ bool QueuedTransfer::halted(const Slot& t) const {
 }
 
 void QueuedTransfer::count_record(const PlanOrder& at, std::uint64_t RecordTotals::*field) {
-  if (check_ == nullptr) {
+  // Only a run that checks can find a bad block (stamping alone writes and never reads).
+  if (!reads_back_ && !check_only_) {
     ++(transfer_.totals.*field);
     return;
   }
