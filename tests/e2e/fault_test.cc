@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "harness.h"
@@ -279,20 +280,14 @@ class LoopDevice : public Devices {
     if (IsSkipped() || geteuid() != 0)
       GTEST_SKIP() << "a loop device needs root";
     put("image", image_);
-    FILE* p = popen(
-        ("losetup -f --show --sector-size 4096 " + path("image") + " 2>/dev/null").c_str(), "r");
-    char line[64] = "";
-    if (p != nullptr && std::fgets(line, sizeof line, p) != nullptr)
-      device_ = std::string(line, std::strcspn(line, "\n"));
-    if (p != nullptr)
-      pclose(p);
+    loop_ = std::make_unique<LoopAttachment>(path("image"), 4096);
+    device_ = loop_->device();
     if (device_.empty())
       GTEST_SKIP() << "losetup failed";
     fs::create_symlink(device_, path("dev"));
   }
   void TearDown() override {
-    if (!device_.empty() && std::system(("losetup -d " + device_).c_str()) != 0)
-      ADD_FAILURE() << "could not detach " << device_;
+    loop_.reset();
     Devices::TearDown();
   }
 
@@ -306,6 +301,7 @@ class LoopDevice : public Devices {
   }
 
   const std::string image_ = random_bytes(65536, 22);
+  std::unique_ptr<LoopAttachment> loop_;
   std::string device_;
 };
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -325,6 +326,24 @@ bool E2e::direct_io_refused() const {
   close(fd);
   unlink(path("probe").c_str());
   return refused;
+}
+
+LoopAttachment::LoopAttachment(const std::string& image, unsigned sector_size) {
+  if (geteuid() != 0)
+    return;
+  const std::string command =
+      "losetup -f --show --sector-size " + std::to_string(sector_size) + " " + image;
+  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
+  char line[64] = "";
+  if (p != nullptr && std::fgets(line, sizeof line, p) != nullptr)
+    device_ = std::string(line, std::strcspn(line, "\n"));
+  if (p != nullptr)
+    pclose(p);
+}
+
+LoopAttachment::~LoopAttachment() {
+  if (!device_.empty() && std::system(("losetup -d " + device_).c_str()) != 0)
+    ADD_FAILURE() << "could not detach " << device_;
 }
 
 }  // namespace e2e

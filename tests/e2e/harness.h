@@ -96,6 +96,20 @@ inline const std::string kInputTooSmall =
 inline const std::string kOutputTooSmall =
     "error: the output file size is too small for the specified count, blocksize and seek values\n";
 
+// A loop device over an image file, for the cases that need a real block device (root and
+// losetup, Linux only); detached when it goes. `device()` is empty when none could be attached.
+class LoopAttachment {
+ public:
+  LoopAttachment(const std::string& image, unsigned sector_size);
+  ~LoopAttachment();
+  LoopAttachment(const LoopAttachment&) = delete;
+  LoopAttachment& operator=(const LoopAttachment&) = delete;
+  const std::string& device() const { return device_; }
+
+ private:
+  std::string device_;
+};
+
 // Each test runs the program in a fresh directory, removed afterwards.
 class E2e : public ::testing::Test {
  protected:
