@@ -400,6 +400,24 @@ TEST_F(Devices, QueuedWritesMeetAFullFileSystem) {
   EXPECT_EQ(std::system(("umount -l " + path("small")).c_str()), 0);
 }
 
+// The file-size limit (ulimit -f) ends the run as a failed write at every depth: its signal is
+// ignored, so the program is not killed, and the output keeps the whole blocks under the limit.
+TEST_F(Devices, FileSizeLimitEndsTheRunAsAFailedWrite) {
+  const std::string in = random_bytes(1000000, 27);
+  put("in", in);
+  const std::uint64_t limit = 300 * 1024;  // 75 blocks of 4 KiB
+  const std::string too_large =
+      "error writing to 'out': " + std::string(std::strerror(EFBIG)) + "\n";
+  for (const char* depth : {"1", "4"}) {
+    SCOPED_TRACE(depth);
+    const Result r = run(std::string("if=in of=out bs=4k iodepth=") + depth, {}, {},
+                         Streams{.file_size_limit = limit});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, too_large);
+    EXPECT_EQ(get("out"), in.substr(0, limit));
+  }
+}
+
 // An output device that is claimed (here by the test, as a mounted file system would be) is
 // refused, and none of its bytes change; reading it stays allowed.
 TEST_F(LoopDevice, ClaimedDeviceIsNotWritten) {

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,7 +65,8 @@ void feed(int fd, const std::vector<std::string>& chunks, int pause_ms, bool hol
 
 namespace {
 
-// In the child, after the working directory is set: standard output and error as `to` says.
+// In the child, after the working directory is set: standard output and error, and the
+// file-size limit, as `to` says.
 bool redirect(const Streams& to) {
   const auto open_on = [](const std::string& name, int fd) {
     const int file = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -73,6 +75,9 @@ bool redirect(const Streams& to) {
   if (!to.out.empty() && !open_on(to.out, 1))
     return false;
   if (!to.err.empty() && !(to.err == to.out ? dup2(1, 2) == 2 : open_on(to.err, 2)))
+    return false;
+  const rlimit limit{to.file_size_limit, to.file_size_limit};
+  if (to.file_size_limit != 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0)
     return false;
   return !to.closed_out || close(1) == 0;
 }

@@ -58,9 +58,11 @@ struct Stdin {
 // Standard output and error: the harness's pipes unless a file is named (in the working
 // directory, or an absolute path such as /dev/null). The same name for both is one open file,
 // as "> f 2>&1" gives. `closed_out`: the program starts without standard output.
+// `file_size_limit`: the largest file the program may write, in bytes (ulimit -f); 0: none.
 struct Streams {
   std::string out{}, err{};
   bool closed_out = false;
+  std::uint64_t file_size_limit = 0;
 };
 
 struct Result {
