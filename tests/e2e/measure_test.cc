@@ -305,9 +305,10 @@ TEST_F(E2e, ReportFileOverTheDataIsRefused) {
   fs::create_hard_link(path("in"), path("hard"));
   fs::create_symlink("in", path("soft"));
   // The Linux program meets a loop device over an image of the test's own (root only); the
-  // Windows program a drive name, which marks a device by itself.
+  // Windows program a drive name, which marks a device by itself: one no machine has, so that
+  // a program that let it through could not write over a real disk.
   std::unique_ptr<LoopAttachment> loop;
-  std::string device = "\\\\.\\PhysicalDrive0";
+  std::string device = "\\\\.\\PhysicalDrive97";
   if (target().linux_devices) {
     loop = std::make_unique<LoopAttachment>(path("image"), 512);
     device = loop->device();
