@@ -98,6 +98,12 @@ const Fault kFaults[] = {
      "error syncing 'out': Input/output error\n", 0, 4096},
     {"DataSyncOutput", "fdatasync:1:ENOSPC", "if=in of=out bs=1k conv=notrunc,fdatasync", 3,
      "error syncing 'out': No space left on device\n", kExisting, 4096},
+    // Queued writes are synced the same way once the queue is drained.
+    {"SyncQueuedOutput", "fsync:1:EIO", "if=in of=out bs=1k iodepth=4 conv=fsync", 3,
+     "error syncing 'out': Input/output error\n", 0, 4096},
+    {"DataSyncQueuedOutput", "fdatasync:1:ENOSPC",
+     "if=in of=out bs=1k iodepth=4 conv=notrunc,fdatasync", 3,
+     "error syncing 'out': No space left on device\n", kExisting, 4096},
     // Short and interrupted calls: the copy is whole and the records as without them.
     {"ShortWrite", "write:1:short", "if=in of=out bs=1k", 0, rec("4+0", "4+0"), 0, 4096},
     {"InterruptedWrite", "write:2:eintr", "if=in of=out bs=1k", 0, rec("4+0", "4+0"), 0, 4096},
