@@ -39,14 +39,27 @@ std::string report_name(const char* name, const char* absent) {
   return name;
 }
 
-bool names_output(const char* file, const Settings& s) {
-  if (file == nullptr || s.output_file == nullptr || is_null_sink(s))
-    return false;
-  if (std::strcmp(file, s.output_file) == 0)
+// Whether a report file is the data file `data` (absent: the standard stream), by name or as
+// the same file under another name (a hard or symbolic link).
+bool names_data(const char* file, const char* data, StandardStream stream) {
+  if (data != nullptr && std::strcmp(file, data) == 0)
     return true;
-  FileIdentity report, output;
-  return identity_of_name(file, report) && identity_of_name(s.output_file, output) &&
-         same_file(report, output);
+  FileIdentity report, other;
+  const bool known =
+      data != nullptr ? identity_of_name(data, other) : identity_of_stream(stream, other);
+  return known && identity_of_name(file, report) && same_file(report, other);
+}
+
+// What a report file would overwrite: the output, the input, or a device (json=/dev/sdb is one
+// slip away from of=/dev/sdb). Null when it overwrites nothing of the run's.
+const char* overwritten_by(const char* file, const Settings& s) {
+  if (!is_null_sink(s) && names_data(file, s.output_file, StandardStream::output))
+    return "is the output file: the report would overwrite the data";
+  if (!is_zero_source(s) && names_data(file, s.input_file, StandardStream::input))
+    return "is the input file: the report would overwrite the data";
+  if (name_is_device(file))
+    return "is a block device: a report is never written to a device";
+  return nullptr;
 }
 
 DirectionFigures figures(const Meter& meter, IoDirection d) {
@@ -177,11 +190,17 @@ bool write_file(const char* name, const std::string& document) {
 }  // namespace
 
 int check_report_files(const Settings& s) {
-  for (const char* word : {"json", "plot"}) {
-    const char* file = std::strcmp(word, "json") == 0 ? s.json_file : s.plot_file;
-    if (names_output(file, s)) {
-      say(Channel::err, "%s=%s is the output file: the report would overwrite the data\n", word,
-          file);
+  const struct {
+    const char* word;
+    const char* file;
+    bool dash_is_stderr;  // json=- writes on standard error, never into a file of the run
+  } reports[] = {{"json", s.json_file, true}, {"plot", s.plot_file, false}};
+  for (const auto& r : reports) {
+    if (r.file == nullptr || (r.dash_is_stderr && std::strcmp(r.file, "-") == 0))
+      continue;
+    const char* reason = overwritten_by(r.file, s);
+    if (reason != nullptr) {
+      say(Channel::err, "%s=%s %s\n", r.word, r.file, reason);
       return kExitBadArgument;
     }
   }

@@ -31,6 +31,10 @@ FileHandle open_output(const char* name, bool direct, bool notrunc, bool& output
 // opening a pipe may wait for the other end. False for a name that does not exist.
 bool name_is_stream(const char* name);
 
+// True when the name is a block device (on Windows a drive or volume): a file a report must
+// never be written to. Asked without opening it. False for a name that does not exist.
+bool name_is_device(const char* name);
+
 // Size in bytes: a block device's or volume's capacity, a regular file's length, 0 for pipes
 // and terminals; false on failure.
 bool file_size(FileHandle file, std::int64_t& size);
@@ -105,7 +109,7 @@ struct FileIdentity {
 inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
   return a.index == b.index && (a.device == b.device || !a.device_known || !b.device_known);
 }
-enum class StandardStream { output, error };
+enum class StandardStream { input, output, error };
 // False when the file does not exist or has no identity.
 bool identity_of_name(const char* name, FileIdentity& identity);
 bool identity_of_stream(StandardStream stream, FileIdentity& identity);

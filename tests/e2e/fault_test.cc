@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -97,6 +98,12 @@ const Fault kFaults[] = {
     {"SyncOutput", "fsync:1:EIO", "if=in of=out conv=fsync", 3,
      "error syncing 'out': Input/output error\n", 0, 4096},
     {"DataSyncOutput", "fdatasync:1:ENOSPC", "if=in of=out bs=1k conv=notrunc,fdatasync", 3,
+     "error syncing 'out': No space left on device\n", kExisting, 4096},
+    // Queued writes are synced the same way once the queue is drained.
+    {"SyncQueuedOutput", "fsync:1:EIO", "if=in of=out bs=1k iodepth=4 conv=fsync", 3,
+     "error syncing 'out': Input/output error\n", 0, 4096},
+    {"DataSyncQueuedOutput", "fdatasync:1:ENOSPC",
+     "if=in of=out bs=1k iodepth=4 conv=notrunc,fdatasync", 3,
      "error syncing 'out': No space left on device\n", kExisting, 4096},
     // Short and interrupted calls: the copy is whole and the records as without them.
     {"ShortWrite", "write:1:short", "if=in of=out bs=1k", 0, rec("4+0", "4+0"), 0, 4096},
@@ -280,20 +287,14 @@ class LoopDevice : public Devices {
     if (IsSkipped() || geteuid() != 0)
       GTEST_SKIP() << "a loop device needs root";
     put("image", image_);
-    FILE* p = popen(
-        ("losetup -f --show --sector-size 4096 " + path("image") + " 2>/dev/null").c_str(), "r");
-    char line[64] = "";
-    if (p != nullptr && std::fgets(line, sizeof line, p) != nullptr)
-      device_ = std::string(line, std::strcspn(line, "\n"));
-    if (p != nullptr)
-      pclose(p);
+    loop_ = std::make_unique<LoopAttachment>(path("image"), 4096);
+    device_ = loop_->device();
     if (device_.empty())
       GTEST_SKIP() << "losetup failed";
     fs::create_symlink(device_, path("dev"));
   }
   void TearDown() override {
-    if (!device_.empty() && std::system(("losetup -d " + device_).c_str()) != 0)
-      ADD_FAILURE() << "could not detach " << device_;
+    loop_.reset();
     Devices::TearDown();
   }
 
@@ -307,6 +308,7 @@ class LoopDevice : public Devices {
   }
 
   const std::string image_ = random_bytes(65536, 22);
+  std::unique_ptr<LoopAttachment> loop_;
   std::string device_;
 };
 
@@ -421,6 +423,24 @@ TEST_F(Devices, QueuedWritesMeetAFullFileSystem) {
   }
   // Lazily: the kernel may let go of the files a moment after the program ended.
   EXPECT_EQ(std::system(("umount -l " + path("small")).c_str()), 0);
+}
+
+// The file-size limit (ulimit -f) ends the run as a failed write at every depth: its signal is
+// ignored, so the program is not killed, and the output keeps the whole blocks under the limit.
+TEST_F(Devices, FileSizeLimitEndsTheRunAsAFailedWrite) {
+  const std::string in = random_bytes(1000000, 27);
+  put("in", in);
+  const std::uint64_t limit = 300 * 1024;  // 75 blocks of 4 KiB
+  const std::string too_large =
+      "error writing to 'out': " + std::string(std::strerror(EFBIG)) + "\n";
+  for (const char* depth : {"1", "4"}) {
+    SCOPED_TRACE(depth);
+    const Result r = run(std::string("if=in of=out bs=4k iodepth=") + depth, {}, {},
+                         Streams{.file_size_limit = limit});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, too_large);
+    EXPECT_EQ(get("out"), in.substr(0, limit));
+  }
 }
 
 // An output device that is claimed (here by the test, as a mounted file system would be) is

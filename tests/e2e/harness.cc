@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -63,7 +65,8 @@ void feed(int fd, const std::vector<std::string>& chunks, int pause_ms, bool hol
 
 namespace {
 
-// In the child, after the working directory is set: standard output and error as `to` says.
+// In the child, after the working directory is set: standard output and error, and the
+// file-size limit, as `to` says.
 bool redirect(const Streams& to) {
   const auto open_on = [](const std::string& name, int fd) {
     const int file = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -72,6 +75,9 @@ bool redirect(const Streams& to) {
   if (!to.out.empty() && !open_on(to.out, 1))
     return false;
   if (!to.err.empty() && !(to.err == to.out ? dup2(1, 2) == 2 : open_on(to.err, 2)))
+    return false;
+  const rlimit limit{to.file_size_limit, to.file_size_limit};
+  if (to.file_size_limit != 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0)
     return false;
   return !to.closed_out || close(1) == 0;
 }
@@ -325,6 +331,24 @@ bool E2e::direct_io_refused() const {
   close(fd);
   unlink(path("probe").c_str());
   return refused;
+}
+
+LoopAttachment::LoopAttachment(const std::string& image, unsigned sector_size) {
+  if (geteuid() != 0)
+    return;
+  const std::string command =
+      "losetup -f --show --sector-size " + std::to_string(sector_size) + " " + image;
+  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
+  char line[64] = "";
+  if (p != nullptr && std::fgets(line, sizeof line, p) != nullptr)
+    device_ = std::string(line, std::strcspn(line, "\n"));
+  if (p != nullptr)
+    pclose(p);
+}
+
+LoopAttachment::~LoopAttachment() {
+  if (!device_.empty() && std::system(("losetup -d " + device_).c_str()) != 0)
+    ADD_FAILURE() << "could not detach " << device_;
 }
 
 }  // namespace e2e

@@ -58,9 +58,11 @@ struct Stdin {
 // Standard output and error: the harness's pipes unless a file is named (in the working
 // directory, or an absolute path such as /dev/null). The same name for both is one open file,
 // as "> f 2>&1" gives. `closed_out`: the program starts without standard output.
+// `file_size_limit`: the largest file the program may write, in bytes (ulimit -f); 0: none.
 struct Streams {
   std::string out{}, err{};
   bool closed_out = false;
+  std::uint64_t file_size_limit = 0;
 };
 
 struct Result {
@@ -95,6 +97,20 @@ inline const std::string kInputTooSmall =
     "error: the input file size is too small for the specified count, blocksize and skip values\n";
 inline const std::string kOutputTooSmall =
     "error: the output file size is too small for the specified count, blocksize and seek values\n";
+
+// A loop device over an image file, for the cases that need a real block device (root and
+// losetup, Linux only); detached when it goes. `device()` is empty when none could be attached.
+class LoopAttachment {
+ public:
+  LoopAttachment(const std::string& image, unsigned sector_size);
+  ~LoopAttachment();
+  LoopAttachment(const LoopAttachment&) = delete;
+  LoopAttachment& operator=(const LoopAttachment&) = delete;
+  const std::string& device() const { return device_; }
+
+ private:
+  std::string device_;
+};
 
 // Each test runs the program in a fresh directory, removed afterwards.
 class E2e : public ::testing::Test {

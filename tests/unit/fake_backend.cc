@@ -76,6 +76,7 @@ FileHandle open_output(const char* name, bool, bool notrunc, bool& output_preexi
 }
 
 bool name_is_stream(const char*) { return false; }
+bool name_is_device(const char*) { return false; }
 
 bool file_size(FileHandle h, std::int64_t& size) {
   fake::File& f = fake::file(h);

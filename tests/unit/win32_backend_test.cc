@@ -252,6 +252,27 @@ TEST(Win32StreamNames, ReservedNamesAreStreams) {
   }
 }
 
+// A drive, volume or physical disk is told by its name alone: one word in the device namespace.
+TEST(Win32StreamNames, DeviceNamesAreOneWordInTheDeviceNamespace) {
+  const struct {
+    const char* name;
+    bool device;
+  } rows[] = {
+      {"\\\\.\\PhysicalDrive0", true},
+      {"\\\\.\\C:", true},
+      {"//./c:", true},
+      {"\\\\?\\Volume{0b1c}", true},
+      {"\\\\?\\C:\\dir\\r.json", false},
+      {"\\\\.\\pipe\\kolvane", false},
+      {"\\\\.\\", false},
+      {"\\\\server\\share", false},
+      {"C:", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(name_is_device(row.name), row.device) << row.name;
+  }
+}
+
 // Console events reach the handler through its seam: the emulator cannot send them. Ctrl-C and
 // Ctrl-Break ask to stop as an interrupt, closing the console as a termination; the first one
 // is taken, a second one goes on to the system's handler, which ends the program at once.

@@ -235,6 +235,8 @@ bool name_is_stream(const char* name) {
          !S_ISDIR(st.st_mode);
 }
 
+bool name_is_device(const char* name) { return is_block_device(name); }
+
 bool file_size(FileHandle file, std::int64_t& size) {
   struct stat st;
   if (g_calls.fstat(fd_of(file), &st) != 0) return failed(false);
@@ -323,7 +325,9 @@ bool identity_of_name(const char* name, FileIdentity& identity) {
 
 bool identity_of_stream(StandardStream stream, FileIdentity& identity) {
   struct stat st;
-  const int fd = stream == StandardStream::output ? kStandardOutput : kStandardError;
+  const int fd = stream == StandardStream::input    ? kStandardInput
+                 : stream == StandardStream::output ? kStandardOutput
+                                                    : kStandardError;
   return g_calls.fstat(fd, &st) == 0 && identity_of(st, identity);
 }
 

@@ -139,6 +139,20 @@ bool name_is_stream(const char* name) {
   return stem == 4 && port_word && base[3] >= '1' && base[3] <= '9';
 }
 
+// Told by the name alone: a name in the device namespace (\\.\ or \\?\) that is one word,
+// with no path under it, is a drive, volume or physical disk (\\.\C:, \\.\PhysicalDrive0,
+// \\?\Volume{...}); \\?\C:\dir\file and the like are ordinary paths.
+bool name_is_device(const char* name) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  const bool namespace_prefix = separator(name[0]) && separator(name[1]) &&
+                                (name[2] == '.' || name[2] == '?') && separator(name[3]);
+  if (!namespace_prefix || name[4] == '\0') return false;
+  for (const char* p = name + 4; *p != '\0'; ++p) {
+    if (separator(*p)) return false;
+  }
+  return true;
+}
+
 bool file_size(FileHandle file, std::int64_t& size) {
   LARGE_INTEGER value;
   if (g_calls.get_file_size(handle_of(file), &value)) {
@@ -316,7 +330,9 @@ bool identity_of_name(const char* name, FileIdentity& identity) {
 
 bool identity_of_stream(StandardStream stream, FileIdentity& identity) {
   const HANDLE handle =
-      GetStdHandle(stream == StandardStream::output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+      GetStdHandle(stream == StandardStream::input    ? STD_INPUT_HANDLE
+                   : stream == StandardStream::output ? STD_OUTPUT_HANDLE
+                                                      : STD_ERROR_HANDLE);
   return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
          identity_of_handle(handle, identity);
 }
