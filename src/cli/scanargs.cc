@@ -133,7 +133,8 @@ enum class WordScan { not_mine, accepted, malformed, out_of_range };
 // take (report=2, progress=0, seed above 32 bits, iodepth=0) is out of range.
 WordScan scan_measuring_word(std::string_view name, const char* value, Settings& s) {
   const bool time = equals(name, "progress") || equals(name, "runtime");
-  const bool number = equals(name, "report") || equals(name, "seed") || equals(name, "iodepth");
+  const bool number = equals(name, "report") || equals(name, "seed") || equals(name, "iodepth") ||
+                      equals(name, "poll");
   if (equals(name, "json") || equals(name, "plot")) {
     if (*value == '\0') return WordScan::out_of_range;
     (equals(name, "json") ? s.json_file : s.plot_file) = value;
@@ -155,6 +156,9 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
   } else if (equals(name, "iodepth")) {
     if (n == 0 || n > kMaxIoDepth) return WordScan::out_of_range;
     s.io_depth = static_cast<std::uint32_t>(n);
+  } else if (equals(name, "poll")) {
+    if (n != 1 && n != 2) return WordScan::out_of_range;
+    s.poll = static_cast<std::uint32_t>(n);
   } else if (equals(name, "seed")) {
     if (n > UINT32_MAX) return WordScan::out_of_range;
     s.seed_given = true;

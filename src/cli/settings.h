@@ -55,6 +55,9 @@ struct Settings {
 
   // iodepth=N: up to N I/Os in flight; 1 is the synchronous copy.
   std::uint32_t io_depth = 1;
+  // poll=1: reap by spinning, never sleeping while I/Os are in flight; poll=2: the same with a
+  // kernel thread that submits. 0: spin briefly before each sleeping wait.
+  std::uint32_t poll = 0;
 };
 
 inline bool is_zero_source(const Settings& s) {

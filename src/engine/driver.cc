@@ -243,6 +243,8 @@ int run_stages(RunOwners& owners, const Settings& settings, const PlatformProfil
   int status = check_combinations(owners.context.shape, settings);
   if (status == kExitSuccess)
     status = check_verify_words(settings);
+  if (status == kExitSuccess)
+    status = check_poll_words(settings, profile);
   if (status != kExitSuccess)
     return status;
   if (settings.verboseflag != 0) {

@@ -15,6 +15,7 @@
 #include "engine/failures.h"
 #include "engine/verify.h"
 #include "platform/io_queue.h"
+#include "platform/spin_wait.h"
 
 namespace kolvane {
 namespace {
@@ -282,6 +283,8 @@ int QueuedTransfer::open_queue(bool in_direct) {
   if (check_only_ || reads_back_)
     setup.files.push_back({check_->reader(), IoDirection::read, check_->direct()});
   setup.regions.push_back({memory_.get(), memory_size_});
+  setup.spin_ns = s_.poll != 0 ? kSpinForever : kDefaultSpinNs;
+  setup.kernel_thread = s_.poll == 2;
   std::string error;
   queue_ = open_io_queue(setup, error);
   if (queue_ == nullptr) {
@@ -917,6 +920,21 @@ int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings&
   }
   if (s.input_blocksize != s.output_blocksize)
     return refuse_depth("iodepth=%u with a single copy needs ibs equal to obs\n", depth);
+  return kExitSuccess;
+}
+
+int check_poll_words(const Settings& s, const PlatformProfile& profile) {
+  if (s.poll == 0)
+    return kExitSuccess;
+  if (s.io_depth <= 1) {
+    say(Channel::err, "poll=%u needs iodepth= above 1: one I/O at a time has no queue to poll\n",
+        static_cast<unsigned>(s.poll));
+    return kExitBadArgument;
+  }
+  if (s.poll == 2 && profile.no_kernel_submission != nullptr) {
+    say(Channel::err, "%s", profile.no_kernel_submission);
+    return kExitBadArgument;
+  }
   return kExitSuccess;
 }
 

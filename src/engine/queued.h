@@ -14,12 +14,16 @@
 #include "engine/run_context.h"
 #include "engine/run_files.h"
 #include "engine/transfer_state.h"
+#include "platform/profile.h"
 
 namespace kolvane {
 
 // Whether the run may keep more than one I/O in flight. Asked once the input is open and
 // measured, before the output is opened or truncated: 0, or 1 after the message that says why.
 int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings& s);
+
+// Refuses, before anything is opened, a poll= the run cannot use: 0, or 1 after the message.
+int check_poll_words(const Settings& s, const PlatformProfile& profile);
 
 // Runs every entry the source gives. Returns 0, or the exit status of the first failure after
 // its message: 2 when the system refuses the queue, 3 for a read or write, 6 for the buffers.

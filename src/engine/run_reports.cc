@@ -122,6 +122,8 @@ ReportSettings report_settings(const RunShape& shape, const Settings& s) {
     r.distribution = "uniform";
   if (s.io_depth > 1)
     r.iodepth = s.io_depth;
+  if (s.poll != 0)
+    r.poll = s.poll;
   if (s.stamped)
     r.pattern = "random";
   if (s.verify != kVerifyOff)

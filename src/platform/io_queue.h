@@ -38,10 +38,16 @@ struct QueueRegion {
   std::uint64_t size = 0;
 };
 
+// How a queue waits for completions. `spin`: before each wait that sleeps, look at the
+// completions for at most `spin_ns` (kSpinForever: never sleep while I/Os are in flight).
+// `kernel_thread`: a thread of the system's hands the I/Os over (Linux SQPOLL), so that queuing
+// one takes no system call; platforms without one refuse it.
 struct IoQueueSetup {
   std::uint32_t depth = 1;  // 1..kMaxQueueDepth I/Os queued or in flight at once
   std::vector<QueueFile> files;
   std::vector<QueueRegion> regions;
+  std::uint64_t spin_ns = 0;
+  bool kernel_thread = false;
 };
 
 struct IoCompletion {

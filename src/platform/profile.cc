@@ -32,6 +32,7 @@ const PlatformProfile posix_profile = {
     false,
     nullptr,
     false,
+    nullptr,
 };
 
 const PlatformProfile win32_profile = {
@@ -62,6 +63,8 @@ const PlatformProfile win32_profile = {
     true,
     "(null)",
     true,
+    "poll=2 is not available on Windows: the system has no thread that submits I/Os for a "
+    "program\n",
 };
 
 }  // namespace kolvane

@@ -33,6 +33,8 @@ struct PlatformProfile {
   // Direct writes do not make reads on the same handle direct (write-through only): a direct
   // read-back needs a handle of its own, opened for direct reads.
   bool direct_readback_own_handle;
+  // Why poll=2 (a kernel thread that submits the I/Os) cannot be had; nullptr where it can.
+  const char* no_kernel_submission;
 };
 
 extern const PlatformProfile posix_profile;

@@ -32,6 +32,7 @@ struct ReportSettings {
   std::optional<std::uint32_t> seed;
   std::optional<std::string> distribution;
   std::optional<std::uint32_t> iodepth;
+  std::optional<std::uint32_t> poll;
   std::optional<std::string> pattern;   // pattern=random
   std::optional<std::uint32_t> verify;  // verify=1 or 2
 };

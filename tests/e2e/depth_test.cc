@@ -79,7 +79,8 @@ TEST_F(Depth, ManyInFlightGiveWhatOneAtATimeGives) {
       expect_apart(one.err, 4 * 4096);
     }
     const std::string written = get("out");
-    for (const char* depth : {" iodepth=8"}) {
+    // poll=1 reaps by spinning: the same I/Os, seen at other moments.
+    for (const char* depth : {" iodepth=8", " iodepth=3 poll=1"}) {
       SCOPED_TRACE(depth);
       fresh(row.existing_output);
       const Result many = run(row.words + std::string(depth));
@@ -179,6 +180,10 @@ TEST_F(Depth, RunsTheQueueCannotServeAreRefused) {
       {"if=in of=out iodepth=0", "unrecognized option value iodepth=0\n", false, true},
       {"if=in of=out iodepth=4097", "unrecognized option value iodepth=4097\n", false, true},
       {"if=in of=out iodepth=x", "invalid number x\n", false, true},
+      {"if=in of=out bs=4k poll=1",
+       "poll=1 needs iodepth= above 1: one I/O at a time has no queue to poll\n", true},
+      {"if=in of=out iodepth=4 poll=0", "unrecognized option value poll=0\n", false, true},
+      {"if=in of=out iodepth=4 poll=3", "unrecognized option value poll=3\n", false, true},
   };
   // clang-format on
   const std::string before = random_bytes(5000, 32);
@@ -200,6 +205,26 @@ TEST_F(Depth, RunsTheQueueCannotServeAreRefused) {
     }
     EXPECT_TRUE(get("in") == input_) << "the input was changed";
   }
+}
+
+// poll=2 asks for a thread of the system that submits the I/Os: Linux has one (or the kernel
+// refuses it, as it may refuse the queue); Windows has none and refuses the word.
+TEST_F(Depth, AKernelSubmissionThreadIsHadOrRefused) {
+  put("in", input_);
+  const Result r = run("if=in of=out bs=4k iodepth=4 poll=2");
+  if (!target().linux_devices) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, text("poll=2 is not available on Windows: the system has no thread that "
+                          "submits I/Os for a program\n"));
+    EXPECT_FALSE(fs::exists(path("out")));
+    return;
+  }
+  if (r.status == 2) {
+    EXPECT_EQ(r.err.rfind("io_uring is not available: ", 0), 0u) << r.err;
+    return;
+  }
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(get("out") == input_);
 }
 
 // Standard input may share its offset with the shell: it is read one block at a time.

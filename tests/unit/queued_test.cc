@@ -234,6 +234,41 @@ TEST_F(QueuedTest, KeepsDepthIosInFlight) {
   }
 }
 
+// Completions that come one at a time, the others still in flight: each is refilled as it is
+// seen, every hand-over after the first carries one I/O, and the queue stays full until the
+// run has nothing left to start.
+TEST_F(QueuedTest, RefillsEachSlotAsItsCompletionIsSeen) {
+  const Shape copy{"copy", 512, 512, 64, 65536, {{0, 0}}};
+  const Shape entries{"iterations", 512,   512,   1,   65536, Entries(64, PlanEntry{0, 0}),
+                      true,         false, true};
+  constexpr std::uint32_t kDepth = 6;
+  for (const Shape* shape : {&copy, &entries}) {
+    SCOPED_TRACE(shape->name);
+    fake::QueueScript script;
+    script.reap_limit = 1;
+    ASSERT_EQ(queued(*shape, kDepth, script).status, 0);
+    std::uint32_t in_flight = 0, submits = 0, reaps = 0, reads = 0;
+    for (const std::string& line : fake::sys().log) {
+      if (line.rfind("queue read ", 0) == 0) {
+        ++reads;
+      } else if (line.rfind("submit ", 0) == 0) {
+        const auto n = static_cast<std::uint32_t>(std::stoul(line.substr(7)));
+        EXPECT_EQ(n, submits++ == 0 ? kDepth : 1u) << "hand-over " << submits;
+        in_flight += n;
+      } else if (line.rfind("reap ", 0) == 0) {
+        ++reaps;
+        // Only once every block has been started may the queue be short of full.
+        if (reads < 64) {
+          EXPECT_EQ(in_flight, kDepth) << "reap " << reaps;
+        }
+        in_flight -= static_cast<std::uint32_t>(std::stoul(line.substr(5)));
+      }
+    }
+    EXPECT_EQ(reads, 64u);
+    EXPECT_GE(reaps, 64u);
+  }
+}
+
 // A short read is a partial record where the input ends; a short write goes on where it ended,
 // so the bytes and the records are those of a whole one.
 TEST_F(QueuedTest, ShortCompletions) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/io_queue.h"
+#include "platform/spin_wait.h"
 #include "platform/win32/win32_calls.h"
 
 namespace kolvane {
@@ -63,7 +64,7 @@ DWORD direct_flags(const QueueFile& f) {
 
 class IocpQueue final : public IoQueue {
  public:
-  explicit IocpQueue(std::uint32_t depth);
+  explicit IocpQueue(const IoQueueSetup& setup);
   ~IocpQueue() override;
 
   // Opens the port and the overlapped handles; the whole message when that fails, else "".
@@ -89,13 +90,15 @@ class IocpQueue final : public IoQueue {
   std::vector<Slot*> queued_;        // not yet issued
   std::vector<IoCompletion> ready_;  // failed when issued: the port never hears of them
   std::uint32_t in_flight_ = 0;      // issued; each will come back through the port
+  const std::uint64_t spin_ns_;      // a look at the port before a wait that sleeps
   std::vector<OVERLAPPED_ENTRY> entries_;
   std::string failure_;
 };
 
-IocpQueue::IocpQueue(std::uint32_t depth) : slots_(depth), entries_(depth) {
-  free_.reserve(depth);
-  queued_.reserve(depth);
+IocpQueue::IocpQueue(const IoQueueSetup& setup)
+    : slots_(setup.depth), spin_ns_(setup.spin_ns), entries_(setup.depth) {
+  free_.reserve(setup.depth);
+  queued_.reserve(setup.depth);
   for (Slot& s : slots_) free_.push_back(&s);
   std::reverse(free_.begin(), free_.end());
 }
@@ -200,12 +203,21 @@ bool IocpQueue::reap(std::vector<IoCompletion>& out, bool wait) {
   if (in_flight_ == 0)
     return true;
   ULONG got = 0;
-  if (!GetQueuedCompletionStatusEx(port_, entries_.data(), in_flight_, &got, wait ? INFINITE : 0,
-                                   FALSE)) {
-    const DWORD code = GetLastError();
-    if (!wait && code == WAIT_TIMEOUT)
-      return true;
-    failure_ = text_of(code);
+  DWORD code = ERROR_SUCCESS;
+  // Looks without waiting; true once completions came or the port failed.
+  const auto look = [&] {
+    if (GetQueuedCompletionStatusEx(port_, entries_.data(), in_flight_, &got, 0, FALSE))
+      return got != 0;
+    code = GetLastError();
+    return code != WAIT_TIMEOUT;
+  };
+  const bool looked = spin_until(look, wait ? spin_ns_ : 0, steady_now_ns);
+  if (!looked && !wait)
+    return true;
+  if (looked ? code != ERROR_SUCCESS && code != WAIT_TIMEOUT
+             : !GetQueuedCompletionStatusEx(port_, entries_.data(), in_flight_, &got, INFINITE,
+                                            FALSE)) {
+    failure_ = text_of(looked ? code : GetLastError());
     return false;
   }
   for (ULONG i = 0; i < got; ++i) {
@@ -228,7 +240,11 @@ std::unique_ptr<IoQueue> open_io_queue(const IoQueueSetup& setup, std::string& e
   error = queue_depth_error(setup.depth);
   if (!error.empty())
     return nullptr;
-  auto queue = std::make_unique<IocpQueue>(setup.depth);
+  if (setup.kernel_thread) {
+    error = "the system has no thread that submits I/Os for a program\n";
+    return nullptr;
+  }
+  auto queue = std::make_unique<IocpQueue>(setup);
   error = queue->start(setup);
   if (!error.empty())
     return nullptr;
