@@ -15,6 +15,7 @@ _kolvane() {
   else
     local words="if= of= bs= ibs= obs= count= skip= seek= conv= iterations= verbose= dio="
     words+=" seed= distribution= runtime= iodepth= pattern= verify= report= json= plot= progress="
+    words+=" poll="
     # --help and --version count only as the first word.
     [[ $cur == -* ]] && words=$( ((COMP_CWORD == 1)) && echo "--help --version")
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
@@ -34,6 +35,7 @@ _kolvane() {
     dio) mapfile -t COMPREPLY < <(compgen -W "1 2 3" -- "$value") ;;
     pattern) mapfile -t COMPREPLY < <(compgen -W "random zero" -- "$value") ;;
     verify) mapfile -t COMPREPLY < <(compgen -W "0 1 2" -- "$value") ;;
+    poll) mapfile -t COMPREPLY < <(compgen -W "1 2" -- "$value") ;;
   esac
   [[ -n $prefix ]] && COMPREPLY=("${COMPREPLY[@]/#/$prefix}")
   return 0

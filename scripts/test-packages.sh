@@ -163,7 +163,7 @@ while IFS='|' read -r words cword expected; do
   read -ra w <<<"$words"
   check "completion of word $cword in: $words" same "$(replies "$cword" "${w[@]}")" "$expected"
 done <<'EOF'
-kolvane|1|bs= conv= count= dio= distribution= ibs= if= iodepth= iterations= json= obs= of= pattern= plot= progress= report= runtime= seed= seek= skip= verbose= verify= +nospace
+kolvane|1|bs= conv= count= dio= distribution= ibs= if= iodepth= iterations= json= obs= of= pattern= plot= poll= progress= report= runtime= seed= seek= skip= verbose= verify= +nospace
 kolvane i|1|ibs= if= iodepth= iterations= +nospace
 kolvane co|1|conv= count= +nospace
 kolvane -|1|--help --version
@@ -178,6 +178,7 @@ kolvane conv=notrunc,f|1|conv=notrunc,fdatasync conv=notrunc,fsync
 kolvane distribution=|1|distribution=uniform
 kolvane report=|1|report=0 report=1
 kolvane verify=|1|verify=0 verify=1 verify=2
+kolvane poll=|1|poll=1 poll=2
 kolvane pattern=r|1|pattern=random
 kolvane json=b|1|json=b.img
 kolvane dio =|2|1 2 3

@@ -90,6 +90,14 @@ const char* const help_checking =
     "                  same words and seed= wrote, and check them\n"
     "                  A block that fails the check ends the run with status 9.\n";
 
+const char* const help_polling =
+    "\n"
+    "Polling the queue (each is off unless given):\n"
+    "\n"
+    "  poll=1          with iodepth= above 1, reap by spinning on the completions,\n"
+    "                  never sleeping while I/Os are in flight: one CPU kept busy\n"
+    "  poll=2          poll=1 and a kernel thread that submits the I/Os (Linux)\n";
+
 // The platform's help pieces hold the program word as %s, or a fixed name and no directive.
 void print_with_name(const char* text) {
   const char* p = text;
@@ -114,6 +122,7 @@ void usage(int status) {
     print_with_name(profile.help_examples);
     std::fputs(help_measuring, stdout);
     std::fputs(help_checking, stdout);
+    std::fputs(help_polling, stdout);
   }
   std::exit(status);
 }

@@ -124,7 +124,13 @@ const char* const kMeasuring =
     "                  blocks by header and checksum, others byte for byte\n"
     "  verify=2        write nothing: read the blocks a pattern=random run with the\n"
     "                  same words and seed= wrote, and check them\n"
-    "                  A block that fails the check ends the run with status 9.\n";
+    "                  A block that fails the check ends the run with status 9.\n"
+    "\n"
+    "Polling the queue (each is off unless given):\n"
+    "\n"
+    "  poll=1          with iodepth= above 1, reap by spinning on the completions,\n"
+    "                  never sleeping while I/Os are in flight: one CPU kept busy\n"
+    "  poll=2          poll=1 and a kernel thread that submits the I/Os (Linux)\n";
 
 std::string full_help() {
   const bool win = target().fixed_help_name;
