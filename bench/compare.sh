@@ -235,9 +235,15 @@ fi
 # and the stamped writes, each row a ratio with its goal. kolvane and its yardstick alternate
 # within every round (order reversed every other round) on the last CPU, so that the machine's
 # noise hits both; the row's ratio is the median of the round-by-round ratios.
-queue_rounds=$( ((quick)) && echo 1 || echo 3)      # rounds of the timed-for-seconds rows
+queue_rounds=$( ((quick)) && echo 1 || echo 5)      # rounds of the timed-for-seconds rows
 queue_short_rounds=$( ((quick)) && echo 2 || echo 5) # rounds of the shorter rows
-queue_seconds=$( ((quick)) && echo 2 || echo 10)
+queue_seconds=$( ((quick)) && echo 2 || echo 4)
+# Both sides draw 4 KiB offsets the same way: uniformly, each I/O on its own (fio's random map
+# would visit every block once per pass, which moved its figures by 15-30 % on this disk).
+same_offsets="--norandommap --randrepeat=0"
+# A row whose load average (1 minute) is above this at its start or its end is not measured:
+# other work on the machine skews even the ratios.
+quiet_load=1.5
 queue_size=$( ((quick)) && echo $((256 * MiB)) || echo "$GiB")
 queue_ios=$( ((quick)) && echo 50000 || echo 200000)
 queue_rows=$disk/queue.tsv
@@ -245,6 +251,14 @@ last_cpu=0
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a / b }'; }
 load1() { cut -d' ' -f1 /proc/loadavg; }
+# Waits, at most two minutes, for the load average to fall below 1 before a row starts.
+wait_quiet() {
+  local waited=0
+  while awk -v l="$(load1)" 'BEGIN { exit !(l >= 1) }' && ((waited < 120)); do
+    sleep 5
+    waited=$((waited + 5))
+  done
+}
 
 # Runs one command (its words as arguments) on the last CPU under /usr/bin/time: sets $last to
 # its wall time and $last_cpu to its user + system time, in seconds. Output is discarded; a
@@ -273,6 +287,8 @@ queue_record() {
   local r
   r=$(median "${rs[@]}")
   verdict=$(awk -v r="$r" -v g="$goal" -v op="$op" 'BEGIN { print ((op == "<=" ? r <= g : r >= g) ? "met" : "MISSED") }')
+  awk -v a="$load" -v b="$(load1)" -v q="$quiet_load" 'BEGIN { exit !(a > q || b > q) }' &&
+    verdict="not measured (load above $quiet_load)"
   printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s %s\t%s\t%s → %s\t%s\t%s\t%s\n' "$number" "$what" \
     "$(median "${ks[@]}")" "$yname" "$(median "${ys[@]}")" "$unit" "$r" "$op" "$goal" "$verdict" \
     "$load" "$(load1)" "${ks[*]}" "${ys[*]}" "${rs[*]}" >>"$queue_rows"
@@ -280,13 +296,17 @@ queue_record() {
     "$(median "${ks[@]}")" "$yname" "$(median "${ys[@]}")" "$r" "$verdict")"
 }
 
-# iops_rows NUMBER WHAT DIRECTION ROUNDS GOAL KOLVANE_WORDS FIO_WORDS [CPU_NUMBER]
+# iops_rows NUMBER WHAT DIRECTION ROUNDS GOAL KOLVANE_WORDS FIO_WORDS [CPU_NUMBER [CPU_GOAL]]
 # kolvane (json=) and fio (--output-format=json) in turn; the IOPS of DIRECTION from each. With
-# CPU_NUMBER, also a row of CPU time per I/O (user + system from /usr/bin/time, over the I/Os).
+# CPU_NUMBER, also a row of CPU time per I/O (user + system from /usr/bin/time, over the I/Os),
+# whose ratio must be at most CPU_GOAL (default 1). The row names both commands in full.
 iops_rows() {
   local number=$1 what=$2 dir=$3 rounds=$4 goal=$5 kwords=$6 fwords=$7 cpu_number=${8:-}
+  local cpu_goal=${9:-1}
   local load round k
   local -a kiops=() fiops=() kcpu=() fcpu=() fself=()
+  what="$what: \`kolvane $kwords\` beside \`fio --name=queue $fwords\`"
+  wait_quiet
   load=$(load1)
   for ((round = 0; round < rounds; round++)); do
     local order=(kolvane fio)
@@ -310,7 +330,7 @@ iops_rows() {
   done
   queue_record "$number" "$what" IOPS fio ">=" "$goal" "$load" kiops fiops
   if [[ -n $cpu_number ]]; then
-    queue_record "$cpu_number" "CPU per I/O, $what" "ns/IO" fio "<=" 1 "$load" kcpu fcpu
+    queue_record "$cpu_number" "CPU per I/O, $what" "ns/IO" fio "<=" "$cpu_goal" "$load" kcpu fcpu
     echo "$cpu_number $what: fio's own CPU figure (usr_cpu + sys_cpu of its job) ${fself[*]} ns/IO" >>"$disk/queue-notes"
   fi
 }
@@ -373,48 +393,76 @@ queue_section() {
   cat "$big" >/dev/null
   size_words="--filename=$big --bs=4k --rw=randread"
 
-  # 1. Cached random reads at depth 1, a fixed number of I/Os.
-  progress "row 1: cached random reads, depth 1, $queue_ios I/Os"
-  iops_rows 1 "cached 4k randread, depth 1, $queue_ios I/Os" read "$queue_short_rounds" 1 \
-    "if=$big of=/dev/null bs=4k count=1 iterations=$queue_ios distribution=uniform" \
-    "$size_words --ioengine=psync --invalidate=0 --number_ios=$queue_ios"
+  # Let the written file settle before the first round.
+  sleep 10
+  local reads="$size_words --direct=1 --ioengine=io_uring $same_offsets"
 
-  # 2. Direct random reads for $secs seconds at each depth; depth 32 also gives row 5.
+  # 1. Direct random reads for $secs seconds at each depth, default settings; CPU per I/O
+  # beside them.
   for d in 1 4 32 128; do
-    progress "row 2: direct random reads, depth $d, $secs s"
-    iops_rows 2 "direct 4k randread, depth $d, $secs s" read "$queue_rounds" 0.95 \
+    progress "row 1: direct random reads, depth $d, $secs s"
+    iops_rows 1 "direct 4k randread, depth $d, $secs s" read "$queue_rounds" 0.95 \
       "if=$big of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=$d distribution=uniform" \
-      "$size_words --direct=1 --ioengine=io_uring --iodepth=$d --runtime=$secs --time_based" \
-      "$( ((d == 32)) && echo 5)"
+      "$reads --iodepth=$d --runtime=$secs --time_based" 1
   done
 
-  # 3. Direct random writes into the existing file at depth 32 (and its CPU per I/O, row 5).
-  progress "row 3: direct random writes, depth 32, $secs s"
-  iops_rows 3 "direct 4k randwrite into an existing file, depth 32, $secs s" write "$queue_rounds" 0.95 \
+  # 2. The same at depth 32 and 128, kolvane reaping by spinning (poll=1), as fio does.
+  for d in 32 128; do
+    progress "row 2: direct random reads, depth $d, poll=1, $secs s"
+    iops_rows 2 "direct 4k randread, depth $d, poll=1, $secs s" read "$queue_rounds" 1.0 \
+      "if=$big of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=$d poll=1 distribution=uniform" \
+      "$reads --iodepth=$d --runtime=$secs --time_based" 2
+  done
+
+  # 3. The tool's own ceiling: the same reads from a file in tmpfs, which takes O_DIRECT here
+  # and has no device behind it, so what is measured is the program and the kernel.
+  local ceiling=$shm/queue-1g
+  cp "$big" "$ceiling"
+  local shm_reads="--filename=$ceiling --bs=4k --rw=randread --direct=1 --ioengine=io_uring $same_offsets"
+  for p in "" " poll=1"; do
+    progress "row 3: direct random reads from tmpfs, depth 32$p, $secs s"
+    iops_rows 3 "tmpfs 4k randread, depth 32$p, $secs s" read "$queue_rounds" 1.0 \
+      "if=$ceiling of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=32$p distribution=uniform" \
+      "$shm_reads --iodepth=32 --runtime=$secs --time_based" 3 "$([[ -z $p ]] && echo 0.5 || echo 1)"
+  done
+  rm -f "$ceiling"
+
+  # 4. One I/O at a time beside fio's psync: cached (a fixed number of I/Os) and direct.
+  progress "row 4: random reads one at a time, cached and direct"
+  iops_rows 4 "cached 4k randread, depth 1, $queue_ios I/Os" read "$queue_short_rounds" 0.97 \
+    "if=$big of=/dev/null bs=4k count=1 iterations=$queue_ios distribution=uniform" \
+    "$size_words --ioengine=psync --invalidate=0 $same_offsets --number_ios=$queue_ios"
+  iops_rows 4 "direct 4k randread, depth 1, $secs s" read "$queue_rounds" 0.97 \
+    "if=$big of=/dev/null bs=4k count=1 runtime=$secs dio=1 distribution=uniform" \
+    "$size_words --direct=1 --ioengine=psync $same_offsets --runtime=$secs --time_based"
+
+  # 5. Direct random writes into the existing file at depth 32, and their CPU per I/O.
+  progress "row 5: direct random writes, depth 32, $secs s"
+  iops_rows 5 "direct 4k randwrite into an existing file, depth 32, $secs s" write "$queue_rounds" 0.95 \
     "if=/dev/zero of=$existing conv=notrunc bs=4k count=1 runtime=$secs dio=2 iodepth=32 distribution=uniform" \
-    "--filename=$existing --bs=4k --rw=randwrite --direct=1 --ioengine=io_uring --iodepth=32 --runtime=$secs --time_based" \
+    "--filename=$existing --bs=4k --rw=randwrite --direct=1 --ioengine=io_uring --iodepth=32 $same_offsets --runtime=$secs --time_based" \
     5
 
   # 4. A direct copy to a new file, against dd.
-  progress "row 4: direct copy of $mib MiB, bs=1m, iodepth=4 against dd"
-  time_row 4 "direct copy of $mib MiB, bs=1m dio=3 iodepth=4" "$queue_short_rounds" 0.8 "rm -f $copy" \
+  progress "row 6: direct copy of $mib MiB, bs=1m, iodepth=4 against dd"
+  time_row 6 "direct copy of $mib MiB, bs=1m dio=3 iodepth=4" "$queue_short_rounds" 0.8 "rm -f $copy" \
     "if=$big of=$copy bs=1m dio=3 iodepth=4" dd \
     "dd if=$big of=$copy bs=1M iflag=direct oflag=direct"
   # Untimed: a fast copy is worth nothing unless it holds the source's bytes.
   "$kolvane" if="$big" of="$copy" bs=1m dio=3 iodepth=4 >/dev/null 2>&1 && cmp -s "$big" "$copy" &&
-    echo "4: kolvane's copy, made once more after the timed rounds, is identical to its source (cmp)" >>"$disk/queue-notes" ||
-    echo "4: kolvane's copy, made once more after the timed rounds, DIFFERS from its source (cmp)" >>"$disk/queue-notes"
+    echo "6: kolvane's copy, made once more after the timed rounds, is identical to its source (cmp)" >>"$disk/queue-notes" ||
+    echo "6: kolvane's copy, made once more after the timed rounds, DIFFERS from its source (cmp)" >>"$disk/queue-notes"
   rm -f "$copy"
   # The same copy over an existing file: its writes allocate nothing and do not move the end of
   # the file, which tells the cost of growing a new file from that of the copy itself.
-  time_row 4 "the same copy over an existing file, conv=notrunc (both)" "$queue_short_rounds" 0.8 ":" \
+  time_row 6 "the same copy over an existing file, conv=notrunc (both)" "$queue_short_rounds" 0.8 ":" \
     "if=$big of=$existing conv=notrunc bs=1m dio=3 iodepth=4" dd \
     "dd if=$big of=$existing bs=1M iflag=direct oflag=direct conv=notrunc"
 
-  # 6. Stamped blocks against zeros, both into the existing file at depth 4.
-  progress "row 6: pattern=random against pattern=zero, iodepth=4"
+  # 7. Stamped blocks against zeros, both into the existing file at depth 4.
+  progress "row 7: pattern=random against pattern=zero, iodepth=4"
   local stamp="if=/dev/zero of=$existing conv=notrunc bs=1m count=$mib dio=2 iodepth=4"
-  time_row 6 "$mib MiB of direct writes, bs=1m iodepth=4, pattern=random / pattern=zero" \
+  time_row 7 "$mib MiB of direct writes, bs=1m iodepth=4, pattern=random / pattern=zero" \
     "$queue_short_rounds" 1.05 ":" "$stamp pattern=random seed=1" "pattern=zero" \
     "$kolvane $stamp pattern=zero"
   # Untimed: the stamped blocks written at depth 4 read back and check as written.
@@ -422,7 +470,7 @@ queue_section() {
   "$kolvane" $stamp pattern=random seed=1 >/dev/null 2>&1 || status=$?
   ((status)) || "$kolvane" ${stamp% iodepth=4} pattern=random seed=1 verify=2 >/dev/null 2>&1 || status=$?
   ((status == 0)) || verdict="do NOT check (status $status)"
-  echo "6: the stamped blocks of one more pattern=random run at iodepth=4 $verdict with verify=2 (same words, depth 1)" >>"$disk/queue-notes"
+  echo "7: the stamped blocks of one more pattern=random run at iodepth=4 $verdict with verify=2 (same words, depth 1)" >>"$disk/queue-notes"
 
   # Where the calls go, for the rows that miss.
   progress "system calls per I/O under strace"
@@ -430,15 +478,15 @@ queue_section() {
   {
     syscalls_per_io "cached randread, depth 1" read \
       "if=$big of=/dev/null bs=4k count=1 iterations=$((queue_ios / 10)) distribution=uniform" \
-      "$size_words --ioengine=psync --invalidate=0 --number_ios=$((queue_ios / 10))"
+      "$size_words --ioengine=psync --invalidate=0 $same_offsets --number_ios=$((queue_ios / 10))"
     for d in 1 32; do
       syscalls_per_io "direct randread, depth $d" read \
         "if=$big of=/dev/null bs=4k count=1 runtime=$short dio=1 iodepth=$d distribution=uniform" \
-        "$size_words --direct=1 --ioengine=io_uring --iodepth=$d --runtime=$short --time_based"
+        "$size_words --direct=1 --ioengine=io_uring --iodepth=$d $same_offsets --runtime=$short --time_based"
     done
     syscalls_per_io "direct randwrite, depth 32" write \
       "if=/dev/zero of=$existing conv=notrunc bs=4k count=1 runtime=$short dio=2 iodepth=32 distribution=uniform" \
-      "--filename=$existing --bs=4k --rw=randwrite --direct=1 --ioengine=io_uring --iodepth=32 --runtime=$short --time_based"
+      "--filename=$existing --bs=4k --rw=randwrite --direct=1 --ioengine=io_uring --iodepth=32 $same_offsets --runtime=$short --time_based"
   } >"$disk/syscalls.md"
   # What the disk gives 1 MiB direct transfers at depths 1 and 4 (fio, one run each): the
   # ceiling of rows 4 and 6, whatever the copier.
@@ -457,14 +505,10 @@ queue_section() {
   echo "## Queue depth (iodepth=) beside fio and dd"
   echo
   echo "- Files: a $mib MiB file of random bytes on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent, and a copy of it as the existing output; every program pinned to CPU $cpu."
-  echo "- kolvane: \`if=FILE of=/dev/null bs=4k count=1 iterations=$queue_ios distribution=uniform seed=R json=\` (row 1, cached);" \
-    "\`if=FILE of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=D distribution=uniform seed=R json=\` (row 2);" \
-    "\`if=/dev/zero of=EXISTING conv=notrunc bs=4k count=1 runtime=$secs dio=2 iodepth=32 distribution=uniform seed=R json=\` (row 3);" \
-    "\`if=FILE of=NEW bs=1m dio=3 iodepth=4\` and the same with \`of=EXISTING conv=notrunc\` (row 4); \`if=/dev/zero of=EXISTING conv=notrunc bs=1m count=$mib dio=2 iodepth=4 pattern=random seed=1\` and the same with \`pattern=zero\` (row 6)."
-  echo "- fio $(fio --version | sed 's/^fio-//'): \`--bs=4k --rw=randread --ioengine=psync --invalidate=0 --number_ios=$queue_ios\` (row 1);" \
-    "\`--rw=randread --direct=1 --ioengine=io_uring --iodepth=D --runtime=$secs --time_based\` (row 2); the same with \`--rw=randwrite\` into EXISTING (row 3); all with \`--randseed=R --output-format=json\`." \
-    "dd: \`dd if=FILE of=NEW bs=1M iflag=direct oflag=direct\` and the same with \`of=EXISTING conv=notrunc\` (row 4)."
-  echo "- Method: $queue_short_rounds rounds (rows 1, 4, 6; rows 4 and 6 after an untimed warm-up round) or $queue_rounds rounds (rows 2, 3) in which kolvane and its yardstick run one after the other, order reversed every other round, sync after every run; R is the round's number."
+  echo "- Rows 1-5 name both commands in full (FILE the $mib MiB file, R the round's number, added to both as \`seed=R\` and \`--randseed=R\` with \`json=\` and \`--output-format=json\`); both sides draw offsets uniformly, fio with \`$same_offsets\`. Row 3 reads a copy of FILE in tmpfs ($shm)."
+  echo "- kolvane: \`if=FILE of=NEW bs=1m dio=3 iodepth=4\` and the same with \`of=EXISTING conv=notrunc\` (row 6); \`if=/dev/zero of=EXISTING conv=notrunc bs=1m count=$mib dio=2 iodepth=4 pattern=random seed=1\` and the same with \`pattern=zero\` (row 7)." \
+    "dd: \`dd if=FILE of=NEW bs=1M iflag=direct oflag=direct\` and the same with \`of=EXISTING conv=notrunc\` (row 6). fio $(fio --version | sed 's/^fio-//')."
+  echo "- Method: the file synced and left to settle 10 s before the first row; before each row, a wait (at most 2 minutes) for the load average to fall below 1; $queue_rounds rounds (rows 1-5) or $queue_short_rounds rounds after an untimed warm-up round (rows 6, 7) in which kolvane and its yardstick run one after the other, order reversed every other round, sync after every run. A row whose load average was above $quiet_load at its start or end is \"not measured\", whatever its ratio."
   echo "  IOPS from kolvane's json= (\`.directions.read.iops\`) and fio's JSON (\`.jobs[0].read.iops\`); times are wall times; CPU per I/O is user + system time from /usr/bin/time over the I/Os done. Each figure is the median over the rounds, the ratio the median of the round-by-round ratios kolvane / yardstick."
   echo
   echo "| row | run | unit | kolvane | yardstick | yardstick's | ratio | goal | verdict | load (1 min) start → end |"
