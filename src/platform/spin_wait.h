@@ -1,7 +1,9 @@
-// A bounded spin before a wait that sleeps. On a virtual machine the wake-up from a sleeping
-// wait can take as long as a whole batch of I/Os: by the time the program runs again every I/O
-// has completed and the device's queue has drained. Looking at the completions for a few tens
-// of microseconds first sees each one as it arrives, so its slot is refilled at once.
+// A spin on the completions before (or instead of) a wait that sleeps: it sees each completion
+// the moment it lands, at the price of a CPU kept busy. poll=1 spins without a bound. A bound
+// of 50 us before every sleeping wait was measured as a default and left out: with each I/O
+// handed over in a call of its own, a sleeping wait keeps a virtual disk's queue as full as
+// the spin did (depth 32: the same rate, 45 % more CPU), and on tmpfs the spin cost a third of
+// the rate.
 #pragma once
 
 #include <chrono>
@@ -9,8 +11,6 @@
 
 namespace kolvane {
 
-// The spin before each sleeping wait unless poll= says otherwise: at most this long.
-inline constexpr std::uint64_t kDefaultSpinNs = 50000;
 // A spin with no bound (poll=1): never sleep while I/Os are in flight.
 inline constexpr std::uint64_t kSpinForever = UINT64_MAX;
 

@@ -235,8 +235,8 @@ TEST_F(QueuedTest, KeepsDepthIosInFlight) {
 }
 
 // Completions that come one at a time, the others still in flight: each is refilled as it is
-// seen, every hand-over after the first carries one I/O, and the queue stays full until the
-// run has nothing left to start.
+// seen, every hand-over carries one I/O, and the queue stays full until the run has nothing
+// left to start.
 TEST_F(QueuedTest, RefillsEachSlotAsItsCompletionIsSeen) {
   const Shape copy{"copy", 512, 512, 64, 65536, {{0, 0}}};
   const Shape entries{"iterations", 512,   512,   1,   65536, Entries(64, PlanEntry{0, 0}),
@@ -253,7 +253,7 @@ TEST_F(QueuedTest, RefillsEachSlotAsItsCompletionIsSeen) {
         ++reads;
       } else if (line.rfind("submit ", 0) == 0) {
         const auto n = static_cast<std::uint32_t>(std::stoul(line.substr(7)));
-        EXPECT_EQ(n, submits++ == 0 ? kDepth : 1u) << "hand-over " << submits;
+        EXPECT_EQ(n, 1u) << "hand-over " << ++submits;
         in_flight += n;
       } else if (line.rfind("reap ", 0) == 0) {
         ++reaps;

@@ -187,6 +187,9 @@ bool UringQueue::queue(IoDirection direction, FileHandle file, void* buffer, std
   if (found == fds_.end())
     return false;
   io_uring_sqe* sqe = io_uring_get_sqe(&ring_);
+  // The kernel thread may not have taken the entries handed over last: wait until it has.
+  while (sqe == nullptr && kernel_thread_ && io_uring_sqring_wait(&ring_) >= 0)
+    sqe = io_uring_get_sqe(&ring_);
   if (sqe == nullptr)
     return false;
   const int target = files_registered_ ? static_cast<int>(found - fds_.begin()) : fd;
