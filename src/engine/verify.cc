@@ -55,7 +55,9 @@ int check_verify_words(const Settings& s) {
   if (s.verify == kVerifyCheckOnly && (!s.stamped || !s.seed_given))
     return refuse("verify=2 needs pattern=random and the seed= of the run that wrote the blocks\n");
   if (s.verify == kVerifyCheckOnly && s.runtime_seconds != 0)
-    return refuse("verify=2 cannot be given with runtime=: the blocks to check are count='s\n");
+    return refuse(
+        "verify=2 cannot be given with runtime=: check a time-limited run with iterations= set "
+        "to the iterations it made (its records out divided by count=)\n");
   return kExitSuccess;
 }
 

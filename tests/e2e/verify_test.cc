@@ -224,7 +224,8 @@ TEST_F(Verify, RefusalsComeBeforeAnythingIsOpened) {
       {"if=/dev/zero of=out count=1 seed=1 verify=2",
        "verify=2 needs pattern=random and the seed= of the run that wrote the blocks\n"},
       {"if=/dev/zero of=out count=1 pattern=random seed=1 verify=2 runtime=5",
-       "verify=2 cannot be given with runtime=: the blocks to check are count='s\n"},
+       "verify=2 cannot be given with runtime=: check a time-limited run with iterations= set to "
+       "the iterations it made (its records out divided by count=)\n"},
       {"if=in of=out verify=3", "unrecognized option value verify=3\n", true},
       {"if=in of=out verify=x", "invalid number x\n", true},
       {"if=in of=out pattern=ones", "unrecognized option value pattern=ones\n", true},
