@@ -22,9 +22,12 @@ IoDirection counted_direction(const Settings& s) {
 }
 
 // Known for a counted run (every iteration moves count blocks, unless the input ends first) and
-// for a measured input copied to its end.
+// for a measured input copied to its end. Iterations drawn until runtime= ends have no number:
+// their share done is their time alone.
 std::optional<std::uint64_t> total_bytes(const Settings& s, const RunShape& shape,
                                          const RunFiles& files, const Plan& plan) {
+  if (shape.unlimited)
+    return {};
   if (shape.count_given) {
     const std::uint64_t per_entry = s.max_records * s.input_blocksize;
     if (s.input_blocksize != 0 && per_entry / s.input_blocksize != s.max_records)

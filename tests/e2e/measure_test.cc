@@ -432,6 +432,26 @@ TEST_F(E2e, ProgressLinesOnAPipe) {
   }
 }
 
+// A run that runtime= ends knows how far it is by its time: iterations drawn until then have no
+// number to be a share of, and iterations= with runtime= end at whichever comes first.
+TEST_F(E2e, ProgressOfATimeLimitedRunIsItsTime) {
+  put("out", "", 0, 1 << 20);
+  for (const char* words : {"of=/dev/null count=1 runtime=2",
+                            "of=out conv=notrunc count=1 iterations=5000000 runtime=2"}) {
+    SCOPED_TRACE(words);
+    const Result r = run(std::string("if=/dev/zero bs=4k progress=1 ") + words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::regex share(", ([0-9.]+)%, 0:00:0(\\d) left");
+    std::smatch m;
+    const std::string first = lines_of(r.err).at(0);
+    ASSERT_TRUE(std::regex_search(first, m, share)) << first;
+    // About a second of two: half, with a second left.
+    EXPECT_GT(std::stod(m[1]), 25.0) << first;
+    EXPECT_LT(std::stod(m[1]), 90.0) << first;
+    EXPECT_EQ(m[2], "1") << first;
+  }
+}
+
 #if KOLVANE_RENDER_CHECKS
 // How many colours a PNG shows; 0 when it cannot be read.
 std::size_t png_colours(const std::string& file) {
