@@ -286,8 +286,7 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
   }
   const StopRequest stop = stop_requested();
   owners.release();
-  status = write_reports(owners.context, owners.transfer.totals, settings, start, status,
-                         stop != StopRequest::none);
+  status = write_reports(owners.context, owners.transfer.totals, settings, start, status, stop);
   if (status == kExitSuccess && stop != StopRequest::none)
     end_by_request(stop);
   return status;

@@ -7,6 +7,7 @@
 #include "engine/console.h"
 #include "engine/exit_status.h"
 #include "platform/platform.h"
+#include "platform/signals.h"
 #include "report/figures.h"
 #include "report/json_report.h"
 #include "report/plot_svg.h"
@@ -139,7 +140,8 @@ std::string error_message() {
 }
 
 std::string json_document(const RunContext& run, const RecordTotals& t, const Settings& s,
-                          const RunStart& start, int status, bool interrupted) {
+                          const RunStart& start, int status, StopRequest stop) {
+  const bool interrupted = stop != StopRequest::none;
   RunReport r;
   r.program_version = KOLVANE_VERSION;
   for (int i = 1; i < start.argc; ++i) r.command.emplace_back(start.argv[i]);
@@ -150,6 +152,12 @@ std::string json_document(const RunContext& run, const RecordTotals& t, const Se
   if (status != kExitSuccess && !interrupted)
     r.error = error_message();
   r.interrupted = interrupted;
+  // A run a stop request ended ends by its signal once the documents are written: the status
+  // the shell will see, not the 0 of a run that went well so far. A failure's status wins.
+  if (interrupted && status == kExitSuccess) {
+    r.exit_status = request_exit_status(stop);
+    r.signal = stop == StopRequest::terminate ? "SIGTERM" : "SIGINT";
+  }
   r.directions = all_figures(run.meter, s);
   return render_json(r);
 }
@@ -232,14 +240,15 @@ void print_summary(const Meter& meter, const Settings& s) {
 }
 
 int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
-                  const RunStart& start, int status, bool interrupted) {
+                  const RunStart& start, int status, StopRequest stop) {
+  const bool interrupted = stop != StopRequest::none;
   // The picture first: when it cannot be written, the JSON document tells so.
   if (s.plot_file != nullptr &&
       !write_file(s.plot_file, plot_document(run.meter, s, start, status, interrupted)) &&
       status == kExitSuccess)
     status = kExitReadWrite;
   if (s.json_file != nullptr) {
-    const std::string document = json_document(run, totals, s, start, status, interrupted);
+    const std::string document = json_document(run, totals, s, start, status, stop);
     if (std::strcmp(s.json_file, "-") == 0) {
       say(Channel::err, "%s", document.c_str());
     } else if (!write_file(s.json_file, document) && status == kExitSuccess) {

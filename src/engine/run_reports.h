@@ -10,6 +10,7 @@
 #include "engine/run_context.h"
 #include "engine/transfer_state.h"
 #include "measure/meter.h"
+#include "platform/signals.h"
 
 namespace kolvane {
 
@@ -33,9 +34,10 @@ void prepare_meter(Meter& meter, const Settings& s);
 // report=1: the summary per direction, on standard error.
 void print_summary(const Meter& meter, const Settings& s);
 
-// json= and plot=, at the end of the run however it ended. Returns the run's status, or 3 when
-// the run had succeeded but a report could not be written.
+// json= and plot=, at the end of the run however it ended (`stop`: the stop request that ended
+// it, if one did). Returns the run's status, or 3 when the run had succeeded but a report could
+// not be written.
 int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
-                  const RunStart& start, int status, bool interrupted);
+                  const RunStart& start, int status, StopRequest stop);
 
 }  // namespace kolvane

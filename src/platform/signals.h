@@ -30,6 +30,9 @@ bool request_pending();
 // 130 or 143 on Linux; status 130 on Windows). Standard output and error are flushed first.
 [[noreturn]] void end_by_request(StopRequest request);
 
+// The status the shell sees after end_by_request(request), for the reports written before it.
+int request_exit_status(StopRequest request);
+
 // For tests: as if a stop or status request had arrived; `none` clears every request.
 void simulate_request(StopRequest request, bool status);
 

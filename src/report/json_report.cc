@@ -131,6 +131,8 @@ std::string render_json(const RunReport& report) {
     j["error"] = valid_utf8(name_to_utf8(*report.error), replaced);
   }
   j["interrupted"] = report.interrupted;
+  if (report.signal)
+    j["signal"] = *report.signal;
   Json directions = Json::object();
   for (const DirectionFigures& d : report.directions) {
     directions[d.name] = direction_json(d);

@@ -54,6 +54,7 @@ struct RunReport {
   int exit_status = 0;
   std::optional<std::string> error;  // the message printed, when the run failed
   bool interrupted = false;
+  std::optional<std::string> signal;  // "SIGINT" or "SIGTERM", when the run ended by one
   std::vector<DirectionFigures> directions;  // the histograms must outlive the rendering
 };
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "harness.h"
 
 namespace e2e {
@@ -133,10 +135,15 @@ TEST_F(Control, SignalsReachACopyFromASlowPipe) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const Result r =
-        run("of=out ibs=512 obs=1k",
+        run("of=out ibs=512 obs=1k json=j.json",
             Stdin{.chunks = {data}, .signals = {{row.signal}}, .close_after = row.close_after});
     EXPECT_EQ(r.status, row.status);
     EXPECT_EQ(r.err, row.err);
+    // The document says what the shell saw, and which signal ended the run.
+    const auto doc = nlohmann::json::parse(get("j.json"));
+    EXPECT_EQ(doc["exit_status"], row.status);
+    EXPECT_EQ(doc["interrupted"], row.status != 0);
+    EXPECT_EQ(doc.value("signal", ""), row.status != 0 ? row.name : "");
     EXPECT_EQ(get("out"), data);
     expect_stdout(r, "Please be patient...\n", true);
   }

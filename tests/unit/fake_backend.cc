@@ -185,11 +185,14 @@ void simulate_request(StopRequest request, bool status) {
   sys().stop = request;
   sys().status = status;
 }
+int request_exit_status(StopRequest request) {
+  return request == StopRequest::terminate ? 143 : 130;
+}
 // As the program would end: the death tests see the status and both streams.
 void end_by_request(StopRequest request) {
   std::fflush(stdout);
   std::fflush(stderr);
-  std::_Exit(request == StopRequest::terminate ? 143 : 130);
+  std::_Exit(request_exit_status(request));
 }
 
 bool close_file(FileHandle h) {

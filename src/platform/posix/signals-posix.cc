@@ -79,6 +79,10 @@ void end_by_request(StopRequest request) {
   std::_Exit(128 + signal_number);
 }
 
+int request_exit_status(StopRequest request) {
+  return 128 + (request == StopRequest::terminate ? SIGTERM : SIGINT);
+}
+
 void simulate_request(StopRequest request, bool status) {
   g_stop = request == StopRequest::none ? 0 : request == StopRequest::terminate ? SIGTERM : SIGINT;
   g_status = status ? 1 : 0;

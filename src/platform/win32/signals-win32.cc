@@ -56,6 +56,10 @@ void end_by_request(StopRequest) {
   std::exit(kInterruptedStatus);
 }
 
+int request_exit_status(StopRequest) {
+  return kInterruptedStatus;
+}
+
 void simulate_request(StopRequest request, bool) {
   InterlockedExchange(&g_stop, static_cast<LONG>(request));
 }
