@@ -46,8 +46,9 @@ set(CPACK_SOURCE_GENERATOR "")
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
-  # kolvane.exe and README.txt at the top of the archive.
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  # Everything in a folder of its own, kolvane-VERSION-win64/, so that unpacking the zip where
+  # the user stands does not scatter its files there.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -122,17 +122,18 @@ check "the .deb's copyright file: machine-readable, the MIT licence and the noti
 
 zip_package() {
   (cd "$windows" && cpack -G ZIP -B "$tmp/zip") >"$tmp/zip.log" 2>&1 || { cat "$tmp/zip.log" && return 1; }
-  local zip=$tmp/zip/kolvane-$version-win64.zip
-  same "$(unzip -l "$zip" | awk 'NF == 4 && $1 ~ /^[0-9]+$/ {print $4}' | sort)" "LICENSE.txt
-README.txt
-THIRD-PARTY-NOTICES.txt
-kolvane.exe" || return 1
-  unzip -p "$zip" LICENSE.txt >"$tmp/LICENSE.txt" && unzip -p "$zip" THIRD-PARTY-NOTICES.txt >"$tmp/NOTICES.txt"
-  unzip -p "$zip" README.txt | head -n 1 | grep -x "kolvane $version for Windows"$'\r' ||
+  local zip=$tmp/zip/kolvane-$version-win64.zip top=kolvane-$version-win64
+  # Every file in a folder of its own, named as the zip is.
+  same "$(unzip -l "$zip" | awk 'NF == 4 && $1 ~ /^[0-9]+$/ && $4 !~ /\/$/ {print $4}' | sort)" "$top/LICENSE.txt
+$top/README.txt
+$top/THIRD-PARTY-NOTICES.txt
+$top/kolvane.exe" || return 1
+  unzip -p "$zip" "$top/LICENSE.txt" >"$tmp/LICENSE.txt" && unzip -p "$zip" "$top/THIRD-PARTY-NOTICES.txt" >"$tmp/NOTICES.txt"
+  unzip -p "$zip" "$top/README.txt" | head -n 1 | grep -x "kolvane $version for Windows"$'\r' ||
     { echo "README.txt does not begin with \"kolvane $version for Windows\" and CR LF" && return 1; }
-  if unzip -p "$zip" README.txt | grep -v $'\r$'; then echo "README.txt: lines without CR LF" && return 1; fi
+  if unzip -p "$zip" "$top/README.txt" | grep -v $'\r$'; then echo "README.txt: lines without CR LF" && return 1; fi
   # The packaged program runs. Its output goes to a file: wine's services may keep a pipe open.
-  unzip -p "$zip" kolvane.exe >"$tmp/kolvane.exe" &&
+  unzip -p "$zip" "$top/kolvane.exe" >"$tmp/kolvane.exe" &&
     WINEDEBUG=-all /usr/lib/wine/wine64 "$tmp/kolvane.exe" --version </dev/null >"$tmp/exe.out" 2>&1
   grep "kolvane.exe version $version"$'\r$' "$tmp/exe.out" || { cat "$tmp/exe.out" && return 1; }
 }
