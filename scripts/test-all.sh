@@ -11,18 +11,7 @@ packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64-posix wine
           nlohmann-json3-dev libxxhash-dev liburing-dev libxml2-utils librsvg2-bin libpng-dev
           man-db groff-base unzip dpkg-dev file
           clang-14 libclang-rt-14-dev valgrind clang-tidy cppcheck)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  if [[ $(id -u) != 0 ]]; then
-    echo "missing packages (run as root to install them): ${missing[*]}" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+bash scripts/install-packages.sh "${packages[@]}"
 
 jobs=$(nproc)
 rm -rf out/linux out/windows out/asan
