@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "cli/scanargs.h"
 #include "cli/settings.h"
@@ -273,11 +275,13 @@ bool check_failed(int status) {
 // which tell how far the run got; its status stays the check's, whatever the close says. After any run: the json= and plot= documents, once the files are released. Then a stop
 // request ends the program as its signal would have; a failure's status wins over it.
 int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
-               const RunStart& start, int status) {
+               const RunStart& start, int status, std::string failure) {
   if (status == kExitSuccess)
     status = sync_output(owners.files, owners.context.meter, settings);
   if (status == kExitSuccess)
     status = close_files(owners, settings);
+  if (status != kExitSuccess && failure.empty())
+    failure = failure_message();
   if (check_failed(status))
     static_cast<void>(close_files(owners, settings));
   if (status == kExitSuccess || check_failed(status)) {
@@ -286,7 +290,8 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
   }
   const StopRequest stop = stop_requested();
   owners.release();
-  status = write_reports(owners.context, owners.transfer.totals, settings, start, status, stop);
+  status =
+      write_reports(owners.context, owners.transfer.totals, settings, start, status, stop, failure);
   if (status == kExitSuccess && stop != StopRequest::none)
     end_by_request(stop);
   return status;
@@ -323,8 +328,10 @@ int run(int argc, char** argv, RunOwners& owners) {
   // Stamping or verifying lives as long as the run, up to its end report.
   OutputCheck check;
   status = run_stages(owners, settings, profile, check);
+  // The failure's own message, before a progress line's end or the records lines follow it.
+  std::string failure = status != kExitSuccess ? failure_message() : std::string();
   progress.finish();
-  return finish_run(owners, settings, profile, start, status);
+  return finish_run(owners, settings, profile, start, status, std::move(failure));
 }
 
 }  // namespace

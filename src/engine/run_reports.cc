@@ -132,15 +132,9 @@ ReportSettings report_settings(const RunShape& shape, const Settings& s) {
   return r;
 }
 
-// The message the failed run printed, without its line end.
-std::string error_message() {
-  std::string text = last_error_line();
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
-
 std::string json_document(const RunContext& run, const RecordTotals& t, const Settings& s,
-                          const RunStart& start, int status, StopRequest stop) {
+                          const RunStart& start, int status, StopRequest stop,
+                          const std::string& failure) {
   const bool interrupted = stop != StopRequest::none;
   RunReport r;
   r.program_version = KOLVANE_VERSION;
@@ -150,7 +144,7 @@ std::string json_document(const RunContext& run, const RecordTotals& t, const Se
   r.records = {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
   r.exit_status = status;
   if (status != kExitSuccess && !interrupted)
-    r.error = error_message();
+    r.error = failure;
   r.interrupted = interrupted;
   // A run a stop request ended ends by its signal once the documents are written: the status
   // the shell will see, not the 0 of a run that went well so far. A failure's status wins.
@@ -163,7 +157,7 @@ std::string json_document(const RunContext& run, const RecordTotals& t, const Se
 }
 
 std::string plot_document(const Meter& meter, const Settings& s, const RunStart& start, int status,
-                          bool interrupted) {
+                          bool interrupted, const std::string& failure) {
   PlotModel m;
   for (int i = 0; i < start.argc; ++i) m.words.emplace_back(start.argv[i]);
   m.input_name = report_name(s.input_file, "standard input");
@@ -174,7 +168,7 @@ std::string plot_document(const Meter& meter, const Settings& s, const RunStart&
   if (interrupted) {
     m.outcome = "interrupted";
   } else if (status != kExitSuccess) {
-    m.outcome = error_message();
+    m.outcome = failure;
   }
   for (const DirectionFigures& f : all_figures(meter, s))
     (f.name == "read" ? m.read : m.write) = direction_summary(f);
@@ -198,6 +192,12 @@ bool write_file(const char* name, const std::string& document) {
 }
 
 }  // namespace
+
+std::string failure_message() {
+  std::string text = last_error_line();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
 
 int check_report_files(const Settings& s) {
   const struct {
@@ -240,15 +240,16 @@ void print_summary(const Meter& meter, const Settings& s) {
 }
 
 int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
-                  const RunStart& start, int status, StopRequest stop) {
+                  const RunStart& start, int status, StopRequest stop,
+                  const std::string& failure) {
   const bool interrupted = stop != StopRequest::none;
   // The picture first: when it cannot be written, the JSON document tells so.
   if (s.plot_file != nullptr &&
-      !write_file(s.plot_file, plot_document(run.meter, s, start, status, interrupted)) &&
+      !write_file(s.plot_file, plot_document(run.meter, s, start, status, interrupted, failure)) &&
       status == kExitSuccess)
     status = kExitReadWrite;
   if (s.json_file != nullptr) {
-    const std::string document = json_document(run, totals, s, start, status, stop);
+    const std::string document = json_document(run, totals, s, start, status, stop, failure);
     if (std::strcmp(s.json_file, "-") == 0) {
       say(Channel::err, "%s", document.c_str());
     } else if (!write_file(s.json_file, document) && status == kExitSuccess) {

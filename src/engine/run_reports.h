@@ -34,10 +34,14 @@ void prepare_meter(Meter& meter, const Settings& s);
 // report=1: the summary per direction, on standard error.
 void print_summary(const Meter& meter, const Settings& s);
 
+// The message a failed run printed last, without its line end: asked as soon as the run failed,
+// before the records lines, the summary or a progress line's end follow it.
+std::string failure_message();
+
 // json= and plot=, at the end of the run however it ended (`stop`: the stop request that ended
-// it, if one did). Returns the run's status, or 3 when the run had succeeded but a report could
-// not be written.
+// it, if one did; `failure`: the failure's message). Returns the run's status, or 3 when the
+// run had succeeded but a report could not be written.
 int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
-                  const RunStart& start, int status, StopRequest stop);
+                  const RunStart& start, int status, StopRequest stop, const std::string& failure);
 
 }  // namespace kolvane

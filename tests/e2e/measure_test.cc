@@ -277,7 +277,11 @@ TEST_F(E2e, JsonAfterAFailure) {
        "If the number of iterations is specified, then a value for the count parameter must be "
        "specified"},
       {"if=missing of=out json=r.json", 2, "error opening 'missing': "},
+      // The check's verdict, not the summary report=1 prints after it.
+      {"if=/dev/zero of=img bs=4k count=4 pattern=random seed=1 verify=2 json=r.json report=1", 10,
+       "verify cannot judge 'img'"},
   };
+  put("img", "", 0, 256 * 1024);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.words);
     fs::remove(path("r.json"));
