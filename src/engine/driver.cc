@@ -284,7 +284,10 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
     failure = failure_message();
   if (check_failed(status))
     static_cast<void>(close_files(owners, settings));
-  if (status == kExitSuccess || check_failed(status)) {
+  // report=1 tells how far a failed run got once it reached its first I/O; without it a failed
+  // run prints nothing after its message, as it always has.
+  if (status == kExitSuccess || check_failed(status) ||
+      (settings.report && owners.context.control.started())) {
     end_report(owners.transfer.totals, start, profile);
     print_summary(owners.context.meter, settings);
   }

@@ -6,6 +6,7 @@
 namespace kolvane {
 
 void RunControl::start() {
+  started_ = true;
   if (limit_seconds_ != 0)
     deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(limit_seconds_);
 }

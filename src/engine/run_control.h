@@ -32,12 +32,15 @@ class RunControl {
   bool stopping() const;
   // The time limit ran out: the run ends as a normal one.
   bool timed_out() const { return timed_out_; }
+  // start() was called: the run got as far as its first I/O.
+  bool started() const { return started_; }
 
  private:
   const Settings* settings_ = nullptr;
   std::uint32_t limit_seconds_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   bool timed_out_ = false;
+  bool started_ = false;
 };
 
 }  // namespace kolvane

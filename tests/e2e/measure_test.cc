@@ -296,6 +296,38 @@ TEST_F(E2e, JsonAfterAFailure) {
   }
 }
 
+// report=1 after a failure tells how far the run got: the message, then the records lines and
+// the summary (and the elapsed time on standard output), as after a run that went well.
+TEST_F(E2e, ReportAfterAFailure) {
+  put("in", random_bytes(1024, 4));
+  const struct {
+    const char* words;
+    const char* error;
+    const char* records;
+    bool linux_only;
+  } rows[] = {
+      {"if=in of=out bs=512 skip=9 report=1", "error reading 'in': skipping past EOF\n",
+       "0+0 records in\n0+0 records out\n", false},
+      {"if=in of=/dev/full bs=512 report=1", "error writing to '/dev/full': ",
+       "1+0 records in\n0+0 records out\n", true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    if (row.linux_only && !target().linux_devices)
+      continue;
+    const Result r = run(row.words);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err.rfind(text(row.error), 0), 0u) << r.err;
+    const std::size_t records = r.err.find(text(row.records));
+    ASSERT_NE(records, std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("transfer ", records), std::string::npos) << r.err;
+    expect_stdout(r, text("Please be patient...\n"), true);
+    // Without report=1, nothing follows the message.
+    const std::string plain = std::string(row.words).substr(0, std::string(row.words).size() - 9);
+    EXPECT_EQ(run(plain).err.find("records in"), std::string::npos);
+  }
+}
+
 // json=- writes the document on standard error after the records lines.
 TEST_F(E2e, JsonOnStandardError) {
   put("in", random_bytes(4096, 6));
