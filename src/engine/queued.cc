@@ -15,7 +15,6 @@
 #include "engine/failures.h"
 #include "engine/verify.h"
 #include "platform/io_queue.h"
-#include "platform/spin_wait.h"
 
 namespace kolvane {
 namespace {
@@ -285,7 +284,7 @@ int QueuedTransfer::open_queue(bool in_direct) {
   if (check_only_ || reads_back_)
     setup.files.push_back({check_->reader(), IoDirection::read, check_->direct()});
   setup.regions.push_back({memory_.get(), memory_size_});
-  setup.spin_ns = s_.poll != 0 ? kSpinForever : 0;
+  setup.spin = s_.poll != 0;
   setup.kernel_thread = s_.poll == 2;
   std::string error;
   queue_ = open_io_queue(setup, error);

@@ -9,7 +9,6 @@
 
 #include "platform/io_queue.h"
 #include "platform/posix/uring_calls.h"
-#include "platform/spin_wait.h"
 
 namespace kolvane {
 namespace {
@@ -22,8 +21,7 @@ const UringCalls kRealCalls = {&::io_uring_queue_init,
                                &::io_uring_register_files,
                                &::io_uring_register_buffers,
                                &::io_uring_submit,
-                               &real_wait_cqe,
-                               &::io_uring_submit_and_wait};
+                               &real_wait_cqe};
 UringCalls g_calls = kRealCalls;
 
 // The kernel registers no single buffer larger than this.
@@ -43,7 +41,7 @@ struct Region {
 class UringQueue final : public IoQueue {
  public:
   explicit UringQueue(const IoQueueSetup& setup)
-      : depth_(setup.depth), spin_ns_(setup.spin_ns), kernel_thread_(setup.kernel_thread) {}
+      : depth_(setup.depth), spin_(setup.spin), kernel_thread_(setup.kernel_thread) {}
   ~UringQueue() override;
 
   // Sets up the ring; the system's error number (positive) when it is refused, else 0.
@@ -54,7 +52,6 @@ class UringQueue final : public IoQueue {
   bool queue(IoDirection direction, FileHandle file, void* buffer, std::uint32_t length,
              std::uint64_t offset, std::uint64_t tag) override;
   bool submit() override;
-  bool submit_and_reap(std::vector<IoCompletion>& out) override;
   bool reap(std::vector<IoCompletion>& out, bool wait) override;
   const std::string& failure_text() const override { return failure_; }
 
@@ -72,7 +69,7 @@ class UringQueue final : public IoQueue {
   io_uring ring_{};
   bool ring_ready_ = false;
   const std::uint32_t depth_;
-  const std::uint64_t spin_ns_;
+  const bool spin_;
   const bool kernel_thread_;
   std::uint32_t pending_ = 0;  // queued or in flight
   std::uint32_t queued_ = 0;   // not yet handed to the kernel
@@ -229,27 +226,6 @@ bool UringQueue::submit() {
   return true;
 }
 
-bool UringQueue::submit_and_reap(std::vector<IoCompletion>& out) {
-  // A queue that spins hands over without waiting, then looks at the ring.
-  if (spin_ns_ != 0 || kernel_thread_)
-    return submit() && reap(out, true);
-  if (queued_ != 0) {
-    // One entry into the kernel both hands the entries over and waits for a completion.
-    int r = 0;
-    do {
-      r = g_calls.submit_and_wait(&ring_, 1);
-    } while (r == -EINTR);
-    if (r < 0)
-      return fail(-r);
-    queued_ -= std::min<std::uint32_t>(queued_, static_cast<std::uint32_t>(r));
-    // What the kernel did not take goes the usual way.
-    if (queued_ != 0 && !submit())
-      return false;
-  }
-  // A completion is ready by now: waiting for it only looks at the ring.
-  return reap(out, true);
-}
-
 bool UringQueue::completions_ready(int& error) {
   if (io_uring_cq_ready(&ring_) != 0)
     return true;
@@ -267,11 +243,15 @@ bool UringQueue::completions_ready(int& error) {
 bool UringQueue::reap(std::vector<IoCompletion>& out, bool wait) {
   if (in_flight() == 0)
     return true;
-  // A wait without a spin goes straight to the call that waits, which looks at the ring first.
+  // A look without waiting, or with poll=1 looks until something is there; otherwise the call
+  // that waits, which looks at the ring first.
   int error = 0;
-  const bool ready = !(wait && spin_ns_ == 0) &&
-                     spin_until([&] { return completions_ready(error); }, wait ? spin_ns_ : 0,
-                                steady_now_ns);
+  bool ready = false;
+  if (!wait || spin_) {
+    do {
+      ready = completions_ready(error);
+    } while (wait && !ready);
+  }
   if (error != 0)
     return fail(error);
   if (wait && !ready) {

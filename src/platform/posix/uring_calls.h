@@ -12,7 +12,6 @@ struct UringCalls {
   int (*register_buffers)(struct io_uring* ring, const struct iovec* buffers, unsigned count);
   int (*submit)(struct io_uring* ring);
   int (*wait_cqe)(struct io_uring* ring, struct io_uring_cqe** cqe);
-  int (*submit_and_wait)(struct io_uring* ring, unsigned wait_nr);
 };
 
 // The table in use; the real calls unless a test has swapped them.

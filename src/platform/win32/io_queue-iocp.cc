@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "platform/io_queue.h"
-#include "platform/spin_wait.h"
 #include "platform/win32/win32_calls.h"
 
 namespace kolvane {
@@ -90,13 +89,13 @@ class IocpQueue final : public IoQueue {
   std::vector<Slot*> queued_;        // not yet issued
   std::vector<IoCompletion> ready_;  // failed when issued: the port never hears of them
   std::uint32_t in_flight_ = 0;      // issued; each will come back through the port
-  const std::uint64_t spin_ns_;      // a look at the port before a wait that sleeps
+  const bool spin_;                  // poll=1: ask the port over and over, never sleep
   std::vector<OVERLAPPED_ENTRY> entries_;
   std::string failure_;
 };
 
 IocpQueue::IocpQueue(const IoQueueSetup& setup)
-    : slots_(setup.depth), spin_ns_(setup.spin_ns), entries_(setup.depth) {
+    : slots_(setup.depth), spin_(setup.spin), entries_(setup.depth) {
   free_.reserve(setup.depth);
   queued_.reserve(setup.depth);
   for (Slot& s : slots_) free_.push_back(&s);
@@ -203,22 +202,16 @@ bool IocpQueue::reap(std::vector<IoCompletion>& out, bool wait) {
   if (in_flight_ == 0)
     return true;
   ULONG got = 0;
-  DWORD code = ERROR_SUCCESS;
-  // Looks without waiting; true once completions came or the port failed.
-  const auto look = [&] {
-    if (GetQueuedCompletionStatusEx(port_, entries_.data(), in_flight_, &got, 0, FALSE))
-      return got != 0;
-    code = GetLastError();
-    return code != WAIT_TIMEOUT;
-  };
-  const bool looked = spin_until(look, wait ? spin_ns_ : 0, steady_now_ns);
-  if (!looked && !wait)
-    return true;
-  if (looked ? code != ERROR_SUCCESS && code != WAIT_TIMEOUT
-             : !GetQueuedCompletionStatusEx(port_, entries_.data(), in_flight_, &got, INFINITE,
-                                            FALSE)) {
-    failure_ = text_of(looked ? code : GetLastError());
-    return false;
+  // poll=1 asks without waiting until something came; otherwise one call, waiting or not.
+  const DWORD timeout = wait && !spin_ ? INFINITE : 0;
+  while (!GetQueuedCompletionStatusEx(port_, entries_.data(), in_flight_, &got, timeout, FALSE)) {
+    const DWORD code = GetLastError();
+    if (code != WAIT_TIMEOUT) {
+      failure_ = text_of(code);
+      return false;
+    }
+    if (!wait)
+      return true;
   }
   for (ULONG i = 0; i < got; ++i) {
     auto* slot = reinterpret_cast<Slot*>(entries_[i].lpOverlapped);
