@@ -226,49 +226,37 @@ TEST_F(Win32Backend, BuffersAreAlignedForUnbufferedReads) {
   }
 }
 
-// The names that reach a console, a port or a pipe, whatever the folder or extension: a run
-// that reads its blocks back refuses them before opening anything.
-TEST(Win32StreamNames, ReservedNamesAreStreams) {
+// The names that reach a console, a port or a pipe, whatever the folder or extension (a run
+// that reads its blocks back refuses them before opening anything), and the drives, volumes and
+// physical disks, told by their name alone: one word in the device namespace.
+TEST(Win32StreamNames, StreamsAndDevicesAreToldByTheirNames) {
   const struct {
     const char* name;
-    bool stream;
+    bool stream, device;
   } rows[] = {
-      {"CON", true},
-      {"con.txt", true},
-      {"c:\\dir\\nul", true},
-      {"Conout$", true},
-      {"COM1", true},
-      {"lpt9.log", true},
-      {"\\\\.\\pipe\\kolvane", true},
-      {"console", false},
-      {"com", false},
-      {"COM10", false},
-      {"out.img", false},
-      {"\\\\.\\x:", false},
-      {"d:\\nul\\out", false},
+      {"CON", true, false},
+      {"con.txt", true, false},
+      {"c:\\dir\\nul", true, false},
+      {"Conout$", true, false},
+      {"COM1", true, false},
+      {"lpt9.log", true, false},
+      {"\\\\.\\pipe\\kolvane", true, false},
+      {"console", false, false},
+      {"com", false, false},
+      {"COM10", false, false},
+      {"out.img", false, false},
+      {"\\\\.\\x:", false, true},
+      {"d:\\nul\\out", false, false},
+      {"\\\\.\\PhysicalDrive0", false, true},
+      {"//./c:", false, true},
+      {"\\\\?\\Volume{0b1c}", false, true},
+      {"\\\\?\\C:\\dir\\r.json", false, false},
+      {"\\\\.\\", false, false},
+      {"\\\\server\\share", false, false},
+      {"C:", false, false},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(name_is_stream(row.name), row.stream) << row.name;
-  }
-}
-
-// A drive, volume or physical disk is told by its name alone: one word in the device namespace.
-TEST(Win32StreamNames, DeviceNamesAreOneWordInTheDeviceNamespace) {
-  const struct {
-    const char* name;
-    bool device;
-  } rows[] = {
-      {"\\\\.\\PhysicalDrive0", true},
-      {"\\\\.\\C:", true},
-      {"//./c:", true},
-      {"\\\\?\\Volume{0b1c}", true},
-      {"\\\\?\\C:\\dir\\r.json", false},
-      {"\\\\.\\pipe\\kolvane", false},
-      {"\\\\.\\", false},
-      {"\\\\server\\share", false},
-      {"C:", false},
-  };
-  for (const auto& row : rows) {
     EXPECT_EQ(name_is_device(row.name), row.device) << row.name;
   }
 }
@@ -291,6 +279,8 @@ TEST(Win32Signals, ConsoleEventsAskToStopOnce) {
     EXPECT_FALSE(request_pending());
     EXPECT_EQ(console_event(row.first), TRUE);
     EXPECT_EQ(stop_requested(), row.request);
+    // The JSON of a run so ended tells the status the program ends with.
+    EXPECT_EQ(request_exit_status(row.request), 130);
     EXPECT_TRUE(request_pending());
     EXPECT_EQ(console_event(row.second), FALSE);
     EXPECT_EQ(stop_requested(), row.request);
