@@ -144,6 +144,10 @@ bool OutputCheck::judge_block(PlanOrder at, const unsigned char* data, std::uint
                               std::uint64_t offset) {
   const std::uint64_t have = std::min(got, n);
   const auto read = bytes(read_bytes, have);
+  // A block cut short by the end of the file is told as such, a stamped one whatever its bytes
+  // hold, a compared one when the bytes it has agree; a file that ends before the block has no
+  // block there and keeps the verdict below.
+  bool cut = have != 0 && have < n;
   std::string verdict;
   if (stamps_) {
     const StampCheck check = check_stamped_block(read, offset, seed_);
@@ -163,11 +167,9 @@ bool OutputCheck::judge_block(PlanOrder at, const unsigned char* data, std::uint
     if (!differ)
       return true;
     verdict = "data differ from offset " + std::to_string(offset + *differ);
+    cut = cut && *differ == have;
   }
-  // A block cut short by the end of the file is told as such, whatever its bytes hold (a file
-  // that ends before the block has no block there: its verdict stays the one above).
-  if (have != 0 && have < n &&
-      (stamps_ || first_difference(bytes(data, have), read) == std::nullopt))
+  if (cut)
     verdict = "file ends after " + std::to_string(have) + " of " + std::to_string(n) + " bytes";
   if (!bad_ || at < bad_->at)
     bad_ = BadBlock{at, offset, std::move(verdict)};
