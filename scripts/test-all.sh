@@ -84,7 +84,8 @@ rows=("builds|0|0|0|$((SECONDS - begun))|side by side: $each")
 ctest_tree() {
   local name=$1 dir=$2 start=$SECONDS
   # Passed tests keep their whole output in the report, so the runs wine lost are counted below.
-  (cd "$dir" && ctest -j"$jobs" --output-on-failure --test-output-size-passed 262144 \
+  # A test that hangs (a stop that no longer reaches a blocked call) fails instead of holding CI.
+  (cd "$dir" && ctest -j"$jobs" --timeout 180 --output-on-failure --test-output-size-passed 262144 \
     --output-junit "$logs/$name.xml") || true
   awk '
     function text(s) {

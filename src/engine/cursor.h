@@ -40,14 +40,14 @@ class FileCursor {
     return got;
   }
 
-  // As write_block: all n bytes, or false.
-  bool write(const void* data, std::uint64_t n, bool unaligned_tail) {
+  // As write_block: all n bytes, a failure, or (on a stream) a stop that cut the write short.
+  Written write(const void* data, std::uint64_t n, bool unaligned_tail) {
     if (!positioned_)
       return write_block(file_, data, n, unaligned_tail);
     if (!write_block_at(file_, data, n, offset_, unaligned_tail))
-      return false;
+      return {Written::End::failed, 0};
     offset_ += n;
-    return true;
+    return {Written::End::all, n};
   }
 
  private:

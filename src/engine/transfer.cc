@@ -40,7 +40,13 @@ int write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
   const bool discard = is_null_sink(s);
   for (std::uint64_t left = s.max_records; left != 0; --left) {
     const std::uint64_t began = meter.begin(IoDirection::write);
-    if (!discard && !out.write(zeros, bs, false))
+    const Written written = discard ? Written{Written::End::all, bs} : out.write(zeros, bs, false);
+    if (written.end == Written::End::stopped) {
+      ++totals.r_full_total;
+      count_stopped_write(transfer, meter, began, written);
+      break;
+    }
+    if (!written)
       return write_failure(s);
     meter.end(IoDirection::write, began, bs);
     ++totals.r_full_total;
@@ -97,18 +103,33 @@ class BlockWriter {
   // The bytes still in the output buffer, as a partial block.
   bool drain() { return fill_ == 0 || put(buffer_, fill_); }
 
-  // The status of a failed move or drain: the failed check's, or a write failure's.
+  // The status of a failed move or drain: the failed check's, or a write failure's; none when
+  // a stop cut the write short.
   int failure(const Settings& s) const {
+    if (stopped_)
+      return kExitSuccess;
     return check_status_ != kExitSuccess ? check_status_ : write_failure(s);
   }
+
+  // A stop cut a write short: the output takes nothing more, so the bytes still held are not
+  // written, which would wait on the same reader.
+  bool stopped() const { return stopped_; }
 
  private:
   // Writes one output block and counts it; a block shorter than obs is a partial record.
   bool put(const unsigned char* data, std::uint64_t n) {
     const bool partial = n < obs_;
     const std::uint64_t began = meter_.begin(IoDirection::write);
-    if (!discard_ && !file_.write(data, n, partial && direct_))
-      return false;
+    if (!discard_) {
+      const Written written = file_.write(data, n, partial && direct_);
+      if (written.end == Written::End::stopped) {
+        count_stopped_write(transfer_, meter_, began, written);
+        stopped_ = true;
+        return false;
+      }
+      if (!written)
+        return false;
+    }
     meter_.end(IoDirection::write, began, n);
     if (partial) {
       ++transfer_.totals.w_partial_total;
@@ -133,6 +154,7 @@ class BlockWriter {
   Meter& meter_;
   std::uint64_t fill_ = 0;
   int check_status_ = kExitSuccess;
+  bool stopped_ = false;
 };
 
 int copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s) {
@@ -203,6 +225,15 @@ int copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const
 }
 
 }  // namespace
+
+void count_stopped_write(TransferState& transfer, Meter& meter, std::uint64_t began,
+                         const Written& written) {
+  if (written.moved == 0)
+    return;
+  meter.end(IoDirection::write, began, written.moved);
+  ++transfer.totals.w_partial_total;
+  transfer.block_written = true;
+}
 
 int run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
               const PlanEntry& entry, const PlatformProfile& profile) {

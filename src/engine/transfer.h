@@ -7,6 +7,7 @@
 #include "engine/run_context.h"
 #include "engine/run_files.h"
 #include "engine/transfer_state.h"
+#include "platform/platform.h"
 #include "platform/profile.h"
 
 namespace kolvane {
@@ -15,5 +16,10 @@ namespace kolvane {
 // message (2 positioning, 3 read or write, 6 buffers).
 int run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& settings,
               const PlanEntry& entry, const PlatformProfile& profile);
+
+// A write a stop request cut short while it waited on a reader that does not read: the bytes
+// that went out are timed and counted as a partial record out. The run stops there.
+void count_stopped_write(TransferState& transfer, Meter& meter, std::uint64_t began,
+                         const Written& written);
 
 }  // namespace kolvane

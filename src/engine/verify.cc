@@ -10,6 +10,7 @@
 #include "engine/console.h"
 #include "engine/exit_status.h"
 #include "engine/failures.h"
+#include "engine/transfer.h"
 #include "pattern/stamp.h"
 
 namespace kolvane {
@@ -238,7 +239,13 @@ int OutputCheck::write_zero_source(FileCursor& out, TransferState& transfer, Run
     if (stamps_)
       stamp(block, bs, offset_, iteration_);
     const std::uint64_t began = run.meter.begin(IoDirection::write);
-    if (!out.write(block, bs, false))
+    const Written put = out.write(block, bs, false);
+    if (put.end == Written::End::stopped) {
+      ++transfer.totals.r_full_total;
+      count_stopped_write(transfer, run.meter, began, put);
+      break;
+    }
+    if (!put)
       return write_failure(s);
     run.meter.end(IoDirection::write, began, bs);
     ++transfer.totals.r_full_total;

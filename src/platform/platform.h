@@ -59,15 +59,30 @@ bool set_position(FileHandle file, std::uint64_t offset);
 std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n);
 inline constexpr std::int64_t kReadInterrupted = -2;
 
-// Writes all n bytes, continuing after short writes; false on failure. A partial block on a
-// direct output asks for `unaligned_tail`: the back end then writes it past the direct path,
-// since devices refuse direct transfers of odd lengths.
-bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unaligned_tail);
+// How a write of a block ended, and the bytes of it that went out (`moved`).
+struct Written {
+  enum class End {
+    all,      // every byte went out
+    failed,   // the system refused; its text is the last error
+    stopped,  // a stop request ended a write blocked on a pipe, FIFO or terminal whose reader
+              // does not read: waiting on would swallow the request
+  };
+  End end = End::all;
+  std::uint64_t moved = 0;
+  explicit operator bool() const { return end == End::all; }
+};
+
+// Writes all n bytes, continuing after short writes and interrupted calls, except that a stop
+// request ends the write (see Written). A partial block on a direct output asks for
+// `unaligned_tail`: the back end then writes it past the direct path, since devices refuse
+// direct transfers of odd lengths.
+Written write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unaligned_tail);
 
 // The same two at a byte offset from the start of the file, in one positioned call each (a read
 // cut at the per-call limit continues at the offset past what came): for files the program
 // opened by name, whose position nothing else shares. The file's own position is not used.
 // At or past the end of the file a read gives 0.
+// A positioned write never waits on a reader, so it is always finished: true, or false on failure.
 std::int64_t read_block_at(FileHandle file, void* buffer, std::uint64_t n, std::uint64_t offset);
 bool write_block_at(FileHandle file, const void* buffer, std::uint64_t n, std::uint64_t offset,
                     bool unaligned_tail);

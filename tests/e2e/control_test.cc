@@ -1,7 +1,10 @@
 // Repeating and stopping a run: seed= and distribution=uniform draw the same offsets again
 // (and, uniform, in both builds), runtime= ends a run in time having done I/O, and SIGINT,
 // SIGTERM and SIGUSR1 reach a copy from a slow pipe.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -146,6 +149,32 @@ TEST_F(Control, SignalsReachACopyFromASlowPipe) {
     EXPECT_EQ(doc.value("signal", ""), row.status != 0 ? row.name : "");
     EXPECT_EQ(get("out"), data);
     expect_stdout(r, "Please be patient...\n", true);
+  }
+}
+
+// A FIFO whose reader never reads: the first block fills it, the write of the second waits.
+// One request ends that write; the run then ends by the signal, having written the first block.
+TEST_F(Control, AStopEndsAWriteWaitingOnAFifo) {
+  if (!target().linux_devices)
+    GTEST_SKIP() << "signals are sent to the Linux program only";
+  const std::string data = random_bytes(65536 + 1000, 35);
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    std::filesystem::remove(path("fifo"));
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    const int reader = open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const Result r = run("of=fifo bs=64k json=j.json",
+                         Stdin{.chunks = {data.substr(0, 65536), data.substr(65536)},
+                               .signals = {{signal_number}}});
+    EXPECT_EQ(r.status, 128 + signal_number);
+    EXPECT_EQ(r.err, rec("1+1", "1+0"));
+    EXPECT_EQ(nlohmann::json::parse(get("j.json"))["exit_status"], 128 + signal_number);
+    std::string moved(2 * 65536, '\0');
+    const ssize_t got = read(reader, moved.data(), moved.size());
+    close(reader);
+    EXPECT_EQ(moved.substr(0, static_cast<std::size_t>(std::max<ssize_t>(got, 0))),
+              data.substr(0, 65536));
   }
 }
 

@@ -148,10 +148,18 @@ std::int64_t read_block(FileHandle h, void* buffer, std::uint64_t n) {
                        "read " + std::to_string(h) + " " + std::to_string(n));
 }
 
-bool write_block(FileHandle h, const void* buffer, std::uint64_t n, bool unaligned_tail) {
-  return fake::write_at(
-      h, buffer, n, fake::file(h).position,
-      "write " + std::to_string(h) + " " + std::to_string(n) + fake::tail_word(unaligned_tail));
+Written write_block(FileHandle h, const void* buffer, std::uint64_t n, bool unaligned_tail) {
+  fake::File& f = fake::file(h);
+  const std::string call =
+      "write " + std::to_string(h) + " " + std::to_string(n) + fake::tail_word(unaligned_tail);
+  if (f.writes + 1 == f.stop_cuts_write) {
+    sys().stop = StopRequest::interrupt;
+    static_cast<void>(fake::write_at(h, buffer, f.cut_after, f.position, call));
+    return {Written::End::stopped, f.cut_after};
+  }
+  if (!fake::write_at(h, buffer, n, f.position, call))
+    return {Written::End::failed, 0};
+  return {Written::End::all, n};
 }
 
 // Positioned calls leave the file's position where it was.

@@ -39,6 +39,10 @@ struct File {
   int status_at_read = 0;
   bool request_interrupts_read = false;
   int stop_at_write = 0;
+  // A stop cuts this write (of the file's position) short after `cut_after` bytes, as it does a
+  // write waiting on a reader that does not read.
+  int stop_cuts_write = 0;
+  std::uint64_t cut_after = 0;
   bool sync_fails = false;
 };
 

@@ -1,6 +1,9 @@
 #include <errno.h>
+#include <limits.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -38,6 +41,7 @@ struct Script {
   std::vector<int> flag_sets, write_flags, closed;
   std::vector<std::tuple<std::string, int, mode_t>> opens;
   bool exists = false, memalign_fails = false;
+  bool writable = true;             // a stream has room for a write that does not wait
   mode_t kind = S_IFREG;            // what stat and fstat report the file to be
   off_t st_size = 0;                // fstat's size
   unsigned long long capacity = 0;  // a block device's, as the device reports it
@@ -85,6 +89,7 @@ class PosixBackend : public testing::Test {
     c.pread = [](int, void*, size_t n, off_t at) { return read_at(n, at); };
     c.write = [](int, const void* data, size_t n) { return write_at(data, n, kOwnPosition); };
     c.pwrite = [](int, const void* data, size_t n, off_t at) { return write_at(data, n, at); };
+    c.writable = [](int) { return g.writable; };
     c.fcntl_get = [](int) { return g.flags; };
     c.fcntl_set = [](int, int flags) {
       g.flag_sets.push_back(flags);
@@ -141,16 +146,17 @@ TEST_F(PosixBackend, WriteCompletesTheBlockOrFails) {
     SCOPED_TRACE(r.sink + (r.ok ? " ok" : " fails"));
     g = Script{};
     g.results = r.results;
-    EXPECT_EQ(write_block(5, "hello world", 11, false), r.ok);
+    EXPECT_EQ(static_cast<bool>(write_block(5, "hello world", 11, false)), r.ok);
     EXPECT_EQ(g.sink, r.sink);
     EXPECT_EQ(g.asks.size(), r.results.size());
   }
 }
 
 // An interrupted read is made again unless a request is waiting to be answered: then the
-// engine gets it back (to stop, or to show the counts and read again). Writes are always
-// finished, and an open is given up only for a stop.
-TEST_F(PosixBackend, RequestsCutReadsShortButNeverWrites) {
+// engine gets it back (to stop, or to show the counts and read again). A write to a stream and
+// an open are given up only for a stop, with the bytes that went out; a positioned write is
+// always finished.
+TEST_F(PosixBackend, RequestsCutStreamCallsShortButNeverPositionedWrites) {
   // clang-format off
   const struct { StopRequest stop; bool status; std::int64_t read; bool open; } rows[] = {
       {StopRequest::none, false, 5, true},
@@ -166,10 +172,31 @@ TEST_F(PosixBackend, RequestsCutReadsShortButNeverWrites) {
     char buffer[8];
     g.results = {kIntr, 5};
     EXPECT_EQ(read_block(5, buffer, 8), r.read);
+    const bool stop = r.stop != StopRequest::none;
+    g.results = {2, kIntr, kAll};
+    g.next = 0;
+    g.sink.clear();
+    const Written written = write_block(5, "hello", 5, false);
+    EXPECT_EQ(written.end, stop ? Written::End::stopped : Written::End::all);
+    EXPECT_EQ(written.moved, stop ? 2u : 5u);
+    EXPECT_EQ(g.sink, stop ? "he" : "hello");
+    // After a stop, a stream with no room is not waited on; one with room takes at most PIPE_BUF.
+    g.writable = false;
+    g.results = {kAll};
+    g.next = 0;
+    g.sink.clear();
+    EXPECT_EQ(static_cast<bool>(write_block(5, "hello", 5, false)), !stop);
+    EXPECT_EQ(g.sink, stop ? "" : "hello");
+    g.writable = true;
+    g.asks.clear();
+    const std::string big(PIPE_BUF + 1, 'x');
+    g.results = {kAll, kAll};
+    EXPECT_TRUE(write_block(5, big.data(), big.size(), false));
+    EXPECT_EQ(g.asks.front(), stop ? PIPE_BUF : big.size());
     g.results = {kIntr, kAll};
     g.next = 0;
     g.sink.clear();
-    EXPECT_TRUE(write_block(5, "hello", 5, false));
+    EXPECT_TRUE(write_block_at(5, "hello", 5, 0, false));
     EXPECT_EQ(g.sink, "hello");
     posix_calls().open = [](const char*, int, mode_t) {
       return g.next++ == 0 ? (errno = EINTR, -1) : 7;
@@ -218,7 +245,7 @@ TEST_F(PosixBackend, PositionedCallsGoOnPastWhatTheyMoved) {
   const auto read = [&] { return read_block_at(3, space, big, far) == kMax + 100; };
   const auto write = [] { return write_block_at(5, "hello world", 11, 7, false); };
   const auto tail = [] { return write_block_at(5, "hello world", 11, 7, true); };
-  const auto plain = [] { return write_block(5, "hello world", 11, false); };
+  const auto plain = [] { return static_cast<bool>(write_block(5, "hello world", 11, false)); };
   // clang-format off
   const struct { const char* what; std::function<bool()> call; std::vector<ssize_t> results;
                  std::vector<off_t> offsets; } rows[] = {
@@ -259,7 +286,7 @@ TEST_F(PosixBackend, TailWriteLeavesTheDirectPathForThatWriteOnly) {
     g.flags = r.flags;
     g.fail_flag_set = r.fail_set;
     g.results = {r.result};
-    EXPECT_EQ(write_block(5, "abc", 3, r.tail), r.ok);
+    EXPECT_EQ(static_cast<bool>(write_block(5, "abc", 3, r.tail)), r.ok);
     EXPECT_EQ(g.flag_sets, r.sets);
     EXPECT_EQ(g.write_flags, r.during);
     if (r.fail_set != 0) {
@@ -371,6 +398,24 @@ TEST_F(PosixBackend, StandardStreamsStayOpen) {
   EXPECT_TRUE(close_file(1));
   EXPECT_TRUE(close_file(9));
   EXPECT_EQ(g.closed, std::vector<int>{9});
+}
+
+// The first stop request is noted for the run to answer; a second one, of either signal, ends
+// the program at once by that signal, whatever the run is waiting on.
+TEST(PosixSignals, ASecondStopRequestEndsTheProgramAtOnce) {
+  const int pairs[][2] = {{SIGINT, SIGINT}, {SIGINT, SIGTERM}, {SIGTERM, SIGINT}};
+  for (const auto& pair : pairs) {
+    SCOPED_TRACE(std::to_string(pair[0]) + " then " + std::to_string(pair[1]));
+    EXPECT_EXIT(
+        {
+          install_signal_handlers();
+          raise(pair[0]);
+          if (stop_requested() == StopRequest::none) _exit(1);
+          raise(pair[1]);
+          _exit(0);
+        },
+        testing::KilledBySignal(pair[1]), "");
+  }
 }
 
 }  // namespace

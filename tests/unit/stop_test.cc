@@ -28,7 +28,8 @@ Totals totals(const RunOwners& st) {
 // ibs=512 obs=1k over 4096 input bytes, no count: a request arrives during the read or write
 // numbered `at`.
 TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
-  enum Where { read_returns, read_interrupted, write, status, status_interrupts, failed_read };
+  enum Where { read_returns, read_interrupted, write, cut_write, status, status_interrupts,
+               failed_read };
   const struct {
     const char* name;
     Where where;
@@ -46,6 +47,10 @@ TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
       {"interrupted first read", read_interrupted, 1, false, 0, {0, 0, 0, 0}, 0, ""},
       {"write", write, 2, false, 0, {4, 0, 2, 0}, 2048, ""},
       {"zero source write", write, 3, true, 0, {3, 0, 3, 0}, 1536, ""},
+      // A write waiting on a reader is cut short after 300 bytes: they count as a partial
+      // record, and what was read after them is not written (it would wait again).
+      {"cut write", cut_write, 2, false, 0, {4, 0, 1, 1}, 1324, ""},
+      {"cut zero source write", cut_write, 3, true, 0, {3, 0, 2, 1}, 1324, ""},
       // A status request shows the counts after the I/O it arrived in, once; the copy goes on.
       {"status", status, 2, false, 0, {8, 0, 4, 0}, 4096, "2+0 records in\n1+0 records out\n"},
       // A read cut short by a status request is made again once the counts are shown.
@@ -86,6 +91,11 @@ TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
         break;
       case write:
         out.stop_at_write = row.at;
+        break;
+      case cut_write:
+        out.kind = FileKind::stream;
+        out.stop_cuts_write = row.at;
+        out.cut_after = 300;
         break;
       case status_interrupts:
         in.request_interrupts_read = true;

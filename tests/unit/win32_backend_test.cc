@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -291,6 +292,36 @@ TEST(Win32Signals, ConsoleEventsAskToStopOnce) {
   EXPECT_EQ(console_event(CTRL_SHUTDOWN_EVENT), FALSE);
   EXPECT_EQ(stop_requested(), StopRequest::none);
   EXPECT_FALSE(take_status_request());
+}
+
+// The first request cuts short a read or a write waiting on a pipe whose other end does
+// nothing: the console handler runs on a thread of its own, and the copy must not wait on.
+TEST(Win32Signals, TheFirstRequestEndsACallWaitingOnAPipe) {
+  install_signal_handlers();
+  HANDLE read_end = nullptr, write_end = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 4096));
+  std::vector<unsigned char> block(65536, 7);
+  for (const bool reading : {true, false}) {
+    SCOPED_TRACE(reading ? "read" : "write");
+    simulate_request(StopRequest::none, false);
+    std::thread asker([] {
+      Sleep(300);
+      console_event(CTRL_C_EVENT);
+    });
+    if (reading) {
+      EXPECT_EQ(read_block(reinterpret_cast<FileHandle>(read_end), block.data(), 16),
+                kReadInterrupted);
+    } else {
+      const Written written =
+          write_block(reinterpret_cast<FileHandle>(write_end), block.data(), block.size(), false);
+      EXPECT_EQ(written.end, Written::End::stopped);
+      EXPECT_LT(written.moved, block.size());
+    }
+    asker.join();
+  }
+  simulate_request(StopRequest::none, false);
+  CloseHandle(read_end);
+  CloseHandle(write_end);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The file operations over POSIX calls, with large-file offsets (_FILE_OFFSET_BITS=64 maps
 // open, lseek and fstat to their 64-bit forms) and O_DIRECT for direct transfers.
 #include <errno.h>
+#include <limits.h>
 #include <linux/fs.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 
@@ -30,10 +32,15 @@ int real_stat(const char* path, struct stat* st) { return ::stat(path, st); }
 int real_device_size(int fd, unsigned long long* bytes) {
   return ::ioctl(fd, BLKGETSIZE64, bytes);
 }
+bool real_writable(int fd) {
+  pollfd p{fd, POLLOUT, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) != 0;
+}
 
 const PosixCalls kRealCalls = {
     &real_open,      &real_fstat,     &real_stat, &real_device_size, &::lseek, &::read,   &::write,
     &real_fcntl_get, &real_fcntl_set, &::close,   &::posix_memalign, &::pread, &::pwrite,
+    &real_writable,
 };
 
 PosixCalls g_calls = kRealCalls;
@@ -50,9 +57,10 @@ Result failed(Result result, int error = errno) {
 }
 
 // One system call, made again for as long as a signal interrupts it, unless `give_up` says the
-// interruption is the caller's to answer. Writes are always finished: no byte already read may
-// be lost. A read or an open blocked on a pipe or terminal is given up for a stop, so the run
-// ends with what it has instead of waiting for input that may never come.
+// interruption is the caller's to answer. A read, a write or an open blocked on a pipe or
+// terminal is given up for a stop, so the run ends with what it has instead of waiting on a
+// peer that may never come; a write to a file the program positions never waits on a peer and
+// is always finished, so no byte already read is lost there.
 template <typename Call>
 auto retry_interrupted(Call call, bool (*give_up)() = nullptr) {
   for (;;) {
@@ -90,58 +98,74 @@ Place at_offset(FileHandle file, std::uint64_t offset) {
 }
 
 ssize_t write_once(const Place& at, const unsigned char* data, std::uint64_t n) {
-  const auto ask = static_cast<size_t>(min_size(n));
+  auto ask = static_cast<size_t>(min_size(n));
   if (at.positioned)
     return retry_interrupted([&] { return g_calls.pwrite(at.fd, data, ask, at.offset); });
-  return retry_interrupted([&] { return g_calls.write(at.fd, data, ask); });
+  // Once a stop is asked, a stream takes only what it takes at once (the bytes read before the
+  // request, written as the run ends): a reader that does not read would otherwise swallow the
+  // request. Up to PIPE_BUF bytes go into a pipe that has room without waiting.
+  if (stop_pending()) {
+    if (!g_calls.writable(at.fd)) {
+      errno = EINTR;
+      return -1;
+    }
+    ask = ask < PIPE_BUF ? ask : PIPE_BUF;
+  }
+  return retry_interrupted([&] { return g_calls.write(at.fd, data, ask); }, stop_pending);
 }
 
 // What follows a write call that did not take the whole block: `put` is its result. Kept out of
 // line so that the common case, one call taking the whole block, stays a few instructions.
-[[gnu::noinline]] bool finish_write(Place at, const unsigned char* data, std::uint64_t n,
-                                    ssize_t put) {
+[[gnu::noinline]] Written finish_write(Place at, const unsigned char* data, std::uint64_t n,
+                                       ssize_t put) {
+  std::uint64_t moved = 0;
   for (;;) {
-    if (put < 0) return failed(false);
+    if (put < 0 && errno == EINTR) return {Written::End::stopped, moved};
+    if (put < 0) return failed(Written{Written::End::failed, moved});
     // A write that takes nothing would never finish the block: the device has no room.
-    if (put == 0) return failed(false, ENOSPC);
+    if (put == 0) return failed(Written{Written::End::failed, moved}, ENOSPC);
     data += put;
     n -= static_cast<std::uint64_t>(put);
+    moved += static_cast<std::uint64_t>(put);
     at.advance(put);
-    if (n == 0) return true;
+    if (n == 0) return {Written::End::all, moved};
     put = write_once(at, data, n);
   }
 }
 
-bool write_all(const Place& at, const unsigned char* data, std::uint64_t n) {
-  if (n == 0) return true;
+Written write_all(const Place& at, const unsigned char* data, std::uint64_t n) {
+  if (n == 0) return {};
   return finish_write(at, data, n, write_once(at, data, n));
 }
 
 // Devices refuse direct transfers of odd lengths: this one block goes through the cache. The
 // direct path must come back afterwards, or every later block would silently be cached.
-[[gnu::noinline]] bool write_past_direct(const Place& at, const unsigned char* data,
-                                         std::uint64_t n) {
+[[gnu::noinline]] Written write_past_direct(const Place& at, const unsigned char* data,
+                                            std::uint64_t n) {
+  const Written refused{Written::End::failed, 0};
   const int flags = g_calls.fcntl_get(at.fd);
-  if (flags == -1) return failed(false);
+  if (flags == -1) return failed(refused);
   const bool was_direct = (flags & O_DIRECT) != 0;
   if (was_direct && g_calls.fcntl_set(at.fd, flags & ~O_DIRECT) == -1)
-    return failed(false);
-  if (!write_all(at, data, n))
-    return false;
+    return failed(refused);
+  const Written written = write_all(at, data, n);
+  // A stopped write still leaves the direct path as it found it.
+  if (written.end == Written::End::failed)
+    return written;
   if (was_direct && g_calls.fcntl_set(at.fd, flags) == -1)
-    return failed(false);
-  return true;
+    return failed(Written{Written::End::failed, written.moved});
+  return written;
 }
 
-bool write_from(const Place& at, const void* buffer, std::uint64_t n, bool unaligned_tail) {
+Written write_from(const Place& at, const void* buffer, std::uint64_t n, bool unaligned_tail) {
   const auto* data = static_cast<const unsigned char*>(buffer);
   if (unaligned_tail)
     return write_past_direct(at, data, n);
   if (n == 0)
-    return true;
+    return {};
   const ssize_t put = write_once(at, data, n);
   if (put == static_cast<ssize_t>(n))
-    return true;
+    return {Written::End::all, n};
   return finish_write(at, data, n, put);
 }
 
@@ -268,7 +292,7 @@ std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
   return read_into(at_position(file), buffer, n);
 }
 
-bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unaligned_tail) {
+Written write_block(FileHandle file, const void* buffer, std::uint64_t n, bool unaligned_tail) {
   return write_from(at_position(file), buffer, n, unaligned_tail);
 }
 
@@ -278,7 +302,7 @@ std::int64_t read_block_at(FileHandle file, void* buffer, std::uint64_t n, std::
 
 bool write_block_at(FileHandle file, const void* buffer, std::uint64_t n, std::uint64_t offset,
                     bool unaligned_tail) {
-  return write_from(at_offset(file, offset), buffer, n, unaligned_tail);
+  return static_cast<bool>(write_from(at_offset(file, offset), buffer, n, unaligned_tail));
 }
 
 bool sync_file(FileHandle file, bool data_only) {

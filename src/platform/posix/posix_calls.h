@@ -26,6 +26,8 @@ struct PosixCalls {
   int (*memalign)(void** memory, size_t alignment, size_t size);
   ssize_t (*pread)(int fd, void* buffer, size_t n, off_t offset);
   ssize_t (*pwrite)(int fd, const void* buffer, size_t n, off_t offset);
+  // Whether a write would take bytes at once, without waiting (poll for POLLOUT, no timeout).
+  bool (*writable)(int fd);
 };
 
 // The table in use; the real calls unless a test has swapped them.

@@ -11,22 +11,33 @@ namespace {
 volatile sig_atomic_t g_stop = 0;  // 0, or the signal number of the first stop request
 volatile sig_atomic_t g_status = 0;
 
+// The first request of either signal is noted for the run to answer. A second one, of either
+// signal, ends the program at once as that signal would without a handler: the default action
+// restored and the signal raised again, delivered as soon as this handler returns (it is
+// blocked while the handler runs). Both calls are safe in a handler.
 void on_stop(int signal_number) {
-  if (g_stop == 0) g_stop = signal_number;
+  if (g_stop == 0) {
+    g_stop = signal_number;
+    return;
+  }
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
 }
 
 void on_status(int) { g_status = 1; }
 
-// SA_RESETHAND: the first request sets the flag, a second one finds the default action and
-// ends the program at once. No SA_RESTART: a read blocked on a pipe or a terminal returns
-// EINTR, so the copy sees the request without waiting for more input.
+// No SA_RESTART: a read or write blocked on a pipe or a terminal returns EINTR, so the copy
+// sees the request without waiting for its peer.
 void install_stop(int signal_number) {
   struct sigaction old {};
   if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = on_stop;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
+  // Neither stop signal interrupts the other's handler halfway through its first request.
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  action.sa_flags = 0;
   sigaction(signal_number, &action, nullptr);
 }
 

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "platform/signals.h"
 #include "platform/win32/win32_calls.h"
 
 namespace kolvane {
@@ -210,40 +211,60 @@ struct Place {
   }
 };
 
+// The console handler cuts short a call blocked on a pipe or the console when a stop is asked
+// (CancelSynchronousIo). A positioned call never waits on a peer: one it cut short anyway is
+// made again, so the stop ends the run between I/Os as on a file it always did.
+bool cut_by_stop(DWORD error) {
+  return error == ERROR_OPERATION_ABORTED && stop_requested() != StopRequest::none;
+}
+
 std::int64_t read_into(const Place& at, void* buffer, std::uint64_t n) {
-  DWORD got = 0;
-  OVERLAPPED overlapped;
-  if (!g_calls.read_file(at.handle, buffer, static_cast<DWORD>(n), &got, at.where(overlapped))) {
+  for (;;) {
+    DWORD got = 0;
+    OVERLAPPED overlapped;
+    if (g_calls.read_file(at.handle, buffer, static_cast<DWORD>(n), &got,
+                          at.where(overlapped)))
+      return got;
     const DWORD error = GetLastError();
     // The writer of an anonymous pipe has gone, or a positioned read starts at or past the end
     // of the file: that is the end of the input.
     if (error == ERROR_BROKEN_PIPE || (at.positioned && error == ERROR_HANDLE_EOF))
       return 0;
+    if (cut_by_stop(error)) {
+      if (at.positioned) continue;
+      return got != 0 ? static_cast<std::int64_t>(got) : kReadInterrupted;
+    }
     g_error = error;
     return -1;
   }
-  return got;
 }
 
-bool write_from(Place at, const void* buffer, std::uint64_t n) {
+Written write_from(Place at, const void* buffer, std::uint64_t n) {
   const auto* data = static_cast<const unsigned char*>(buffer);
+  std::uint64_t moved = 0;
   while (n != 0) {
     DWORD put = 0;
     OVERLAPPED overlapped;
     if (!g_calls.write_file(at.handle, data, static_cast<DWORD>(n), &put, at.where(overlapped))) {
-      note_failure();
-      return false;
-    }
-    // A write that takes nothing would never finish the block.
-    if (put == 0) {
+      const DWORD error = GetLastError();
+      if (cut_by_stop(error)) {
+        if (!at.positioned) return {Written::End::stopped, moved + put};
+        put = 0;
+      } else {
+        g_error = error;
+        return {Written::End::failed, moved};
+      }
+    } else if (put == 0) {
+      // A write that takes nothing would never finish the block.
       g_error = ERROR_WRITE_FAULT;
-      return false;
+      return {Written::End::failed, moved};
     }
     data += put;
     n -= put;
+    moved += put;
     at.offset += put;
   }
-  return true;
+  return {Written::End::all, moved};
 }
 
 }  // namespace
@@ -252,7 +273,7 @@ std::int64_t read_block(FileHandle file, void* buffer, std::uint64_t n) {
   return read_into({handle_of(file), false, 0}, buffer, n);
 }
 
-bool write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
+Written write_block(FileHandle file, const void* buffer, std::uint64_t n, bool) {
   return write_from({handle_of(file), false, 0}, buffer, n);
 }
 
@@ -262,7 +283,7 @@ std::int64_t read_block_at(FileHandle file, void* buffer, std::uint64_t n, std::
 
 bool write_block_at(FileHandle file, const void* buffer, std::uint64_t n, std::uint64_t offset,
                     bool) {
-  return write_from({handle_of(file), true, offset}, buffer, n);
+  return static_cast<bool>(write_from({handle_of(file), true, offset}, buffer, n));
 }
 
 // Windows has one flush for both: it writes the data and the file's metadata.
