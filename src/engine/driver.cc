@@ -291,10 +291,10 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
     end_report(owners.transfer.totals, start, profile);
     print_summary(owners.context.meter, settings);
   }
-  const StopRequest stop = stop_requested();
   owners.release();
-  status =
-      write_reports(owners.context, owners.transfer.totals, settings, start, status, stop, failure);
+  status = write_reports(owners.context, owners.transfer.totals, settings, start, status, failure);
+  // Asked again here: a request that came while the documents were written is not lost.
+  const StopRequest stop = stop_requested();
   if (status == kExitSuccess && stop != StopRequest::none)
     end_by_request(stop);
   return status;

@@ -1,6 +1,7 @@
 #include "engine/run_reports.h"
 
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -176,19 +177,54 @@ std::string plot_document(const Meter& meter, const Settings& s, const RunStart&
   return render_plot_svg(m);
 }
 
+// A document is made from the run's figures and the stop request that ended the run, if any.
+using Render = std::function<std::string(StopRequest)>;
+
+void say_unwritten(const char* name) {
+  say(Channel::err, "error writing to '%s': ", name);
+  report_system_error();
+}
+
+// A stop request cut short an open or a write that waited on a FIFO's reader: the program ends
+// by it at once, leaving no part of a document behind in a file.
+[[noreturn]] void end_while_writing(Replacement& file) {
+  abandon_replacement(file);
+  end_by_request(stop_requested());
+}
+
 // The whole document to a file of its own, through the back end, so that a failure is told in
-// the system's own words as every other failed write is.
-bool write_file(const char* name, const std::string& document) {
-  bool preexists = false;
-  const FileHandle file = open_output(name, false, false, preexists);
-  bool written = file != kNoFile && write_block(file, document.data(), document.size(), false);
-  if (file != kNoFile)
-    written = close_file(file) && written;
-  if (!written) {
-    say(Channel::err, "error writing to '%s': ", name);
-    report_system_error();
+// the system's own words as every other failed write is; the file keeps its old document unless
+// the new one is complete. A stop request that arrives while it is written is never lost: the
+// document is made again to say so before it takes the file's place (a FIFO's document, written
+// as it goes, cannot be made again).
+bool write_file(const char* name, const Render& render) {
+  Replacement file;
+  for (;;) {
+    if (!open_replacement(name, file)) {
+      if (stop_requested() != StopRequest::none)
+        end_while_writing(file);
+      say_unwritten(name);
+      return false;
+    }
+    const StopRequest stop = stop_requested();
+    const std::string document = render(stop);
+    const Written written = write_block(file.file, document.data(), document.size(), false);
+    if (written.end == Written::End::stopped)
+      end_while_writing(file);
+    if (!written) {
+      say_unwritten(name);
+      abandon_replacement(file);
+      return false;
+    }
+    if (stop_requested() == stop || file.temporary.empty())
+      break;
+    abandon_replacement(file);
   }
-  return written;
+  if (!commit_replacement(file)) {
+    say_unwritten(name);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -240,19 +276,22 @@ void print_summary(const Meter& meter, const Settings& s) {
 }
 
 int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
-                  const RunStart& start, int status, StopRequest stop,
-                  const std::string& failure) {
-  const bool interrupted = stop != StopRequest::none;
+                  const RunStart& start, int status, const std::string& failure) {
   // The picture first: when it cannot be written, the JSON document tells so.
-  if (s.plot_file != nullptr &&
-      !write_file(s.plot_file, plot_document(run.meter, s, start, status, interrupted, failure)) &&
-      status == kExitSuccess)
-    status = kExitReadWrite;
+  if (s.plot_file != nullptr) {
+    const Render picture = [&](StopRequest stop) {
+      return plot_document(run.meter, s, start, status, stop != StopRequest::none, failure);
+    };
+    if (!write_file(s.plot_file, picture) && status == kExitSuccess)
+      status = kExitReadWrite;
+  }
   if (s.json_file != nullptr) {
-    const std::string document = json_document(run, totals, s, start, status, stop, failure);
+    const Render json = [&](StopRequest stop) {
+      return json_document(run, totals, s, start, status, stop, failure);
+    };
     if (std::strcmp(s.json_file, "-") == 0) {
-      say(Channel::err, "%s", document.c_str());
-    } else if (!write_file(s.json_file, document) && status == kExitSuccess) {
+      say(Channel::err, "%s", json(stop_requested()).c_str());
+    } else if (!write_file(s.json_file, json) && status == kExitSuccess) {
       status = kExitReadWrite;
     }
   }

@@ -38,10 +38,12 @@ void print_summary(const Meter& meter, const Settings& s);
 // before the records lines, the summary or a progress line's end follow it.
 std::string failure_message();
 
-// json= and plot=, at the end of the run however it ended (`stop`: the stop request that ended
-// it, if one did; `failure`: the failure's message). Returns the run's status, or 3 when the
-// run had succeeded but a report could not be written.
+// json= and plot=, at the end of the run however it ended (`failure`: the failure's message).
+// Each document tells whether a stop request ended the run as it stands when the document is
+// complete; a request that cuts short the writing of a document to a FIFO ends the program by
+// its signal at once. Returns the run's status, or 3 when the run had succeeded but a report
+// could not be written.
 int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
-                  const RunStart& start, int status, StopRequest stop, const std::string& failure);
+                  const RunStart& start, int status, const std::string& failure);
 
 }  // namespace kolvane

@@ -95,6 +95,26 @@ bool sync_file(FileHandle file, bool data_only);
 // reports a failure: for an output, data written may not have reached the file.
 bool close_file(FileHandle file);
 
+// A document (json=, plot=) written whole or not at all: into a new file beside the one it
+// replaces (beside a symbolic link's target, so the link keeps pointing where it did), which
+// takes the old file's place in one step once complete, keeping its mode; a new document gets
+// the mode new files get (0666 less the umask on POSIX). What is not a regular file (a FIFO, a
+// terminal, a character device) is written in place, as is a file in a folder the program may
+// not add a file to.
+struct Replacement {
+  FileHandle file = kNoFile;
+  std::string temporary;  // empty: written in place
+  std::string target;
+};
+// Opens `name` for the document. False on failure, with the system's text as the last error;
+// an open that waited on a FIFO's reader and was given up for a stop request fails too.
+bool open_replacement(const char* name, Replacement& replacement);
+// Makes the written document the file's: synced and put in the old one's place (in place:
+// closed). False on failure, with the system's text; nothing is left behind then.
+bool commit_replacement(Replacement& replacement);
+// Closes and removes what open_replacement made, leaving the file as it was (in place: closed).
+void abandon_replacement(Replacement& replacement);
+
 // Buffers aligned for direct transfers (kBufferAlignment). nullptr on failure.
 inline constexpr std::size_t kBufferAlignment = 4096;
 void* alloc_aligned(std::uint64_t n);

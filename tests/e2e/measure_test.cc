@@ -7,7 +7,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <set>
 #include <sstream>
+
+#include <sys/stat.h>
 
 #if KOLVANE_RENDER_CHECKS
 #include <png.h>
@@ -403,6 +406,60 @@ TEST_F(E2e, UnwritableReportFile) {
     expect_error(r.err.substr(records.size()), "error writing to 'nodir/r': ");
     EXPECT_EQ(get("out"), get("in"));
   }
+}
+
+// The names in a folder, "." and ".." aside.
+std::set<std::string> names_in(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
+}
+
+// A report replaces the file it names whole, or leaves it as it was: a full file system keeps
+// the old picture and gets no part of the JSON document; nothing is left beside them. On Linux a
+// symbolic link keeps pointing where it did, an existing report keeps its mode and a new one
+// gets 0666 less the umask.
+TEST_F(E2e, AReportIsWrittenWholeOrNotAtAll) {
+  put("in", random_bytes(4096, 9));
+  put("j.json", "old json");
+  put("p.svg", "old picture");
+  const Result replaced = run("if=in of=out json=j.json plot=p.svg");
+  ASSERT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_EQ(nlohmann::json::parse(get("j.json"))["exit_status"], 0);
+  EXPECT_NE(get("p.svg").find("</svg>"), std::string::npos);
+  EXPECT_EQ(names_in(path(".")), (std::set<std::string>{"in", "out", "j.json", "p.svg"}));
+  if (!target().linux_devices)
+    return;
+  std::filesystem::create_directory(path("m"));
+  if (std::system(("mount -t tmpfs -o size=8k tmpfs " + path("m") + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "a small file system needs root and mount: its row was not run";
+  // The old picture fills the file system's two pages.
+  const std::string old_picture(5000, 'o');
+  put("m/p.svg", old_picture);
+  const Result full = run("if=in of=out plot=m/p.svg json=m/j.json");
+  const std::set<std::string> left = names_in(path("m"));
+  const std::string picture = get("m/p.svg");
+  static_cast<void>(std::system(("umount " + path("m")).c_str()));
+  EXPECT_EQ(full.status, 3);
+  EXPECT_NE(full.err.find("error writing to 'm/p.svg': No space left on device\n"
+                          "error writing to 'm/j.json': No space left on device\n"),
+            std::string::npos)
+      << full.err;
+  EXPECT_EQ(picture, old_picture);
+  EXPECT_EQ(left, std::set<std::string>{"p.svg"});
+  put("real.json", "old");
+  std::filesystem::permissions(path("real.json"), std::filesystem::perms(0640));
+  std::filesystem::create_symlink("real.json", path("link.json"));
+  const mode_t umask_before = umask(002);
+  const Result linked = run("if=in of=out json=link.json plot=new.svg");
+  umask(umask_before);
+  EXPECT_EQ(linked.status, 0) << linked.err;
+  EXPECT_EQ(std::filesystem::read_symlink(path("link.json")), "real.json");
+  EXPECT_EQ(nlohmann::json::parse(get("real.json"))["exit_status"], 0);
+  EXPECT_EQ(std::filesystem::status(path("real.json")).permissions(),
+            std::filesystem::perms(0640));
+  EXPECT_EQ(std::filesystem::status(path("new.svg")).permissions(), std::filesystem::perms(0664));
 }
 
 // progress=1 on a pipe: whole lines, one per report, never inside the data.

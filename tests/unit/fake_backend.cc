@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/io_queue.h"
 #include "platform/profile.h"
@@ -73,6 +74,45 @@ FileHandle open_output(const char* name, bool, bool notrunc, bool& output_preexi
   const FileHandle h = fake::open_named(name, "open_output");
   if (h != kNoFile && !notrunc) fake::file(h).data.clear();
   return h;
+}
+
+bool open_replacement(const char* name, Replacement& r) {
+  using Stop = fake::System::DocumentStop;
+  const bool scripted = sys().stop_on_document == name;
+  if (scripted) sys().stop_on_document.clear();
+  if (scripted && sys().document_stop == Stop::at_open) {
+    sys().stop = StopRequest::interrupt;
+    return false;
+  }
+  r = Replacement{kNoFile, sys().documents_in_place ? "" : std::string(name) + ".tmp", name};
+  if (r.temporary.empty()) {
+    r.file = fake::find(name) != kNoFile ? fake::find(name) : fake::add_file(name, {});
+  } else {
+    r.file = fake::add_file(r.temporary, {});
+  }
+  fake::File& f = fake::file(r.file);
+  f.data.clear();
+  f.open = true;
+  if (scripted && sys().document_stop == Stop::cutting_write) f.stop_cuts_write = 1;
+  if (scripted && sys().document_stop == Stop::during_write) f.stop_at_write = 1;
+  return true;
+}
+bool commit_replacement(Replacement& r) {
+  const FileHandle h = std::exchange(r.file, kNoFile);
+  if (!close_file(h)) return false;
+  if (r.temporary.empty()) return true;
+  const FileHandle target = fake::find(r.target.c_str()) != kNoFile
+                                ? fake::find(r.target.c_str())
+                                : fake::add_file(r.target, {});
+  fake::file(target).data = fake::file(h).data;
+  sys().files.erase(h);
+  return true;
+}
+void abandon_replacement(Replacement& r) {
+  const FileHandle h = std::exchange(r.file, kNoFile);
+  if (h == kNoFile) return;
+  static_cast<void>(close_file(h));
+  if (!r.temporary.empty()) sys().files.erase(h);
 }
 
 bool name_is_stream(const char*) { return false; }

@@ -88,6 +88,13 @@ struct System {
   StopRequest stop = StopRequest::none;
   bool status = false;
   int installs = 0;
+  // Documents (json=, plot=) go to "<name>.tmp" and take the name's place when committed,
+  // unless written in place (as a FIFO's are). A stop arrives while the one named
+  // `stop_on_document` is written, the first time: as its open waits on a FIFO's reader, as it
+  // cuts the write short, or (terminate) during a write that completes.
+  bool documents_in_place = false;
+  std::string stop_on_document;
+  enum class DocumentStop { at_open, cutting_write, during_write } document_stop{};
 };
 
 System& sys();

@@ -9,8 +9,11 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "engine/driver.h"
 #include "engine/plan.h"
+#include "engine/run_reports.h"
 #include "engine/transfer.h"
 #include "fake_backend.h"
 #include "run_owners_calls.h"
@@ -181,6 +184,50 @@ TEST(StopDeathTest, AStopWhileOpeningEndsWithNothingCopied) {
     simulate_request(StopRequest::interrupt, false);
     EXPECT_EXIT(run_words({"if=in", "of=out", "count=1", "iterations=2"}),
                 testing::ExitedWithCode(130), "^0\\+0 records in\n0\\+0 records out\n$");
+  }
+}
+
+// A stop request that arrives while a document is written is never lost: the program ends by
+// it, whether the document's open or write waited on a FIFO's reader or the write went through.
+TEST(StopDeathTest, AStopWhileADocumentIsWrittenEndsTheRun) {
+  using Stop = fake::System::DocumentStop;
+  const struct {
+    Stop stop;
+    bool in_place;
+    int code;
+  } rows[] = {{Stop::at_open, true, 130}, {Stop::cutting_write, true, 130},
+              {Stop::during_write, false, 143}};
+  for (const auto& row : rows) {
+    fake::reset();
+    fake::add_file("in", fake::pattern(4096));
+    fake::add_file("out", {});
+    fake::sys().documents_in_place = row.in_place;
+    fake::sys().stop_on_document = "j";
+    fake::sys().document_stop = row.stop;
+    EXPECT_EXIT(run_words({"if=in", "of=out", "json=j"}), testing::ExitedWithCode(row.code),
+                "^8\\+0 records in\n8\\+0 records out\n$");
+  }
+}
+
+// A document that replaces a file is made again when a stop came while it was written, so that
+// it tells the status the program ends with; nothing of the first one is left behind.
+TEST(StopTest, ADocumentTellsOfAStopThatCameWhileItWasWritten) {
+  for (const bool in_place : {false, true}) {
+    SCOPED_TRACE(in_place ? "in place" : "replacing");
+    fake::reset();
+    fake::sys().documents_in_place = in_place;
+    fake::sys().stop_on_document = "j";
+    fake::sys().document_stop = fake::System::DocumentStop::during_write;
+    RunOwners st;
+    Settings s{.input_file = "in", .output_file = "out"};
+    s.json_file = "j";
+    EXPECT_EQ(write_reports(st.context, st.transfer.totals, s, RunStart{}, 0, ""), 0);
+    ASSERT_EQ(fake::sys().files.size(), 1u);
+    const fake::File& j = fake::sys().files.begin()->second;
+    EXPECT_EQ(j.name, "j");
+    const auto doc = nlohmann::json::parse(j.data);
+    // In place the first document is what the reader got: it cannot be made again.
+    EXPECT_EQ(doc["exit_status"], in_place ? 0 : 143);
   }
 }
 

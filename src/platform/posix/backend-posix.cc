@@ -319,6 +319,92 @@ bool close_file(FileHandle file) {
   return true;
 }
 
+namespace {
+
+constexpr mode_t kDocumentMode = 0666;  // less the umask, as the system applies it
+
+bool document_in_place(const char* name, Replacement& r) {
+  r.target = name;
+  const int fd = checked_open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kDocumentMode);
+  r.file = fd;
+  return fd >= 0;
+}
+
+// Where the document's file is: the name itself, or the file a symbolic link leads to.
+bool document_target(const char* name, std::string& target) {
+  struct stat link {};
+  if (::lstat(name, &link) != 0 || !S_ISLNK(link.st_mode)) {
+    target = name;
+    return true;
+  }
+  char* resolved = ::realpath(name, nullptr);
+  if (resolved == nullptr) return failed(false);
+  target = resolved;
+  std::free(resolved);
+  return true;
+}
+
+}  // namespace
+
+bool open_replacement(const char* name, Replacement& r) {
+  r = Replacement{};
+  struct stat st {};
+  const bool exists = g_calls.stat(name, &st) == 0;
+  // A link that leads nowhere yet creates the file it names, as writing through it always did.
+  const bool dangling = !exists && ::lstat(name, &st) == 0;
+  if ((exists && !S_ISREG(st.st_mode)) || dangling) return document_in_place(name, r);
+  if (!document_target(name, r.target)) return false;
+  const std::size_t slash = r.target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : r.target.substr(0, slash + 1);
+  // A short hidden name of its own, whatever the document's name is long.
+  static unsigned made = 0;
+  for (;;) {
+    r.temporary = folder + ".kolvane-" + std::to_string(::getpid()) + "-" +
+                  std::to_string(made++) + ".tmp";
+    const int fd = retry_interrupted([&] {
+      return g_calls.open(r.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          kDocumentMode);
+    });
+    if (fd >= 0) {
+      r.file = fd;
+      break;
+    }
+    if (errno == EEXIST) continue;
+    const int error = errno;
+    r.temporary.clear();
+    // A file the program may write in a folder it may not add to: in place, as before.
+    if (exists && (error == EACCES || error == EPERM)) return document_in_place(name, r);
+    return failed(false, error);
+  }
+  if (exists) {
+    // The old file's mode and, where the system allows it, its owner carry over.
+    static_cast<void>(::fchmod(static_cast<int>(r.file), st.st_mode & 07777));
+    static_cast<void>(::fchown(static_cast<int>(r.file), st.st_uid, st.st_gid));
+  }
+  return true;
+}
+
+bool commit_replacement(Replacement& r) {
+  const FileHandle file = r.file;
+  r.file = kNoFile;
+  if (r.temporary.empty()) return close_file(file);
+  // Synced first: a crash after the rename must not leave an empty document in the old one's
+  // place. File systems that cannot sync a file say so with EINVAL, which is not a failure.
+  bool done = ::fsync(static_cast<int>(file)) == 0 || errno == EINVAL || failed(false);
+  done = close_file(file) && done;
+  if (done && ::rename(r.temporary.c_str(), r.target.c_str()) != 0) done = failed(false);
+  if (!done) ::unlink(r.temporary.c_str());
+  r.temporary.clear();
+  return done;
+}
+
+void abandon_replacement(Replacement& r) {
+  if (r.file != kNoFile) static_cast<void>(close_file(r.file));
+  r.file = kNoFile;
+  if (!r.temporary.empty()) ::unlink(r.temporary.c_str());
+  r.temporary.clear();
+}
+
 void* alloc_aligned(std::uint64_t n) {
   if (n > SIZE_MAX) return nullptr;
   void* memory = nullptr;

@@ -301,6 +301,71 @@ bool close_file(FileHandle file) {
   return false;
 }
 
+namespace {
+
+bool document_in_place(const char* name, Replacement& r) {
+  bool preexists = false;
+  r.file = open_output(name, false, false, preexists);
+  return r.file != kNoFile;
+}
+
+}  // namespace
+
+bool open_replacement(const char* name, Replacement& r) {
+  r = Replacement{};
+  r.target = name;
+  const DWORD attributes = GetFileAttributesA(name);
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (name_is_stream(name) || is_device_path(name) ||
+      (exists && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+    return document_in_place(name, r);
+  static unsigned made = 0;
+  for (;;) {
+    r.temporary = std::string(name) + ".kolvane-" + std::to_string(GetCurrentProcessId()) + "-" +
+                  std::to_string(made++) + ".tmp";
+    const HANDLE handle = create(r.temporary.c_str(), GENERIC_WRITE, CREATE_NEW, 0);
+    if (handle != INVALID_HANDLE_VALUE) {
+      r.file = file_of(handle);
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+    r.temporary.clear();
+    // A file the program may write in a folder it may not add to: in place, as before.
+    if (exists && error == ERROR_ACCESS_DENIED) return document_in_place(name, r);
+    g_error = error;
+    return false;
+  }
+}
+
+bool commit_replacement(Replacement& r) {
+  const FileHandle file = r.file;
+  r.file = kNoFile;
+  if (r.temporary.empty()) return close_file(file);
+  bool done = FlushFileBuffers(handle_of(file)) != 0;
+  if (!done) note_failure();
+  done = close_file(file) && done;
+  // An existing document is replaced keeping its attributes and security; a new one is moved.
+  if (done) {
+    const bool replaces = GetFileAttributesA(r.target.c_str()) != INVALID_FILE_ATTRIBUTES;
+    done = replaces ? ReplaceFileA(r.target.c_str(), r.temporary.c_str(), nullptr, 0, nullptr,
+                                   nullptr) != 0
+                    : MoveFileExA(r.temporary.c_str(), r.target.c_str(),
+                                  MOVEFILE_WRITE_THROUGH) != 0;
+    if (!done) note_failure();
+  }
+  if (!done) DeleteFileA(r.temporary.c_str());
+  r.temporary.clear();
+  return done;
+}
+
+void abandon_replacement(Replacement& r) {
+  if (r.file != kNoFile) static_cast<void>(close_file(r.file));
+  r.file = kNoFile;
+  if (!r.temporary.empty()) DeleteFileA(r.temporary.c_str());
+  r.temporary.clear();
+}
+
 void* alloc_aligned(std::uint64_t n) { return _aligned_malloc(n == 0 ? 1 : n, kBufferAlignment); }
 
 void free_aligned(void* buffer) { _aligned_free(buffer); }
