@@ -11,6 +11,7 @@ bool g_out_moved = false;
 bool g_err_moved = false;
 std::string g_err_line;
 bool g_err_line_ended = true;
+bool g_progress_stands = false;
 
 // Keeps the text of the error channel's last line.
 void remember_error_text(const char* format, va_list args) {
@@ -45,7 +46,23 @@ std::FILE* channel_stream(Channel channel) {
   return g_err_moved ? stdout : stderr;
 }
 
+void end_progress_line() {
+  if (!g_progress_stands) return;
+  g_progress_stands = false;
+  if (std::FILE* stream = channel_stream(Channel::err)) std::fputs("\n", stream);
+}
+
+bool progress_line_stands() { return g_progress_stands; }
+
+void say_progress(const std::string& line) {
+  std::FILE* stream = channel_stream(Channel::err);
+  if (stream == nullptr || line.empty()) return;
+  std::fputs(line.c_str(), stream);
+  g_progress_stands = line.back() == '\r';
+}
+
 void say(Channel channel, const char* format, ...) {
+  end_progress_line();
   va_list args;
   if (channel == Channel::err) {
     va_start(args, format);

@@ -24,6 +24,16 @@ void say(Channel channel, const char* format, ...)
 #endif
     ;
 
+// A progress line on the error channel. One that ends in "\r" (a terminal's, which the next
+// one rewrites) stands until other text comes: any other line said on either channel then
+// starts on a line of its own below it, so that none is written over its start and leaves its
+// tail behind. Progress lines are never the error channel's last line.
+void say_progress(const std::string& line);
+// Whether a progress line stands, not yet followed by other text.
+bool progress_line_stands();
+// Before the run's last lines: a progress line that still stands is ended, so it stays in view.
+void end_progress_line();
+
 // The last line said on the error channel, whether printed or dropped: when a run fails, its
 // message (an error prefix and the system's text said apart make one line).
 const std::string& last_error_line();

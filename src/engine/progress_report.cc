@@ -58,14 +58,19 @@ void ProgressReporter::tick(const Meter& meter, std::uint64_t now_ns) {
     sample.total_us = std::uint64_t{settings_.runtime_seconds} * 1000000;
   previous_bytes_ = bytes;
   previous_ns_ = now_ns;
-  say(Channel::err, "%s", line_.next(sample).c_str());
+  // A line said since the last one ended it: the next starts afresh, with nothing to cover.
+  if (!progress_line_stands())
+    static_cast<void>(line_.finish());
+  say_progress(line_.next(sample));
   // Standard error is unbuffered on most systems, not all: the line is due now.
   if (std::FILE* stream = channel_stream(Channel::err))
     std::fflush(stream);
 }
 
 void ProgressReporter::finish() {
-  say(Channel::err, "%s", line_.finish().c_str());
+  // The console knows whether the last line still stands: only then does it get its end.
+  static_cast<void>(line_.finish());
+  end_progress_line();
 }
 
 }  // namespace kolvane

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/console.h"
+
 namespace kolvane {
 namespace {
 
@@ -90,6 +92,25 @@ TEST(Progress, TerminalRewritesOneLineElsewhereOneLinePerReport) {
   EXPECT_EQ(pipe.next(longer), a + "\n");
   EXPECT_EQ(pipe.next(shorter), b + "\n");
   EXPECT_EQ(pipe.finish(), "");
+}
+
+// Text said while a terminal's progress line stands (an error, a status request's records)
+// starts on a line of its own, never over the progress line's start; a later progress line
+// starts afresh, and the run's last lines end only a line still standing.
+TEST(Progress, OtherLinesNeverLandOnAStandingLine) {
+  testing::internal::CaptureStderr();
+  say_progress("10.0%, 0:00:09 left\r");
+  say(Channel::err, "error reading 'in': ");
+  say(Channel::err, "Input/output error\n");
+  say_progress("20.0%\r");
+  end_progress_line();
+  end_progress_line();
+  say_progress("on a pipe\n");
+  say(Channel::err, "1+0 records in\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "10.0%, 0:00:09 left\r\nerror reading 'in': Input/output error\n20.0%\r\n"
+            "on a pipe\n1+0 records in\n");
+  EXPECT_EQ(last_error_line(), "1+0 records in\n");
 }
 
 }  // namespace
