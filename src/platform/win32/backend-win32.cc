@@ -345,13 +345,14 @@ bool commit_replacement(Replacement& r) {
   bool done = FlushFileBuffers(handle_of(file)) != 0;
   if (!done) note_failure();
   done = close_file(file) && done;
-  // An existing document is replaced keeping its attributes and security; a new one is moved.
+  // An existing document's attributes carry over to the one that replaces it. A read-only one
+  // is not replaced (as it was not overwritten): the temporary stays removable then.
   if (done) {
-    const bool replaces = GetFileAttributesA(r.target.c_str()) != INVALID_FILE_ATTRIBUTES;
-    done = replaces ? ReplaceFileA(r.target.c_str(), r.temporary.c_str(), nullptr, 0, nullptr,
-                                   nullptr) != 0
-                    : MoveFileExA(r.temporary.c_str(), r.target.c_str(),
-                                  MOVEFILE_WRITE_THROUGH) != 0;
+    const DWORD attributes = GetFileAttributesA(r.target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+      SetFileAttributesA(r.temporary.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    done = MoveFileExA(r.temporary.c_str(), r.target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     if (!done) note_failure();
   }
   if (!done) DeleteFileA(r.temporary.c_str());
