@@ -171,7 +171,8 @@ bool write_at(FileHandle h, const void* buffer, std::uint64_t n, std::uint64_t& 
   }
   if (f.data.size() < at + n)
     f.data.resize(at + n);
-  std::memcpy(f.data.data() + at, buffer, n);
+  if (n != 0)
+    std::memcpy(f.data.data() + at, buffer, n);
   at += n;
   return true;
 }

@@ -325,9 +325,8 @@ constexpr mode_t kDocumentMode = 0666;  // less the umask, as the system applies
 
 bool document_in_place(const char* name, Replacement& r) {
   r.target = name;
-  const int fd = checked_open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kDocumentMode);
-  r.file = fd;
-  return fd >= 0;
+  r.file = checked_open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kDocumentMode);
+  return r.file != kNoFile;
 }
 
 // Where the document's file is: the name itself, or the file a symbolic link leads to.
