@@ -39,6 +39,13 @@ struct RunContext {
   // The digit-wise draw's values, seeded once the seed is known; no other run shares them.
   RandomSource random;
 
+  // The meter and the time limit read `clock` (which must outlive the run) instead of
+  // kSteadyClock.
+  void use_clock(const Clock& clock) {
+    meter.set_clock(clock);
+    control.set_clock(clock);
+  }
+
   // After each I/O: true when the run stops there. A status request shows `totals` and the
   // meter so far.
   bool after_io(const RecordTotals& totals) { return control.after_io(totals, meter); }
