@@ -1,10 +1,6 @@
 #include "engine/digits.h"
 
-#include <cstdlib>
-
 namespace kolvane {
-
-RandomSource random_source = &std::rand;
 
 std::uint64_t min(std::uint64_t a, std::uint64_t b) { return a > b ? b : a; }
 
@@ -26,13 +22,13 @@ void subcomponents(OffsetDigits& a, const OffsetDigits& b) {
   addcomponents(a, complement);
 }
 
-std::uint32_t generaterandomvalue(std::uint32_t n) {
+std::uint32_t generaterandomvalue(RandomSource& random, std::uint32_t n) {
   std::uint32_t sum = 0;
   while (n > 32767) {
-    sum += static_cast<std::uint32_t>(random_source() % 32768);
+    sum += static_cast<std::uint32_t>(random.next() % 32768);
     n -= 32767;
   }
-  if (n != 0) sum += static_cast<std::uint32_t>(random_source()) % n;
+  if (n != 0) sum += static_cast<std::uint32_t>(random.next()) % n;
   return sum;
 }
 

@@ -7,6 +7,8 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/random_source.h"
+
 namespace kolvane {
 
 using OffsetDigits = std::array<std::uint32_t, 4>;
@@ -22,14 +24,10 @@ void addcomponents(OffsetDigits& a, const OffsetDigits& b);
 void subcomponents(OffsetDigits& a, const OffsetDigits& b);
 
 // 0 for n = 0, otherwise a value in 0..n-1: the sum of 15-bit draws, one per 32767 of n, and
-// a last draw below the remainder. Consumes exactly that many values of the random source.
-std::uint32_t generaterandomvalue(std::uint32_t n);
+// a last draw below the remainder. Consumes exactly that many values of `random`.
+std::uint32_t generaterandomvalue(RandomSource& random, std::uint32_t n);
 
 OffsetDigits split_digits(std::int64_t v);
 std::uint64_t join_digits(const OffsetDigits& d);
-
-// The generator the draws consume; std::rand unless a test scripts it.
-using RandomSource = int (*)();
-extern RandomSource random_source;
 
 }  // namespace kolvane

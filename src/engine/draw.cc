@@ -33,22 +33,22 @@ OffsetSide::OffsetSide(bool applied, const OffsetDigits& range, const OffsetDigi
   choices_ = (round_down(first + join_digits(range) - 1, block) - lowest_) / block + 1;
 }
 
-std::uint64_t OffsetSide::next(UniformSource* uniform) const {
+std::uint64_t OffsetSide::next(UniformSource* uniform, RandomSource& random) const {
   if (count_ == 0)
     return constant_;
   if (uniform != nullptr)
     return lowest_ + uniform->below(choices_) * block_;
   // A value strictly below the range: a pivot among its non-zero digits, free digits below
   // it, the pivot digit below the range's, and the digits above it at most the range's.
-  const std::uint32_t pivot = positions_[random_source() % count_];
+  const std::uint32_t pivot = positions_[random.next() % count_];
   OffsetDigits d{};
   for (std::uint32_t i = 0; i < 4; ++i) {
     if (i < pivot) {
-      d[i] = generaterandomvalue(65536);
+      d[i] = generaterandomvalue(random, 65536);
     } else if (i == pivot) {
-      d[i] = generaterandomvalue(range_[i]);
+      d[i] = generaterandomvalue(random, range_[i]);
     } else {
-      d[i] = generaterandomvalue(range_[i] + 1);
+      d[i] = generaterandomvalue(random, range_[i] + 1);
     }
   }
   addcomponents(d, fixed_);
@@ -56,8 +56,9 @@ std::uint64_t OffsetSide::next(UniformSource* uniform) const {
 }
 
 EntryDraw::EntryDraw(const RunFiles& files, const Calibration& calibration, const Settings& s,
-                     std::uint64_t seed)
-    : skip_(files.apply_skip, calibration.input_range, calibration.input_fixed, s.input_blocksize),
+                     std::uint64_t seed, RandomSource& random)
+    : random_(random),
+      skip_(files.apply_skip, calibration.input_range, calibration.input_fixed, s.input_blocksize),
       seek_(files.apply_seek && !files.seek_first_entry_only, calibration.output_range,
             calibration.output_fixed, s.output_blocksize) {
   if (s.uniform_offsets)
@@ -68,14 +69,14 @@ PlanEntry EntryDraw::next() {
   UniformSource* const uniform = uniform_ ? &*uniform_ : nullptr;
   PlanEntry e;
   // The input's draw before the output's.
-  e.skip_offset = skip_.next(uniform);
-  e.seek_offset = seek_.next(uniform);
+  e.skip_offset = skip_.next(uniform, random_);
+  e.seek_offset = seek_.next(uniform, random_);
   return e;
 }
 
 RunOrderDraw::RunOrderDraw(const RunFiles& files, const Calibration& calibration, const Settings& s,
-                           std::uint64_t seed)
-    : draw_(files, calibration, s, seed),
+                           std::uint64_t seed, RandomSource& random)
+    : draw_(files, calibration, s, seed, random),
       seek_first_only_(files.seek_first_entry_only),
       first_seek_(s.seek_records * s.output_blocksize) {}
 

@@ -1,8 +1,9 @@
 // The offsets of a repeated run's entries, one entry at a time: the input's skip offset drawn
 // first, then the output's seek offset, each rounded down to a whole block inside the range
-// its file's calibration allows. The default draw goes digit by digit through rand(), and is
-// not uniform; distribution=uniform draws every reachable block-aligned offset with the same
-// chance, from the program's own generator, so a seed draws the same offsets in every build.
+// its file's calibration allows. The default draw goes digit by digit through the run's
+// RandomSource (the C library's rand() sequence), and is not uniform; distribution=uniform draws
+// every reachable block-aligned offset with the same chance, from the program's own generator, so
+// a seed draws the same offsets in every build.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +23,8 @@ class OffsetSide {
   OffsetSide(bool applied, const OffsetDigits& range, const OffsetDigits& fixed,
              std::uint64_t block);
 
-  // `uniform`: the uniform generator, or nullptr for the digit-wise draw from rand().
-  std::uint64_t next(UniformSource* uniform) const;
+  // `uniform`: the uniform generator, or nullptr for the digit-wise draw from `random`.
+  std::uint64_t next(UniformSource* uniform, RandomSource& random) const;
 
  private:
   OffsetDigits range_;
@@ -40,15 +41,16 @@ class OffsetSide {
 class EntryDraw {
  public:
   // After both calibrations. `seed` seeds the uniform generator (distribution=uniform); the
-  // digit-wise draw uses rand() as srand() left it.
+  // digit-wise draw goes on from where `random` is, which must outlive the draw.
   EntryDraw(const RunFiles& files, const Calibration& calibration, const Settings& settings,
-            std::uint64_t seed);
+            std::uint64_t seed, RandomSource& random);
 
   // The next entry's offsets, in draw order.
   PlanEntry next();
 
  private:
   std::optional<UniformSource> uniform_;
+  RandomSource& random_;
   OffsetSide skip_;
   OffsetSide seek_;
 };
@@ -59,7 +61,7 @@ class EntryDraw {
 class RunOrderDraw {
  public:
   RunOrderDraw(const RunFiles& files, const Calibration& calibration, const Settings& settings,
-               std::uint64_t seed);
+               std::uint64_t seed, RandomSource& random);
   PlanEntry next();
 
  private:

@@ -78,7 +78,6 @@ bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& stat
   start.argc = argc;
   start.argv = argv;
   shape.seed = process_id();
-  std::srand(shape.seed);
   start.time = std::chrono::steady_clock::now();
   program_name = argc > 0 ? argv[0] : "kolvane";
   if (argc <= 1 || std::strcmp(argv[1], "--help") == 0)
@@ -149,7 +148,9 @@ int open_files(RunFiles& files, Calibration& calibration, const RunShape& shape,
 
 // The plan, whole, held by the run from here to its release.
 int plan_entries(RunOwners& owners, const Calibration& calibration, const Settings& s) {
-  std::optional<Plan> plan = build_plan(owners.files, calibration, owners.context.shape, s);
+  RunContext& context = owners.context;
+  std::optional<Plan> plan =
+      build_plan(owners.files, calibration, context.shape, s, context.random);
   if (!plan)
     return kExitNoMemory;
   owners.plan = std::move(*plan);
@@ -166,7 +167,7 @@ int transfer(RunOwners& owners, const Settings& s, const PlatformProfile& profil
   const Plan& plan = owners.plan;
   std::optional<RunOrderDraw> draw;
   if (context.shape.unlimited)
-    draw.emplace(owners.files, plan.calibration, s, context.shape.seed);
+    draw.emplace(owners.files, plan.calibration, s, context.shape.seed, context.random);
   std::uint64_t number = 0;
   const EntrySource next_entry = [&](PlanEntry& entry) {
     if (draw) {
@@ -314,11 +315,10 @@ int run(int argc, char** argv, RunOwners& owners) {
   if (status != kExitSuccess)
     return status;
   // The same words, files and build draw the same offsets.
-  if (settings.seed_given) {
+  if (settings.seed_given)
     shape.seed = settings.seed;
-    std::srand(shape.seed);
-  }
   start.seed = shape.seed;
+  context.random.seed(shape.seed);
   // A time limit with a count repeats the copy for as long as it lasts; count=0 has nothing to
   // repeat and stays one copy of nothing.
   shape.unlimited = settings.runtime_seconds != 0 && shape.count_given && !shape.iterations_given &&

@@ -183,7 +183,8 @@ int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& 
 }
 
 std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibration,
-                               const RunShape& shape, const Settings& settings) {
+                               const RunShape& shape, const Settings& settings,
+                               RandomSource& random) {
   Plan plan;
   plan.calibration = calibration;
   // Unlimited iterations draw as they go: no entries.
@@ -207,7 +208,7 @@ std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibra
     e.seek_offset = files.apply_seek ? settings.seek_records * obs : 0;
     return plan;
   }
-  EntryDraw draw(files, plan.calibration, settings, shape.seed);
+  EntryDraw draw(files, plan.calibration, settings, shape.seed, random);
   PlanEntry* const entries = plan.entries.get();
   // Drawn in order j = 0, 1, ...; the entry drawn last runs first. A stop requested meanwhile
   // ends the draw: the transfer then runs no entry at all.

@@ -57,10 +57,12 @@ int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& 
                      const Settings& settings, const PlatformProfile& profile);
 
 // The whole plan, after both calibrations, holding a copy of `calibration`: no entries for
-// unlimited iterations, and none left when a stop request came during the draw. std::nullopt
-// when the entries cannot be allocated, after the message (the run ends with status 6).
+// unlimited iterations, and none left when a stop request came during the draw, which takes
+// its digit-wise values from `random`. std::nullopt when the entries cannot be allocated, after
+// the message (the run ends with status 6).
 std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibration,
-                               const RunShape& shape, const Settings& settings);
+                               const RunShape& shape, const Settings& settings,
+                               RandomSource& random);
 
 // The verbose report at the top of iteration `number` (counting from 1).
 void report_entry(const RunFiles& files, const RunShape& shape, const Settings& settings,

@@ -1,5 +1,6 @@
 // progress=N: a line on standard error every N seconds while the data move, from the run's
-// meter; with a total where the run's end is known in advance.
+// meter; with a total where the run's end is known in advance. Its times are those the meter
+// read on its clock when it ticked: the reporter reads no clock of its own.
 #pragma once
 
 #include <cstdint>

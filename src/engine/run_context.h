@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/random_source.h"
 #include "engine/run_control.h"
 #include "engine/transfer_state.h"
 #include "measure/meter.h"
@@ -20,7 +21,7 @@ struct RunShape {
   // runtime= with count= and no iterations=: entries drawn one by one until the time is up,
   // with no plan.
   bool unlimited = false;
-  // What the offsets are drawn from: srand's seed, and the uniform generator's.
+  // What the offsets are drawn from: the digit-wise draw's seed, and the uniform generator's.
   std::uint32_t seed = 0;
 
   // Entries at drawn offsets: a planned number of iterations, or unlimited ones.
@@ -35,6 +36,15 @@ struct RunContext {
   // pattern= or verify=, which then never reaches it. Owned by the driver.
   OutputCheck* check = nullptr;
   RunControl control;
+  // The digit-wise draw's values, seeded once the seed is known; no other run shares them.
+  RandomSource random;
+
+  // The meter and the time limit read `clock` (which must outlive the run) instead of
+  // kSteadyClock.
+  void use_clock(const Clock& clock) {
+    meter.set_clock(clock);
+    control.set_clock(clock);
+  }
 
   // After each I/O: true when the run stops there. A status request shows `totals` and the
   // meter so far.

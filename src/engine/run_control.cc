@@ -8,7 +8,7 @@ namespace kolvane {
 void RunControl::start() {
   started_ = true;
   if (limit_seconds_ != 0)
-    deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(limit_seconds_);
+    deadline_ns_ = clock_->now_ns() + std::uint64_t{limit_seconds_} * 1000000000u;
 }
 
 bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
@@ -16,7 +16,7 @@ bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
     show_status(totals, meter, settings_);
   if (stop_requested() != StopRequest::none)
     return true;
-  if (limit_seconds_ != 0 && !timed_out_ && std::chrono::steady_clock::now() >= deadline_)
+  if (limit_seconds_ != 0 && !timed_out_ && clock_->now_ns() >= deadline_ns_)
     timed_out_ = true;
   return timed_out_;
 }

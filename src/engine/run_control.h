@@ -3,10 +3,10 @@
 // answered at the same place, so the counts it shows are those of whole I/Os.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 
 #include "cli/settings.h"
+#include "measure/clock.h"
 
 namespace kolvane {
 
@@ -15,6 +15,8 @@ struct RecordTotals;
 
 class RunControl {
  public:
+  // The clock the time limit is read on; kSteadyClock unless set. Before start().
+  void set_clock(const Clock& clock) { clock_ = &clock; }
   // Once the words are scanned.
   void arm(const Settings& settings) {
     settings_ = &settings;
@@ -37,8 +39,9 @@ class RunControl {
 
  private:
   const Settings* settings_ = nullptr;
+  const Clock* clock_ = &kSteadyClock;
   std::uint32_t limit_seconds_ = 0;
-  std::chrono::steady_clock::time_point deadline_{};
+  std::uint64_t deadline_ns_ = 0;
   bool timed_out_ = false;
   bool started_ = false;
 };

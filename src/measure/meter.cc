@@ -14,7 +14,7 @@ void Meter::start_at(std::uint64_t t) {
 
 void Meter::completed(IoDirection d, DirectionMeter& m, std::uint64_t begin_ns,
                       std::uint64_t bytes) {
-  const std::uint64_t end_ns = now_ns();
+  const std::uint64_t end_ns = clock_->now_ns();
   m.latency.record(end_ns - begin_ns);
   m.last_end_ns = end_ns;
   timeline_.record(end_ns - origin_ns_, d, bytes);

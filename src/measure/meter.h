@@ -38,6 +38,9 @@ class Meter {
   Meter(const Meter&) = delete;
   Meter& operator=(const Meter&) = delete;
 
+  // The clock the timed directions read; kSteadyClock unless set. Set before the first I/O, and
+  // it must outlive the meter's use.
+  void set_clock(const Clock& clock) { clock_ = &clock; }
   // Which directions read the clock around each I/O. Set before the first I/O.
   void time_directions(bool reads, bool writes) {
     timed_[index(IoDirection::read)] = reads;
@@ -54,7 +57,7 @@ class Meter {
   std::uint64_t begin(IoDirection d) {
     if (!timed_[index(d)])
       return 0;
-    const std::uint64_t t = now_ns();
+    const std::uint64_t t = clock_->now_ns();
     if (origin_ns_ == 0)
       start_at(t);
     return t;
@@ -71,7 +74,7 @@ class Meter {
   // its time counts in the direction's wall time.
   void extend(IoDirection d) {
     if (timed_[index(d)] && origin_ns_ != 0)
-      directions_[index(d)].last_end_ns = now_ns();
+      directions_[index(d)].last_end_ns = clock_->now_ns();
   }
   bool timed(IoDirection d) const { return timed_[index(d)]; }
   const DirectionMeter& direction(IoDirection d) const { return directions_[index(d)]; }
@@ -90,6 +93,7 @@ class Meter {
 
   std::array<DirectionMeter, 2> directions_{};
   std::array<bool, 2> timed_{};
+  const Clock* clock_ = &kSteadyClock;
   std::uint64_t origin_ns_ = 0;
   MeterListener* listener_ = nullptr;
   std::uint64_t interval_ns_ = 0;

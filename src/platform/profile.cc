@@ -33,6 +33,7 @@ const PlatformProfile posix_profile = {
     nullptr,
     false,
     nullptr,
+    RandAlgorithm::additive_feedback,
 };
 
 const PlatformProfile win32_profile = {
@@ -65,6 +66,7 @@ const PlatformProfile win32_profile = {
     true,
     "poll=2 is not available on Windows: the system has no thread that submits I/Os for a "
     "program\n",
+    RandAlgorithm::linear_congruential,
 };
 
 }  // namespace kolvane

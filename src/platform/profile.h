@@ -7,6 +7,13 @@
 
 namespace kolvane {
 
+// What rand() is in the platform's C library. The digit-wise draw of offsets keeps to it, so a
+// seed draws the offsets each build has always drawn.
+enum class RandAlgorithm {
+  additive_feedback,    // 31 words of state, r[i] = r[i-31] + r[i-3]; 31-bit values
+  linear_congruential,  // one word of state; 15-bit values
+};
+
 enum class OffsetStyle {
   whole,   // "skip: %lld"
   halves,  // "skip: low %lu   high %ld": the 32-bit halves
@@ -35,6 +42,7 @@ struct PlatformProfile {
   bool direct_readback_own_handle;
   // Why poll=2 (a kernel thread that submits the I/Os) cannot be had; nullptr where it can.
   const char* no_kernel_submission;
+  RandAlgorithm rand_algorithm;
 };
 
 extern const PlatformProfile posix_profile;

@@ -63,9 +63,8 @@ int scripted() {
 
 class RandomValue : public testing::Test {
  protected:
-  void SetUp() override { random_source = &scripted; }
-  void TearDown() override { random_source = saved_; }
-  const RandomSource saved_ = random_source;
+  void SetUp() override { random.script(&scripted); }
+  RandomSource random;
 };
 
 TEST_F(RandomValue, OneDrawPer32767AndOneBelowTheRest) {
@@ -87,7 +86,7 @@ TEST_F(RandomValue, OneDrawPer32767AndOneBelowTheRest) {
   for (const auto& c : cases) {
     script = c.script;
     calls = 0;
-    const std::uint32_t r = generaterandomvalue(c.n);
+    const std::uint32_t r = generaterandomvalue(random, c.n);
     EXPECT_EQ(calls, c.calls) << "n=" << c.n;
     EXPECT_EQ(r, c.result) << "n=" << c.n << " first value " << c.script.front();
     EXPECT_TRUE(c.n == 0 || r < c.n) << "n=" << c.n << " gave " << r;

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -54,11 +53,11 @@ TEST(DrawTest, RunOrderDrawsWhatThePlanDrawsInTheOtherOrder) {
     st.context.shape.seed = 77;
     Settings s = blocks(4096, uniform);
     s.num_iterations = 50;
-    std::srand(77);
+    st.context.random.seed(77);
     ASSERT_EQ(build_plan(st, s), 0);
     ASSERT_EQ(st.plan.size, 50u);
-    std::srand(77);
-    RunOrderDraw draw(st.files, st.plan.calibration, s, 77);
+    st.context.random.seed(77);
+    RunOrderDraw draw(st.files, st.plan.calibration, s, 77, st.context.random);
     std::set<std::uint64_t> distinct;
     for (std::uint32_t k = 0; k < 50; ++k) {
       const PlanEntry e = draw.next();
@@ -78,7 +77,7 @@ TEST(DrawTest, RunOrderPositionsOnlyTheFirstEntryOfANewOutput) {
   st.files.seek_first_entry_only = true;
   Settings s = blocks(512, true);
   s.seek_records = 3;
-  RunOrderDraw draw(st.files, st.plan.calibration, s, 1);
+  RunOrderDraw draw(st.files, st.plan.calibration, s, 1, st.context.random);
   EXPECT_EQ(draw.next().seek_offset, 1536u);
   EXPECT_EQ(draw.next().seek_offset, 0u);
 }
@@ -100,7 +99,7 @@ TEST(DrawTest, UniformOffsetsStayInTheCalibratedBounds) {
     UniformSource uniform(5);
     std::uint64_t low = UINT64_MAX, high = 0;
     for (int i = 0; i < 20000; ++i) {
-      const std::uint64_t at = side.next(&uniform);
+      const std::uint64_t at = side.next(&uniform, st.context.random);
       ASSERT_EQ(at % row.block, 0u);
       ASSERT_LE(at, last);
       low = std::min(low, at);
@@ -123,11 +122,11 @@ TEST(DrawTest, TheDigitWiseDrawFavoursTheMiddleAndTheUniformOneDoesNot) {
   const OffsetSide side(true, st.plan.calibration.input_range, st.plan.calibration.input_fixed,
                         512);
   for (const bool uniform : {false, true}) {
-    std::srand(1);
+    st.context.random.seed(1);
     UniformSource source(1);
     int tenths[10] = {};
     for (int i = 0; i < kDraws; ++i) {
-      const std::uint64_t at = side.next(uniform ? &source : nullptr);
+      const std::uint64_t at = side.next(uniform ? &source : nullptr, st.context.random);
       ++tenths[at / (kSize / 10)];
     }
     std::printf("%s:", uniform ? "uniform   " : "digit-wise");

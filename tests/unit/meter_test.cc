@@ -8,8 +8,10 @@
 #include <optional>
 #include <vector>
 
+#include "engine/progress_report.h"
 #include "engine/transfer.h"
 #include "fake_backend.h"
+#include "manual_clock.h"
 #include "run_owners_calls.h"
 
 namespace kolvane {
@@ -133,6 +135,72 @@ TEST_F(MeterTest, TicksFollowTheInterval) {
     ASSERT_EQ(run(), 0);
     EXPECT_EQ(ticks.count, r.ticks);
   }
+}
+
+// Who reads the run's clock during a copy of 8 blocks: nobody in a plain copy; the meter once
+// before and once after each I/O of a timed direction; the time limit once at the start and
+// once after each I/O, ending the copy at the I/O after which the clock has reached it.
+TEST_F(MeterTest, TheClockIsReadOnlyWhereTheRunAsks) {
+  constexpr std::uint64_t kSecond = 1000000000;
+  const struct {
+    std::uint32_t runtime;
+    bool timed;
+    std::uint64_t step_ns;
+    std::uint64_t blocks;
+    int reads;
+  } rows[] = {
+      {0, false, 0, 8, 0},
+      {0, true, 0, 8, 2 * 16},
+      {1, false, kSecond / 4, 4, 1 + 4},
+      {1, false, kSecond - 1, 2, 1 + 2},
+      {1, false, 2 * kSecond, 1, 1 + 1},
+      {3600, false, kSecond, 8, 1 + 8},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message()
+                 << "runtime " << r.runtime << " timed " << r.timed << " step " << r.step_ns);
+    fresh(4096, 512, 512, 8);
+    ManualClock clock(r.step_ns);
+    state->context.use_clock(clock);
+    state->context.meter.time_directions(r.timed, r.timed);
+    s.runtime_seconds = r.runtime;
+    state->context.control.arm(s);
+    state->context.control.start();
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(counted(IoDirection::read).ios, r.blocks);
+    EXPECT_EQ(counted(IoDirection::write).ios, r.blocks);
+    EXPECT_EQ(state->context.control.timed_out(), r.blocks < 8);
+    EXPECT_EQ(clock.reads(), r.reads);
+  }
+}
+
+// progress=1 against a clock the test moves: a line at the first completion at or past each
+// second since the first I/O began, none between; an I/O longer than the interval gives one
+// line, and the next falls due an interval after it.
+TEST_F(MeterTest, AProgressLineFollowsTheClockPastEachInterval) {
+  constexpr std::uint64_t kMs = 1000000;
+  constexpr std::uint64_t kMiB = 1048576;
+  fresh(0, 512, 512, kNoCount);
+  ManualClock clock;
+  Meter& meter = state->context.meter;
+  meter.set_clock(clock);
+  meter.time_directions(true, false);
+  ProgressReporter progress(s, state->context.shape, state->files, state->plan);
+  meter.set_listener(&progress, 1000 * kMs);
+  testing::internal::CaptureStderr();
+  for (const std::uint64_t ms :
+       {300, 300, 300, 300, 300, 300, 300, 300, 300, 300, 2500, 500, 600}) {
+    const std::uint64_t began = meter.begin(IoDirection::read);
+    clock.advance(ms * kMs);
+    meter.end(IoDirection::read, began, kMiB);
+  }
+  // At 1.2, 2.1, 3.0, 5.5 and 6.6 s: not at 6.0, where an interval after 5.0 would have put one.
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "4194304 bytes (4.0 MiB), 0:00:01, 3.5 MB/s now, 3.5 MB/s average\n"
+            "7340032 bytes (7.0 MiB), 0:00:02, 3.5 MB/s now, 3.5 MB/s average\n"
+            "10485760 bytes (10.0 MiB), 0:00:03, 3.5 MB/s now, 3.5 MB/s average\n"
+            "11534336 bytes (11.0 MiB), 0:00:05, 0.4 MB/s now, 2.1 MB/s average\n"
+            "13631488 bytes (13.0 MiB), 0:00:06, 1.9 MB/s now, 2.1 MB/s average\n");
 }
 
 }  // namespace

@@ -53,11 +53,9 @@ class PlanTest : public testing::Test {
     fake::reset();
     g_rand.clear();
     g_used = 0;
-    saved_ = random_source;
-    random_source = &scripted_rand;
   }
-  void TearDown() override { random_source = saved_; }
-  RandomSource saved_ = nullptr;
+  // Every run a case plans draws the scripted values, so that a draw nobody scripted fails.
+  static void script(RunOwners& st) { st.context.random.script(&scripted_rand); }
 };
 
 TEST_F(PlanTest, CalibrationRefusesFilesTooSmallOrBeyondTheDigitModel) {
@@ -86,6 +84,7 @@ TEST_F(PlanTest, CalibrationRefusesFilesTooSmallOrBeyondTheDigitModel) {
     SCOPED_TRACE(testing::Message()
                  << r.output << r.iterations << " count " << r.count << " size " << r.size);
     RunOwners st;
+    script(st);
     Settings s{.input_blocksize = r.ibs,
                .output_blocksize = r.obs,
                .skip_records = r.skip,
@@ -110,6 +109,7 @@ TEST_F(PlanTest, SizeQueryFailureIsStatus4) {
   // clang-format on
   for (const auto& r : rows) {
     RunOwners st;
+    script(st);
     Settings s{.input_blocksize = 512, .output_blocksize = 512, .max_records = 1};
     open_files(st, s, 4096, 4096);
     st.context.shape.count_given = r.count;
@@ -148,6 +148,7 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
     SCOPED_TRACE(r.name);
     fake::reset();
     RunOwners st;
+    script(st);
     Settings s{.input_blocksize = 512,
                .output_blocksize = 512,
                .skip_records = r.skip,
@@ -181,6 +182,7 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
     SCOPED_TRACE(r.name);
     fake::reset();
     RunOwners st;
+    script(st);
     Settings s{.input_blocksize = 512,
                .output_blocksize = 512,
                .seek_records = r.seek,
@@ -206,6 +208,7 @@ TEST_F(PlanTest, EachSideIsPositionedWhereTheWordsAsk) {
 // Neither side of the null sink or the zero source is positioned, whatever the words say.
 TEST_F(PlanTest, ZeroSourceAndNullSinkIgnoreSkipAndSeek) {
   RunOwners st;
+  script(st);
   Settings s{.input_file = kZeroSource,
              .output_file = kNullSink,
              .input_blocksize = 512,
@@ -231,6 +234,7 @@ TEST_F(PlanTest, FixedOffsetsWithoutIterationsAndForRangeZero) {
   for (const auto& r : rows) {
     SCOPED_TRACE(testing::Message() << r.ibs << " " << r.obs << " " << r.iterations);
     RunOwners st;
+    script(st);
     Settings s{.input_blocksize = r.ibs,
                .output_blocksize = r.obs,
                .skip_records = 3,
@@ -252,6 +256,7 @@ TEST_F(PlanTest, FixedOffsetsWithoutIterationsAndForRangeZero) {
 
 TEST_F(PlanTest, IterationsDrawOffsetsDigitByDigit) {
   RunOwners st;
+  script(st);
   Settings s{.input_blocksize = 512,
              .output_blocksize = 1024,
              .skip_records = 2,
@@ -292,6 +297,7 @@ TEST_F(PlanTest, IterationsDrawOffsetsDigitByDigit) {
 // entry drawn last runs first.
 TEST_F(PlanTest, BothSidesDrawInputFirstInEachEntry) {
   RunOwners st;
+  script(st);
   Settings s{.input_blocksize = 1, .output_blocksize = 1, .max_records = 1, .num_iterations = 2};
   open_files(st, s, 103, 203);  // ranges 100 and 200: one non-zero digit each
   st.context.shape.iterations_given = true;
@@ -318,6 +324,7 @@ TEST_F(PlanTest, DrawnOffsetsRoundDownToWholeBlocks) {
     SCOPED_TRACE(testing::Message() << r.block << " " << r.draw);
     fake::reset();
     RunOwners st;
+    script(st);
     Settings s{.input_blocksize = r.block, .output_blocksize = 512, .max_records = 1};
     open_files(st, s, r.block + 2 + 5000, -1);  // a range of 5000: digit 0 only
     st.context.shape.iterations_given = true;
@@ -349,6 +356,7 @@ TEST_F(PlanTest, ReportShowsTheOffsetsThatApply) {
   // clang-format on
   for (const auto& r : rows) {
     RunOwners st;
+    script(st);
     st.files.apply_skip = r.skip;
     st.files.apply_seek = r.seek;
     st.context.shape.iterations_given = r.iterations;

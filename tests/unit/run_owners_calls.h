@@ -22,7 +22,8 @@ inline int calibrate_output(RunOwners& st, const Settings& s, const PlatformProf
 
 // 0, or the driver's status when the plan cannot be allocated.
 inline int build_plan(RunOwners& st, const Settings& s) {
-  std::optional<Plan> plan = build_plan(st.files, st.plan.calibration, st.context.shape, s);
+  std::optional<Plan> plan =
+      build_plan(st.files, st.plan.calibration, st.context.shape, s, st.context.random);
   if (!plan)
     return kExitNoMemory;
   st.plan = std::move(*plan);
