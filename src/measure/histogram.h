@@ -14,6 +14,13 @@
 
 namespace kolvane {
 
+// The durations [low_ns, high_ns) and how many I/Os took one of them.
+struct LatencyBucket {
+  std::uint64_t low_ns = 0;
+  std::uint64_t high_ns = 0;
+  std::uint64_t count = 0;
+};
+
 class LatencyHistogram {
  public:
   static constexpr unsigned kSubBucketBits = 7;
@@ -48,6 +55,15 @@ class LatencyHistogram {
 
   std::uint64_t count() const { return count_; }
   std::uint64_t bucket_count(std::size_t i) const { return counts_[i]; }
+  // visit(const LatencyBucket&) for each bucket that holds a duration, shortest first.
+  template <typename Visit>
+  void for_each_bucket(Visit&& visit) const {
+    for (std::size_t i = 0; i < kBuckets; ++i) {
+      if (counts_[i] != 0) {
+        visit(LatencyBucket{bucket_low_ns(i), bucket_high_ns(i), counts_[i]});
+      }
+    }
+  }
   // 0 when nothing was recorded.
   std::uint64_t min_ns() const { return count_ == 0 ? 0 : min_ns_; }
   std::uint64_t max_ns() const { return max_ns_; }

@@ -183,14 +183,12 @@ constexpr int kBinsPerDecade = 20;
 // Each bucket's I/Os spread over fixed bins of 1/20 decade in proportion to the share of the
 // bucket's logarithmic width that falls in each: the histogram's own buckets are of unequal
 // logarithmic width, and bars of them would show that rather than the durations.
-std::vector<double> display_bins(const DirectionSummary& d, const LogAxis& axis) {
+std::vector<double> display_bins(const LatencyHistogram& h, const LogAxis& axis) {
   const double log_lo = std::log10(static_cast<double>(axis.lo_ns));
   const double log_hi = std::log10(static_cast<double>(axis.hi_ns));
   const int n = static_cast<int>(std::lround((log_hi - log_lo) * kBinsPerDecade));
   std::vector<double> bins(static_cast<std::size_t>(std::max(n, 1)), 0.0);
-  for (const LatencyBucket& b : d.buckets) {
-    if (b.count == 0)
-      continue;
+  h.for_each_bucket([&](const LatencyBucket& b) {
     const double low = static_cast<double>(std::max<std::uint64_t>(b.low_ns, 1));
     const double high = std::max(static_cast<double>(b.high_ns), low + 1);
     const double a = (std::log10(low) - log_lo) * kBinsPerDecade;
@@ -200,21 +198,19 @@ std::vector<double> display_bins(const DirectionSummary& d, const LogAxis& axis)
       if (overlap > 0)
         bins[static_cast<std::size_t>(i)] += static_cast<double>(b.count) * overlap / (z - a);
     }
-  }
+  });
   return bins;
 }
 
-std::uint64_t total_count(const DirectionSummary& d) {
-  std::uint64_t n = 0;
-  for (const LatencyBucket& b : d.buckets) n += b.count;
-  return n;
+std::uint64_t total_count(const DirectionFigures& d) {
+  return d.latency ? d.latency->count() : 0;
 }
 
 constexpr double kLatencyPanelHeight = 250;
 
 // One direction's distribution, top at y; returns the y below it.
 double draw_latency(Svg& svg, double y, const char* name, const char* colour,
-                    const DirectionSummary& d, const LogAxis& axis) {
+                    const DirectionFigures& d, const LogAxis& axis) {
   if (total_count(d) == 0) {
     svg.text(kPlotLeft, y + 14, std::string(name) + " latency",
              " font-size=\"14\" font-weight=\"bold\"");
@@ -228,7 +224,7 @@ double draw_latency(Svg& svg, double y, const char* name, const char* colour,
   Panel p;
   p.top = y + 72;  // room for three rows of percentile labels
   p.bottom = y + kLatencyPanelHeight - 40;
-  const std::vector<double> bins = display_bins(d, axis);
+  const std::vector<double> bins = display_bins(*d.latency, axis);
   const double total = static_cast<double>(std::max<std::uint64_t>(total_count(d), 1));
   double top_share = 0;
   for (double b : bins) top_share = std::max(top_share, b / total * 100);
@@ -256,7 +252,7 @@ double draw_latency(Svg& svg, double y, const char* name, const char* colour,
   // percentiles do not overwrite each other, and stands on a patch of white so that the line of
   // an earlier mark passes behind it rather than through its letters.
   double row = p.top - 46;
-  for (const PercentileMark& m : percentile_marks(d, axis)) {
+  for (const PercentileMark& m : percentile_marks(latency_marks(d), axis)) {
     svg.line(m.x, row + 3, m.x, p.bottom,
              std::string(" id=\"") + name + "-" + m.name + "\"" + stroke(kInk, 1.2) +
                  " stroke-dasharray=\"4 3\"");
@@ -459,19 +455,20 @@ double draw_title(Svg& svg, const PlotModel& m) {
            "seed " + std::to_string(m.seed) + ", " + format("%.3f", elapsed_s) +
                " s from the start of the first I/O to the end of the last");
   y += 16;
-  const auto totals = [&](const char* name, const char* colour, const DirectionSummary& d) {
+  const auto totals = [&](const char* name, const char* colour, const DirectionFigures& d) {
     std::string line =
         std::string(name) + "  " + count_text(d.ios) + " I/Os, " + bytes_text(d.bytes);
     // The same rates as the text summary and the JSON report, over the same time.
-    const DirectionFigures f{name, d.bytes, d.ios, d.wall_us, nullptr};
-    if (const auto iops = ios_per_second(f))
+    if (const auto iops = ios_per_second(d))
       line += ", " + format("%.0f", *iops) + " IOPS";
-    if (const auto mbs = megabytes_per_second(f))
+    if (const auto mbs = megabytes_per_second(d))
       line += ", " + format("%.1f", *mbs) + " MB/s";
-    if (total_count(d) > 0)
-      line += "; p50 " + duration_text(static_cast<double>(d.p50_ns)) + ", p99 " +
-              duration_text(static_cast<double>(d.p99_ns)) + ", p99.9 " +
-              duration_text(static_cast<double>(d.p999_ns));
+    if (total_count(d) > 0) {
+      const LatencyMarks marks = latency_marks(d);
+      line += "; p50 " + duration_text(static_cast<double>(marks.p50_ns)) + ", p99 " +
+              duration_text(static_cast<double>(marks.p99_ns)) + ", p99.9 " +
+              duration_text(static_cast<double>(marks.p999_ns));
+    }
     svg.text(20, y, xml_escape(line), fill(colour));
     y += 16;
   };
@@ -643,18 +640,31 @@ double LogAxis::x(double ns) const {
   return x_left + (std::log10(std::max(ns, 1.0)) - lo) / (hi - lo) * (x_right - x_left);
 }
 
-LogAxis latency_axis(const PlotModel& model, double x_left, double x_right) {
+LatencyMarks latency_marks(const DirectionFigures& d) {
+  LatencyMarks m;
+  if (!d.latency)
+    return m;
+  bool first = true;
+  d.latency->for_each_bucket([&](const LatencyBucket& b) {
+    if (first)
+      m.lo_ns = b.low_ns;
+    first = false;
+    m.hi_ns = b.high_ns;
+  });
+  m.p50_ns = d.latency->percentile_ns(50);
+  m.p99_ns = d.latency->percentile_ns(99);
+  m.p999_ns = d.latency->percentile_ns(99.9);
+  return m;
+}
+
+LogAxis latency_axis(std::span<const LatencyMarks> directions, double x_left, double x_right) {
   std::uint64_t lo = UINT64_MAX, hi = 0;
-  for (const std::optional<DirectionSummary>* d : {&model.read, &model.write}) {
-    if (!*d)
-      continue;
-    for (const LatencyBucket& b : (*d)->buckets) {
-      if (b.count == 0)
-        continue;
-      lo = std::min(lo, b.low_ns);
-      hi = std::max(hi, b.high_ns);
+  for (const LatencyMarks& d : directions) {
+    if (d.hi_ns != 0) {
+      lo = std::min(lo, d.lo_ns);
+      hi = std::max(hi, d.hi_ns);
     }
-    for (std::uint64_t p : {(*d)->p50_ns, (*d)->p99_ns, (*d)->p999_ns}) {
+    for (std::uint64_t p : {d.p50_ns, d.p99_ns, d.p999_ns}) {
       lo = std::min(lo, p);
       hi = std::max(hi, p);
     }
@@ -668,28 +678,11 @@ LogAxis latency_axis(const PlotModel& model, double x_left, double x_right) {
   return {d.front(), d.back(), x_left, x_right};
 }
 
-std::array<PercentileMark, 3> percentile_marks(const DirectionSummary& d, const LogAxis& axis) {
+std::array<PercentileMark, 3> percentile_marks(const LatencyMarks& d, const LogAxis& axis) {
   const auto mark = [&](const char* name, std::uint64_t ns) {
     return PercentileMark{name, ns, axis.x(static_cast<double>(ns))};
   };
   return {mark("p50", d.p50_ns), mark("p99", d.p99_ns), mark("p99.9", d.p999_ns)};
-}
-
-DirectionSummary direction_summary(const DirectionFigures& figures) {
-  DirectionSummary d;
-  d.ios = figures.ios;
-  d.bytes = figures.bytes;
-  d.wall_us = figures.wall_us;
-  if (const LatencyHistogram* h = figures.latency) {
-    for (std::size_t i = 0; i < LatencyHistogram::kBuckets; ++i)
-      if (const std::uint64_t n = h->bucket_count(i))
-        d.buckets.push_back(
-            {LatencyHistogram::bucket_low_ns(i), LatencyHistogram::bucket_high_ns(i), n});
-    d.p50_ns = h->percentile_ns(50);
-    d.p99_ns = h->percentile_ns(99);
-    d.p999_ns = h->percentile_ns(99.9);
-  }
-  return d;
 }
 
 // ---- The document ----
@@ -698,7 +691,11 @@ std::string render_plot_svg(const PlotModel& model) {
   Svg svg;
   double y = draw_title(svg, model);
 
-  const LogAxis axis = latency_axis(model, kPlotLeft, kPlotRight);
+  std::vector<LatencyMarks> marks;
+  for (const std::optional<DirectionFigures>* d : {&model.read, &model.write})
+    if (*d)
+      marks.push_back(latency_marks(**d));
+  const LogAxis axis = latency_axis(marks, kPlotLeft, kPlotRight);
   if (model.read)
     y = draw_latency(svg, y, "read", kReadColour, *model.read, axis);
   if (model.write)

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,27 +60,6 @@ std::string duration_text(double ns);
 
 // ---- The model ----------------------------------------------------------------------------------
 
-// The durations [low_ns, high_ns) and how many I/Os took one of them.
-struct LatencyBucket {
-  std::uint64_t low_ns = 0;
-  std::uint64_t high_ns = 0;
-  std::uint64_t count = 0;
-};
-
-struct DirectionSummary {
-  std::uint64_t ios = 0;
-  std::uint64_t bytes = 0;
-  std::uint64_t wall_us = 0;  // the direction's transfer phase, as the other reports take it
-  std::vector<LatencyBucket> buckets;  // ascending, not overlapping; empty ones may be left out
-  std::uint64_t p50_ns = 0;
-  std::uint64_t p99_ns = 0;
-  std::uint64_t p999_ns = 0;
-};
-
-// One direction of the report's figures as the picture shows it: the histogram's non-empty
-// buckets and its p50, p99 and p99.9; no buckets when no latencies were taken.
-DirectionSummary direction_summary(const DirectionFigures& figures);
-
 struct PlotModel {
   std::vector<std::string> words;  // the command line, program name first, bytes as given
   std::string input_name;          // as the reports name them ("standard input", ...)
@@ -90,8 +70,8 @@ struct PlotModel {
   // slot of the timeline is usually cut short by it: its rate is over the time it really had.
   std::uint64_t elapsed_ns = 0;
   std::string outcome;  // empty when the run completed; else why it ended ("interrupted", ...)
-  std::optional<DirectionSummary> read;  // absent: the run had no such direction
-  std::optional<DirectionSummary> write;
+  std::optional<DirectionFigures> read;  // absent: the run had no such direction
+  std::optional<DirectionFigures> write;
   std::vector<TimelineSlot> timeline;
 };
 
@@ -106,16 +86,27 @@ struct LogAxis {
   double x(double ns) const;
 };
 
+// What the latency panels mark of one direction: the durations its non-empty buckets span
+// (both 0 when there are none) and its p50, p99 and p99.9 (0 when no latencies were taken).
+struct LatencyMarks {
+  std::uint64_t lo_ns = 0;
+  std::uint64_t hi_ns = 0;
+  std::uint64_t p50_ns = 0;
+  std::uint64_t p99_ns = 0;
+  std::uint64_t p999_ns = 0;
+};
+LatencyMarks latency_marks(const DirectionFigures& d);
+
 // The latency axis both directions share, so their shapes compare at a glance: whole decades
 // around every bucket and mark of either direction, each widened by half its value.
-LogAxis latency_axis(const PlotModel& model, double x_left, double x_right);
+LogAxis latency_axis(std::span<const LatencyMarks> directions, double x_left, double x_right);
 
 struct PercentileMark {
   const char* name;  // "p50", "p99", "p99.9"
   std::uint64_t ns;
   double x;
 };
-std::array<PercentileMark, 3> percentile_marks(const DirectionSummary& d, const LogAxis& axis);
+std::array<PercentileMark, 3> percentile_marks(const LatencyMarks& d, const LogAxis& axis);
 
 // The plot area of the latency panels in the document render_plot_svg writes.
 inline constexpr double kPlotLeft = 78;

@@ -170,10 +170,17 @@ TEST(PlotAxes, DecadesSpanTheDurationsAndReadInTheirUnits) {
 
 // ---- Models ----
 
-DirectionSummary direction(std::uint64_t ios, std::uint64_t bytes,
-                           std::vector<LatencyBucket> buckets, std::uint64_t p50, std::uint64_t p99,
-                           std::uint64_t p999, std::uint64_t wall_us = 0) {
-  return {ios, bytes, wall_us, std::move(buckets), p50, p99, p999};
+DirectionFigures direction(IoDirection d, std::uint64_t ios, std::uint64_t bytes,
+                           std::optional<LatencyHistogram> latency, std::uint64_t wall_us = 0) {
+  return {d, bytes, ios, wall_us, std::move(latency)};
+}
+
+// Each duration taken as many times as it says.
+LatencyHistogram latencies(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& durations) {
+  LatencyHistogram h;
+  for (const auto& [ns, times] : durations)
+    for (std::uint64_t i = 0; i < times; ++i) h.record(ns);
+  return h;
 }
 
 PlotModel base_model() {
@@ -188,17 +195,16 @@ PlotModel base_model() {
 }
 
 // total latencies spread around a centre, with a slow tail.
-std::vector<LatencyBucket> spread(std::uint64_t centre_ns, std::uint64_t total) {
-  std::vector<LatencyBucket> b;
+LatencyHistogram spread(std::uint64_t centre_ns, std::uint64_t total) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> durations;
   double sum = 0;
   for (int i = -20; i <= 40; ++i) sum += std::exp(-0.02 * i * i) + (i > 25 ? 0.003 : 0);
   for (int i = -20; i <= 40; ++i) {
-    const auto low = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i));
-    const auto high = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i + 1));
+    const auto ns = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i + 0.5));
     const double w = (std::exp(-0.02 * i * i) + (i > 25 ? 0.003 : 0)) / sum;
-    b.push_back({low, high, static_cast<std::uint64_t>(w * static_cast<double>(total))});
+    durations.emplace_back(ns, static_cast<std::uint64_t>(w * static_cast<double>(total)));
   }
-  return b;
+  return latencies(durations);
 }
 
 // Seconds of a run that lasted elapsed_ns at about the given I/Os per second, the last second
@@ -225,48 +231,56 @@ TEST(PlotModel, AHistogramGivesItsNonEmptyBucketsAndPercentiles) {
       {123456, 400}, {5000000, 90}, {7000000, 6}, {UINT64_MAX, 1}};
   for (const auto& [ns, times] : durations)
     for (int i = 0; i < times; ++i) h.record(ns);
-  const DirectionSummary d = direction_summary({"read", 1001 * 4096, 1001, 2500000, &h});
-  EXPECT_EQ(d.ios, 1001u);
-  EXPECT_EQ(d.bytes, 1001u * 4096);
+  PlotModel m = base_model();
+  m.read = direction(IoDirection::read, 1001, 1001 * 4096, h, 2500000);
+  // The title shows the direction's own I/Os and bytes, whatever its histogram counted.
+  EXPECT_NE(render_plot_svg(m).find("read  1\xE2\x80\x89"
+                                    "001 I/Os, 4.10 MB (3.91 MiB), 400 IOPS"),
+            std::string::npos);
+  const LatencyMarks d = latency_marks(*m.read);
   EXPECT_EQ(d.p50_ns, h.percentile_ns(50));
   EXPECT_EQ(d.p99_ns, h.percentile_ns(99));
   EXPECT_EQ(d.p999_ns, h.percentile_ns(99.9));
   EXPECT_NE(d.p99_ns, d.p999_ns);
   // Every duration lands in exactly one bucket, with its count; no empty bucket is listed.
+  std::vector<LatencyBucket> buckets;
+  h.for_each_bucket([&](const LatencyBucket& b) { buckets.push_back(b); });
   std::uint64_t total = 0;
-  for (std::size_t i = 0; i < d.buckets.size(); ++i) {
-    EXPECT_GT(d.buckets[i].count, 0u);
-    EXPECT_LT(d.buckets[i].low_ns, d.buckets[i].high_ns);
+  for (std::size_t i = 0; i < buckets.size(); ++i) {
+    EXPECT_GT(buckets[i].count, 0u);
+    EXPECT_LT(buckets[i].low_ns, buckets[i].high_ns);
     if (i > 0) {
-      EXPECT_LE(d.buckets[i - 1].high_ns, d.buckets[i].low_ns);
+      EXPECT_LE(buckets[i - 1].high_ns, buckets[i].low_ns);
     }
-    total += d.buckets[i].count;
+    total += buckets[i].count;
   }
   EXPECT_EQ(total, h.count());
   for (const auto& [ns, times] : durations) {
     if (ns > LatencyHistogram::kMaxTracked)
       continue;  // counted in the last bucket
     std::uint64_t holding = 0;
-    for (const LatencyBucket& b : d.buckets)
+    for (const LatencyBucket& b : buckets)
       if (b.low_ns <= ns && ns < b.high_ns)
         holding += b.count;
     EXPECT_GE(holding, static_cast<std::uint64_t>(times)) << ns;
   }
-  EXPECT_EQ(d.buckets.size(), 7u);  // 1000 and 1003 share a bucket of 8 ns
+  EXPECT_EQ(buckets.size(), 7u);  // 1000 and 1003 share a bucket of 8 ns
+  // The marks span the buckets.
+  EXPECT_EQ(d.lo_ns, buckets.front().low_ns);
+  EXPECT_EQ(d.hi_ns, buckets.back().high_ns);
 
-  const DirectionSummary none = direction_summary({"write", 0, 0, 0, nullptr});
-  EXPECT_TRUE(none.buckets.empty());
+  const LatencyMarks none = latency_marks(DirectionFigures{IoDirection::write, 0, 0, 0, {}});
+  EXPECT_EQ(none.hi_ns, 0u);  // no buckets
   EXPECT_EQ(none.p50_ns, 0u);
 }
 
 TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
-  PlotModel m = base_model();
-  m.read = direction(3, 12288, {{1000, 1100, 1}, {10000, 10100, 1}, {900000, 1000000, 1}}, 10000,
-                     100000, 1000000);
-  LogAxis axis = latency_axis(m, 100, 400);
+  // Buckets from 1 us to 1 ms.
+  std::vector<LatencyMarks> shown{{1000, 1000000, 10000, 100000, 1000000}};
+  LogAxis axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.lo_ns, 100u);  // 1 us less a third, and 1 ms and a half: a decade further out
   EXPECT_EQ(axis.hi_ns, 10000000u);
-  auto marks = percentile_marks(*m.read, axis);
+  auto marks = percentile_marks(shown[0], axis);
   EXPECT_STREQ(marks[0].name, "p50");
   EXPECT_STREQ(marks[1].name, "p99");
   EXPECT_STREQ(marks[2].name, "p99.9");
@@ -275,33 +289,35 @@ TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
   EXPECT_NEAR(marks[2].x, 340, 1e-9);
 
   // Slower writes widen the axis both directions share: the read marks move left.
-  m.write = direction(1, 4096, {{50000000, 51000000, 1}}, 50000000, 50000000, 50000000);
-  axis = latency_axis(m, 100, 400);
+  shown.push_back({50000000, 51000000, 50000000, 50000000, 50000000});
+  axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.hi_ns, 100000000u);
-  marks = percentile_marks(*m.read, axis);
+  marks = percentile_marks(shown[0], axis);
   EXPECT_NEAR(marks[0].x, 200, 1e-9);  // six decades of 50 px
   EXPECT_NEAR(marks[2].x, 300, 1e-9);
-  EXPECT_NEAR(percentile_marks(*m.write, axis)[1].x, 100 + 50 * (5 + std::log10(5.0)), 1e-9);
+  EXPECT_NEAR(percentile_marks(shown[1], axis)[1].x, 100 + 50 * (5 + std::log10(5.0)), 1e-9);
 
   // A percentile outside every bucket still lies on the axis.
-  m.write.reset();
-  m.read->p999_ns = 70000000;
-  axis = latency_axis(m, 100, 400);
+  shown.pop_back();
+  shown[0].p999_ns = 70000000;
+  axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.hi_ns, 1000000000u);
   // Durations just over a power of ten get the decade below as well.
-  m.read = direction(1, 4096, {{1000, 1001, 1}}, 1000, 1000, 1000);
-  EXPECT_EQ(latency_axis(m, 100, 400).lo_ns, 100u);
-  EXPECT_EQ(latency_axis(m, 100, 400).hi_ns, 10000u);
+  shown[0] = {1000, 1001, 1000, 1000, 1000};
+  EXPECT_EQ(latency_axis(shown, 100, 400).lo_ns, 100u);
+  EXPECT_EQ(latency_axis(shown, 100, 400).hi_ns, 10000u);
 
-  // And the document draws each mark where the layout puts it, labelled with its duration.
-  m = base_model();
-  m.read = direction(3, 12288, {{1000, 1100, 1}, {10000, 10100, 1}, {900000, 1000000, 1}}, 10000,
-                     123456, 1000000);
+  // And the document draws each mark where the layout puts it, labelled with its duration: a
+  // p99 among 10 I/Os of 123 us, a p99.9 at the slowest, 1 ms.
+  PlotModel m = base_model();
+  m.read = direction(IoDirection::read, 1000, 4096000,
+                     latencies({{1050, 1}, {10000, 988}, {123000, 9}, {1000000, 2}}));
   m.timeline = seconds_of(1000000000, 3, 0);
   m.elapsed_ns = 1000000000;
   const std::string svg = render_plot_svg(m);
-  axis = latency_axis(m, kPlotLeft, kPlotRight);
-  for (const PercentileMark& mark : percentile_marks(*m.read, axis)) {
+  shown = {latency_marks(*m.read)};
+  axis = latency_axis(shown, kPlotLeft, kPlotRight);
+  for (const PercentileMark& mark : percentile_marks(shown[0], axis)) {
     const std::size_t id = svg.find(std::string("id=\"read-") + mark.name + "\"");
     ASSERT_NE(id, std::string::npos) << mark.name;
     const std::size_t start = svg.rfind('<', id);
@@ -389,7 +405,7 @@ std::vector<Rendered> documents() {
       h.record(static_cast<std::uint64_t>(i % 500 == 0 ? slow(gen) : typical(gen)));
   }
   PlotModel reads = base_model();
-  reads.read = direction_summary({"read", 500000 * 4096, 500000, 59600000, &h});
+  reads.read = direction(IoDirection::read, 500000, 500000 * 4096, h, 59600000);
   reads.elapsed_ns = 59600000000;
   reads.timeline = seconds_of(reads.elapsed_ns, 8000, 0);
   out.push_back({"reads", reads, true, false});
@@ -398,25 +414,22 @@ std::vector<Rendered> documents() {
   writes.words = {"kolvane", "if=/dev/zero", "of=out.img", "bs=64k", "count=16", "dio=w"};
   writes.input_name = "/dev/zero";
   writes.output_name = "out.img";
-  writes.write =
-      direction(90000, 90000ull * 65536, spread(900000, 90000), 1000000, 4000000, 30000000);
+  writes.write = direction(IoDirection::write, 90000, 90000ull * 65536, spread(900000, 90000));
   writes.elapsed_ns = 600000000000;
   writes.timeline = seconds_of(writes.elapsed_ns, 0, 150);
   out.push_back({"writes", writes, false, true});
 
   PlotModel both = base_model();
   both.words = {"kolvane", "if=in.img", "of=out.img", "bs=1m", "conv=notrunc", "dio=rw"};
-  both.read =
-      direction(7000, 7000ull << 20, spread(2000000, 7000), 2100000, 6000000, 9000000, 6200000);
-  both.write =
-      direction(7000, 7000ull << 20, spread(5000000, 7000), 5200000, 9000000, 40000000, 6300000);
+  both.read = direction(IoDirection::read, 7000, 7000ull << 20, spread(2000000, 7000), 6200000);
+  both.write = direction(IoDirection::write, 7000, 7000ull << 20, spread(5000000, 7000), 6300000);
   both.elapsed_ns = 6300000000;
   both.timeline = seconds_of(both.elapsed_ns, 1000, 1000);
   out.push_back({"both", both, true, true});
 
   PlotModel second = base_model();
   second.read =
-      direction(300, 300 * 4096, {{80000, 81000, 200}, {90000, 91000, 100}}, 80500, 90500, 90500);
+      direction(IoDirection::read, 300, 300 * 4096, latencies({{80500, 200}, {90500, 100}}));
   second.timeline = {{0, 1, {300, 300 * 4096, 0, 0}}};
   second.elapsed_ns = 310000000;
   out.push_back({"one second", second, true, false});
@@ -427,7 +440,7 @@ std::vector<Rendered> documents() {
                   "a b",     std::string(300, 'x')};
   failed.input_name = "\xFF\xFE<&>\"'\x01\x1B[2J\xEF\xBF\xBF";
   failed.output_name = "o\xC3(ut" + std::string(500, '/');
-  failed.read = DirectionSummary{};
+  failed.read = DirectionFigures{};
   failed.outcome = "error reading '\xFF\xFE<&>': Input/output error\n";
   out.push_back({"failure", failed, true, false});
   return out;
@@ -483,9 +496,9 @@ TEST(PlotDocument, TheTitleGivesTheTotalsInUnitsThatRoundRight) {
   };
   for (const auto& c : cases) {
     PlotModel m = base_model();
-    m.read = DirectionSummary{1000, c.bytes, 0, {}, 0, 0, 0};
+    m.read = direction(IoDirection::read, 1000, c.bytes, std::nullopt);
     if (c.latencies)
-      m.read = direction(1000, c.bytes, {{1000, 1100, 1000}}, 1050, 1090, 1099);
+      m.read = direction(IoDirection::read, 1000, c.bytes, latencies({{1050, 1000}}));
     const std::string svg = render_plot_svg(m);
     EXPECT_NE(svg.find(c.shown), std::string::npos) << c.shown;
     EXPECT_EQ(svg.find("; p50 ") != std::string::npos, c.percentiles) << c.shown;
