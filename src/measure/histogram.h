@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace kolvane {
 
@@ -52,6 +53,11 @@ class LatencyHistogram {
     max_ns_ = std::max(max_ns_, ns);
   }
   void merge(const LatencyHistogram& other);
+  // A histogram as a report kept it: the count of each bucket, the summed durations and the
+  // extremes (ignored when every count is 0).
+  static LatencyHistogram from_counts(std::span<const std::uint64_t, kBuckets> counts,
+                                      std::uint64_t sum_ns, std::uint64_t min_ns,
+                                      std::uint64_t max_ns);
 
   std::uint64_t count() const { return count_; }
   std::uint64_t bucket_count(std::size_t i) const { return counts_[i]; }
