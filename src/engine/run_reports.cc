@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "engine/console.h"
@@ -172,8 +171,8 @@ std::string plot_document(const Meter& meter, const Settings& s, const RunStart&
   } else if (status != kExitSuccess) {
     m.outcome = failure;
   }
-  for (DirectionFigures& f : all_figures(meter, s))
-    (f.direction == IoDirection::read ? m.read : m.write) = std::move(f);
+  for (const DirectionFigures& f : all_figures(meter, s))
+    (f.direction == IoDirection::read ? m.read : m.write) = f;
   m.timeline = meter.timeline().slots();
   return render_plot_svg(m);
 }
