@@ -67,11 +67,12 @@ const char* overwritten_by(const char* file, const Settings& s) {
 DirectionFigures figures(const Meter& meter, IoDirection d) {
   const DirectionMeter& m = meter.direction(d);
   DirectionFigures f;
-  f.name = d == IoDirection::read ? "read" : "write";
+  f.direction = d;
   f.bytes = m.bytes;
   f.ios = m.ios;
   f.wall_us = meter.wall_ns(d) / 1000;
-  f.latency = meter.timed(d) ? &m.latency : nullptr;
+  if (meter.timed(d))
+    f.latency = m.latency;
   return f;
 }
 
@@ -172,7 +173,7 @@ std::string plot_document(const Meter& meter, const Settings& s, const RunStart&
     m.outcome = failure;
   }
   for (const DirectionFigures& f : all_figures(meter, s))
-    (f.name == "read" ? m.read : m.write) = direction_summary(f);
+    (f.direction == IoDirection::read ? m.read : m.write) = f;
   m.timeline = meter.timeline().slots();
   return render_plot_svg(m);
 }

@@ -34,6 +34,22 @@ void LatencyHistogram::merge(const LatencyHistogram& other) {
   max_ns_ = std::max(max_ns_, other.max_ns_);
 }
 
+LatencyHistogram LatencyHistogram::from_counts(std::span<const std::uint64_t, kBuckets> counts,
+                                               std::uint64_t sum_ns, std::uint64_t min_ns,
+                                               std::uint64_t max_ns) {
+  LatencyHistogram h;
+  std::copy(counts.begin(), counts.end(), h.counts_.begin());
+  for (const std::uint64_t n : counts) {
+    h.count_ += n;
+  }
+  if (h.count_ != 0) {
+    h.sum_ns_ = sum_ns;
+    h.min_ns_ = min_ns;
+    h.max_ns_ = max_ns;
+  }
+  return h;
+}
+
 double LatencyHistogram::mean_ns() const {
   return count_ == 0 ? 0.0 : static_cast<double>(sum_ns_) / static_cast<double>(count_);
 }

@@ -11,8 +11,16 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace kolvane {
+
+// The durations [low_ns, high_ns) and how many I/Os took one of them.
+struct LatencyBucket {
+  std::uint64_t low_ns = 0;
+  std::uint64_t high_ns = 0;
+  std::uint64_t count = 0;
+};
 
 class LatencyHistogram {
  public:
@@ -45,9 +53,23 @@ class LatencyHistogram {
     max_ns_ = std::max(max_ns_, ns);
   }
   void merge(const LatencyHistogram& other);
+  // A histogram as a report kept it: the count of each bucket, the summed durations and the
+  // extremes (ignored when every count is 0).
+  static LatencyHistogram from_counts(std::span<const std::uint64_t, kBuckets> counts,
+                                      std::uint64_t sum_ns, std::uint64_t min_ns,
+                                      std::uint64_t max_ns);
 
   std::uint64_t count() const { return count_; }
   std::uint64_t bucket_count(std::size_t i) const { return counts_[i]; }
+  // visit(const LatencyBucket&) for each bucket that holds a duration, shortest first.
+  template <typename Visit>
+  void for_each_bucket(Visit&& visit) const {
+    for (std::size_t i = 0; i < kBuckets; ++i) {
+      if (counts_[i] != 0) {
+        visit(LatencyBucket{bucket_low_ns(i), bucket_high_ns(i), counts_[i]});
+      }
+    }
+  }
   // 0 when nothing was recorded.
   std::uint64_t min_ns() const { return count_ == 0 ? 0 : min_ns_; }
   std::uint64_t max_ns() const { return max_ns_; }

@@ -2,6 +2,19 @@
 
 namespace kolvane {
 
+const char* direction_name(IoDirection d) {
+  return d == IoDirection::read ? "read" : "write";
+}
+
+std::optional<IoDirection> direction_named(std::string_view name) {
+  for (const IoDirection d : {IoDirection::read, IoDirection::write}) {
+    if (name == direction_name(d)) {
+      return d;
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<double> megabytes_per_second(const DirectionFigures& d) {
   if (d.wall_us == 0) {
     return std::nullopt;

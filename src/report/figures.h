@@ -1,23 +1,30 @@
 // What a run measured in one direction (reading the input, writing the output), and the figures
-// derived from it that the text summary and the JSON report both print.
+// derived from it that every report prints. The model owns its histogram, so that a report can
+// be kept, read back from its document and merged with others after the run is gone.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
+#include <string_view>
 
 #include "measure/histogram.h"
+#include "platform/io_direction.h"
 
 namespace kolvane {
 
 struct DirectionFigures {
-  std::string name;  // "read" or "write"
+  IoDirection direction = IoDirection::read;
   std::uint64_t bytes = 0;
-  std::uint64_t ios = 0;      // one I/O is one block, whatever system calls it took
-  std::uint64_t wall_us = 0;  // the transfer phase (for writes, with the final sync)
-  const LatencyHistogram* latency = nullptr;  // absent: no latencies were taken
+  std::uint64_t ios = 0;                    // one I/O is one block, whatever system calls it took
+  std::uint64_t wall_us = 0;                // the transfer phase (for writes, with the final sync)
+  std::optional<LatencyHistogram> latency;  // absent: no latencies were taken
 };
+
+// "read" or "write", as every report names the direction.
+const char* direction_name(IoDirection d);
+// The direction a report's name stands for; absent for any other text.
+std::optional<IoDirection> direction_named(std::string_view name);
 
 // Absent when no time passed: a rate over nothing is not a number.
 std::optional<double> megabytes_per_second(const DirectionFigures& d);

@@ -89,12 +89,9 @@ Json latency_json(const LatencyHistogram& h) {
     }
   }
   Json buckets = Json::array();
-  for (std::size_t i = 0; i < LatencyHistogram::kBuckets; ++i) {
-    if (h.bucket_count(i) != 0) {
-      buckets.push_back({LatencyHistogram::bucket_low_ns(i), LatencyHistogram::bucket_high_ns(i),
-                         h.bucket_count(i)});
-    }
-  }
+  h.for_each_bucket([&](const LatencyBucket& b) {
+    buckets.push_back({b.low_ns, b.high_ns, b.count});
+  });
   j["buckets"] = buckets;
   return j;
 }
@@ -106,7 +103,7 @@ Json direction_json(const DirectionFigures& d) {
   j["wall_us"] = d.wall_us;
   j["mb_per_s"] = rate_json(megabytes_per_second(d));
   j["iops"] = rate_json(ios_per_second(d));
-  if (d.latency != nullptr) {
+  if (d.latency) {
     j["latency_ns"] = latency_json(*d.latency);
   }
   return j;
@@ -135,7 +132,7 @@ std::string render_json(const RunReport& report) {
     j["signal"] = *report.signal;
   Json directions = Json::object();
   for (const DirectionFigures& d : report.directions) {
-    directions[d.name] = direction_json(d);
+    directions[direction_name(d.direction)] = direction_json(d);
   }
   j["directions"] = directions;
   // Every text was made valid above; the handler only keeps the dump from ever throwing.

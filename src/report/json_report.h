@@ -55,7 +55,7 @@ struct RunReport {
   std::optional<std::string> error;  // the message printed, when the run failed
   bool interrupted = false;
   std::optional<std::string> signal;  // "SIGINT" or "SIGTERM", when the run ended by one
-  std::vector<DirectionFigures> directions;  // the histograms must outlive the rendering
+  std::vector<DirectionFigures> directions;  // in the order the document lists them
 };
 
 // One pretty-printed document ending in a newline. Every text is valid UTF-8: a name that is

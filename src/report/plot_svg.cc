@@ -2,101 +2,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <iterator>
 #include <utility>
 
+#include "report/plot_units.h"
+#include "report/svg_writer.h"
 #include "report/utf8.h"
 
 namespace kolvane {
 
 namespace {
 
-// ---- UTF-8 ----
-
-bool continuation(unsigned char c) {
-  return (c & 0xC0) == 0x80;
-}
-
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
-
-// Offsets where each character of valid UTF-8 starts.
-std::vector<std::size_t> char_starts(std::string_view text) {
-  std::vector<std::size_t> starts;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (!continuation(static_cast<unsigned char>(text[i])))
-      starts.push_back(i);
-  return starts;
-}
-
-// At most max_chars characters of clean text, the middle given up for an ellipsis.
-std::string shorten(const std::string& text, std::size_t max_chars) {
-  const std::vector<std::size_t> starts = char_starts(text);
-  if (starts.size() <= max_chars)
-    return text;
-  if (max_chars == 0)
-    return {};
-  const std::size_t tail = (max_chars - 1) / 2;
-  const std::size_t head = max_chars - 1 - tail;
-  std::string out = text.substr(0, starts[head]);
-  out += kEllipsis;
-  if (tail > 0)
-    out += text.substr(starts[starts.size() - tail]);
-  return out;
-}
-
-// ---- Numbers ----
-
-std::string format(const char* fmt, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, fmt, v);
-  return buf;
-}
-
-// A coordinate.
-std::string num(double v) {
-  return format("%.1f", v);
-}
-
-std::string count_text(std::uint64_t n) {
-  std::string digits = std::to_string(n);
-  // Thin spaces between groups of three: unambiguous in every locale.
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0)
-      out += "\xE2\x80\x89";
-    out += digits[i];
-  }
-  return out;
-}
-
-// Three significant digits in the largest of the units (each base times the one before) that
-// keeps the value at 1 or more; a value that would round up to a whole base moves to the next
-// unit (999.7 ns is 1.00 µs, not 1000 ns).
-template <std::size_t N>
-std::string in_units(double v, double base, const char* const (&units)[N]) {
-  std::size_t u = 0;
-  while (u + 1 < N && v >= base - 0.5) {
-    v /= base;
-    ++u;
-  }
-  const int decimals = v < 9.995 ? 2 : v < 99.95 ? 1 : 0;
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%.*f %s", decimals, v, units[u]);
-  return buf;
-}
-
-std::string bytes_text(std::uint64_t bytes) {
-  if (bytes < 1000)
-    return std::to_string(bytes) + " B";
-  static const char* const kDecimal[] = {"kB", "MB", "GB", "TB", "PB", "EB"};
-  static const char* const kBinary[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-  const double b = static_cast<double>(bytes);
-  return in_units(b / 1000, 1000, kDecimal) + " (" + in_units(b / 1024, 1024, kBinary) + ")";
-}
-
-// ---- The writer ----
+// ---- Drawing ----
 
 const char* const kReadColour = "#0072b2";
 const char* const kWriteColour = "#d55e00";
@@ -104,47 +21,6 @@ const char* const kInk = "#222222";
 const char* const kFaint = "#666666";
 const char* const kGrid = "#e4e4e4";
 constexpr double kWidth = 800;
-
-class Svg {
- public:
-  // Text already escaped; attrs are extra attributes, each with its leading space.
-  void text(double x, double y, const std::string& escaped, const std::string& attrs = {}) {
-    body_ +=
-        "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\"" + attrs + ">" + escaped + "</text>\n";
-  }
-  void line(double x1, double y1, double x2, double y2, const std::string& attrs) {
-    body_ += "<line x1=\"" + num(x1) + "\" y1=\"" + num(y1) + "\" x2=\"" + num(x2) + "\" y2=\"" +
-             num(y2) + "\"" + attrs + "/>\n";
-  }
-  void rect(double x, double y, double w, double h, const std::string& attrs) {
-    body_ += "<rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"" + num(w) + "\" height=\"" +
-             num(h) + "\"" + attrs + "/>\n";
-  }
-  void raw(const std::string& markup) { body_ += markup; }
-
-  std::string document(double height, const std::string& title) const {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(kWidth) + "\" height=\"" +
-           num(height) + "\" viewBox=\"0 0 " + num(kWidth) + " " + num(height) +
-           "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"" + kInk + "\">\n";
-    out += "<title>" + title + "</title>\n";
-    out +=
-        "<rect width=\"" + num(kWidth) + "\" height=\"" + num(height) + "\" fill=\"#ffffff\"/>\n";
-    out += body_;
-    out += "</svg>\n";
-    return out;
-  }
-
- private:
-  std::string body_;
-};
-
-std::string fill(const char* colour) {
-  return std::string(" fill=\"") + colour + "\"";
-}
-std::string stroke(const char* colour, double width = 1) {
-  return std::string(" stroke=\"") + colour + "\" stroke-width=\"" + num(width) + "\"";
-}
 
 // A plot area and the y range it shows.
 struct Panel {
@@ -183,14 +59,12 @@ constexpr int kBinsPerDecade = 20;
 // Each bucket's I/Os spread over fixed bins of 1/20 decade in proportion to the share of the
 // bucket's logarithmic width that falls in each: the histogram's own buckets are of unequal
 // logarithmic width, and bars of them would show that rather than the durations.
-std::vector<double> display_bins(const DirectionSummary& d, const LogAxis& axis) {
+std::vector<double> display_bins(const LatencyHistogram& h, const LogAxis& axis) {
   const double log_lo = std::log10(static_cast<double>(axis.lo_ns));
   const double log_hi = std::log10(static_cast<double>(axis.hi_ns));
   const int n = static_cast<int>(std::lround((log_hi - log_lo) * kBinsPerDecade));
   std::vector<double> bins(static_cast<std::size_t>(std::max(n, 1)), 0.0);
-  for (const LatencyBucket& b : d.buckets) {
-    if (b.count == 0)
-      continue;
+  h.for_each_bucket([&](const LatencyBucket& b) {
     const double low = static_cast<double>(std::max<std::uint64_t>(b.low_ns, 1));
     const double high = std::max(static_cast<double>(b.high_ns), low + 1);
     const double a = (std::log10(low) - log_lo) * kBinsPerDecade;
@@ -200,21 +74,19 @@ std::vector<double> display_bins(const DirectionSummary& d, const LogAxis& axis)
       if (overlap > 0)
         bins[static_cast<std::size_t>(i)] += static_cast<double>(b.count) * overlap / (z - a);
     }
-  }
+  });
   return bins;
 }
 
-std::uint64_t total_count(const DirectionSummary& d) {
-  std::uint64_t n = 0;
-  for (const LatencyBucket& b : d.buckets) n += b.count;
-  return n;
+std::uint64_t total_count(const DirectionFigures& d) {
+  return d.latency ? d.latency->count() : 0;
 }
 
 constexpr double kLatencyPanelHeight = 250;
 
 // One direction's distribution, top at y; returns the y below it.
 double draw_latency(Svg& svg, double y, const char* name, const char* colour,
-                    const DirectionSummary& d, const LogAxis& axis) {
+                    const DirectionFigures& d, const LogAxis& axis) {
   if (total_count(d) == 0) {
     svg.text(kPlotLeft, y + 14, std::string(name) + " latency",
              " font-size=\"14\" font-weight=\"bold\"");
@@ -228,7 +100,7 @@ double draw_latency(Svg& svg, double y, const char* name, const char* colour,
   Panel p;
   p.top = y + 72;  // room for three rows of percentile labels
   p.bottom = y + kLatencyPanelHeight - 40;
-  const std::vector<double> bins = display_bins(d, axis);
+  const std::vector<double> bins = display_bins(*d.latency, axis);
   const double total = static_cast<double>(std::max<std::uint64_t>(total_count(d), 1));
   double top_share = 0;
   for (double b : bins) top_share = std::max(top_share, b / total * 100);
@@ -256,7 +128,7 @@ double draw_latency(Svg& svg, double y, const char* name, const char* colour,
   // percentiles do not overwrite each other, and stands on a patch of white so that the line of
   // an earlier mark passes behind it rather than through its letters.
   double row = p.top - 46;
-  for (const PercentileMark& m : percentile_marks(d, axis)) {
+  for (const PercentileMark& m : percentile_marks(latency_marks(d), axis)) {
     svg.line(m.x, row + 3, m.x, p.bottom,
              std::string(" id=\"") + name + "-" + m.name + "\"" + stroke(kInk, 1.2) +
                  " stroke-dasharray=\"4 3\"");
@@ -456,22 +328,23 @@ double draw_title(Svg& svg, const PlotModel& m) {
 
   const double elapsed_s = static_cast<double>(m.elapsed_ns) / 1e9;
   svg.text(20, y,
-           "seed " + std::to_string(m.seed) + ", " + format("%.3f", elapsed_s) +
+           "seed " + std::to_string(m.seed) + ", " + format_number("%.3f", elapsed_s) +
                " s from the start of the first I/O to the end of the last");
   y += 16;
-  const auto totals = [&](const char* name, const char* colour, const DirectionSummary& d) {
+  const auto totals = [&](const char* name, const char* colour, const DirectionFigures& d) {
     std::string line =
         std::string(name) + "  " + count_text(d.ios) + " I/Os, " + bytes_text(d.bytes);
     // The same rates as the text summary and the JSON report, over the same time.
-    const DirectionFigures f{name, d.bytes, d.ios, d.wall_us, nullptr};
-    if (const auto iops = ios_per_second(f))
-      line += ", " + format("%.0f", *iops) + " IOPS";
-    if (const auto mbs = megabytes_per_second(f))
-      line += ", " + format("%.1f", *mbs) + " MB/s";
-    if (total_count(d) > 0)
-      line += "; p50 " + duration_text(static_cast<double>(d.p50_ns)) + ", p99 " +
-              duration_text(static_cast<double>(d.p99_ns)) + ", p99.9 " +
-              duration_text(static_cast<double>(d.p999_ns));
+    if (const auto iops = ios_per_second(d))
+      line += ", " + format_number("%.0f", *iops) + " IOPS";
+    if (const auto mbs = megabytes_per_second(d))
+      line += ", " + format_number("%.1f", *mbs) + " MB/s";
+    if (total_count(d) > 0) {
+      const LatencyMarks marks = latency_marks(d);
+      line += "; p50 " + duration_text(static_cast<double>(marks.p50_ns)) + ", p99 " +
+              duration_text(static_cast<double>(marks.p99_ns)) + ", p99.9 " +
+              duration_text(static_cast<double>(marks.p999_ns));
+    }
     svg.text(20, y, xml_escape(line), fill(colour));
     y += 16;
   };
@@ -495,210 +368,36 @@ double draw_title(Svg& svg, const PlotModel& m) {
 
 }  // namespace
 
-// ---- Text ----
-
-std::string clean_text(std::string_view raw) {
-  // The JSON report's rule for names first, so that both reports show a name alike.
-  bool replaced = false;
-  const std::string valid = valid_utf8(raw, replaced);
-  std::string out;
-  out.reserve(valid.size());
-  for (std::size_t i = 0; i < valid.size();) {
-    const auto lead = static_cast<unsigned char>(valid[i]);
-    const std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    const std::string_view c = std::string_view(valid).substr(i, len);
-    i += len;
-    const bool c0 = lead < 0x20 || lead == 0x7F;
-    const bool c1 = lead == 0xC2 && static_cast<unsigned char>(c[1]) <= 0x9F;  // U+0080-U+009F
-    if (c0 || c1)
-      continue;  // control characters: left out
-    out += c == "\xEF\xBF\xBE" || c == "\xEF\xBF\xBF" ? kReplacement : c;
-  }
-  return out;
-}
-
-std::string xml_escape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
-std::string svg_text(std::string_view raw, std::size_t max_chars) {
-  return xml_escape(shorten(clean_text(raw), max_chars));
-}
-
-// ---- Axes ----
-
-LinearTicks linear_ticks(double lo, double hi, int max_intervals) {
-  if (!(hi > lo))
-    hi = lo + 1;
-  max_intervals = std::max(max_intervals, 1);
-  const int exponent = static_cast<int>(std::floor(std::log10((hi - lo) / max_intervals)));
-  // Exact powers of ten for the value arithmetic: i * m / 10^k rather than i * (m * 10^-k),
-  // which would print 0.30000000000000004 for the third tick of 0.1.
-  const auto power = [](int e) { return std::pow(10.0, std::abs(e)); };
-  const auto value = [&](double i, double m, int e) {
-    return e >= 0 ? i * m * power(e) : i * m / power(e);
-  };
-  static const int kMantissas[] = {1, 2, 5};
-  for (int e = exponent;; ++e) {
-    for (int m : kMantissas) {
-      const double step = value(1, m, e);
-      const double first = std::floor(lo / step * (1 + 1e-12));
-      const double last = std::ceil(hi / step * (1 - 1e-12));
-      if (last - first > max_intervals)
-        continue;
-      LinearTicks t;
-      t.step = step;
-      t.decimals = e >= 0 ? 0 : -e;
-      const auto intervals = static_cast<long long>(last - first);
-      for (long long k = 0; k <= intervals; ++k)
-        t.values.push_back(value(first + static_cast<double>(k), m, e));
-      return t;
-    }
-  }
-}
-
-std::vector<std::string> tick_labels(const LinearTicks& ticks) {
-  double top = 0;
-  for (double v : ticks.values) top = std::max(top, std::fabs(v));
-  // Thousands and millions as k and M once the digits grow long, the same for the whole axis,
-  // with the digits after the point that the step needs in that unit (a step of 500 000 is
-  // 0.5M).
-  int shift = 0;
-  const char* suffix = "";
-  if (top >= 1e6 && ticks.decimals == 0) {
-    shift = 6;
-    suffix = "M";
-  } else if (top >= 1e4 && ticks.decimals == 0) {
-    shift = 3;
-    suffix = "k";
-  }
-  const int step_exponent = static_cast<int>(std::floor(std::log10(ticks.step) + 1e-9));
-  const int decimals = std::max(ticks.decimals, shift - step_exponent);
-  std::vector<std::string> labels;
-  for (double v : ticks.values) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v / std::pow(10.0, shift));
-    labels.emplace_back(std::string(buf) + (v == 0 ? "" : suffix));
-  }
-  return labels;
-}
-
-std::vector<std::uint64_t> decade_ticks(std::uint64_t lo_ns, std::uint64_t hi_ns) {
-  constexpr std::uint64_t kTop = 10000000000000000000u;  // the largest power of ten in 64 bits
-  std::uint64_t p = 1;
-  while (p < kTop && p * 10 <= lo_ns) p *= 10;
-  std::vector<std::uint64_t> ticks{p};
-  while (p < kTop && (p < hi_ns || ticks.size() < 2)) {
-    p *= 10;
-    ticks.push_back(p);
-  }
-  if (ticks.size() < 2)  // at the top of the 64 bits the second decade goes below
-    ticks.insert(ticks.begin(), p / 10);
-  return ticks;
-}
-
-std::string decade_label(std::uint64_t ns) {
-  if (ns < 1000)
-    return std::to_string(ns) + " ns";
-  if (ns < 1000000)
-    return std::to_string(ns / 1000) + " \xC2\xB5s";
-  if (ns < 1000000000)
-    return std::to_string(ns / 1000000) + " ms";
-  return std::to_string(ns / 1000000000) + " s";
-}
-
-std::string duration_text(double ns) {
-  static const char* const kUnits[] = {"ns", "\xC2\xB5s", "ms", "s"};
-  return in_units(ns, 1000, kUnits);
-}
-
 // ---- Layout ----
 
-double LogAxis::x(double ns) const {
-  const double lo = std::log10(static_cast<double>(lo_ns));
-  const double hi = std::log10(static_cast<double>(hi_ns));
-  return x_left + (std::log10(std::max(ns, 1.0)) - lo) / (hi - lo) * (x_right - x_left);
-}
-
-LogAxis latency_axis(const PlotModel& model, double x_left, double x_right) {
-  std::uint64_t lo = UINT64_MAX, hi = 0;
-  for (const std::optional<DirectionSummary>* d : {&model.read, &model.write}) {
-    if (!*d)
-      continue;
-    for (const LatencyBucket& b : (*d)->buckets) {
-      if (b.count == 0)
-        continue;
-      lo = std::min(lo, b.low_ns);
-      hi = std::max(hi, b.high_ns);
-    }
-    for (std::uint64_t p : {(*d)->p50_ns, (*d)->p99_ns, (*d)->p999_ns}) {
-      lo = std::min(lo, p);
-      hi = std::max(hi, p);
-    }
-  }
-  if (hi == 0)  // nothing measured: any decade will do
-    lo = hi = 1000;
-  // A margin of half the value either side, so that durations just under a power of ten do
-  // not end up squeezed against the axis's end.
-  const std::vector<std::uint64_t> d =
-      decade_ticks(lo - lo / 3, hi > UINT64_MAX / 2 ? UINT64_MAX : hi + hi / 2);
-  return {d.front(), d.back(), x_left, x_right};
-}
-
-std::array<PercentileMark, 3> percentile_marks(const DirectionSummary& d, const LogAxis& axis) {
-  const auto mark = [&](const char* name, std::uint64_t ns) {
-    return PercentileMark{name, ns, axis.x(static_cast<double>(ns))};
-  };
-  return {mark("p50", d.p50_ns), mark("p99", d.p99_ns), mark("p99.9", d.p999_ns)};
-}
-
-DirectionSummary direction_summary(const DirectionFigures& figures) {
-  DirectionSummary d;
-  d.ios = figures.ios;
-  d.bytes = figures.bytes;
-  d.wall_us = figures.wall_us;
-  if (const LatencyHistogram* h = figures.latency) {
-    for (std::size_t i = 0; i < LatencyHistogram::kBuckets; ++i)
-      if (const std::uint64_t n = h->bucket_count(i))
-        d.buckets.push_back(
-            {LatencyHistogram::bucket_low_ns(i), LatencyHistogram::bucket_high_ns(i), n});
-    d.p50_ns = h->percentile_ns(50);
-    d.p99_ns = h->percentile_ns(99);
-    d.p999_ns = h->percentile_ns(99.9);
-  }
-  return d;
+LatencyMarks latency_marks(const DirectionFigures& d) {
+  LatencyMarks m;
+  if (!d.latency)
+    return m;
+  bool first = true;
+  d.latency->for_each_bucket([&](const LatencyBucket& b) {
+    if (first)
+      m.lo_ns = b.low_ns;
+    first = false;
+    m.hi_ns = b.high_ns;
+  });
+  m.p50_ns = d.latency->percentile_ns(50);
+  m.p99_ns = d.latency->percentile_ns(99);
+  m.p999_ns = d.latency->percentile_ns(99.9);
+  return m;
 }
 
 // ---- The document ----
 
 std::string render_plot_svg(const PlotModel& model) {
-  Svg svg;
+  Svg svg(kWidth, kInk);
   double y = draw_title(svg, model);
 
-  const LogAxis axis = latency_axis(model, kPlotLeft, kPlotRight);
+  std::vector<LatencyMarks> marks;
+  for (const std::optional<DirectionFigures>* d : {&model.read, &model.write})
+    if (*d)
+      marks.push_back(latency_marks(**d));
+  const LogAxis axis = latency_axis(marks, kPlotLeft, kPlotRight);
   if (model.read)
     y = draw_latency(svg, y, "read", kReadColour, *model.read, axis);
   if (model.write)

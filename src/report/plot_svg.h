@@ -4,81 +4,18 @@
 // No script, no external fonts, images or files: it opens anywhere, years later, as it was.
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "measure/timeline.h"
 #include "report/figures.h"
+#include "report/plot_axes.h"
 
 namespace kolvane {
 
-// ---- Text from names and words ----------------------------------------------------------------
-
-// Valid UTF-8 as it is; each byte that does not belong to a well-formed sequence becomes U+FFFD,
-// as in the JSON report; control characters (U+0000 to U+001F, U+007F to U+009F) are left out;
-// U+FFFE and U+FFFF, which XML does not allow, become U+FFFD.
-std::string clean_text(std::string_view raw);
-
-// & < > " ' as entity references, everything else as it is.
-std::string xml_escape(std::string_view text);
-
-// clean_text, then at most max_chars characters (longer text keeps its start and end around an
-// ellipsis, so both a path's top and its file name stay visible), then xml_escape.
-std::string svg_text(std::string_view raw, std::size_t max_chars = SIZE_MAX);
-
-// ---- Axes ---------------------------------------------------------------------------------------
-
-// Round values from at or below lo to at or above hi, step 1, 2 or 5 times a power of ten, at
-// most max_intervals steps apart end to end. An empty range (hi <= lo) is widened to [lo, lo + 1].
-struct LinearTicks {
-  double step = 1;
-  int decimals = 0;  // digits after the point that show every value exactly
-  std::vector<double> values;
-};
-LinearTicks linear_ticks(double lo, double hi, int max_intervals = 5);
-
-// The ticks as text, in one style for the whole axis: "0.5", "250", or with k or M once the
-// values reach 10 000 or 1 000 000 ("20k", "1.5M").
-std::vector<std::string> tick_labels(const LinearTicks& ticks);
-
-// The powers of ten from the one at or below lo_ns to the one at or above hi_ns; at least two.
-// lo_ns 0 counts as 1.
-std::vector<std::uint64_t> decade_ticks(std::uint64_t lo_ns, std::uint64_t hi_ns);
-
-// A power of ten of nanoseconds in its unit: "100 ns", "1 µs", "10 ms", "1 s", "1000 s".
-std::string decade_label(std::uint64_t ns);
-
-// A duration with three significant digits in the largest unit that keeps it at or above 1
-// (ns, µs, ms, s): "850 ns", "12.3 µs", "1.00 ms", "3.60 s".
-std::string duration_text(double ns);
-
 // ---- The model ----------------------------------------------------------------------------------
-
-// The durations [low_ns, high_ns) and how many I/Os took one of them.
-struct LatencyBucket {
-  std::uint64_t low_ns = 0;
-  std::uint64_t high_ns = 0;
-  std::uint64_t count = 0;
-};
-
-struct DirectionSummary {
-  std::uint64_t ios = 0;
-  std::uint64_t bytes = 0;
-  std::uint64_t wall_us = 0;  // the direction's transfer phase, as the other reports take it
-  std::vector<LatencyBucket> buckets;  // ascending, not overlapping; empty ones may be left out
-  std::uint64_t p50_ns = 0;
-  std::uint64_t p99_ns = 0;
-  std::uint64_t p999_ns = 0;
-};
-
-// One direction of the report's figures as the picture shows it: the histogram's non-empty
-// buckets and its p50, p99 and p99.9; no buckets when no latencies were taken.
-DirectionSummary direction_summary(const DirectionFigures& figures);
 
 struct PlotModel {
   std::vector<std::string> words;  // the command line, program name first, bytes as given
@@ -90,32 +27,15 @@ struct PlotModel {
   // slot of the timeline is usually cut short by it: its rate is over the time it really had.
   std::uint64_t elapsed_ns = 0;
   std::string outcome;  // empty when the run completed; else why it ended ("interrupted", ...)
-  std::optional<DirectionSummary> read;  // absent: the run had no such direction
-  std::optional<DirectionSummary> write;
+  std::optional<DirectionFigures> read;  // absent: the run had no such direction
+  std::optional<DirectionFigures> write;
   std::vector<TimelineSlot> timeline;
 };
 
 // ---- Layout that the tests check against the model ---------------------------------------------
 
-// Nanoseconds to x on a logarithmic axis from lo_ns at x_left to hi_ns at x_right.
-struct LogAxis {
-  std::uint64_t lo_ns = 1;
-  std::uint64_t hi_ns = 10;
-  double x_left = 0;
-  double x_right = 1;
-  double x(double ns) const;
-};
-
-// The latency axis both directions share, so their shapes compare at a glance: whole decades
-// around every bucket and mark of either direction, each widened by half its value.
-LogAxis latency_axis(const PlotModel& model, double x_left, double x_right);
-
-struct PercentileMark {
-  const char* name;  // "p50", "p99", "p99.9"
-  std::uint64_t ns;
-  double x;
-};
-std::array<PercentileMark, 3> percentile_marks(const DirectionSummary& d, const LogAxis& axis);
+// The marks of a direction's histogram; all 0 when no latencies were taken.
+LatencyMarks latency_marks(const DirectionFigures& d);
 
 // The plot area of the latency panels in the document render_plot_svg writes.
 inline constexpr double kPlotLeft = 78;

@@ -38,7 +38,7 @@ std::string seconds(std::uint64_t us) {
 }
 
 Row transfer_row(const DirectionFigures& d) {
-  return {d.name,
+  return {direction_name(d.direction),
           whole(d.bytes),
           fixed(static_cast<double>(d.bytes) / 1e6, 3),
           fixed(static_cast<double>(d.bytes) / 1048576.0, 3),
@@ -49,8 +49,8 @@ Row transfer_row(const DirectionFigures& d) {
 }
 
 Row latency_row(const DirectionFigures& d) {
-  Row row{d.name};
-  const bool measured = d.latency != nullptr && d.latency->count() != 0;
+  Row row{direction_name(d.direction)};
+  const bool measured = d.latency && d.latency->count() != 0;
   for (const LatencyPoint& point : kLatencyPoints) {
     row.push_back(measured ? fixed(latency_ns(*d.latency, point) / 1000.0, 3) : kNone);
   }
@@ -92,7 +92,7 @@ std::string format_summary(std::span<const DirectionFigures> directions) {
   for (const DirectionFigures& d : directions) {
     transfer.push_back(transfer_row(d));
     latency.push_back(latency_row(d));
-    first_width = std::max(first_width, d.name.size());
+    first_width = std::max(first_width, transfer.back()[0].size());
   }
   std::string out;
   append_table(out, transfer, first_width);

@@ -67,6 +67,49 @@ std::string valid_utf8(std::string_view text, bool& replaced) {
   return out;
 }
 
+std::string clean_text(std::string_view raw) {
+  // The JSON report's rule for names first, so that both reports show a name alike.
+  bool replaced = false;
+  const std::string valid = valid_utf8(raw, replaced);
+  std::string out;
+  out.reserve(valid.size());
+  for (std::size_t i = 0; i < valid.size();) {
+    const auto lead = static_cast<unsigned char>(valid[i]);
+    const std::size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const std::string_view c = std::string_view(valid).substr(i, len);
+    i += len;
+    const bool c0 = lead < 0x20 || lead == 0x7F;
+    const bool c1 = lead == 0xC2 && static_cast<unsigned char>(c[1]) <= 0x9F;  // U+0080-U+009F
+    if (c0 || c1)
+      continue;  // control characters: left out
+    out += c == "\xEF\xBF\xBE" || c == "\xEF\xBF\xBF" ? kReplacement : c;
+  }
+  return out;
+}
+
+std::vector<std::size_t> char_starts(std::string_view text) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (!continuation(static_cast<unsigned char>(text[i])))
+      starts.push_back(i);
+  return starts;
+}
+
+std::string shorten(std::string_view text, std::size_t max_chars) {
+  const std::vector<std::size_t> starts = char_starts(text);
+  if (starts.size() <= max_chars)
+    return std::string(text);
+  if (max_chars == 0)
+    return {};
+  const std::size_t tail = (max_chars - 1) / 2;
+  const std::size_t head = max_chars - 1 - tail;
+  std::string out(text.substr(0, starts[head]));
+  out += kEllipsis;
+  if (tail > 0)
+    out += text.substr(starts[starts.size() - tail]);
+  return out;
+}
+
 std::string hex_bytes(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "report/utf8.h"
+
 #if KOLVANE_RENDER_CHECKS
 #include <png.h>
 #endif
@@ -20,160 +22,19 @@ namespace {
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
-TEST(PlotText, NamesBecomeCleanEscapedText) {
-  const struct {
-    std::string raw, shown;
-  } cases[] = {
-      {"in.img", "in.img"},
-      {"a&b<c>d\"e'f", "a&amp;b&lt;c&gt;d&quot;e&apos;f"},
-      {"&amp;", "&amp;amp;"},  // an entity in a name is text, not markup
-      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
-      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF, the last code point
-      {"\xFF", kFffd},
-      {"x\xC3", "x" + kFffd},                                // cut short at the end
-      {std::string("\xE2\x82") + "A", kFffd + kFffd + "A"},  // cut short before another one
-      {"\xC0\xAF", kFffd + kFffd},                           // overlong '/'
-      {"\xE0\x80\xAF", kFffd + kFffd + kFffd},               // overlong in three bytes
-      {"\xED\xA0\x80", kFffd + kFffd + kFffd},               // a surrogate
-      {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},   // past U+10FFFF
-      {"\x80", kFffd},                                       // a lone continuation byte
-      {"\xEF\xBF\xBE|\xEF\xBF\xBF", kFffd + "|" + kFffd},    // U+FFFE, U+FFFF: not XML
-      {"a\tb\nc\r\x1B[31md\x7F", "abc[31md"},
-      {std::string("n\0ul", 4), "nul"},
-      {"\xC2\x85x\xC2\x9F", "x"},  // C1 controls
-      {"\xC2\xA0", "\xC2\xA0"},    // the first character after them stays
-      {"\xFE<\xC3", kFffd + "&lt;" + kFffd},
-  };
-  for (const auto& c : cases) EXPECT_EQ(svg_text(c.raw), c.shown) << c.raw;
-}
-
-TEST(PlotText, LongTextKeepsItsEndsAndWholeCharacters) {
-  const struct {
-    std::string raw;
-    std::size_t max;
-    std::string shown;
-  } cases[] = {
-      {"abcdefghij", 10, "abcdefghij"},
-      {"abcdefghij", 5, "ab\xE2\x80\xA6ij"},
-      {"abcdefghij", 4, "ab\xE2\x80\xA6j"},
-      {"abcdefghij", 1, "\xE2\x80\xA6"},
-      {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 3, "\xC3\xA9\xE2\x80\xA6\xC3\xA9"},
-      {"&&&&&&", 3, "&amp;\xE2\x80\xA6&amp;"},              // shortened before escaping
-      {"a\x01\x02\x03\x04" + std::string("bc"), 3, "abc"},  // counted after the controls are gone
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(svg_text(c.raw, c.max), c.shown) << c.raw << " to " << c.max;
-}
-
-// Whatever the bytes, the text is clean UTF-8 with no controls: cleaning it again changes
-// nothing, and nothing in it needs escaping but the five markup characters.
-TEST(PlotText, AnyBytesComeOutClean) {
-  std::mt19937 gen(14);
-  const unsigned char pool[] = {0x00, 0x09, 0x1F, 0x20, 0x26, 0x3C, 0x41, 0x7F, 0x80, 0x9F,
-                                0xBF, 0xC0, 0xC2, 0xC3, 0xE0, 0xED, 0xEF, 0xF0, 0xF4, 0xFF};
-  for (int n = 0; n < 20000; ++n) {
-    std::string raw(gen() % 12, '\0');
-    for (char& c : raw) c = static_cast<char>(pool[gen() % sizeof pool]);
-    const std::string clean = clean_text(raw);
-    ASSERT_EQ(clean_text(clean), clean);
-    for (unsigned char c : clean) ASSERT_TRUE(c >= 0x20 && c != 0x7F);
-  }
-}
-
-TEST(PlotAxes, LinearTicksAreRoundAndCoverTheData) {
-  const struct {
-    double lo, hi;
-    int max;
-    std::vector<double> values;
-    std::vector<std::string> labels;
-  } cases[] = {
-      {0, 1, 5, {0, 0.2, 0.4, 0.6, 0.8, 1}, {"0.0", "0.2", "0.4", "0.6", "0.8", "1.0"}},
-      {0, 7, 5, {0, 2, 4, 6, 8}, {"0", "2", "4", "6", "8"}},
-      {0, 0, 4, {0, 0.5, 1}, {"0.0", "0.5", "1.0"}},  // nothing to show: still an axis
-      {0, 0.3, 3, {0, 0.1, 0.2, 0.3}, {"0.0", "0.1", "0.2", "0.3"}},
-      {0, 12345, 4, {0, 5000, 10000, 15000}, {"0", "5k", "10k", "15k"}},
-      {0, 3.6e6, 4, {0, 1e6, 2e6, 3e6, 4e6}, {"0", "1M", "2M", "3M", "4M"}},
-      {0, 1.2e6, 4, {0, 5e5, 1e6, 1.5e6}, {"0.0", "0.5M", "1.0M", "1.5M"}},
-      {0, 9000, 4, {0, 5000, 10000}, {"0", "5k", "10k"}},
-      {0, 0.0042, 4, {0, 0.002, 0.004, 0.006}, {"0.000", "0.002", "0.004", "0.006"}},
-      {3, 17, 5, {0, 5, 10, 15, 20}, {"0", "5", "10", "15", "20"}},
-  };
-  for (const auto& c : cases) {
-    const LinearTicks t = linear_ticks(c.lo, c.hi, c.max);
-    ASSERT_EQ(t.values.size(), c.values.size()) << c.lo << ".." << c.hi;
-    for (std::size_t i = 0; i < c.values.size(); ++i)
-      EXPECT_DOUBLE_EQ(t.values[i], c.values[i]) << c.lo << ".." << c.hi << " #" << i;
-    EXPECT_EQ(tick_labels(t), c.labels) << c.lo << ".." << c.hi;
-  }
-
-  // Over many ranges: steps of 1, 2 or 5 times a power of ten, every value a whole number of
-  // steps, the data inside, not more intervals than asked nor fewer than two.
-  for (double hi = 1e-6; hi < 1e12; hi *= 1.37) {
-    for (int max : {4, 5, 8}) {
-      const LinearTicks t = linear_ticks(0, hi, max);
-      const double mantissa = t.step / std::pow(10.0, std::floor(std::log10(t.step) + 1e-9));
-      EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 ||
-                  std::fabs(mantissa - 5) < 1e-9)
-          << hi << ": step " << t.step;
-      const auto intervals = static_cast<int>(t.values.size()) - 1;
-      EXPECT_LE(intervals, max) << hi;
-      EXPECT_GE(intervals, 2) << hi;
-      EXPECT_LE(t.values.front(), 0) << hi;
-      EXPECT_GE(t.values.back(), hi) << hi;
-      EXPECT_LT(t.values.back() - t.step, hi) << hi;  // no tick wasted past the data
-      for (double v : t.values) {
-        const double steps = v / t.step;
-        EXPECT_NEAR(steps, std::round(steps), 1e-9) << hi << ": " << v;
-      }
-    }
-  }
-}
-
-TEST(PlotAxes, DecadesSpanTheDurationsAndReadInTheirUnits) {
-  const struct {
-    std::uint64_t lo, hi;
-    std::vector<std::uint64_t> decades;
-  } cases[] = {
-      {150, 25000, {100, 1000, 10000, 100000}},
-      {1000, 1000, {1000, 10000}},  // a single duration still gets a decade
-      {1000, 1001, {1000, 10000}},
-      {999, 1000, {100, 1000}},
-      {0, 1, {1, 10}},
-      {7,
-       3600000000000,
-       {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000, 10000000000,
-        100000000000, 1000000000000, 10000000000000}},
-      {UINT64_MAX, UINT64_MAX, {1000000000000000000, 10000000000000000000u}},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(decade_ticks(c.lo, c.hi), c.decades) << c.lo << ".." << c.hi;
-
-  const std::pair<std::uint64_t, const char*> labels[] = {
-      {1, "1 ns"},         {100, "100 ns"},     {1000, "1 \xC2\xB5s"},    {100000, "100 \xC2\xB5s"},
-      {10000000, "10 ms"}, {1000000000, "1 s"}, {1000000000000, "1000 s"}};
-  for (const auto& [ns, label] : labels) EXPECT_EQ(decade_label(ns), label);
-
-  const std::pair<double, const char*> durations[] = {{0, "0.00 ns"},
-                                                      {999.4, "999 ns"},
-                                                      {999.5, "1.00 \xC2\xB5s"},
-                                                      {1, "1.00 ns"},
-                                                      {850, "850 ns"},
-                                                      {99.96, "100 ns"},
-                                                      {999.7, "1.00 \xC2\xB5s"},
-                                                      {12345, "12.3 \xC2\xB5s"},
-                                                      {999999, "1.00 ms"},
-                                                      {2000000, "2.00 ms"},
-                                                      {3.6e9, "3.60 s"},
-                                                      {3.6e12, "3600 s"}};
-  for (const auto& [ns, text] : durations) EXPECT_EQ(duration_text(ns), text) << ns;
-}
-
 // ---- Models ----
 
-DirectionSummary direction(std::uint64_t ios, std::uint64_t bytes,
-                           std::vector<LatencyBucket> buckets, std::uint64_t p50, std::uint64_t p99,
-                           std::uint64_t p999, std::uint64_t wall_us = 0) {
-  return {ios, bytes, wall_us, std::move(buckets), p50, p99, p999};
+DirectionFigures direction(IoDirection d, std::uint64_t ios, std::uint64_t bytes,
+                           std::optional<LatencyHistogram> latency, std::uint64_t wall_us = 0) {
+  return {d, bytes, ios, wall_us, std::move(latency)};
+}
+
+// Each duration taken as many times as it says.
+LatencyHistogram latencies(const std::vector<std::pair<std::uint64_t, std::uint64_t>>& durations) {
+  LatencyHistogram h;
+  for (const auto& [ns, times] : durations)
+    for (std::uint64_t i = 0; i < times; ++i) h.record(ns);
+  return h;
 }
 
 PlotModel base_model() {
@@ -188,17 +49,16 @@ PlotModel base_model() {
 }
 
 // total latencies spread around a centre, with a slow tail.
-std::vector<LatencyBucket> spread(std::uint64_t centre_ns, std::uint64_t total) {
-  std::vector<LatencyBucket> b;
+LatencyHistogram spread(std::uint64_t centre_ns, std::uint64_t total) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> durations;
   double sum = 0;
   for (int i = -20; i <= 40; ++i) sum += std::exp(-0.02 * i * i) + (i > 25 ? 0.003 : 0);
   for (int i = -20; i <= 40; ++i) {
-    const auto low = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i));
-    const auto high = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i + 1));
+    const auto ns = static_cast<std::uint64_t>(centre_ns * std::pow(1.05, i + 0.5));
     const double w = (std::exp(-0.02 * i * i) + (i > 25 ? 0.003 : 0)) / sum;
-    b.push_back({low, high, static_cast<std::uint64_t>(w * static_cast<double>(total))});
+    durations.emplace_back(ns, static_cast<std::uint64_t>(w * static_cast<double>(total)));
   }
-  return b;
+  return latencies(durations);
 }
 
 // Seconds of a run that lasted elapsed_ns at about the given I/Os per second, the last second
@@ -225,48 +85,56 @@ TEST(PlotModel, AHistogramGivesItsNonEmptyBucketsAndPercentiles) {
       {123456, 400}, {5000000, 90}, {7000000, 6}, {UINT64_MAX, 1}};
   for (const auto& [ns, times] : durations)
     for (int i = 0; i < times; ++i) h.record(ns);
-  const DirectionSummary d = direction_summary({"read", 1001 * 4096, 1001, 2500000, &h});
-  EXPECT_EQ(d.ios, 1001u);
-  EXPECT_EQ(d.bytes, 1001u * 4096);
+  PlotModel m = base_model();
+  m.read = direction(IoDirection::read, 1001, 1001 * 4096, h, 2500000);
+  // The title shows the direction's own I/Os and bytes, whatever its histogram counted.
+  EXPECT_NE(render_plot_svg(m).find("read  1\xE2\x80\x89"
+                                    "001 I/Os, 4.10 MB (3.91 MiB), 400 IOPS"),
+            std::string::npos);
+  const LatencyMarks d = latency_marks(*m.read);
   EXPECT_EQ(d.p50_ns, h.percentile_ns(50));
   EXPECT_EQ(d.p99_ns, h.percentile_ns(99));
   EXPECT_EQ(d.p999_ns, h.percentile_ns(99.9));
   EXPECT_NE(d.p99_ns, d.p999_ns);
   // Every duration lands in exactly one bucket, with its count; no empty bucket is listed.
+  std::vector<LatencyBucket> buckets;
+  h.for_each_bucket([&](const LatencyBucket& b) { buckets.push_back(b); });
   std::uint64_t total = 0;
-  for (std::size_t i = 0; i < d.buckets.size(); ++i) {
-    EXPECT_GT(d.buckets[i].count, 0u);
-    EXPECT_LT(d.buckets[i].low_ns, d.buckets[i].high_ns);
+  for (std::size_t i = 0; i < buckets.size(); ++i) {
+    EXPECT_GT(buckets[i].count, 0u);
+    EXPECT_LT(buckets[i].low_ns, buckets[i].high_ns);
     if (i > 0) {
-      EXPECT_LE(d.buckets[i - 1].high_ns, d.buckets[i].low_ns);
+      EXPECT_LE(buckets[i - 1].high_ns, buckets[i].low_ns);
     }
-    total += d.buckets[i].count;
+    total += buckets[i].count;
   }
   EXPECT_EQ(total, h.count());
   for (const auto& [ns, times] : durations) {
     if (ns > LatencyHistogram::kMaxTracked)
       continue;  // counted in the last bucket
     std::uint64_t holding = 0;
-    for (const LatencyBucket& b : d.buckets)
+    for (const LatencyBucket& b : buckets)
       if (b.low_ns <= ns && ns < b.high_ns)
         holding += b.count;
     EXPECT_GE(holding, static_cast<std::uint64_t>(times)) << ns;
   }
-  EXPECT_EQ(d.buckets.size(), 7u);  // 1000 and 1003 share a bucket of 8 ns
+  EXPECT_EQ(buckets.size(), 7u);  // 1000 and 1003 share a bucket of 8 ns
+  // The marks span the buckets.
+  EXPECT_EQ(d.lo_ns, buckets.front().low_ns);
+  EXPECT_EQ(d.hi_ns, buckets.back().high_ns);
 
-  const DirectionSummary none = direction_summary({"write", 0, 0, 0, nullptr});
-  EXPECT_TRUE(none.buckets.empty());
+  const LatencyMarks none = latency_marks(DirectionFigures{IoDirection::write, 0, 0, 0, {}});
+  EXPECT_EQ(none.hi_ns, 0u);  // no buckets
   EXPECT_EQ(none.p50_ns, 0u);
 }
 
 TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
-  PlotModel m = base_model();
-  m.read = direction(3, 12288, {{1000, 1100, 1}, {10000, 10100, 1}, {900000, 1000000, 1}}, 10000,
-                     100000, 1000000);
-  LogAxis axis = latency_axis(m, 100, 400);
+  // Buckets from 1 us to 1 ms.
+  std::vector<LatencyMarks> shown{{1000, 1000000, 10000, 100000, 1000000}};
+  LogAxis axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.lo_ns, 100u);  // 1 us less a third, and 1 ms and a half: a decade further out
   EXPECT_EQ(axis.hi_ns, 10000000u);
-  auto marks = percentile_marks(*m.read, axis);
+  auto marks = percentile_marks(shown[0], axis);
   EXPECT_STREQ(marks[0].name, "p50");
   EXPECT_STREQ(marks[1].name, "p99");
   EXPECT_STREQ(marks[2].name, "p99.9");
@@ -275,33 +143,35 @@ TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
   EXPECT_NEAR(marks[2].x, 340, 1e-9);
 
   // Slower writes widen the axis both directions share: the read marks move left.
-  m.write = direction(1, 4096, {{50000000, 51000000, 1}}, 50000000, 50000000, 50000000);
-  axis = latency_axis(m, 100, 400);
+  shown.push_back({50000000, 51000000, 50000000, 50000000, 50000000});
+  axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.hi_ns, 100000000u);
-  marks = percentile_marks(*m.read, axis);
+  marks = percentile_marks(shown[0], axis);
   EXPECT_NEAR(marks[0].x, 200, 1e-9);  // six decades of 50 px
   EXPECT_NEAR(marks[2].x, 300, 1e-9);
-  EXPECT_NEAR(percentile_marks(*m.write, axis)[1].x, 100 + 50 * (5 + std::log10(5.0)), 1e-9);
+  EXPECT_NEAR(percentile_marks(shown[1], axis)[1].x, 100 + 50 * (5 + std::log10(5.0)), 1e-9);
 
   // A percentile outside every bucket still lies on the axis.
-  m.write.reset();
-  m.read->p999_ns = 70000000;
-  axis = latency_axis(m, 100, 400);
+  shown.pop_back();
+  shown[0].p999_ns = 70000000;
+  axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.hi_ns, 1000000000u);
   // Durations just over a power of ten get the decade below as well.
-  m.read = direction(1, 4096, {{1000, 1001, 1}}, 1000, 1000, 1000);
-  EXPECT_EQ(latency_axis(m, 100, 400).lo_ns, 100u);
-  EXPECT_EQ(latency_axis(m, 100, 400).hi_ns, 10000u);
+  shown[0] = {1000, 1001, 1000, 1000, 1000};
+  EXPECT_EQ(latency_axis(shown, 100, 400).lo_ns, 100u);
+  EXPECT_EQ(latency_axis(shown, 100, 400).hi_ns, 10000u);
 
-  // And the document draws each mark where the layout puts it, labelled with its duration.
-  m = base_model();
-  m.read = direction(3, 12288, {{1000, 1100, 1}, {10000, 10100, 1}, {900000, 1000000, 1}}, 10000,
-                     123456, 1000000);
+  // And the document draws each mark where the layout puts it, labelled with its duration: a
+  // p99 among 10 I/Os of 123 us, a p99.9 at the slowest, 1 ms.
+  PlotModel m = base_model();
+  m.read = direction(IoDirection::read, 1000, 4096000,
+                     latencies({{1050, 1}, {10000, 988}, {123000, 9}, {1000000, 2}}));
   m.timeline = seconds_of(1000000000, 3, 0);
   m.elapsed_ns = 1000000000;
   const std::string svg = render_plot_svg(m);
-  axis = latency_axis(m, kPlotLeft, kPlotRight);
-  for (const PercentileMark& mark : percentile_marks(*m.read, axis)) {
+  shown = {latency_marks(*m.read)};
+  axis = latency_axis(shown, kPlotLeft, kPlotRight);
+  for (const PercentileMark& mark : percentile_marks(shown[0], axis)) {
     const std::size_t id = svg.find(std::string("id=\"read-") + mark.name + "\"");
     ASSERT_NE(id, std::string::npos) << mark.name;
     const std::size_t start = svg.rfind('<', id);
@@ -389,7 +259,7 @@ std::vector<Rendered> documents() {
       h.record(static_cast<std::uint64_t>(i % 500 == 0 ? slow(gen) : typical(gen)));
   }
   PlotModel reads = base_model();
-  reads.read = direction_summary({"read", 500000 * 4096, 500000, 59600000, &h});
+  reads.read = direction(IoDirection::read, 500000, 500000 * 4096, h, 59600000);
   reads.elapsed_ns = 59600000000;
   reads.timeline = seconds_of(reads.elapsed_ns, 8000, 0);
   out.push_back({"reads", reads, true, false});
@@ -398,25 +268,22 @@ std::vector<Rendered> documents() {
   writes.words = {"kolvane", "if=/dev/zero", "of=out.img", "bs=64k", "count=16", "dio=w"};
   writes.input_name = "/dev/zero";
   writes.output_name = "out.img";
-  writes.write =
-      direction(90000, 90000ull * 65536, spread(900000, 90000), 1000000, 4000000, 30000000);
+  writes.write = direction(IoDirection::write, 90000, 90000ull * 65536, spread(900000, 90000));
   writes.elapsed_ns = 600000000000;
   writes.timeline = seconds_of(writes.elapsed_ns, 0, 150);
   out.push_back({"writes", writes, false, true});
 
   PlotModel both = base_model();
   both.words = {"kolvane", "if=in.img", "of=out.img", "bs=1m", "conv=notrunc", "dio=rw"};
-  both.read =
-      direction(7000, 7000ull << 20, spread(2000000, 7000), 2100000, 6000000, 9000000, 6200000);
-  both.write =
-      direction(7000, 7000ull << 20, spread(5000000, 7000), 5200000, 9000000, 40000000, 6300000);
+  both.read = direction(IoDirection::read, 7000, 7000ull << 20, spread(2000000, 7000), 6200000);
+  both.write = direction(IoDirection::write, 7000, 7000ull << 20, spread(5000000, 7000), 6300000);
   both.elapsed_ns = 6300000000;
   both.timeline = seconds_of(both.elapsed_ns, 1000, 1000);
   out.push_back({"both", both, true, true});
 
   PlotModel second = base_model();
   second.read =
-      direction(300, 300 * 4096, {{80000, 81000, 200}, {90000, 91000, 100}}, 80500, 90500, 90500);
+      direction(IoDirection::read, 300, 300 * 4096, latencies({{80500, 200}, {90500, 100}}));
   second.timeline = {{0, 1, {300, 300 * 4096, 0, 0}}};
   second.elapsed_ns = 310000000;
   out.push_back({"one second", second, true, false});
@@ -427,7 +294,7 @@ std::vector<Rendered> documents() {
                   "a b",     std::string(300, 'x')};
   failed.input_name = "\xFF\xFE<&>\"'\x01\x1B[2J\xEF\xBF\xBF";
   failed.output_name = "o\xC3(ut" + std::string(500, '/');
-  failed.read = DirectionSummary{};
+  failed.read = DirectionFigures{};
   failed.outcome = "error reading '\xFF\xFE<&>': Input/output error\n";
   out.push_back({"failure", failed, true, false});
   return out;
@@ -483,9 +350,9 @@ TEST(PlotDocument, TheTitleGivesTheTotalsInUnitsThatRoundRight) {
   };
   for (const auto& c : cases) {
     PlotModel m = base_model();
-    m.read = DirectionSummary{1000, c.bytes, 0, {}, 0, 0, 0};
+    m.read = direction(IoDirection::read, 1000, c.bytes, std::nullopt);
     if (c.latencies)
-      m.read = direction(1000, c.bytes, {{1000, 1100, 1000}}, 1050, 1090, 1099);
+      m.read = direction(IoDirection::read, 1000, c.bytes, latencies({{1050, 1000}}));
     const std::string svg = render_plot_svg(m);
     EXPECT_NE(svg.find(c.shown), std::string::npos) << c.shown;
     EXPECT_EQ(svg.find("; p50 ") != std::string::npos, c.percentiles) << c.shown;

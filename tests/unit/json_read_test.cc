@@ -1,0 +1,82 @@
+#include "report/json_read.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+namespace kolvane {
+namespace {
+
+std::string document(const std::string& name) {
+  std::ifstream in(std::string(KOLVANE_JSON_DOCUMENTS) + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Documents the program wrote: a copy with both directions' latencies, a write-only run of
+// stamped blocks with the optional settings given, and a run that failed before any I/O.
+TEST(JsonRead, DocumentsReadBackAndRenderToTheSameBytes) {
+  for (const char* name : {"copy.json", "stamped.json", "failed.json"}) {
+    const std::string text = document(name);
+    ASSERT_FALSE(text.empty()) << name;
+    const JsonReadResult read = read_json(text);
+    ASSERT_TRUE(read.report) << name << ": " << read.error;
+    EXPECT_EQ(read.error, "") << name;
+    EXPECT_EQ(render_json(*read.report), text) << name;
+  }
+}
+
+TEST(JsonRead, WhatIsWrongIsNamedWithWhereItIs) {
+  const struct {
+    const char* pointer;  // into copy.json; empty: text is the whole document
+    const char* text;     // the value put there; null: the member taken away
+    const char* error;
+  } cases[] = {
+      {"", "{\"format_version\": 1,",
+       "[json.exception.parse_error.101] parse error at line 1, column 22: syntax error while "
+       "parsing object key - unexpected end of input; expected string literal"},
+      {"", "[1]", "the document: not an object"},
+      {"/format_version", "2", "format_version: 2 is not 1"},
+      {"/program", "\"other\"", "program: not kolvane"},
+      {"/settings/ibs", nullptr, "settings.ibs: missing"},
+      {"/settings/ibs", "-4096", "settings.ibs: not a whole number of 0 or more"},
+      {"/settings/verbose", "4294967296", "settings.verbose: 4294967296 is out of range"},
+      {"/settings/input_hex", "\"6g\"", "settings.input_hex: not hexadecimal bytes"},
+      {"/command_hex", "[\"61\"]", "command_hex: not one entry per word of the command"},
+      {"/exit_status", "\"0\"", "exit_status: not a whole number"},
+      {"/records/out", "[]", "records.out: not an object"},
+      {"/directions/sideways", "{}", "directions.sideways: not a direction (read or write)"},
+      {"/directions/write/latency_ns/buckets/1", "[2288, 2303, 1]",
+       "directions.write.latency_ns.buckets[1]: [2288, 2303) is not a bucket of the histogram"},
+      {"/directions/read/latency_ns/count", "75",
+       "directions.read.latency_ns.count: 75 is not the sum of the buckets' counts, 74"},
+      {"/directions/read/latency_ns/mean", "null",
+       "directions.read.latency_ns.mean: not a number of 0 or more"},
+  };
+  const auto copy = nlohmann::ordered_json::parse(document("copy.json"));
+  for (const auto& c : cases) {
+    std::string text;
+    if (*c.pointer == '\0') {
+      text = c.text;
+    } else {
+      auto j = copy;
+      const nlohmann::ordered_json::json_pointer at(c.pointer);
+      if (c.text == nullptr) {
+        j.at(at.parent_pointer()).erase(at.back());
+      } else {
+        j[at] = nlohmann::ordered_json::parse(c.text);
+      }
+      text = j.dump(2);
+    }
+    const JsonReadResult read = read_json(text);
+    EXPECT_FALSE(read.report) << c.pointer;
+    EXPECT_EQ(read.error, c.error) << c.pointer;
+  }
+}
+
+}  // namespace
+}  // namespace kolvane
