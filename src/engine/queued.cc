@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/console.h"
+#include "engine/copy_rules.h"
 #include "engine/exit_status.h"
 #include "engine/failures.h"
 #include "engine/verify.h"
@@ -74,27 +75,22 @@ struct Slot {
   std::uint64_t block_offset = 0;
   const unsigned char* block_data = nullptr;
   bool io_partial = false;
-  PlanOrder block_order{};  // the block's place in plan order, for its records and its check
+  PlanOrder block_order{};   // the block's place in plan order, for its records and its check
   std::uint64_t blocks = 0;  // output blocks the entry has started
 
   // A repeated run's entry.
   std::uint64_t entry = 0;  // numbered from 1, the stamped blocks' iteration
   std::uint64_t in_offset = 0;
   std::uint64_t out_offset = 0;
-  std::uint64_t out_end = 0;  // where the entry's output range ends, at most
-  std::uint64_t full_reads = 0;
-  std::uint64_t left = 0;               // input bytes the entry may still take
-  std::uint64_t zeros_left = 0;         // the zero source's blocks still to write
-  std::uint64_t fill = 0;               // bytes in the output buffer
-  const unsigned char* data = nullptr;  // read bytes not yet moved to the output
-  std::uint64_t pending = 0;
-  bool first_read = true;
-  bool read_moved = false;  // a read's bytes are moving out: the end checks follow them
-  bool ending = false;      // no more reads: what the output buffer holds goes out, then the end
+  std::uint64_t out_end = 0;        // where the entry's output range ends, at most
+  std::uint64_t zeros_left = 0;     // the zero source's blocks still to write
+  std::optional<EntryCopy> copy{};  // a copy's reads, re-blocked into its output blocks
+  bool read_moved = false;          // a read's bytes are moving out: the end checks follow them
+  bool ending = false;  // no more reads: what the output buffer holds goes out, then the end
 
   // A single copy's block.
   std::uint64_t block = 0;
-  std::int64_t got = -1;  // the bytes read once the read completed
+  std::optional<ReadTaken> read{};  // what the read gave, once it completed
 };
 
 class QueuedTransfer {
@@ -113,6 +109,7 @@ class QueuedTransfer {
         discard_(is_null_sink(s)),
         out_direct_(s.w_dio != 0),
         per_block_(!run.shape.repeats()),
+        rules_(copy_rules(s, run.shape, files.input_limit)),
         check_(run.check),
         stamps_(check_ != nullptr && check_->stamps()),
         check_only_(check_ != nullptr && check_->check_only()),
@@ -131,7 +128,6 @@ class QueuedTransfer {
   // A repeated run: each slot runs one entry's chain until it has an I/O in flight or ends.
   bool start_entry(Slot& t, const EntrySource& next_entry);
   void advance_entry(Slot& t);
-  bool next_output_block(Slot& t);
   bool entry_ends_after_read(Slot& t);
   // After each of the zero source's blocks, written or taken by the null sink.
   void zero_block_done(Slot& t);
@@ -210,6 +206,7 @@ class QueuedTransfer {
   const bool discard_;
   const bool out_direct_;
   const bool per_block_;
+  const CopyRules rules_;
   // Stamping and checking (pattern=, verify=): nullptr in a run without them.
   OutputCheck* const check_;
   const bool stamps_;
@@ -297,12 +294,7 @@ int QueuedTransfer::open_queue(bool in_direct) {
 
 void QueuedTransfer::set_up_blocks(const EntrySource& next_entry) {
   window_.assign(depth_, nullptr);
-  if (run_.shape.count_given)
-    blocks_ = s_.max_records;
-  else if (files_.input_limit != kNoLimit)
-    // At least one read, which tells an empty input as the synchronous copy does.
-    blocks_ = std::max<std::uint64_t>(
-        1, files_.input_limit / ibs_ + (files_.input_limit % ibs_ != 0 ? 1 : 0));
+  blocks_ = rules_.copy_reads();
   PlanEntry entry{};
   if (!next_entry(entry)) {
     blocks_ = 0;
@@ -406,18 +398,23 @@ bool QueuedTransfer::start_entry(Slot& t, const EntrySource& next_entry) {
   // which only grows) to past its last.
   t.block_offset = entry.seek_offset;
   t.out_end = entry_end(entry.seek_offset);
-  t.left = files_.input_limit;
   t.zeros_left = s_.max_records;
-  // count=0 copies nothing, whatever the input holds.
-  t.ending = run_.shape.count_given && s_.max_records == 0;
+  t.copy.emplace(rules_, t.out);
+  t.ending = t.copy->copies_nothing();
   advance_entry(t);
   return true;
 }
 
 void QueuedTransfer::advance_entry(Slot& t) {
   while (!failed() && !halted(t)) {
-    if (t.pending != 0 || (t.ending && t.fill != 0)) {
-      if (next_output_block(t))
+    // Once the entry ends, the bytes its output buffer holds go out as a partial block.
+    if (t.ending)
+      t.copy->finish();
+    if (const std::optional<OutputBlock> block = t.copy->next()) {
+      const std::uint64_t offset = t.out_offset;
+      t.out_offset += block->length;
+      t.block_order = {t.entry, t.blocks++};
+      if (issue_write(t, block->data, block->length, offset))
         return;
       continue;
     }
@@ -463,40 +460,7 @@ void QueuedTransfer::zero_block_done(Slot& t) {
 bool QueuedTransfer::entry_ends_after_read(Slot& t) {
   if (after_io())
     return true;
-  if (run_.shape.count_given && t.full_reads == s_.max_records)
-    return true;
-  if (transfer_.end_of_input && transfer_.block_written)
-    return true;
-  return t.left == 0;
-}
-
-// Moves read bytes toward the next output block; true when a write went into flight.
-bool QueuedTransfer::next_output_block(Slot& t) {
-  std::uint64_t n = obs_;
-  const unsigned char* from = t.out;
-  const bool straight = !out_direct_ || is_direct_aligned(t.data);
-  if (t.pending == 0) {
-    // The end of the entry: what the output buffer holds goes out as a partial block.
-    n = t.fill;
-    t.fill = 0;
-  } else if (t.fill == 0 && t.pending >= obs_ && straight) {
-    from = t.data;
-    t.data += obs_;
-    t.pending -= obs_;
-  } else {
-    const std::uint64_t moved = std::min(t.pending, obs_ - t.fill);
-    std::memcpy(t.out + t.fill, t.data, moved);
-    t.fill += moved;
-    t.data += moved;
-    t.pending -= moved;
-    if (t.fill != obs_)
-      return false;
-    t.fill = 0;
-  }
-  const std::uint64_t offset = t.out_offset;
-  t.out_offset += n;
-  t.block_order = {t.entry, t.blocks++};
-  return issue_write(t, from, n, offset);
+  return t.copy->ends_after_read(transfer_.end_of_input, transfer_.block_written);
 }
 
 // A single copy.
@@ -522,7 +486,7 @@ bool QueuedTransfer::start_block(Slot& t) {
   }
   if (stamps_)
     check_->stamp(t.in, ibs_, base_out_ + t.block * obs_, 1);
-  t.got = static_cast<std::int64_t>(ibs_);
+  t.read = ReadTaken{ibs_, ReadRecord::full};
   return true;
 }
 
@@ -530,7 +494,7 @@ bool QueuedTransfer::commit_blocks() {
   bool committed = false;
   while (commit_ < next_block_) {
     Slot& t = *window_[commit_ % depth_];
-    if (t.got < 0)
+    if (!t.read)
       break;
     ++commit_;
     commit_block(t);
@@ -546,7 +510,7 @@ void QueuedTransfer::commit_block(Slot& t) {
     t.busy = false;
     return;
   }
-  const auto got = static_cast<std::uint64_t>(t.got);
+  const std::uint64_t got = t.read->got;
   if (check_only_) {
     // In block order, as one at a time: the records stop at the first bad block, which counts.
     if (!failed())
@@ -555,15 +519,15 @@ void QueuedTransfer::commit_block(Slot& t) {
     after_io();
     return;
   }
-  if (got == 0) {
-    if (t.block == 0)
+  if (t.read->record == ReadRecord::past_eof || t.read->record == ReadRecord::end_of_input) {
+    if (t.read->record == ReadRecord::past_eof)
       fail(past_eof(s_));
     input_ended_ = true;
     transfer_.end_of_input = true;
     t.busy = false;
     return;
   }
-  const bool partial = got < ibs_;
+  const bool partial = t.read->record == ReadRecord::partial;
   count_record(t.block_order,
                partial ? &RecordTotals::r_partial_total : &RecordTotals::r_full_total);
   if (partial)
@@ -581,9 +545,8 @@ void QueuedTransfer::landed(std::uint64_t block, bool partial) {
     landed_.resize(at + 1, 0);
   landed_[at] = partial ? 2 : 1;
   while (!landed_.empty() && landed_.front() != 0) {
-    count_record({write_prefix_ + 1, 0},
-                 landed_.front() == 2 ? &RecordTotals::w_partial_total
-                                      : &RecordTotals::w_full_total);
+    count_record({write_prefix_ + 1, 0}, landed_.front() == 2 ? &RecordTotals::w_partial_total
+                                                              : &RecordTotals::w_full_total);
     transfer_.block_written = true;
     landed_.pop_front();
     ++write_prefix_;
@@ -685,7 +648,7 @@ void QueuedTransfer::completed_check(Slot& t, std::int64_t result) {
 }
 
 void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
-  auto got = static_cast<std::uint64_t>(result);
+  const auto got = static_cast<std::uint64_t>(result);
   if (check_only_ && !per_block_) {
     if (got > 0)
       run_.meter.end(IoDirection::read, t.began, got);
@@ -699,40 +662,29 @@ void QueuedTransfer::completed_read(Slot& t, std::int64_t result) {
   }
   if (per_block_) {
     // A measured input is copied up to its size, however it grows meanwhile.
-    const std::uint64_t start = t.block * ibs_;
-    if (files_.input_limit != kNoLimit)
-      got = std::min(got, files_.input_limit > start ? files_.input_limit - start : 0);
-    if (got > 0)
-      run_.meter.end(IoDirection::read, t.began, got);
-    t.got = static_cast<std::int64_t>(got);
+    t.read = take_read(got, ibs_, rules_.left_at(t.block), t.block == 0);
+    if (t.read->got > 0)
+      run_.meter.end(IoDirection::read, t.began, t.read->got);
     return;
   }
-  got = std::min(got, t.left);
-  t.left -= got;
-  if (got == 0) {
-    if (t.first_read) {
-      fail(past_eof(s_));
-      t.busy = false;
-      return;
-    }
+  const ReadTaken taken = t.copy->took(got, t.in);
+  if (taken.record == ReadRecord::past_eof) {
+    fail(past_eof(s_));
+    t.busy = false;
+    return;
+  }
+  if (taken.record == ReadRecord::end_of_input) {
     transfer_.end_of_input = true;
     t.ending = true;
     advance_entry(t);
     return;
   }
-  run_.meter.end(IoDirection::read, t.began, got);
-  t.first_read = false;
-  t.in_offset += got;
+  run_.meter.end(IoDirection::read, t.began, taken.got);
+  t.in_offset += taken.got;
   // A read counts with the output block it starts to fill.
-  const PlanOrder at{t.entry, t.blocks};
-  if (got < ibs_) {
-    count_record(at, &RecordTotals::r_partial_total);
-  } else {
-    ++t.full_reads;
-    count_record(at, &RecordTotals::r_full_total);
-  }
-  t.data = t.in;
-  t.pending = got;
+  count_record({t.entry, t.blocks}, taken.record == ReadRecord::partial
+                                        ? &RecordTotals::r_partial_total
+                                        : &RecordTotals::r_full_total);
   t.read_moved = true;
   advance_entry(t);
 }
