@@ -122,7 +122,7 @@ void QueuedEntries::advance(Slot& t) {
       continue;
     }
     if (c.read_moved) {
-      // The synchronous copy's checks after a read's bytes went out.
+      // A read's bytes went out: a stop ends the entry there, and so do the copy's rules.
       c.read_moved = false;
       c.ending = d_.after_io() ||
                  c.copy->ends_after_read(d_.transfer.end_of_input, d_.transfer.block_written);
