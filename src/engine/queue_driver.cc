@@ -108,6 +108,7 @@ void QueueDriver::make_progress(QueueJobs& jobs) {
         continue;
       if (stopping_ || failed() || !jobs.start(t))
         break;
+      release_if_idle(t);
       changed = true;
     }
     if (jobs.settle())
@@ -129,10 +130,12 @@ void QueueDriver::reap_batch(QueueJobs& jobs) {
                         [](const IoCompletion& c) { return c.result < 0; });
   for (const IoCompletion& c : reaped_) {
     --in_flight_;
-    complete(jobs, slots_[c.tag], c);
+    Slot& t = slots_[c.tag];
+    complete(jobs, t, c);
+    release_if_idle(t);
   }
   // Blocks read with or before a failure still count as records in, in block order; nothing
-  // more is written.
+  // more is written, and every job without an I/O in flight ends.
   jobs.settle();
   if (failed())
     for (Slot& t : slots_)
@@ -184,7 +187,6 @@ void QueueDriver::complete(QueueJobs& jobs, Slot& t, const IoCompletion& c) {
   if (c.result < 0) {
     io_failure(t.io.file, was == Wait::write ? IoDirection::write : IoDirection::read,
                c.text.c_str());
-    t.busy = false;
     return;
   }
   const auto moved = static_cast<std::uint64_t>(c.result);
@@ -202,7 +204,6 @@ void QueueDriver::complete(QueueJobs& jobs, Slot& t, const IoCompletion& c) {
   if (moved == 0) {
     // A write that takes nothing has no error of its own: the device is full.
     io_failure(output, IoDirection::write, (std::string(std::strerror(ENOSPC)) + "\n").c_str());
-    t.busy = false;
     return;
   }
   if (moved < t.io.length) {
@@ -210,8 +211,7 @@ void QueueDriver::complete(QueueJobs& jobs, Slot& t, const IoCompletion& c) {
     t.io.offset += moved;
     t.io.data += moved;
     t.io.length -= moved;
-    if (!queue_io(t, IoDirection::write))
-      t.busy = false;
+    queue_io(t, IoDirection::write);
     return;
   }
   completed_write(jobs, t);
@@ -222,9 +222,8 @@ void QueueDriver::completed_write(QueueJobs& jobs, Slot& t) {
   run_context.meter.end(IoDirection::write, t.io.began, t.written.length);
   jobs.count_write(t, t.written.partial);
   if (reads_back && !failed()) {
-    if (!issue_io(t, IoDirection::read, check->reader(), t.back,
-                  check->read_length(t.written.length), t.written.offset, Wait::check))
-      t.busy = false;
+    issue_io(t, IoDirection::read, check->reader(), t.back, check->read_length(t.written.length),
+             t.written.offset, Wait::check);
     return;
   }
   jobs.block_done(t);
@@ -319,6 +318,7 @@ bool QueueDriver::queue_io(Slot& t, IoDirection d, Wait wait) {
     // refills in batches (at depth 32 on a virtual disk: 0.82 of the rate of one I/O per
     // call). A completion's refill goes out before the rest of its batch is looked at.
     if (!queue_->submit()) {
+      t.io.wait = Wait::nothing;
       queue_lost();
       return false;
     }

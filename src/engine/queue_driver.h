@@ -86,6 +86,9 @@ class QueueJobs {
   // After each round of starts and each batch reaped: what waits its turn is counted. True
   // when something was.
   virtual bool settle() { return false; }
+  // Whether the job keeps its slot with no I/O in flight: a single copy's block, read and
+  // waiting its turn to be counted and written.
+  virtual bool holds(const Slot& /*slot*/) const { return false; }
 };
 
 class QueueDriver {
@@ -123,6 +126,13 @@ class QueueDriver {
   // those before it go on, so every block before the bad one is written and checked.
   bool halted(const Slot& t) const {
     return check != nullptr && check->settled() && t.unit >= check->first_bad().entry;
+  }
+
+  // A slot is free once its job has no I/O in flight and holds nothing: the job ended, failed
+  // or was stopped. Asked after each start, completion and block counted in turn.
+  void release_if_idle(Slot& t) {
+    if (t.io.wait == Wait::nothing && !jobs_->holds(t))
+      t.busy = false;
   }
 
   bool failed() const { return status_ != kExitSuccess; }

@@ -15,6 +15,7 @@ namespace {
 struct CopyBlock {
   std::uint64_t block = 0;
   std::optional<ReadTaken> read;  // what the read gave, once it completed
+  bool counted = false;           // its turn came: it is written, or it ends the copy
 };
 
 class QueuedCopy final : public QueueJobs {
@@ -33,8 +34,12 @@ class QueuedCopy final : public QueueJobs {
   // A write that completed whole: the records out count the blocks landed without a gap from
   // the first one, as a copy one block at a time leaves them.
   void count_write(Slot& t, bool partial) override;
-  void block_done(Slot& t) override { t.busy = false; }
+  void block_done(Slot& /*t*/) override {}
   bool settle() override;
+  bool holds(const Slot& t) const override {
+    const CopyBlock& b = jobs_[d_.index(t)];
+    return b.read && !b.counted;
+  }
 
  private:
   CopyBlock& job(const Slot& t) { return jobs_[d_.index(t)]; }
@@ -75,14 +80,13 @@ bool QueuedCopy::start(Slot& t) {
   t.take(block + 1);
   job(t) = CopyBlock{block, std::nullopt};
   window_[block % d_.depth] = &t;
-  if (d_.check_only || !d_.zero_source) {
-    const bool issued =
-        d_.check_only
-            ? d_.issue_io(t, IoDirection::read, d_.check->reader(), t.in,
-                          d_.check->read_length(d_.obs), base_out_ + block * d_.obs)
-            : d_.issue_io(t, IoDirection::read, d_.input, t.in, d_.ibs, base_in_ + block * d_.ibs);
-    if (!issued)
-      t.busy = false;
+  if (d_.check_only) {
+    d_.issue_io(t, IoDirection::read, d_.check->reader(), t.in, d_.check->read_length(d_.obs),
+                base_out_ + block * d_.obs);
+    return true;
+  }
+  if (!d_.zero_source) {
+    d_.issue_io(t, IoDirection::read, d_.input, t.in, d_.ibs, base_in_ + block * d_.ibs);
     return true;
   }
   if (d_.stamps)
@@ -106,7 +110,9 @@ bool QueuedCopy::settle() {
     if (!job(t).read)
       break;
     ++commit_;
+    job(t).counted = true;
     commit(t);
+    d_.release_if_idle(t);
     committed = true;
   }
   return committed;
@@ -115,17 +121,14 @@ bool QueuedCopy::settle() {
 void QueuedCopy::commit(Slot& t) {
   // Blocks read past the end of the input are not the copy's, nor those after a bad block
   // once what it means is settled.
-  if (input_ended_ || d_.halted(t)) {
-    t.busy = false;
+  if (input_ended_ || d_.halted(t))
     return;
-  }
   const CopyBlock& b = job(t);
   const ReadTaken read = *b.read;
   if (d_.check_only) {
     // In block order, as one at a time: the records stop at the first bad block, which counts.
     if (!d_.failed())
       d_.check_block(order(t), read.got, t.in, base_out_ + b.block * d_.obs);
-    t.busy = false;
     d_.after_io();
     return;
   }
@@ -134,15 +137,13 @@ void QueuedCopy::commit(Slot& t) {
       d_.fail(past_eof(d_.s));
     input_ended_ = true;
     d_.transfer.end_of_input = true;
-    t.busy = false;
     return;
   }
   const bool partial = read.record == ReadRecord::partial;
   d_.count_record(order(t), partial ? &RecordTotals::r_partial_total : &RecordTotals::r_full_total);
   if (partial)
     input_ended_ = true;
-  if (!d_.issue_write(t, t.in, read.got, base_out_ + b.block * d_.obs, order(t)))
-    t.busy = false;
+  d_.issue_write(t, t.in, read.got, base_out_ + b.block * d_.obs, order(t));
   d_.after_io();
 }
 

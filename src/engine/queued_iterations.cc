@@ -40,7 +40,7 @@ class QueuedEntries final : public QueueJobs {
 
  private:
   EntryChain& chain(const Slot& t) { return chains_[d_.index(t)]; }
-  // Runs the entry's chain until it has an I/O in flight or ends.
+  // Runs the entry's chain until it has an I/O in flight or ends (its slot is then free).
   void advance(Slot& t);
   // After each of the zero source's blocks, written or taken by the null sink.
   void zero_block_done(EntryChain& c);
@@ -151,7 +151,6 @@ void QueuedEntries::advance(Slot& t) {
     if (d_.issue_io(t, IoDirection::read, d_.input, t.in, d_.ibs, c.in_offset))
       return;
   }
-  t.busy = false;
 }
 
 void QueuedEntries::zero_block_done(EntryChain& c) {
@@ -178,7 +177,6 @@ void QueuedEntries::read_completed(Slot& t, std::uint64_t got) {
   const ReadTaken taken = c.copy->took(got, t.in);
   if (taken.record == ReadRecord::past_eof) {
     d_.fail(past_eof(d_.s));
-    t.busy = false;
     return;
   }
   if (taken.record == ReadRecord::end_of_input) {
