@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "engine/console.h"
+#include "engine/copy_rules.h"
 #include "engine/exit_status.h"
 #include "engine/failures.h"
 #include "engine/position.h"
@@ -57,72 +59,42 @@ int write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
   return kExitSuccess;
 }
 
-// Re-blocks: moves the bytes of each read into obs-sized output blocks, writing each block as
-// it fills. Whole blocks that lie inside the bytes read go out straight from the input buffer.
+// Writes the copy's output blocks, as the copy's rules give them, and counts them.
 class BlockWriter {
  public:
   BlockWriter(FileCursor& file, TransferState& transfer, RunContext& run, const Settings& s)
       : transfer_(transfer),
         file_(file),
-        obs_(s.output_blocksize),
         direct_(s.w_dio != 0),
         discard_(is_null_sink(s)),
-        buffer_(transfer.buffers.output.get()),
         check_(run.check),
         meter_(run.meter) {}
 
-  bool move(const unsigned char* data, std::uint64_t pending) {
-    while (pending != 0) {
-      if (fill_ == 0 && pending >= obs_ && may_write_straight(data)) {
-        if (!put(data, obs_))
-          return false;
-        data += obs_;
-        pending -= obs_;
-        continue;
-      }
-      const std::uint64_t moved = min(pending, obs_ - fill_);
-      std::memcpy(buffer_ + fill_, data, moved);
-      fill_ += moved;
-      data += moved;
-      pending -= moved;
-      if (fill_ == obs_) {
-        if (!put(buffer_, obs_))
-          return false;
-        fill_ = 0;
-      }
-    }
+  // Writes every block the entry has ready; false when one failed or a stop cut it short.
+  bool put_ready(EntryCopy& copy) {
+    while (const std::optional<OutputBlock> block = copy.next())
+      if (!put(*block))
+        return false;
     return true;
   }
 
-  // A direct write needs memory aligned as the device wants it; a block that starts elsewhere
-  // in the input buffer goes through the output buffer.
-  bool may_write_straight(const unsigned char* data) const {
-    return !direct_ || is_direct_aligned(data);
-  }
-
-  // The bytes still in the output buffer, as a partial block.
-  bool drain() { return fill_ == 0 || put(buffer_, fill_); }
-
-  // The status of a failed move or drain: the failed check's, or a write failure's; none when
-  // a stop cut the write short.
+  // The status of a failed write: the failed check's, or a write failure's; none when a stop
+  // cut the write short.
   int failure(const Settings& s) const {
     if (stopped_)
       return kExitSuccess;
     return check_status_ != kExitSuccess ? check_status_ : write_failure(s);
   }
 
-  // A stop cut a write short: the output takes nothing more, so the bytes still held are not
-  // written, which would wait on the same reader.
-  bool stopped() const { return stopped_; }
-
  private:
   // Writes one output block and counts it; a block shorter than obs is a partial record.
-  bool put(const unsigned char* data, std::uint64_t n) {
-    const bool partial = n < obs_;
+  bool put(const OutputBlock& block) {
     const std::uint64_t began = meter_.begin(IoDirection::write);
     if (!discard_) {
-      const Written written = file_.write(data, n, partial && direct_);
+      const Written written = file_.write(block.data, block.length, block.partial && direct_);
       if (written.end == Written::End::stopped) {
+        // A stop cut a write short: the output takes nothing more, so the bytes still held
+        // are not written, which would wait on the same reader.
         count_stopped_write(transfer_, meter_, began, written);
         stopped_ = true;
         return false;
@@ -130,49 +102,40 @@ class BlockWriter {
       if (!written)
         return false;
     }
-    meter_.end(IoDirection::write, began, n);
-    if (partial) {
+    meter_.end(IoDirection::write, began, block.length);
+    if (block.partial) {
       ++transfer_.totals.w_partial_total;
     } else {
       ++transfer_.totals.w_full_total;
     }
     transfer_.block_written = true;
     if (check_ != nullptr)
-      check_status_ = check_->written(data, n);
+      check_status_ = check_->written(block.data, block.length);
     return check_status_ == kExitSuccess;
   }
 
   TransferState& transfer_;
   FileCursor& file_;
-  const std::uint64_t obs_;
   const bool direct_;
   // The null sink takes nothing: its blocks are counted as written without a call that would
   // only cost a system call per block in a random read test.
   const bool discard_;
-  unsigned char* const buffer_;
   OutputCheck* const check_;
   Meter& meter_;
-  std::uint64_t fill_ = 0;
   int check_status_ = kExitSuccess;
   bool stopped_ = false;
 };
 
 int copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s) {
-  const bool counted = run.shape.count_given;
-  const std::uint64_t max_records = s.max_records;
-  // count=0 copies nothing, whatever the input holds.
-  if (counted && max_records == 0)
+  const CopyRules rules = copy_rules(s, run.shape, files.input_limit);
+  EntryCopy copy(rules, transfer.buffers.output.get());
+  if (copy.copies_nothing())
     return kExitSuccess;
   FileCursor& input = files.cursors.input;
   const std::uint64_t ibs = s.input_blocksize;
   unsigned char* const in = transfer.buffers.input.get();
   RecordTotals& totals = transfer.totals;
   BlockWriter writer(files.cursors.output, transfer, run, s);
-  std::uint64_t full_reads = 0;
-  // Reads still ask for whole blocks (direct reads stay aligned), but bytes past the limit are
-  // not the input's to copy.
-  std::uint64_t left = files.input_limit;
-  bool first_read = true;
   Meter& meter = run.meter;
   for (;;) {
     const std::uint64_t began = meter.begin(IoDirection::read);
@@ -187,39 +150,32 @@ int copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const
       }
       return read_failure(s);
     }
-    const std::uint64_t got = min(static_cast<std::uint64_t>(read), left);
-    left -= got;
+    const ReadTaken taken = copy.took(static_cast<std::uint64_t>(read), in);
     // The end of the input is not a block read, and bytes past a measured input's size are not
     // the input's: the meter counts what the records count.
-    if (got > 0)
-      meter.end(IoDirection::read, began, got);
-    if (got == 0) {
-      if (first_read)
-        return past_eof(s);
+    if (taken.got > 0)
+      meter.end(IoDirection::read, began, taken.got);
+    if (taken.record == ReadRecord::past_eof)
+      return past_eof(s);
+    if (taken.record == ReadRecord::end_of_input) {
       transfer.end_of_input = true;
       break;
     }
-    first_read = false;
-    if (got < ibs) {
+    if (taken.record == ReadRecord::partial) {
       ++totals.r_partial_total;
     } else {
-      ++full_reads;
       ++totals.r_full_total;
     }
-    if (!writer.move(in, got))
+    if (!writer.put_ready(copy))
       return writer.failure(s);
     if (run.after_io(totals))
       break;
-    // Without a count the copy runs to the end of the input.
-    if (counted && full_reads == max_records)
-      break;
-    if (transfer.end_of_input && transfer.block_written)
-      break;
-    if (left == 0)
+    if (copy.ends_after_read(transfer.end_of_input, transfer.block_written))
       break;
   }
   // Whatever ended the entry, the bytes already read go out: the rest as a partial block.
-  if (!writer.drain())
+  copy.finish();
+  if (!writer.put_ready(copy))
     return writer.failure(s);
   return kExitSuccess;
 }
