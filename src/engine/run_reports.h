@@ -2,13 +2,13 @@
 // summary, the json= document and the plot= picture.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "cli/settings.h"
 #include "engine/run_context.h"
 #include "engine/transfer_state.h"
+#include "measure/clock.h"
 #include "measure/meter.h"
 #include "platform/signals.h"
 
@@ -20,8 +20,10 @@ struct RunStart {
   char** argv = nullptr;
   std::string date;  // as the banner printed it, without its line end
   std::uint32_t seed = 0;
-  // The monotonic clock at the start, for the elapsed time.
-  std::chrono::steady_clock::time_point time{};
+  // The clock the run reads (the meter's and the time limit's too), and its reading at the
+  // start, for the elapsed time.
+  const Clock* clock = &kSteadyClock;
+  std::uint64_t time_ns = 0;
 };
 
 // A report file that would overwrite the data: refused with its message, status 1; 0 otherwise.
