@@ -60,12 +60,6 @@ struct Settings {
   std::uint32_t poll = 0;
 };
 
-inline bool is_zero_source(const Settings& s) {
-  return s.input_file != nullptr && std::strcmp(s.input_file, kZeroSource) == 0;
-}
-inline bool is_null_sink(const Settings& s) {
-  return s.output_file != nullptr && std::strcmp(s.output_file, kNullSink) == 0;
-}
 inline bool is_notrunc(const Settings& s) { return (s.conv & kConvNotrunc) != 0; }
 inline bool syncs_output(const Settings& s) {
   return (s.conv & (kConvFsync | kConvFdatasync)) != 0;

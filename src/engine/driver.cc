@@ -90,14 +90,14 @@ bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& stat
 }
 
 // The two combinations the copy cannot carry out.
-int check_combinations(const RunShape& shape, const Settings& s) {
+int check_combinations(const RunShape& shape) {
   if (!shape.count_given && shape.iterations_given) {
     say(Channel::err,
         "If the number of iterations is specified, then a value for the count "
         "parameter must be specified\n");
     return kExitIterationsNoCount;
   }
-  if (!shape.count_given && is_zero_source(s)) {
+  if (!shape.count_given && shape.ends.zero_source()) {
     say(Channel::err,
         "If the input file is zero (/dev/zero), then a value for the count parameter "
         "must be specified\n");
@@ -115,7 +115,7 @@ bool stopped_while_opening() {
 // Opens and calibrates both files, the output last, into `calibration`.
 int open_files(RunFiles& files, Calibration& calibration, const RunShape& shape, const Settings& s,
                const PlatformProfile& profile) {
-  if (!is_zero_source(s)) {
+  if (!shape.ends.zero_source()) {
     files.input.reset(open_input(s.input_file, s.r_dio != 0));
     if (!files.input.is_open()) {
       if (stopped_while_opening())
@@ -127,7 +127,7 @@ int open_files(RunFiles& files, Calibration& calibration, const RunShape& shape,
   }
   int status = calibrate_input(files, calibration, shape, s, profile);
   if (status == kExitSuccess)
-    status = check_seek_offset(s);
+    status = check_seek_offset(shape.ends, s);
   // Before the output is opened, so that a refused run leaves it as it was.
   if (status == kExitSuccess)
     status = check_io_depth(files, shape, s);
@@ -211,8 +211,8 @@ int start_check(RunContext& context, const RunFiles& files, const Settings& s,
 // conv=fsync / conv=fdatasync: the data reach the device before the run ends and the time is
 // taken. Only what keeps data of its own is synced: a file or a block device, never the null
 // sink, a pipe or a terminal.
-int sync_output(const RunFiles& files, Meter& meter, const Settings& s) {
-  if (!syncs_output(s) || is_null_sink(s) || !files.output.is_open() ||
+int sync_output(const RunFiles& files, Meter& meter, const Endpoints& ends, const Settings& s) {
+  if (!syncs_output(s) || ends.null_sink() || !files.output.is_open() ||
       file_kind(files.output.get()) == FileKind::stream)
     return kExitSuccess;
   const bool data_only = (s.conv & kConvFsync) == 0;
@@ -241,9 +241,13 @@ int close_files(RunOwners& owners, const Settings& s) {
 // run then ends as a normal one would, up to the end by the request.
 int run_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                OutputCheck& check) {
-  int status = check_combinations(owners.context.shape, settings);
+  int status = check_combinations(owners.context.shape);
+  // verify= and iodepth= need to know whether a named output is a stream: the system is asked
+  // once, before either is checked, and only by a run that gives one of them.
+  if (status == kExitSuccess && (settings.verify != kVerifyOff || settings.io_depth > 1))
+    settle_output_stream(owners.context.shape.ends, settings);
   if (status == kExitSuccess)
-    status = check_verify_words(settings);
+    status = check_verify_words(owners.context.shape.ends, settings);
   if (status == kExitSuccess)
     status = check_poll_words(settings, profile);
   if (status != kExitSuccess)
@@ -276,7 +280,7 @@ bool check_failed(int status) {
 int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                const RunStart& start, int status, std::string failure) {
   if (status == kExitSuccess)
-    status = sync_output(owners.files, owners.context.meter, settings);
+    status = sync_output(owners.files, owners.context.meter, owners.context.shape.ends, settings);
   if (status == kExitSuccess)
     status = close_files(owners, settings);
   if (status != kExitSuccess && failure.empty())
@@ -288,7 +292,7 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
   if (status == kExitSuccess || check_failed(status) ||
       (settings.report && owners.context.control.started())) {
     end_report(owners.transfer.totals, start, profile);
-    print_summary(owners.context.meter, settings);
+    print_summary(owners.context.meter, owners.context.shape.ends, settings);
   }
   owners.release();
   status = write_reports(owners.context, owners.transfer.totals, settings, start, status, failure);
@@ -309,7 +313,8 @@ int run(int argc, char** argv, RunOwners& owners) {
     return status;
   Settings settings;
   scanargs(argc, argv, settings, shape.count_given, shape.iterations_given);
-  status = check_report_files(settings);
+  shape.ends = decide_endpoints(settings);
+  status = check_report_files(shape.ends, settings);
   if (status != kExitSuccess)
     return status;
   // The same words, files and build draw the same offsets.
@@ -321,9 +326,9 @@ int run(int argc, char** argv, RunOwners& owners) {
   // repeat and stays one copy of nothing.
   shape.unlimited = settings.runtime_seconds != 0 && shape.count_given && !shape.iterations_given &&
                     settings.max_records != 0;
-  context.control.arm(settings);
+  context.control.arm(settings, shape.ends);
   ProgressReporter progress(settings, shape, owners.files, owners.plan);
-  prepare_meter(context.meter, settings);
+  prepare_meter(context.meter, shape.ends, settings);
   if (settings.progress_seconds != 0)
     context.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
   // Stamping or verifying lives as long as the run, up to its end report.

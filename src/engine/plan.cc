@@ -108,7 +108,7 @@ void print_offset(const char* label, std::uint64_t offset, const PlatformProfile
 int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& shape,
                     const Settings& s, const PlatformProfile& profile) {
   // The zero source is never read, so a skip means nothing there.
-  if (is_zero_source(s))
+  if (shape.ends.zero_source())
     return kExitSuccess;
   const FileHandle in = files.input.get();
   const bool positionable = measurable(in);
@@ -144,9 +144,9 @@ int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& s
   return kExitSuccess;
 }
 
-int check_seek_offset(const Settings& s) {
+int check_seek_offset(const Endpoints& ends, const Settings& s) {
   std::uint64_t offset = 0;
-  if (is_null_sink(s) || bytes_of(s.seek_records, s.output_blocksize, offset))
+  if (ends.null_sink() || bytes_of(s.seek_records, s.output_blocksize, offset))
     return kExitSuccess;
   say(Channel::err, "%s", kOutputTooSmall);
   return kExitTooSmall;
@@ -155,7 +155,7 @@ int check_seek_offset(const Settings& s) {
 int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& shape,
                      const Settings& s, const PlatformProfile& profile) {
   // The null sink discards, so a seek means nothing there.
-  if (is_null_sink(s))
+  if (shape.ends.null_sink())
     return kExitSuccess;
   const FileHandle out = files.output.get();
   // Iterations into a pre-existing output draw within its size. An entry writes count x ibs

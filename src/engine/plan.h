@@ -50,7 +50,7 @@ int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& s
 
 // Before the output is opened, so that an output no seek can reach is left as it was: 0, or 5
 // after the output's too-small message when seek x obs lies beyond any file.
-int check_seek_offset(const Settings& settings);
+int check_seek_offset(const Endpoints& ends, const Settings& settings);
 
 // After the output is opened and checked: the same for the output. Returns 0, 4 or 5.
 int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& shape,

@@ -17,8 +17,8 @@ ProgressLine progress_line() {
 }
 
 // What the run moves: the bytes read, or written when nothing is read (the zero source).
-IoDirection counted_direction(const Settings& s) {
-  return is_zero_source(s) ? IoDirection::write : IoDirection::read;
+IoDirection counted_direction(const Endpoints& ends) {
+  return ends.zero_source() ? IoDirection::write : IoDirection::read;
 }
 
 // Known for a counted run (every iteration moves count blocks, unless the input ends first) and
@@ -46,7 +46,7 @@ ProgressReporter::ProgressReporter(const Settings& settings, const RunShape& sha
     : settings_(settings), shape_(shape), files_(files), plan_(plan), line_(progress_line()) {}
 
 void ProgressReporter::tick(const Meter& meter, std::uint64_t now_ns) {
-  const std::uint64_t bytes = meter.direction(counted_direction(settings_)).bytes;
+  const std::uint64_t bytes = meter.direction(counted_direction(shape_.ends)).bytes;
   const std::uint64_t since = previous_ns_ == 0 ? meter.origin_ns() : previous_ns_;
   ProgressSample sample;
   sample.bytes = bytes;

@@ -29,8 +29,7 @@ QueueDriver::QueueDriver(const RunFiles& run_files, TransferState& transfer_stat
       obs(settings.output_blocksize),
       input(run_files.input.get()),
       output(run_files.output.get()),
-      zero_source(is_zero_source(settings)),
-      discard(is_null_sink(settings)),
+      ends(run.shape.ends),
       out_direct(settings.w_dio != 0),
       check(run.check),
       stamps(check != nullptr && check->stamps()),
@@ -48,7 +47,7 @@ int QueueDriver::obtain_buffers() {
   }
   memory_size_ = per_slot * depth;
   // The zero source's blocks are its slots' input buffers, zero-filled once.
-  if (zero_source)
+  if (ends.zero_source())
     std::memset(memory_.get(), 0, per_slot * depth);
   slots_.resize(depth);
   for (std::uint32_t i = 0; i < depth; ++i) {
@@ -62,9 +61,9 @@ int QueueDriver::obtain_buffers() {
 int QueueDriver::open_queue(bool in_direct) {
   IoQueueSetup setup;
   setup.depth = depth;
-  if (!zero_source)
+  if (!ends.zero_source())
     setup.files.push_back({input, IoDirection::read, in_direct});
-  if (!discard && !check_only)
+  if (!ends.null_sink() && !check_only)
     setup.files.push_back({output, IoDirection::write, out_direct});
   if (check_only || reads_back)
     setup.files.push_back({check->reader(), IoDirection::read, check->direct()});
@@ -262,9 +261,9 @@ bool QueueDriver::issue_write(Slot& t, const unsigned char* data, std::uint64_t 
   if (failed())
     return false;
   // The zero source writes whole input blocks, counted full whatever obs is.
-  const bool partial = n < obs && !zero_source;
+  const bool partial = n < obs && !ends.zero_source();
   t.written = WrittenBlock{data, n, offset, partial, at};
-  if (discard) {
+  if (ends.null_sink()) {
     run_context.meter.end(IoDirection::write, run_context.meter.begin(IoDirection::write), n);
     jobs_->count_write(t, partial);
     return false;
@@ -342,7 +341,7 @@ void QueueDriver::io_failure(FileHandle file, IoDirection d, const char* text) {
   // A read of the output (a block read back or checked) names the output.
   if (d == IoDirection::write)
     say(Channel::err, "error writing to '%s': %s", output_name(s), text);
-  else if (file == input && !zero_source)
+  else if (file == input && !ends.zero_source())
     say(Channel::err, "error reading '%s': %s", input_name(s), text);
   else
     say(Channel::err, "error reading '%s': %s", output_name(s), text);

@@ -155,8 +155,8 @@ class QueueDriver {
   const std::uint64_t obs;
   const FileHandle input;
   const FileHandle output;
-  const bool zero_source;
-  const bool discard;
+  // The run's sides, as the driver decided them.
+  const Endpoints& ends;
   const bool out_direct;
   // Stamping and checking (pattern=, verify=): nullptr in a run without them.
   OutputCheck* const check;

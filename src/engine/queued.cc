@@ -17,18 +17,18 @@ int refuse_depth(const char* why, std::uint32_t depth) {
 
 // A side the queue can serve: a named regular file or device (the standard streams may share
 // their offset with the shell, and a pipe has none), or the zero source / null sink.
-bool positioned_input(const RunFiles& files, const Settings& s) {
-  if (is_zero_source(s))
+bool positioned_input(const RunFiles& files, const Endpoints& ends) {
+  if (ends.zero_source())
     return true;
-  return s.input_file != nullptr && file_kind(files.input.get()) != FileKind::stream;
+  return ends.named_input() && file_kind(files.input.get()) != FileKind::stream;
 }
 
-bool positioned_output(const Settings& s) {
-  return is_null_sink(s) || (s.output_file != nullptr && !name_is_stream(s.output_file));
+bool positioned_output(const Endpoints& ends) {
+  return ends.null_sink() || ends.positioned_named_output();
 }
 
-bool same_file_both_sides(const Settings& s) {
-  if (is_zero_source(s) || is_null_sink(s) || s.input_file == nullptr || s.output_file == nullptr)
+bool same_file_both_sides(const Endpoints& ends, const Settings& s) {
+  if (!ends.named_input() || !ends.named_output())
     return false;
   FileIdentity in;
   FileIdentity out;
@@ -44,17 +44,17 @@ int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings&
   const std::uint32_t depth = s.io_depth;
   if (depth <= 1)
     return kExitSuccess;
-  if (!positioned_input(files, s))
+  if (!positioned_input(files, shape.ends))
     return refuse_depth(
         "iodepth=%u needs an input the run can position: a file or device "
         "named by if=, or the zero source\n",
         depth);
-  if (!positioned_output(s))
+  if (!positioned_output(shape.ends))
     return refuse_depth(
         "iodepth=%u needs an output the run can position: a file or device "
         "named by of=, or the null sink\n",
         depth);
-  if (same_file_both_sides(s))
+  if (same_file_both_sides(shape.ends, s))
     return refuse_depth("iodepth=%u cannot read and write the same file\n", depth);
   // A queued transfer moves a block in one I/O, whose length the queue holds in 32 bits.
   if (s.input_blocksize > kMaxQueuedBlock || s.output_blocksize > kMaxQueuedBlock)
@@ -62,7 +62,7 @@ int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings&
   if (shape.repeats()) {
     // Entries that overlap must each position the output: one the run created or truncated
     // has its entries follow on from each other.
-    if (!is_null_sink(s) && !is_notrunc(s))
+    if (!shape.ends.null_sink() && !is_notrunc(s))
       return refuse_depth(
           "iodepth=%u with iterations needs an existing output written in "
           "place (conv=notrunc) or the null sink\n",

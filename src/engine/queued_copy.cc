@@ -85,7 +85,7 @@ bool QueuedCopy::start(Slot& t) {
                 base_out_ + block * d_.obs);
     return true;
   }
-  if (!d_.zero_source) {
+  if (!d_.ends.zero_source()) {
     d_.issue_io(t, IoDirection::read, d_.input, t.in, d_.ibs, base_in_ + block * d_.ibs);
     return true;
   }

@@ -128,7 +128,7 @@ void QueuedEntries::advance(Slot& t) {
                  c.copy->ends_after_read(d_.transfer.end_of_input, d_.transfer.block_written);
       continue;
     }
-    if (c.ending || (d_.zero_source && c.zeros_left == 0))
+    if (c.ending || (d_.ends.zero_source() && c.zeros_left == 0))
       break;
     if (d_.check_only) {
       c.at = {t.unit, c.blocks++};
@@ -137,7 +137,7 @@ void QueuedEntries::advance(Slot& t) {
         return;
       continue;
     }
-    if (d_.zero_source) {
+    if (d_.ends.zero_source()) {
       if (d_.stamps)
         d_.check->stamp(t.in, d_.ibs, c.out_offset, t.unit);
       c.at = {t.unit, c.blocks++};
@@ -202,7 +202,7 @@ void QueuedEntries::count_write(Slot& t, bool partial) {
 }
 
 void QueuedEntries::block_done(Slot& t) {
-  if (d_.zero_source)
+  if (d_.ends.zero_source())
     zero_block_done(chain(t));
   advance(t);
 }

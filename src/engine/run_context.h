@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "engine/endpoints.h"
 #include "engine/random_source.h"
 #include "engine/run_control.h"
 #include "engine/transfer_state.h"
@@ -23,6 +24,8 @@ struct RunShape {
   bool unlimited = false;
   // What the offsets are drawn from: the digit-wise draw's seed, and the uniform generator's.
   std::uint32_t seed = 0;
+  // What the input and the output are.
+  Endpoints ends;
 
   // Entries at drawn offsets: a planned number of iterations, or unlimited ones.
   bool repeats() const { return iterations_given || unlimited; }

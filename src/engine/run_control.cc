@@ -13,7 +13,7 @@ void RunControl::start() {
 
 bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
   if (take_status_request())
-    show_status(totals, meter, settings_);
+    show_status(totals, meter, settings_, ends_);
   if (stop_requested() != StopRequest::none)
     return true;
   if (limit_seconds_ != 0 && !timed_out_ && clock_->now_ns() >= deadline_ns_)

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "cli/settings.h"
+#include "engine/endpoints.h"
 #include "measure/clock.h"
 
 namespace kolvane {
@@ -18,8 +19,9 @@ class RunControl {
   // The clock the time limit is read on; kSteadyClock unless set. Before start().
   void set_clock(const Clock& clock) { clock_ = &clock; }
   // Once the words are scanned.
-  void arm(const Settings& settings) {
+  void arm(const Settings& settings, const Endpoints& ends) {
     settings_ = &settings;
+    ends_ = &ends;
     limit_seconds_ = settings.runtime_seconds;
   }
   // Just before the first I/O: the time limit counts from here. Without runtime= the clock is
@@ -39,6 +41,7 @@ class RunControl {
 
  private:
   const Settings* settings_ = nullptr;
+  const Endpoints* ends_ = nullptr;
   const Clock* clock_ = &kSteadyClock;
   std::uint32_t limit_seconds_ = 0;
   std::uint64_t deadline_ns_ = 0;

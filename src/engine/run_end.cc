@@ -19,14 +19,15 @@ void print_records(const RecordTotals& t, const PlatformProfile& profile) {
   }
 }
 
-void show_status(const RecordTotals& totals, const Meter& meter, const Settings* settings) {
+void show_status(const RecordTotals& totals, const Meter& meter, const Settings* settings,
+                 const Endpoints* ends) {
   print_records(totals, this_platform());
-  if (settings != nullptr)
-    report_summary_so_far(meter, *settings);
+  if (settings != nullptr && ends != nullptr)
+    report_summary_so_far(meter, *ends, *settings);
 }
 
-void report_summary_so_far(const Meter& meter, const Settings& settings) {
-  print_summary(meter, settings);
+void report_summary_so_far(const Meter& meter, const Endpoints& ends, const Settings& settings) {
+  print_summary(meter, ends, settings);
 }
 
 }  // namespace kolvane

@@ -23,11 +23,11 @@ bool measuring(const Settings& s) {
 
 // The zero source is not read and the null sink is not written: they have no direction.
 // A check-only pass reads the output and writes nothing.
-bool has_reads(const Settings& s) {
-  return !is_zero_source(s) || s.verify == kVerifyCheckOnly;
+bool has_reads(const Endpoints& ends, const Settings& s) {
+  return !ends.zero_source() || s.verify == kVerifyCheckOnly;
 }
-bool has_writes(const Settings& s) {
-  return !is_null_sink(s) && s.verify != kVerifyCheckOnly;
+bool has_writes(const Endpoints& ends, const Settings& s) {
+  return !ends.null_sink() && s.verify != kVerifyCheckOnly;
 }
 
 // A name as the reports show it: the special files by their usual names.
@@ -54,10 +54,10 @@ bool names_data(const char* file, const char* data, StandardStream stream) {
 
 // What a report file would overwrite: the output, the input, or a device (json=/dev/sdb is one
 // slip away from of=/dev/sdb). Null when it overwrites nothing of the run's.
-const char* overwritten_by(const char* file, const Settings& s) {
-  if (!is_null_sink(s) && names_data(file, s.output_file, StandardStream::output))
+const char* overwritten_by(const char* file, const Endpoints& ends, const Settings& s) {
+  if (!ends.null_sink() && names_data(file, s.output_file, StandardStream::output))
     return "is the output file: the report would overwrite the data";
-  if (!is_zero_source(s) && names_data(file, s.input_file, StandardStream::input))
+  if (!ends.zero_source() && names_data(file, s.input_file, StandardStream::input))
     return "is the input file: the report would overwrite the data";
   if (name_is_device(file))
     return "is a block device: a report is never written to a device";
@@ -76,11 +76,12 @@ DirectionFigures figures(const Meter& meter, IoDirection d) {
   return f;
 }
 
-std::vector<DirectionFigures> all_figures(const Meter& meter, const Settings& s) {
+std::vector<DirectionFigures> all_figures(const Meter& meter, const Endpoints& ends,
+                                          const Settings& s) {
   std::vector<DirectionFigures> list;
-  if (has_reads(s))
+  if (has_reads(ends, s))
     list.push_back(figures(meter, IoDirection::read));
-  if (has_writes(s))
+  if (has_writes(ends, s))
     list.push_back(figures(meter, IoDirection::write));
   return list;
 }
@@ -154,12 +155,13 @@ std::string json_document(const RunContext& run, const RecordTotals& t, const Se
     r.exit_status = request_exit_status(stop);
     r.signal = stop == StopRequest::terminate ? "SIGTERM" : "SIGINT";
   }
-  r.directions = all_figures(run.meter, s);
+  r.directions = all_figures(run.meter, run.shape.ends, s);
   return render_json(r);
 }
 
-std::string plot_document(const Meter& meter, const Settings& s, const RunStart& start, int status,
-                          bool interrupted, const std::string& failure) {
+std::string plot_document(const Meter& meter, const Endpoints& ends, const Settings& s,
+                          const RunStart& start, int status, bool interrupted,
+                          const std::string& failure) {
   PlotModel m;
   for (int i = 0; i < start.argc; ++i) m.words.emplace_back(start.argv[i]);
   m.input_name = report_name(s.input_file, "standard input");
@@ -172,7 +174,7 @@ std::string plot_document(const Meter& meter, const Settings& s, const RunStart&
   } else if (status != kExitSuccess) {
     m.outcome = failure;
   }
-  for (const DirectionFigures& f : all_figures(meter, s))
+  for (const DirectionFigures& f : all_figures(meter, ends, s))
     (f.direction == IoDirection::read ? m.read : m.write) = f;
   m.timeline = meter.timeline().slots();
   return render_plot_svg(m);
@@ -236,7 +238,7 @@ std::string failure_message() {
   return text;
 }
 
-int check_report_files(const Settings& s) {
+int check_report_files(const Endpoints& ends, const Settings& s) {
   const struct {
     const char* word;
     const char* file;
@@ -245,7 +247,7 @@ int check_report_files(const Settings& s) {
   for (const auto& r : reports) {
     if (r.file == nullptr || (r.dash_is_stderr && std::strcmp(r.file, "-") == 0))
       continue;
-    const char* reason = overwritten_by(r.file, s);
+    const char* reason = overwritten_by(r.file, ends, s);
     if (reason != nullptr) {
       say(Channel::err, "%s=%s %s\n", r.word, r.file, reason);
       return kExitBadArgument;
@@ -260,19 +262,19 @@ int check_report_files(const Settings& s) {
   return kExitSuccess;
 }
 
-void prepare_meter(Meter& meter, const Settings& s) {
+void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s) {
   if (!measuring(s))
     return;
   // Progress lines need a clock even where no direction is reported (the zero source copied to
   // the null sink): the writes are timed then.
-  const bool reads = has_reads(s);
-  meter.time_directions(reads, has_writes(s) || (s.progress_seconds != 0 && !reads));
+  const bool reads = has_reads(ends, s);
+  meter.time_directions(reads, has_writes(ends, s) || (s.progress_seconds != 0 && !reads));
 }
 
-void print_summary(const Meter& meter, const Settings& s) {
+void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s) {
   if (!s.report)
     return;
-  const std::vector<DirectionFigures> list = all_figures(meter, s);
+  const std::vector<DirectionFigures> list = all_figures(meter, ends, s);
   say(Channel::err, "%s", format_summary(list).c_str());
 }
 
@@ -281,7 +283,8 @@ int write_reports(const RunContext& run, const RecordTotals& totals, const Setti
   // The picture first: when it cannot be written, the JSON document tells so.
   if (s.plot_file != nullptr) {
     const Render picture = [&](StopRequest stop) {
-      return plot_document(run.meter, s, start, status, stop != StopRequest::none, failure);
+      return plot_document(run.meter, run.shape.ends, s, start, status, stop != StopRequest::none,
+                           failure);
     };
     if (!write_file(s.plot_file, picture) && status == kExitSuccess)
       status = kExitReadWrite;

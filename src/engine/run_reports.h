@@ -27,14 +27,14 @@ struct RunStart {
 };
 
 // A report file that would overwrite the data: refused with its message, status 1; 0 otherwise.
-int check_report_files(const Settings& s);
+int check_report_files(const Endpoints& ends, const Settings& s);
 
 // Sets which directions the meter times: none unless a measuring word was given, so that a
 // plain copy makes no clock call per I/O.
-void prepare_meter(Meter& meter, const Settings& s);
+void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s);
 
 // report=1: the summary per direction, on standard error.
-void print_summary(const Meter& meter, const Settings& s);
+void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s);
 
 // The message a failed run printed last, without its line end: asked as soon as the run failed,
 // before the records lines, the summary or a progress line's end follow it.

@@ -16,7 +16,7 @@ namespace kolvane {
 namespace {
 
 // Both buffers are asked for before either result is looked at.
-int obtain_buffers(TransferBuffers& b, const Settings& s) {
+int obtain_buffers(TransferBuffers& b, const Settings& s, bool zero_source) {
   b.input.reset(alloc_aligned(s.input_blocksize));
   b.output.reset(alloc_aligned(s.output_blocksize));
   if (b.input.get() == nullptr || b.output.get() == nullptr) {
@@ -24,8 +24,7 @@ int obtain_buffers(TransferBuffers& b, const Settings& s) {
     return kExitNoMemory;
   }
   b.obtained = true;
-  b.zero_source = is_zero_source(s);
-  if (b.zero_source)
+  if (zero_source)
     std::memset(b.input.get(), 0, s.input_blocksize);
   return kExitSuccess;
 }
@@ -39,7 +38,7 @@ int write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
   const std::uint64_t bs = s.input_blocksize;
   RecordTotals& totals = transfer.totals;
   Meter& meter = run.meter;
-  const bool discard = is_null_sink(s);
+  const bool discard = run.shape.ends.null_sink();
   for (std::uint64_t left = s.max_records; left != 0; --left) {
     const std::uint64_t began = meter.begin(IoDirection::write);
     const Written written = discard ? Written{Written::End::all, bs} : out.write(zeros, bs, false);
@@ -66,7 +65,7 @@ class BlockWriter {
       : transfer_(transfer),
         file_(file),
         direct_(s.w_dio != 0),
-        discard_(is_null_sink(s)),
+        ends_(run.shape.ends),
         check_(run.check),
         meter_(run.meter) {}
 
@@ -90,7 +89,7 @@ class BlockWriter {
   // Writes one output block and counts it; a block shorter than obs is a partial record.
   bool put(const OutputBlock& block) {
     const std::uint64_t began = meter_.begin(IoDirection::write);
-    if (!discard_) {
+    if (!ends_.null_sink()) {
       const Written written = file_.write(block.data, block.length, block.partial && direct_);
       if (written.end == Written::End::stopped) {
         // A stop cut a write short: the output takes nothing more, so the bytes still held
@@ -119,7 +118,7 @@ class BlockWriter {
   const bool direct_;
   // The null sink takes nothing: its blocks are counted as written without a call that would
   // only cost a system call per block in a random read test.
-  const bool discard_;
+  const Endpoints& ends_;
   OutputCheck* const check_;
   Meter& meter_;
   int check_status_ = kExitSuccess;
@@ -200,7 +199,7 @@ int run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const S
   if (positioned != kExitSuccess || run.control.stopping())
     return positioned;
   if (!transfer.buffers.obtained) {
-    const int status = obtain_buffers(transfer.buffers, s);
+    const int status = obtain_buffers(transfer.buffers, s, run.shape.ends.zero_source());
     if (status != kExitSuccess)
       return status;
   }
@@ -209,10 +208,10 @@ int run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const S
     run.check->begin_entry(seeks, entry.seek_offset);
     if (run.check->check_only())
       return run.check->check_entry(out, transfer, run, s);
-    if (transfer.buffers.zero_source)
+    if (run.shape.ends.zero_source())
       return run.check->write_zero_source(out, transfer, run, s);
   }
-  return transfer.buffers.zero_source ? write_zero_blocks(out, transfer, run, s)
+  return run.shape.ends.zero_source() ? write_zero_blocks(out, transfer, run, s)
                                       : copy_blocks(files, transfer, run, s);
 }
 

@@ -15,8 +15,6 @@ struct TransferBuffers {
   AlignedBuffer output;
   AlignedBuffer input;
   bool obtained = false;
-  // The input buffer holds zeros, written out as they are: the zero source is never read.
-  bool zero_source = false;
 
   void release() {
     input.release();

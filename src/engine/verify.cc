@@ -21,11 +21,6 @@ int refuse(const char* message, std::uint32_t verify = 0) {
   return kExitBadArgument;
 }
 
-// Standard output, the null sink, a pipe or a terminal keep nothing that can be read again.
-bool readable_output(const Settings& s) {
-  return s.output_file != nullptr && !is_null_sink(s) && !name_is_stream(s.output_file);
-}
-
 std::span<const std::byte> bytes(const unsigned char* data, std::uint64_t n) {
   return {reinterpret_cast<const std::byte*>(data), static_cast<std::size_t>(n)};
 }
@@ -39,9 +34,9 @@ int output_read_failure(const Settings& s) {
 
 }  // namespace
 
-int check_verify_words(const Settings& s) {
+int check_verify_words(const Endpoints& ends, const Settings& s) {
   if (s.stamped) {
-    if (!is_zero_source(s))
+    if (!ends.zero_source())
       return refuse("pattern=random needs the zero source as input (if=/dev/zero)\n");
     if (s.input_blocksize != s.output_blocksize)
       return refuse("pattern=random needs equal input and output block sizes\n");
@@ -50,7 +45,8 @@ int check_verify_words(const Settings& s) {
   }
   if (s.verify == kVerifyOff)
     return kExitSuccess;
-  if (!readable_output(s))
+  // Standard output, the null sink, a pipe or a terminal keep nothing that can be read again.
+  if (!ends.positioned_named_output())
     return refuse("verify=%u needs an output that can be read back: a file or a device (of=)\n",
                   s.verify);
   if (s.verify == kVerifyCheckOnly && (!s.stamped || !s.seed_given))

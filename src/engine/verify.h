@@ -19,7 +19,7 @@ namespace kolvane {
 
 // Refuses, before any file is opened, the checking words the run cannot carry out: 0, or 1
 // after the message.
-int check_verify_words(const Settings& s);
+int check_verify_words(const Endpoints& ends, const Settings& s);
 
 // The seed stamped blocks carry: seed= when given, else the process id, as the offset draws.
 std::uint32_t run_seed(const Settings& s);

@@ -106,6 +106,7 @@ class QueuedTest : public testing::Test {
       return true;
     };
     testing::internal::CaptureStderr();
+    decide_sides(*state, s);
     const int status = run_queued(state->files, state->transfer, state->context, s, source);
     Outcome o = outcome(status);
     o.errors = testing::internal::GetCapturedStderr();

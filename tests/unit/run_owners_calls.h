@@ -1,5 +1,6 @@
 // The engine's stages called over one RunOwners, each given the parts the driver hands it: the
-// calibration is made into the plan's own, and the plan built is kept as the driver keeps it.
+// sides decided from the settings as they stand, the calibration made into the plan's own, and
+// the plan built kept as the driver keeps it.
 #pragma once
 
 #include <optional>
@@ -12,11 +13,19 @@
 
 namespace kolvane {
 
+// A case may change its settings between stages; the driver decides the sides once, after
+// scanning, so each stage here decides them again from the settings it is given.
+inline void decide_sides(RunOwners& st, const Settings& s) {
+  st.context.shape.ends = decide_endpoints(s);
+}
+
 inline int calibrate_input(RunOwners& st, const Settings& s, const PlatformProfile& profile) {
+  decide_sides(st, s);
   return calibrate_input(st.files, st.plan.calibration, st.context.shape, s, profile);
 }
 
 inline int calibrate_output(RunOwners& st, const Settings& s, const PlatformProfile& profile) {
+  decide_sides(st, s);
   return calibrate_output(st.files, st.plan.calibration, st.context.shape, s, profile);
 }
 
@@ -32,6 +41,7 @@ inline int build_plan(RunOwners& st, const Settings& s) {
 
 inline int run_entry(RunOwners& st, const Settings& s, const PlanEntry& entry,
                      const PlatformProfile& profile) {
+  decide_sides(st, s);
   return run_entry(st.files, st.transfer, st.context, s, entry, profile);
 }
 
