@@ -9,6 +9,8 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/endpoints.h"
+
 namespace kolvane {
 namespace {
 
@@ -148,6 +150,35 @@ TEST(ScanWords, StoresNamesMappingZeroAndNull) {
     EXPECT_STREQ(s.input_file, c.input) << testing::PrintToString(c.words);
     EXPECT_STREQ(s.output_file, c.output) << testing::PrintToString(c.words);
     EXPECT_EQ(s.conv, c.conv) << testing::PrintToString(c.words);
+  }
+}
+
+// The side each form of if= and of= gives: the bare words too are the zero source and the null
+// sink; anything else, even the other side's word, is a file by that name.
+TEST(ScanWords, EachNameFormGivesItsSide) {
+  using In = InputSide;
+  using Out = OutputSide;
+  const struct {
+    std::vector<std::string> words;
+    InputSide input;
+    OutputSide output;
+  } cases[] = {
+      // clang-format off
+      {{}, In::standard_input, Out::standard_output},
+      {{"if=/dev/zero", "of=/dev/null"}, In::zero_source, Out::null_sink},
+      {{"if=\\dev\\zero", "of=\\dev\\null"}, In::zero_source, Out::null_sink},
+      {{"if=zero", "of=nul"}, In::zero_source, Out::null_sink},
+      {{"if=nul", "of=zero"}, In::named, Out::named},
+      {{"if=/dev/zero/", "of=/DEV/NULL"}, In::named, Out::named},
+      {{"if=in", "of="}, In::named, Out::named},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    const ScanResult r = scan(c.words, posix_profile);
+    ASSERT_TRUE(r.accepted) << r.rejection;
+    const Endpoints ends = decide_endpoints(r.settings);
+    EXPECT_EQ(ends.input, c.input) << testing::PrintToString(c.words);
+    EXPECT_EQ(ends.output, c.output) << testing::PrintToString(c.words);
   }
 }
 
