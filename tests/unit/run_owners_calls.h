@@ -1,23 +1,30 @@
 // The engine's stages called over one RunOwners, each given the parts the driver hands it: the
 // calibration is made into the plan's own, and the plan built is kept as the driver keeps it.
+// A stage's failure is printed as the driver prints it, and its status returned.
 #pragma once
 
 #include <optional>
 #include <utility>
 
 #include "engine/exit_status.h"
+#include "engine/failures.h"
 #include "engine/plan.h"
 #include "engine/run_owners.h"
 #include "engine/transfer.h"
 
 namespace kolvane {
 
+inline int told(const Failure& failure) {
+  say_failure(failure);
+  return failure.status;
+}
+
 inline int calibrate_input(RunOwners& st, const Settings& s, const PlatformProfile& profile) {
-  return calibrate_input(st.files, st.plan.calibration, st.context.shape, s, profile);
+  return told(calibrate_input(st.files, st.plan.calibration, st.context.shape, s, profile));
 }
 
 inline int calibrate_output(RunOwners& st, const Settings& s, const PlatformProfile& profile) {
-  return calibrate_output(st.files, st.plan.calibration, st.context.shape, s, profile);
+  return told(calibrate_output(st.files, st.plan.calibration, st.context.shape, s, profile));
 }
 
 // 0, or the driver's status when the plan cannot be allocated.
@@ -32,7 +39,7 @@ inline int build_plan(RunOwners& st, const Settings& s) {
 
 inline int run_entry(RunOwners& st, const Settings& s, const PlanEntry& entry,
                      const PlatformProfile& profile) {
-  return run_entry(st.files, st.transfer, st.context, s, entry, profile);
+  return told(run_entry(st.files, st.transfer, st.context, s, entry, profile));
 }
 
 }  // namespace kolvane
