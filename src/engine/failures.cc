@@ -25,6 +25,9 @@ Failure named(int status, const char* format, const char* name, const std::strin
   return {status, formatted(format, name) + text};
 }
 
+constexpr const char* kReading = "error reading '%s': ";
+constexpr const char* kWritingTo = "error writing to '%s': ";
+
 }  // namespace
 
 std::string Failure::line() const {
@@ -41,11 +44,11 @@ const char* output_name(const Settings& s) {
 }
 
 Failure read_failure(const char* name, const std::string& text) {
-  return named(kExitReadWrite, "error reading '%s': ", name, text);
+  return named(kExitReadWrite, kReading, name, text);
 }
 
 Failure write_failure(const char* name, const std::string& text) {
-  return named(kExitReadWrite, "error writing to '%s': ", name, text);
+  return named(kExitReadWrite, kWritingTo, name, text);
 }
 
 Failure past_eof(const Settings& s) {
@@ -56,8 +59,13 @@ Failure open_failure(const char* name) {
   return named(kExitOpenOrPosition, "error opening '%s': ", name, last_error_text());
 }
 
-Failure position_failure(const char* prefix, const char* name) {
-  return named(kExitOpenOrPosition, prefix, name, last_error_text());
+Failure skip_failure(const char* prefix, const char* name) {
+  return named(kExitOpenOrPosition, prefix != nullptr ? prefix : kReading, name, last_error_text());
+}
+
+Failure seek_failure(const char* prefix, const char* name) {
+  return named(kExitOpenOrPosition, prefix != nullptr ? prefix : kWritingTo, name,
+               last_error_text());
 }
 
 Failure size_failure(const char* name) {

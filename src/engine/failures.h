@@ -34,8 +34,10 @@ Failure write_failure(const char* name, const std::string& text = last_error_tex
 Failure past_eof(const Settings& s);
 // Status 2.
 Failure open_failure(const char* name);
-// `prefix`: the platform's wording, with a %s for the name.
-Failure position_failure(const char* prefix, const char* name);
+// Status 2. `prefix`: the platform's wording, with a %s for the name; nullptr for a failed
+// read's (skip) or write's (seek).
+Failure skip_failure(const char* prefix, const char* name);
+Failure seek_failure(const char* prefix, const char* name);
 // Status 4.
 Failure size_failure(const char* name);
 // Status 3.

@@ -59,12 +59,12 @@ Failure position_files(RunFiles& files, RunContext& run, const RecordTotals& tot
       if (failure.failed())
         return failure;
     } else if (!files.cursors.input.seek(entry.skip_offset)) {
-      return position_failure(profile.skip_error_prefix, input_name(s));
+      return skip_failure(profile.skip_error_prefix, input_name(s));
     }
   }
   if (files.apply_seek) {
     if (!files.cursors.output.seek(entry.seek_offset))
-      return position_failure(profile.seek_error_prefix, output_name(s));
+      return seek_failure(profile.seek_error_prefix, output_name(s));
     // The later entries go on where the one before ended.
     if (files.seek_first_entry_only)
       files.apply_seek = false;
