@@ -34,11 +34,4 @@ bool progress_line_stands();
 // Before the run's last lines: a progress line that still stands is ended, so it stays in view.
 void end_progress_line();
 
-// The last line said on the error channel, whether printed or dropped: when a run fails, its
-// message (an error prefix and the system's text said apart make one line).
-const std::string& last_error_line();
-
-// The system's text for the last failed call, after an error prefix already printed.
-void report_system_error();
-
 }  // namespace kolvane

@@ -90,20 +90,18 @@ bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& stat
 }
 
 // The two combinations the copy cannot carry out.
-int check_combinations(const RunShape& shape) {
+Failure check_combinations(const RunShape& shape) {
   if (!shape.count_given && shape.iterations_given) {
-    say(Channel::err,
-        "If the number of iterations is specified, then a value for the count "
-        "parameter must be specified\n");
-    return kExitIterationsNoCount;
+    return failure_text(kExitIterationsNoCount,
+                        "If the number of iterations is specified, then a value for the count "
+                        "parameter must be specified\n");
   }
   if (!shape.count_given && shape.ends.zero_source()) {
-    say(Channel::err,
-        "If the input file is zero (/dev/zero), then a value for the count parameter "
-        "must be specified\n");
-    return kExitZeroNoCount;
+    return failure_text(kExitZeroNoCount,
+                        "If the input file is zero (/dev/zero), then a value for the count "
+                        "parameter must be specified\n");
   }
-  return kExitSuccess;
+  return {};
 }
 
 // An open given up for a stop request (a named pipe waiting for its other end): the run stops
@@ -113,52 +111,48 @@ bool stopped_while_opening() {
 }
 
 // Opens and calibrates both files, the output last, into `calibration`.
-int open_files(RunFiles& files, Calibration& calibration, const RunShape& shape, const Settings& s,
-               const PlatformProfile& profile) {
+Failure open_files(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                   const Settings& s, const PlatformProfile& profile) {
   if (!shape.ends.zero_source()) {
     files.input.reset(open_input(s.input_file, s.r_dio != 0));
     if (!files.input.is_open()) {
       if (stopped_while_opening())
-        return kExitSuccess;
-      say(Channel::err, "error opening '%s': ", shown_name(s.input_file, "standard input"));
-      report_system_error();
-      return kExitOpenOrPosition;
+        return {};
+      return open_failure(shown_name(s.input_file, "standard input"));
     }
   }
-  int status = calibrate_input(files, calibration, shape, s, profile);
-  if (status == kExitSuccess)
-    status = check_seek_offset(shape.ends, s);
+  Failure failure = calibrate_input(files, calibration, shape, s, profile);
+  if (!failure.failed())
+    failure = check_seek_offset(shape.ends, s);
   // Before the output is opened, so that a refused run leaves it as it was.
-  if (status == kExitSuccess)
-    status = check_io_depth(files, shape, s);
-  if (status != kExitSuccess)
-    return status;
+  if (!failure.failed())
+    failure = check_io_depth(files, shape, s);
+  if (failure.failed())
+    return failure;
   files.output.reset(open_run_output(s, files.output_preexists));
   say(Channel::out, "Please be patient...\n");
   if (!files.output.is_open()) {
     if (stopped_while_opening())
-      return kExitSuccess;
-    say(Channel::err, "error opening '%s': ", shown_name(s.output_file, "standard output"));
-    report_system_error();
-    return kExitOpenOrPosition;
+      return {};
+    return open_failure(shown_name(s.output_file, "standard output"));
   }
   return calibrate_output(files, calibration, shape, s, profile);
 }
 
 // The plan, whole, held by the run from here to its release.
-int plan_entries(RunOwners& owners, const Calibration& calibration, const Settings& s) {
+Failure plan_entries(RunOwners& owners, const Calibration& calibration, const Settings& s) {
   RunContext& context = owners.context;
   std::optional<Plan> plan =
       build_plan(owners.files, calibration, context.shape, s, context.random);
   if (!plan)
-    return kExitNoMemory;
+    return plan_memory_failure();
   owners.plan = std::move(*plan);
-  return kExitSuccess;
+  return {};
 }
 
 // The entries in run order until the last one or a stop: the plan's, or, for unlimited
 // iterations, drawn one by one as the run goes; each reported as it starts.
-int transfer(RunOwners& owners, const Settings& s, const PlatformProfile& profile) {
+Failure transfer(RunOwners& owners, const Settings& s, const PlatformProfile& profile) {
   // Text still buffered for standard output goes out before any data block can follow it.
   std::fflush(stdout);
   RunContext& context = owners.context;
@@ -180,13 +174,13 @@ int transfer(RunOwners& owners, const Settings& s, const PlatformProfile& profil
     report_entry(owners.files, context.shape, s, entry, number, profile);
     return true;
   };
-  const int status =
+  Failure failure =
       make_transfer_engine(owners.files, owners.transfer, context, s, profile)->run(next_entry);
   // A failed check is told once the transfer has ended, by the bad block that comes first in
-  // plan order; a failed read or write has told its own.
-  if (context.check != nullptr && (status == kExitSuccess || status == kExitVerify))
+  // plan order; a failed read or write brings its own message.
+  if (context.check != nullptr && (failure.status == kExitSuccess || failure.status == kExitVerify))
     return context.check->conclude();
-  return status;
+  return failure;
 }
 
 void end_report(const RecordTotals& totals, const RunStart& start, const PlatformProfile& profile) {
@@ -198,74 +192,70 @@ void end_report(const RecordTotals& totals, const RunStart& start, const Platfor
 
 // Stamping or verifying: the check is started once the output is open and handed to the
 // transfer. A run without pattern= or verify= leaves the context's check empty.
-int start_check(RunContext& context, const RunFiles& files, const Settings& s,
-                const PlatformProfile& profile, OutputCheck& check) {
+Failure start_check(RunContext& context, const RunFiles& files, const Settings& s,
+                    const PlatformProfile& profile, OutputCheck& check) {
   if (!s.stamped && s.verify == kVerifyOff)
-    return kExitSuccess;
-  const int status = check.start(s, context.shape, files.output.get(), profile);
-  if (status == kExitSuccess)
+    return {};
+  Failure failure = check.start(s, context.shape, files.output.get(), profile);
+  if (!failure.failed())
     context.check = &check;
-  return status;
+  return failure;
 }
 
 // conv=fsync / conv=fdatasync: the data reach the device before the run ends and the time is
 // taken. Only what keeps data of its own is synced: a file or a block device, never the null
 // sink, a pipe or a terminal.
-int sync_output(const RunFiles& files, Meter& meter, const Endpoints& ends, const Settings& s) {
+Failure sync_output(const RunFiles& files, Meter& meter, const Endpoints& ends,
+                    const Settings& s) {
   if (!syncs_output(s) || ends.null_sink() || !files.output.is_open() ||
       file_kind(files.output.get()) == FileKind::stream)
-    return kExitSuccess;
+    return {};
   const bool data_only = (s.conv & kConvFsync) == 0;
   if (sync_file(files.output.get(), data_only)) {
     meter.extend(IoDirection::write);
-    return kExitSuccess;
+    return {};
   }
-  say(Channel::err, "error syncing '%s': ", output_name(s));
-  report_system_error();
-  return kExitReadWrite;
+  return sync_failure(output_name(s));
 }
 
 // The normal end closes the files itself: a failed close of the output may mean data that never
 // reached it, and the run must not end as a success then.
-int close_files(RunOwners& owners, const Settings& s) {
-  if (!owners.files.close()) {
-    say(Channel::err, "error closing '%s': ", shown_name(s.output_file, "standard output"));
-    report_system_error();
-    return kExitReadWrite;
-  }
+Failure close_files(RunOwners& owners, const Settings& s) {
+  if (!owners.files.close())
+    return close_failure(shown_name(s.output_file, "standard output"));
   owners.release();
-  return kExitSuccess;
+  return {};
 }
 
 // From the open of the input to the last entry. A stop request ends it early with success: the
 // run then ends as a normal one would, up to the end by the request.
-int run_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
-               OutputCheck& check) {
-  int status = check_combinations(owners.context.shape);
+Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
+                   OutputCheck& check) {
+  Failure failure = check_combinations(owners.context.shape);
   // verify= and iodepth= need to know whether a named output is a stream: the system is asked
   // once, before either is checked, and only by a run that gives one of them.
-  if (status == kExitSuccess && (settings.verify != kVerifyOff || settings.io_depth > 1))
+  if (!failure.failed() && (settings.verify != kVerifyOff || settings.io_depth > 1))
     settle_output_stream(owners.context.shape.ends, settings);
-  if (status == kExitSuccess)
-    status = check_verify_words(owners.context.shape.ends, settings);
-  if (status == kExitSuccess)
-    status = check_poll_words(settings, profile);
-  if (status != kExitSuccess)
-    return status;
+  if (!failure.failed())
+    failure = check_verify_words(owners.context.shape.ends, settings);
+  if (!failure.failed())
+    failure = check_poll_words(settings, profile);
+  if (failure.failed())
+    return failure;
   if (settings.verboseflag != 0) {
     say(Channel::err, "For this run, the input file is %s and the output file is %s\n",
         reported_name(settings.input_file, "standard input", profile),
         reported_name(settings.output_file, "standard output", profile));
   }
   Calibration calibration;
-  status = open_files(owners.files, calibration, owners.context.shape, settings, profile);
-  if (status == kExitSuccess)
-    status = start_check(owners.context, owners.files, settings, profile, check);
-  if (status == kExitSuccess)
-    status = plan_entries(owners, calibration, settings);
-  if (status == kExitSuccess)
-    status = transfer(owners, settings, profile);
-  return status;
+  failure = open_files(owners.files, calibration, owners.context.shape, settings, profile);
+  if (!failure.failed())
+    failure = start_check(owners.context, owners.files, settings, profile, check);
+  if (!failure.failed())
+    failure = plan_entries(owners, calibration, settings);
+  if (!failure.failed())
+    failure = transfer(owners, settings, profile);
+  return failure;
 }
 
 bool check_failed(int status) {
@@ -278,15 +268,16 @@ bool check_failed(int status) {
 // which tell how far the run got; its status stays the check's, whatever the close says. After any run: the json= and plot= documents, once the files are released. Then a stop
 // request ends the program as its signal would have; a failure's status wins over it.
 int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
-               const RunStart& start, int status, std::string failure) {
-  if (status == kExitSuccess)
-    status = sync_output(owners.files, owners.context.meter, owners.context.shape.ends, settings);
-  if (status == kExitSuccess)
-    status = close_files(owners, settings);
-  if (status != kExitSuccess && failure.empty())
-    failure = failure_message();
+               const RunStart& start, Failure failure) {
+  if (!failure.failed()) {
+    failure = sync_output(owners.files, owners.context.meter, owners.context.shape.ends, settings);
+    if (!failure.failed())
+      failure = close_files(owners, settings);
+    say_failure(failure);
+  }
+  int status = failure.status;
   if (check_failed(status))
-    static_cast<void>(close_files(owners, settings));
+    say_failure(close_files(owners, settings));
   // report=1 tells how far a failed run got once it reached its first I/O; without it a failed
   // run prints nothing after its message, as it always has.
   if (status == kExitSuccess || check_failed(status) ||
@@ -295,7 +286,8 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
     print_summary(owners.context.meter, owners.context.shape.ends, settings);
   }
   owners.release();
-  status = write_reports(owners.context, owners.transfer.totals, settings, start, status, failure);
+  status = write_reports(owners.context, owners.transfer.totals, settings, start, status,
+                         failure.line());
   // Asked again here: a request that came while the documents were written is not lost.
   const StopRequest stop = stop_requested();
   if (status == kExitSuccess && stop != StopRequest::none)
@@ -333,11 +325,11 @@ int run(int argc, char** argv, RunOwners& owners) {
     context.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
   // Stamping or verifying lives as long as the run, up to its end report.
   OutputCheck check;
-  status = run_stages(owners, settings, profile, check);
-  // The failure's own message, before a progress line's end or the records lines follow it.
-  std::string failure = status != kExitSuccess ? failure_message() : std::string();
+  Failure failure = run_stages(owners, settings, profile, check);
+  // The failure's message, before a progress line's end or the records lines follow it.
+  say_failure(failure);
   progress.finish();
-  return finish_run(owners, settings, profile, start, status, std::move(failure));
+  return finish_run(owners, settings, profile, start, std::move(failure));
 }
 
 }  // namespace

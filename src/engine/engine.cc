@@ -14,12 +14,12 @@ class SynchronousEngine final : public TransferEngine {
                     const PlatformProfile& profile)
       : files_(files), transfer_(transfer), run_(run), s_(s), profile_(profile) {}
 
-  int run(const EntrySource& next_entry) override {
-    int status = kExitSuccess;
+  Failure run(const EntrySource& next_entry) override {
+    Failure failure;
     PlanEntry entry{};
-    while (status == kExitSuccess && !run_.control.stopping() && next_entry(entry))
-      status = run_entry(files_, transfer_, run_, s_, entry, profile_);
-    return status;
+    while (!failure.failed() && !run_.control.stopping() && next_entry(entry))
+      failure = run_entry(files_, transfer_, run_, s_, entry, profile_);
+    return failure;
   }
 
  private:
@@ -34,7 +34,7 @@ class QueuedEngine final : public TransferEngine {
  public:
   QueuedEngine(const RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s)
       : files_(files), transfer_(transfer), run_(run), s_(s) {}
-  int run(const EntrySource& next_entry) override {
+  Failure run(const EntrySource& next_entry) override {
     return run_queued(files_, transfer_, run_, s_, next_entry);
   }
 

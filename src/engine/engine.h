@@ -27,9 +27,9 @@ class TransferEngine {
   TransferEngine& operator=(const TransferEngine&) = delete;
   virtual ~TransferEngine() = default;
 
-  // Runs the entries the source gives until the last one, a stop or a failure. Returns 0, or
-  // the exit status of the first failure after its message.
-  virtual int run(const EntrySource& next_entry) = 0;
+  // Runs the entries the source gives until the last one, a stop or a failure. Returns none, or
+  // the first failure, unprinted (the driver prints it).
+  virtual Failure run(const EntrySource& next_entry) = 0;
 };
 
 // The engine the settings ask for: queued with iodepth= above 1, synchronous otherwise.

@@ -8,6 +8,7 @@
 #include "engine/console.h"
 #include "engine/draw.h"
 #include "engine/exit_status.h"
+#include "engine/failures.h"
 #include "platform/signals.h"
 
 namespace kolvane {
@@ -56,13 +57,10 @@ struct Measured {
   OffsetDigits fixed{};
 };
 
-// The one calibration of both sides. Returns 0, 4 (size query failed) or 5 (too small), having
-// printed the message.
-int calibrate_side(const Side& side, Need need, Measured& m) {
-  const auto too_small = [&side] {
-    say(Channel::err, "%s", side.too_small);
-    return kExitTooSmall;
-  };
+// The one calibration of both sides: none, or the failure to query the size (4) or of a file
+// too small (5).
+Failure calibrate_side(const Side& side, Need need, Measured& m) {
+  const auto too_small = [&side] { return failure_text(kExitTooSmall, side.too_small); };
   if (!bytes_of(side.offset_blocks, side.offset_block, m.offset))
     return too_small();
   std::uint64_t span = 0;
@@ -71,22 +69,19 @@ int calibrate_side(const Side& side, Need need, Measured& m) {
       (!bytes_of(side.count, side.span_block, span) || span + 2 > kLargestOffset - m.offset))
     return too_small();
   if (need == Need::offset)
-    return kExitSuccess;
-  if (!file_size(side.file, m.size)) {
-    say(Channel::err, "error getting the size of '%s': ", side.name);
-    report_system_error();
-    return kExitSizeQuery;
-  }
+    return {};
+  if (!file_size(side.file, m.size))
+    return size_failure(side.name);
   if (need == Need::size)
-    return kExitSuccess;
+    return {};
   if (need == Need::span)
-    return m.offset + span > static_cast<std::uint64_t>(m.size) ? too_small() : kExitSuccess;
+    return m.offset + span > static_cast<std::uint64_t>(m.size) ? too_small() : Failure{};
   // range := size - (span + 1) - fixed, with fixed := offset + 1, in digits.
   m.range = split_digits(m.size);
   subcomponents(m.range, split_digits(static_cast<std::int64_t>(span + 1)));
   m.fixed = split_digits(static_cast<std::int64_t>(m.offset + 1));
   subcomponents(m.range, m.fixed);
-  return m.range[3] > kNegativeDigit ? too_small() : kExitSuccess;
+  return m.range[3] > kNegativeDigit ? too_small() : Failure{};
 }
 
 bool measurable(FileHandle file) {
@@ -105,11 +100,11 @@ void print_offset(const char* label, std::uint64_t offset, const PlatformProfile
 
 }  // namespace
 
-int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& shape,
-                    const Settings& s, const PlatformProfile& profile) {
+Failure calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                        const Settings& s, const PlatformProfile& profile) {
   // The zero source is never read, so a skip means nothing there.
   if (shape.ends.zero_source())
-    return kExitSuccess;
+    return {};
   const FileHandle in = files.input.get();
   const bool positionable = measurable(in);
   // Iterations draw within the size, as they always have; otherwise only a file or device is
@@ -127,9 +122,9 @@ int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& s
                   s.input_blocksize,
                   kInputTooSmall};
   Measured m;
-  const int status = calibrate_side(side, need, m);
-  if (status != kExitSuccess)
-    return status;
+  Failure failure = calibrate_side(side, need, m);
+  if (failure.failed())
+    return failure;
   calibration.input_range = m.range;
   calibration.input_fixed = m.fixed;
   // With a count the input is positioned (and reported) as it always was; without one only
@@ -141,22 +136,21 @@ int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& s
     const auto size = static_cast<std::uint64_t>(m.size);
     files.input_limit = m.offset < size ? size - m.offset : 0;
   }
-  return kExitSuccess;
+  return {};
 }
 
-int check_seek_offset(const Endpoints& ends, const Settings& s) {
+Failure check_seek_offset(const Endpoints& ends, const Settings& s) {
   std::uint64_t offset = 0;
   if (ends.null_sink() || bytes_of(s.seek_records, s.output_blocksize, offset))
-    return kExitSuccess;
-  say(Channel::err, "%s", kOutputTooSmall);
-  return kExitTooSmall;
+    return {};
+  return failure_text(kExitTooSmall, kOutputTooSmall);
 }
 
-int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& shape,
-                     const Settings& s, const PlatformProfile& profile) {
+Failure calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                         const Settings& s, const PlatformProfile& profile) {
   // The null sink discards, so a seek means nothing there.
   if (shape.ends.null_sink())
-    return kExitSuccess;
+    return {};
   const FileHandle out = files.output.get();
   // Iterations into a pre-existing output draw within its size. An entry writes count x ibs
   // bytes (in obs blocks), so its span is count blocks of the larger size.
@@ -169,9 +163,9 @@ int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& 
                   s.output_blocksize,
                   kOutputTooSmall};
   Measured m;
-  const int status = calibrate_side(side, drawn ? Need::random_range : Need::offset, m);
-  if (status != kExitSuccess)
-    return status;
+  Failure failure = calibrate_side(side, drawn ? Need::random_range : Need::offset, m);
+  if (failure.failed())
+    return failure;
   calibration.output_range = m.range;
   calibration.output_fixed = m.fixed;
   // A pre-existing file is positioned in every entry, as it always was. Any other output only
@@ -179,7 +173,7 @@ int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& 
   const bool every_entry = drawn || (files.output_preexists && measurable(out));
   files.apply_seek = every_entry || s.seek_records != 0;
   files.seek_first_entry_only = files.apply_seek && !every_entry && shape.repeats();
-  return kExitSuccess;
+  return {};
 }
 
 std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibration,
@@ -193,10 +187,8 @@ std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibra
   const std::uint32_t n = shape.iterations_given ? settings.num_iterations : 1;
   if (n > 0) {
     plan.entries.reset(new (std::nothrow) PlanEntry[n]);
-    if (!plan.entries) {
-      say(Channel::err, "Error allocating memory for the iteration plan\n");
+    if (!plan.entries)
       return std::nullopt;
-    }
   }
   plan.size = n;
   const std::uint64_t ibs = settings.input_blocksize;

@@ -8,6 +8,7 @@
 
 #include "cli/settings.h"
 #include "engine/digits.h"
+#include "engine/failures.h"
 #include "engine/run_context.h"
 #include "engine/run_files.h"
 #include "platform/profile.h"
@@ -43,23 +44,23 @@ struct Plan {
 };
 
 // After the input is opened: decides how the input is positioned and how far it is read, and
-// measures it where the run needs its size, into `calibration`. Returns an exit status: 0 to go
-// on, or 4 / 5 after printing the message.
-int calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& shape,
-                    const Settings& settings, const PlatformProfile& profile);
+// measures it where the run needs its size, into `calibration`. Returns none to go on, or the
+// failure (status 4 or 5).
+Failure calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                        const Settings& settings, const PlatformProfile& profile);
 
-// Before the output is opened, so that an output no seek can reach is left as it was: 0, or 5
-// after the output's too-small message when seek x obs lies beyond any file.
-int check_seek_offset(const Endpoints& ends, const Settings& settings);
+// Before the output is opened, so that an output no seek can reach is left as it was: none, or
+// the output's too-small failure (5) when seek x obs lies beyond any file.
+Failure check_seek_offset(const Endpoints& ends, const Settings& settings);
 
-// After the output is opened and checked: the same for the output. Returns 0, 4 or 5.
-int calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& shape,
-                     const Settings& settings, const PlatformProfile& profile);
+// After the output is opened and checked: the same for the output.
+Failure calibrate_output(RunFiles& files, Calibration& calibration, const RunShape& shape,
+                         const Settings& settings, const PlatformProfile& profile);
 
 // The whole plan, after both calibrations, holding a copy of `calibration`: no entries for
 // unlimited iterations, and none left when a stop request came during the draw, which takes
-// its digit-wise values from `random`. std::nullopt when the entries cannot be allocated, after
-// the message (the run ends with status 6).
+// its digit-wise values from `random`. std::nullopt when the entries cannot be allocated (the
+// driver's plan_memory_failure()).
 std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibration,
                                const RunShape& shape, const Settings& settings,
                                RandomSource& random);

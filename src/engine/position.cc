@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/console.h"
 #include "engine/exit_status.h"
 #include "engine/failures.h"
 #include "platform/signals.h"
@@ -16,22 +15,22 @@ constexpr std::uint64_t kSkipChunk = 65536;
 
 // Reads and drops exactly `bytes` bytes, never more: what follows them is the copy's.
 // A stop request ends it early, as a success: the entry then copies nothing.
-int skip_by_reading(FileCursor& input, RunContext& run, const RecordTotals& totals,
-                    std::uint64_t bytes, const Settings& s) {
+Failure skip_by_reading(FileCursor& input, RunContext& run, const RecordTotals& totals,
+                        std::uint64_t bytes, const Settings& s) {
   std::vector<unsigned char> scratch(static_cast<std::size_t>(std::min(bytes, kSkipChunk)));
   while (bytes != 0) {
     const std::int64_t got =
         input.read(scratch.data(), std::min<std::uint64_t>(bytes, scratch.size()));
     if (got < 0 && got != kReadInterrupted && stop_requested() == StopRequest::none)
-      return read_failure(s);
+      return read_failure(input_name(s));
     if (got == 0)
       return past_eof(s);
     if (got > 0)
       bytes -= static_cast<std::uint64_t>(got);
     if (run.after_io(totals))
-      return kExitSuccess;
+      return {};
   }
-  return kExitSuccess;
+  return {};
 }
 
 // A file the program opened by name is positioned by the offsets the engine keeps; the
@@ -51,31 +50,26 @@ void attach_cursors(RunFiles& files, const Settings& s) {
 
 }  // namespace
 
-int position_files(RunFiles& files, RunContext& run, const RecordTotals& totals, const Settings& s,
-                   const PlanEntry& entry, const PlatformProfile& profile) {
+Failure position_files(RunFiles& files, RunContext& run, const RecordTotals& totals,
+                       const Settings& s, const PlanEntry& entry, const PlatformProfile& profile) {
   attach_cursors(files, s);
   if (files.apply_skip) {
     if (files.skip_by_reading) {
-      const int status = skip_by_reading(files.cursors.input, run, totals, entry.skip_offset, s);
-      if (status != kExitSuccess)
-        return status;
+      Failure failure = skip_by_reading(files.cursors.input, run, totals, entry.skip_offset, s);
+      if (failure.failed())
+        return failure;
     } else if (!files.cursors.input.seek(entry.skip_offset)) {
-      say(Channel::err, profile.skip_error_prefix, input_name(s));
-      report_system_error();
-      return kExitOpenOrPosition;
+      return skip_failure(profile.skip_error_prefix, input_name(s));
     }
   }
   if (files.apply_seek) {
-    if (!files.cursors.output.seek(entry.seek_offset)) {
-      say(Channel::err, profile.seek_error_prefix, output_name(s));
-      report_system_error();
-      return kExitOpenOrPosition;
-    }
+    if (!files.cursors.output.seek(entry.seek_offset))
+      return seek_failure(profile.seek_error_prefix, output_name(s));
     // The later entries go on where the one before ended.
     if (files.seek_first_entry_only)
       files.apply_seek = false;
   }
-  return kExitSuccess;
+  return {};
 }
 
 }  // namespace kolvane

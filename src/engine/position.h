@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/settings.h"
+#include "engine/failures.h"
 #include "engine/plan.h"
 #include "engine/run_context.h"
 #include "engine/run_files.h"
@@ -12,10 +13,10 @@ namespace kolvane {
 
 // Positions the files the plan positions: a file the program opened by name only in the
 // run's cursors, which its reads and writes then use; the standard streams by the system. An input
-// that cannot be positioned has the skipped bytes read and dropped instead. Returns 0, or the exit
-// status after printing the message: 2 when positioning fails, 3 when reading the skipped bytes
-// fails or meets the end first. A status request while skipped bytes are read shows `totals`.
-int position_files(RunFiles& files, RunContext& run, const RecordTotals& totals, const Settings& s,
-                   const PlanEntry& entry, const PlatformProfile& profile);
+// that cannot be positioned has the skipped bytes read and dropped instead. Returns none, or the
+// failure: 2 when positioning fails, 3 when reading the skipped bytes fails or meets the end
+// first. A status request while skipped bytes are read shows `totals`.
+Failure position_files(RunFiles& files, RunContext& run, const RecordTotals& totals,
+                       const Settings& s, const PlanEntry& entry, const PlatformProfile& profile);
 
 }  // namespace kolvane

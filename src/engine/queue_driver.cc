@@ -36,15 +36,13 @@ QueueDriver::QueueDriver(const RunFiles& run_files, TransferState& transfer_stat
       check_only(check != nullptr && check->check_only()),
       reads_back(check != nullptr && check->reads_back()) {}
 
-int QueueDriver::obtain_buffers() {
+Failure QueueDriver::obtain_buffers() {
   const std::uint64_t per_slot =
       aligned_up(ibs) + aligned_up(obs) + (reads_back ? aligned_up(obs) : 0);
   if (per_slot >= ibs && per_slot <= UINT64_MAX / depth)
     memory_.reset(alloc_aligned(per_slot * depth));
-  if (memory_.get() == nullptr) {
-    say(Channel::err, "Error allocating aligned memory\n");
-    return kExitNoMemory;
-  }
+  if (memory_.get() == nullptr)
+    return buffer_failure();
   memory_size_ = per_slot * depth;
   // The zero source's blocks are its slots' input buffers, zero-filled once.
   if (ends.zero_source())
@@ -55,10 +53,10 @@ int QueueDriver::obtain_buffers() {
     slots_[i].out = slots_[i].in + aligned_up(ibs);
     slots_[i].back = slots_[i].out + aligned_up(obs);
   }
-  return kExitSuccess;
+  return {};
 }
 
-int QueueDriver::open_queue(bool in_direct) {
+Failure QueueDriver::open_queue(bool in_direct) {
   IoQueueSetup setup;
   setup.depth = depth;
   if (!ends.zero_source())
@@ -72,14 +70,12 @@ int QueueDriver::open_queue(bool in_direct) {
   setup.kernel_thread = s.poll == 2;
   std::string error;
   queue_ = open_io_queue(setup, error);
-  if (queue_ == nullptr) {
-    say(Channel::err, "%s", error.c_str());
-    return kExitOpenOrPosition;
-  }
-  return kExitSuccess;
+  if (queue_ == nullptr)
+    return failure_text(kExitOpenOrPosition, std::move(error));
+  return {};
 }
 
-int QueueDriver::run(QueueJobs& jobs) {
+Failure QueueDriver::run(QueueJobs& jobs) {
   jobs_ = &jobs;
   make_progress(jobs);
   while (queue_ != nullptr && in_flight_ != 0) {
@@ -89,13 +85,13 @@ int QueueDriver::run(QueueJobs& jobs) {
   }
   take_back_records();
   jobs_ = nullptr;
-  return status_;
+  return failure_;
 }
 
-int QueueDriver::open() {
-  const int status = obtain_buffers();
-  if (status != kExitSuccess)
-    return status;
+Failure QueueDriver::open() {
+  Failure failure = obtain_buffers();
+  if (failure.failed())
+    return failure;
   return open_queue(s.r_dio != 0);
 }
 
@@ -277,7 +273,7 @@ bool QueueDriver::issue_write(Slot& t, const unsigned char* data, std::uint64_t 
     // way the synchronous copy writes it.
     const std::uint64_t began = run_context.meter.begin(IoDirection::write);
     if (!write_block_at(output, data, n, offset, true)) {
-      fail(write_failure(s));
+      fail(write_failure(output_name(s)));
       return false;
     }
     run_context.meter.end(IoDirection::write, began, n);
@@ -294,9 +290,7 @@ void QueueDriver::read_back_now(Slot& t) {
   const std::int64_t got =
       read_block_at(check->reader(), t.back, check->read_length(w.length), w.offset);
   if (got < 0) {
-    say(Channel::err, "error reading '%s': ", output_name(s));
-    report_system_error();
-    fail(kExitReadWrite);
+    fail(read_failure(output_name(s)));
     return;
   }
   check->judge_block(w.order, w.data, w.length, t.back, static_cast<std::uint64_t>(got), w.offset);
@@ -335,22 +329,20 @@ void QueueDriver::io_failure(FileHandle file, IoDirection d, const char* text) {
   // Reading on past a bad block only looks for what it means: a failure ends that search, and
   // the check tells what it found.
   if (check_only && check->found_bad()) {
-    fail(kExitVerify);
+    fail({kExitVerify, {}});
     return;
   }
   // A read of the output (a block read back or checked) names the output.
   if (d == IoDirection::write)
-    say(Channel::err, "error writing to '%s': %s", output_name(s), text);
+    fail(write_failure(output_name(s), text));
   else if (file == input && !ends.zero_source())
-    say(Channel::err, "error reading '%s': %s", input_name(s), text);
+    fail(read_failure(input_name(s), text));
   else
-    say(Channel::err, "error reading '%s': %s", output_name(s), text);
-  fail(kExitReadWrite);
+    fail(read_failure(output_name(s), text));
 }
 
 void QueueDriver::queue_lost() {
-  say(Channel::err, "%s", queue_->failure_text().c_str());
-  fail(kExitReadWrite);
+  fail(failure_text(kExitReadWrite, queue_->failure_text()));
   queue_.reset();
 }
 

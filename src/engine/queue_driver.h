@@ -95,12 +95,11 @@ class QueueDriver {
  public:
   QueueDriver(const RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s);
 
-  // Obtains the memory and the queue: 0, or the exit status after the message (2 when the
+  // Obtains the memory and the queue: none, or the failure (2 when the
   // system refuses the queue, 6 for the memory).
-  int open();
-  // Keeps the jobs' I/Os in flight until none is left. Returns 0, or the exit status of the
-  // first failure after its message.
-  int run(QueueJobs& jobs);
+  Failure open();
+  // Keeps the jobs' I/Os in flight until none is left. Returns none, or the first failure.
+  Failure run(QueueJobs& jobs);
 
   std::vector<Slot>& slots() { return slots_; }
   std::size_t index(const Slot& slot) const {
@@ -135,10 +134,14 @@ class QueueDriver {
       t.busy = false;
   }
 
-  bool failed() const { return status_ != kExitSuccess; }
-  void fail(int status) {
+  bool failed() const { return failure_.failed(); }
+  // The first failure's status stays; a later one's message follows the first's, as both
+  // would have been printed where they happened.
+  void fail(const Failure& failure) {
     if (!failed())
-      status_ = status;
+      failure_ = failure;
+    else if (failure.failed())
+      failure_.message += failure.message;
   }
   // After each I/O: true once a stop request or the time limit came (nothing new starts).
   bool after_io();
@@ -165,8 +168,8 @@ class QueueDriver {
   const bool reads_back;  // verify=1: each block written is read back and checked
 
  private:
-  int obtain_buffers();
-  int open_queue(bool in_direct);
+  Failure obtain_buffers();
+  Failure open_queue(bool in_direct);
   // Starts and counts what can be, until nothing changes.
   void make_progress(QueueJobs& jobs);
   void reap_batch(QueueJobs& jobs);
@@ -197,7 +200,7 @@ class QueueDriver {
   // nothing queued waits for a later call, and nothing is queued once the run has failed.
   std::uint32_t in_flight_ = 0;
 
-  int status_ = kExitSuccess;
+  Failure failure_;
   bool stopping_ = false;  // a stop request or the time limit: nothing new starts
   // Checking runs: the records each unit still running, or ended after one still running,
   // added; see take_back_records.
@@ -207,8 +210,8 @@ class QueueDriver {
 // The two shapes of a queued run, each over the driver (queued_iterations.cc, queued_copy.cc).
 // Repeated entries (iterations= or runtime=): each entry one chain of I/Os, up to depth
 // entries at once.
-int run_queued_entries(QueueDriver& driver, const EntrySource& next_entry);
+Failure run_queued_entries(QueueDriver& driver, const EntrySource& next_entry);
 // A single copy with ibs = obs: blocks read ahead and written behind, counted in block order.
-int run_queued_copy(QueueDriver& driver, const EntrySource& next_entry);
+Failure run_queued_copy(QueueDriver& driver, const EntrySource& next_entry);
 
 }  // namespace kolvane

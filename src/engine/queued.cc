@@ -1,7 +1,7 @@
 #include "engine/queued.h"
 
-#include "engine/console.h"
 #include "engine/exit_status.h"
+#include "engine/failures.h"
 #include "engine/queue_driver.h"
 #include "platform/io_queue.h"
 
@@ -10,9 +10,8 @@ namespace {
 
 static_assert(kMaxIoDepth == kMaxQueueDepth, "iodepth= and the queue agree on the deepest");
 
-int refuse_depth(const char* why, std::uint32_t depth) {
-  say(Channel::err, why, static_cast<unsigned>(depth));
-  return kExitBadArgument;
+Failure refuse_depth(const char* why, std::uint32_t depth) {
+  return refusal(why, depth);
 }
 
 // A side the queue can serve: a named regular file or device (the standard streams may share
@@ -40,10 +39,10 @@ constexpr std::uint64_t kMaxQueuedBlock = std::uint64_t{1} << 30;
 
 }  // namespace
 
-int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings& s) {
+Failure check_io_depth(const RunFiles& files, const RunShape& shape, const Settings& s) {
   const std::uint32_t depth = s.io_depth;
   if (depth <= 1)
-    return kExitSuccess;
+    return {};
   if (!positioned_input(files, shape.ends))
     return refuse_depth(
         "iodepth=%u needs an input the run can position: a file or device "
@@ -67,34 +66,30 @@ int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings&
           "iodepth=%u with iterations needs an existing output written in "
           "place (conv=notrunc) or the null sink\n",
           depth);
-    return kExitSuccess;
+    return {};
   }
   if (s.input_blocksize != s.output_blocksize)
     return refuse_depth("iodepth=%u with a single copy needs ibs equal to obs\n", depth);
-  return kExitSuccess;
+  return {};
 }
 
-int check_poll_words(const Settings& s, const PlatformProfile& profile) {
+Failure check_poll_words(const Settings& s, const PlatformProfile& profile) {
   if (s.poll == 0)
-    return kExitSuccess;
-  if (s.io_depth <= 1) {
-    say(Channel::err, "poll=%u needs iodepth= above 1: one I/O at a time has no queue to poll\n",
-        static_cast<unsigned>(s.poll));
-    return kExitBadArgument;
-  }
-  if (s.poll == 2 && profile.no_kernel_submission != nullptr) {
-    say(Channel::err, "%s", profile.no_kernel_submission);
-    return kExitBadArgument;
-  }
-  return kExitSuccess;
+    return {};
+  if (s.io_depth <= 1)
+    return refusal("poll=%u needs iodepth= above 1: one I/O at a time has no queue to poll\n",
+                   s.poll);
+  if (s.poll == 2 && profile.no_kernel_submission != nullptr)
+    return failure_text(kExitBadArgument, profile.no_kernel_submission);
+  return {};
 }
 
-int run_queued(const RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
-               const EntrySource& next_entry) {
+Failure run_queued(const RunFiles& files, TransferState& transfer, RunContext& run,
+                   const Settings& s, const EntrySource& next_entry) {
   QueueDriver driver(files, transfer, run, s);
-  const int status = driver.open();
-  if (status != kExitSuccess)
-    return status;
+  Failure failure = driver.open();
+  if (failure.failed())
+    return failure;
   return run.shape.repeats() ? run_queued_entries(driver, next_entry)
                              : run_queued_copy(driver, next_entry);
 }

@@ -19,15 +19,16 @@
 namespace kolvane {
 
 // Whether the run may keep more than one I/O in flight. Asked once the input is open and
-// measured, before the output is opened or truncated: 0, or 1 after the message that says why.
-int check_io_depth(const RunFiles& files, const RunShape& shape, const Settings& s);
+// measured, before the output is opened or truncated: none, or the refusal (1) that says why.
+Failure check_io_depth(const RunFiles& files, const RunShape& shape, const Settings& s);
 
-// Refuses, before anything is opened, a poll= the run cannot use: 0, or 1 after the message.
-int check_poll_words(const Settings& s, const PlatformProfile& profile);
+// Refuses, before anything is opened, a poll= the run cannot use: none, or the refusal (1).
+Failure check_poll_words(const Settings& s, const PlatformProfile& profile);
 
-// Runs every entry the source gives. Returns 0, or the exit status of the first failure after
-// its message: 2 when the system refuses the queue, 3 for a read or write, 6 for the buffers.
-int run_queued(const RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
-               const EntrySource& next_entry);
+// Runs every entry the source gives. Returns none, or the first failure: 2 when the system
+// refuses the queue, 3 for a read or write, 6 for the buffers; 9 without a message for a bad
+// block, which the check's conclude() tells.
+Failure run_queued(const RunFiles& files, TransferState& transfer, RunContext& run,
+                   const Settings& s, const EntrySource& next_entry);
 
 }  // namespace kolvane

@@ -166,7 +166,7 @@ void QueuedCopy::count_write(Slot& t, bool partial) {
 
 }  // namespace
 
-int run_queued_copy(QueueDriver& driver, const EntrySource& next_entry) {
+Failure run_queued_copy(QueueDriver& driver, const EntrySource& next_entry) {
   QueuedCopy jobs(driver);
   jobs.set_up(next_entry);
   return driver.run(jobs);

@@ -209,7 +209,7 @@ void QueuedEntries::block_done(Slot& t) {
 
 }  // namespace
 
-int run_queued_entries(QueueDriver& driver, const EntrySource& next_entry) {
+Failure run_queued_entries(QueueDriver& driver, const EntrySource& next_entry) {
   QueuedEntries jobs(driver, next_entry);
   return driver.run(jobs);
 }

@@ -7,6 +7,7 @@
 
 #include "engine/console.h"
 #include "engine/exit_status.h"
+#include "engine/failures.h"
 #include "platform/platform.h"
 #include "platform/signals.h"
 #include "report/figures.h"
@@ -184,8 +185,7 @@ std::string plot_document(const Meter& meter, const Endpoints& ends, const Setti
 using Render = std::function<std::string(StopRequest)>;
 
 void say_unwritten(const char* name) {
-  say(Channel::err, "error writing to '%s': ", name);
-  report_system_error();
+  say_failure(write_failure(name));
 }
 
 // A stop request cut short an open or a write that waited on a FIFO's reader: the program ends
@@ -231,12 +231,6 @@ bool write_file(const char* name, const Render& render) {
 }
 
 }  // namespace
-
-std::string failure_message() {
-  std::string text = last_error_line();
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
 
 int check_report_files(const Endpoints& ends, const Settings& s) {
   const struct {

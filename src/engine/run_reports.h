@@ -36,11 +36,8 @@ void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s);
 // report=1: the summary per direction, on standard error.
 void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s);
 
-// The message a failed run printed last, without its line end: asked as soon as the run failed,
-// before the records lines, the summary or a progress line's end follow it.
-std::string failure_message();
-
-// json= and plot=, at the end of the run however it ended (`failure`: the failure's message).
+// json= and plot=, at the end of the run however it ended (`failure`: the failure's message
+// without its line end).
 // Each document tells whether a stop request ended the run as it stands when the document is
 // complete; a request that cuts short the writing of a document to a FIFO ends the program by
 // its signal at once. Returns the run's status, or 3 when the run had succeeded but a report

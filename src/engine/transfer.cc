@@ -16,24 +16,22 @@ namespace kolvane {
 namespace {
 
 // Both buffers are asked for before either result is looked at.
-int obtain_buffers(TransferBuffers& b, const Settings& s, bool zero_source) {
+Failure obtain_buffers(TransferBuffers& b, const Settings& s, bool zero_source) {
   b.input.reset(alloc_aligned(s.input_blocksize));
   b.output.reset(alloc_aligned(s.output_blocksize));
-  if (b.input.get() == nullptr || b.output.get() == nullptr) {
-    say(Channel::err, "Error allocating aligned memory\n");
-    return kExitNoMemory;
-  }
+  if (b.input.get() == nullptr || b.output.get() == nullptr)
+    return buffer_failure();
   b.obtained = true;
   if (zero_source)
     std::memset(b.input.get(), 0, s.input_blocksize);
-  return kExitSuccess;
+  return {};
 }
 
 // The loops below copy what they need out of the run's parts and `s` first: the back end's calls
 // are opaque to the compiler, which would otherwise reload every setting after each of them.
 
-int write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
-                      const Settings& s) {
+Failure write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
+                          const Settings& s) {
   const unsigned char* const zeros = transfer.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   RecordTotals& totals = transfer.totals;
@@ -48,14 +46,14 @@ int write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
       break;
     }
     if (!written)
-      return write_failure(s);
+      return write_failure(output_name(s));
     meter.end(IoDirection::write, began, bs);
     ++totals.r_full_total;
     ++totals.w_full_total;
     if (run.after_io(totals))
       break;
   }
-  return kExitSuccess;
+  return {};
 }
 
 // Writes the copy's output blocks, as the copy's rules give them, and counts them.
@@ -77,12 +75,12 @@ class BlockWriter {
     return true;
   }
 
-  // The status of a failed write: the failed check's, or a write failure's; none when a stop
+  // What a failed write ends with: the failed check's, or a write failure; none when a stop
   // cut the write short.
-  int failure(const Settings& s) const {
+  Failure failure(const Settings& s) const {
     if (stopped_)
-      return kExitSuccess;
-    return check_status_ != kExitSuccess ? check_status_ : write_failure(s);
+      return {};
+    return check_failure_.failed() ? check_failure_ : write_failure(output_name(s));
   }
 
  private:
@@ -109,8 +107,8 @@ class BlockWriter {
     }
     transfer_.block_written = true;
     if (check_ != nullptr)
-      check_status_ = check_->written(block.data, block.length);
-    return check_status_ == kExitSuccess;
+      check_failure_ = check_->written(block.data, block.length);
+    return !check_failure_.failed();
   }
 
   TransferState& transfer_;
@@ -121,15 +119,15 @@ class BlockWriter {
   const Endpoints& ends_;
   OutputCheck* const check_;
   Meter& meter_;
-  int check_status_ = kExitSuccess;
+  Failure check_failure_;
   bool stopped_ = false;
 };
 
-int copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s) {
+Failure copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s) {
   const CopyRules rules = copy_rules(s, run.shape, files.input_limit);
   EntryCopy copy(rules, transfer.buffers.output.get());
   if (copy.copies_nothing())
-    return kExitSuccess;
+    return {};
   FileCursor& input = files.cursors.input;
   const std::uint64_t ibs = s.input_blocksize;
   unsigned char* const in = transfer.buffers.input.get();
@@ -147,7 +145,7 @@ int copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const
           break;
         continue;
       }
-      return read_failure(s);
+      return read_failure(input_name(s));
     }
     const ReadTaken taken = copy.took(static_cast<std::uint64_t>(read), in);
     // The end of the input is not a block read, and bytes past a measured input's size are not
@@ -176,7 +174,7 @@ int copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, const
   copy.finish();
   if (!writer.put_ready(copy))
     return writer.failure(s);
-  return kExitSuccess;
+  return {};
 }
 
 }  // namespace
@@ -190,18 +188,18 @@ void count_stopped_write(TransferState& transfer, Meter& meter, std::uint64_t be
   transfer.block_written = true;
 }
 
-int run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
-              const PlanEntry& entry, const PlatformProfile& profile) {
+Failure run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& s,
+                  const PlanEntry& entry, const PlatformProfile& profile) {
   // Asked before positioning, which may leave the later entries to follow on.
   const bool seeks = files.apply_seek;
-  const int positioned = position_files(files, run, transfer.totals, s, entry, profile);
+  Failure positioned = position_files(files, run, transfer.totals, s, entry, profile);
   // A stop while skipped bytes were read leaves the entry before its copy.
-  if (positioned != kExitSuccess || run.control.stopping())
+  if (positioned.failed() || run.control.stopping())
     return positioned;
   if (!transfer.buffers.obtained) {
-    const int status = obtain_buffers(transfer.buffers, s, run.shape.ends.zero_source());
-    if (status != kExitSuccess)
-      return status;
+    Failure failure = obtain_buffers(transfer.buffers, s, run.shape.ends.zero_source());
+    if (failure.failed())
+      return failure;
   }
   FileCursor& out = files.cursors.output;
   if (run.check != nullptr) {

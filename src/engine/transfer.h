@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cli/settings.h"
+#include "engine/failures.h"
 #include "engine/plan.h"
 #include "engine/run_context.h"
 #include "engine/run_files.h"
@@ -12,10 +13,10 @@
 
 namespace kolvane {
 
-// Returns 0 when the entry is done, or the exit status of the failure after printing its
-// message (2 positioning, 3 read or write, 6 buffers).
-int run_entry(RunFiles& files, TransferState& transfer, RunContext& run, const Settings& settings,
-              const PlanEntry& entry, const PlatformProfile& profile);
+// Returns none when the entry is done, or its failure (2 positioning, 3 read or write,
+// 6 buffers; 9 for a bad block, which the check's conclude() tells).
+Failure run_entry(RunFiles& files, TransferState& transfer, RunContext& run,
+                  const Settings& settings, const PlanEntry& entry, const PlatformProfile& profile);
 
 // A write a stop request cut short while it waited on a reader that does not read: the bytes
 // that went out are timed and counted as a partial record out. The run stops there.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/console.h"
@@ -16,9 +17,8 @@
 namespace kolvane {
 namespace {
 
-int refuse(const char* message, std::uint32_t verify = 0) {
-  say(Channel::err, message, verify);
-  return kExitBadArgument;
+Failure refuse(const char* message, std::uint32_t verify = 0) {
+  return refusal(message, verify);
 }
 
 std::span<const std::byte> bytes(const unsigned char* data, std::uint64_t n) {
@@ -26,15 +26,13 @@ std::span<const std::byte> bytes(const unsigned char* data, std::uint64_t n) {
 }
 
 // A read of the output that failed: the same message as any failed read, naming the output.
-int output_read_failure(const Settings& s) {
-  say(Channel::err, "error reading '%s': ", output_name(s));
-  report_system_error();
-  return kExitReadWrite;
+Failure output_read_failure(const Settings& s) {
+  return read_failure(output_name(s));
 }
 
 }  // namespace
 
-int check_verify_words(const Endpoints& ends, const Settings& s) {
+Failure check_verify_words(const Endpoints& ends, const Settings& s) {
   if (s.stamped) {
     if (!ends.zero_source())
       return refuse("pattern=random needs the zero source as input (if=/dev/zero)\n");
@@ -44,7 +42,7 @@ int check_verify_words(const Endpoints& ends, const Settings& s) {
       return refuse("pattern=random needs blocks of at least 512 bytes\n");
   }
   if (s.verify == kVerifyOff)
-    return kExitSuccess;
+    return {};
   // Standard output, the null sink, a pipe or a terminal keep nothing that can be read again.
   if (!ends.positioned_named_output())
     return refuse("verify=%u needs an output that can be read back: a file or a device (of=)\n",
@@ -55,7 +53,7 @@ int check_verify_words(const Endpoints& ends, const Settings& s) {
     return refuse(
         "verify=2 cannot be given with runtime=: check a time-limited run with iterations= set "
         "to the iterations it made (its records out divided by count=)\n");
-  return kExitSuccess;
+  return {};
 }
 
 std::uint32_t run_seed(const Settings& s) {
@@ -93,8 +91,8 @@ FileHandle open_run_output(const Settings& s, bool& output_preexists) {
   return open_output(s.output_file, s.w_dio != 0, is_notrunc(s), output_preexists, access);
 }
 
-int OutputCheck::start(const Settings& s, const RunShape& shape, FileHandle output,
-                       const PlatformProfile& profile) {
+Failure OutputCheck::start(const Settings& s, const RunShape& shape, FileHandle output,
+                           const PlatformProfile& profile) {
   settings_ = &s;
   output_ = output;
   block_ = s.output_blocksize;
@@ -105,21 +103,16 @@ int OutputCheck::start(const Settings& s, const RunShape& shape, FileHandle outp
   check_only_ = s.verify == kVerifyCheckOnly;
   direct_ = check_only_ ? s.r_dio != 0 || s.w_dio != 0 : s.w_dio != 0;
   if (s.verify == kVerifyOff)
-    return kExitSuccess;
+    return {};
   read_buffer_.reset(alloc_aligned(block_));
-  if (read_buffer_.get() == nullptr) {
-    say(Channel::err, "Error allocating aligned memory\n");
-    return kExitNoMemory;
-  }
+  if (read_buffer_.get() == nullptr)
+    return buffer_failure();
   if (reads_back_ && direct_ && profile.direct_readback_own_handle) {
     own_reader_.reset(open_input(s.output_file, true));
-    if (!own_reader_.is_open()) {
-      say(Channel::err, "error opening '%s': ", output_name(s));
-      report_system_error();
-      return kExitOpenOrPosition;
-    }
+    if (!own_reader_.is_open())
+      return open_failure(output_name(s));
   }
-  return kExitSuccess;
+  return {};
 }
 
 void OutputCheck::begin_entry(bool positioned, std::uint64_t offset) {
@@ -177,9 +170,9 @@ bool OutputCheck::settled() const {
   return bad_ && (!check_only_ || ours_ || others_);
 }
 
-int OutputCheck::conclude() const {
+Failure OutputCheck::conclude() const {
   if (!bad_)
-    return kExitSuccess;
+    return {};
   const PlanOrder bad = bad_->at;
   // What the blocks up to the bad one say comes first; past it, the first block found of this
   // seed. A block written with other words explains the bad one; a block of this run's words,
@@ -189,34 +182,34 @@ int OutputCheck::conclude() const {
     other_words = true;
   else if (ours_ && (*ours_ <= bad || !others_ || *ours_ < *others_))
     other_words = false;
-  if (!other_words || !check_only_) {
-    say(Channel::err, "verify error in '%s' at offset %llu: %s\n", output_name(*settings_),
-        static_cast<unsigned long long>(bad_->offset), bad_->verdict.c_str());
-    return kExitVerify;
-  }
-  say(Channel::err,
-      "verify cannot judge '%s': its blocks were written with other words, or it is another "
-      "file (at offset %llu: %s); repeat the writing run's words and seed= exactly, conv=notrunc "
-      "included\n",
-      output_name(*settings_), static_cast<unsigned long long>(bad_->offset),
-      bad_->verdict.c_str());
-  return kExitVerifyOtherWords;
+  const std::string name = output_name(*settings_);
+  const std::string at = "offset " + std::to_string(bad_->offset);
+  if (!other_words || !check_only_)
+    return failure_text(kExitVerify,
+                        "verify error in '" + name + "' at " + at + ": " + bad_->verdict + "\n");
+  return failure_text(kExitVerifyOtherWords,
+                      "verify cannot judge '" + name +
+                          "': its blocks were written with other words, or it is another file "
+                          "(at " +
+                          at + ": " + bad_->verdict +
+                          "); repeat the writing run's words and seed= exactly, conv=notrunc "
+                          "included\n");
 }
 
-int OutputCheck::written(const unsigned char* data, std::uint64_t n) {
+Failure OutputCheck::written(const unsigned char* data, std::uint64_t n) {
   const std::uint64_t offset = offset_;
   offset_ += n;
   if (!reads_back_)
-    return kExitSuccess;
+    return {};
   const FileHandle reader = own_reader_.is_open() ? own_reader_.get() : output_;
   // A positioned read: the writes, which keep their own offset, go on where this block ended.
   const std::int64_t got = read_back(reader, offset, n);
   if (got < 0)
     return output_read_failure(*settings_);
-  return judge_block(next_order(), data, n, read_buffer_.get(), static_cast<std::uint64_t>(got),
-                     offset)
-             ? kExitSuccess
-             : kExitVerify;
+  if (judge_block(next_order(), data, n, read_buffer_.get(), static_cast<std::uint64_t>(got),
+                  offset))
+    return {};
+  return {kExitVerify, {}};
 }
 
 void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t offset,
@@ -227,8 +220,8 @@ void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t off
                          seed_, iteration, words_));
 }
 
-int OutputCheck::write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
-                                   const Settings& s) {
+Failure OutputCheck::write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
+                                       const Settings& s) {
   unsigned char* const block = transfer.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
@@ -242,21 +235,21 @@ int OutputCheck::write_zero_source(FileCursor& out, TransferState& transfer, Run
       break;
     }
     if (!put)
-      return write_failure(s);
+      return write_failure(output_name(s));
     run.meter.end(IoDirection::write, began, bs);
     ++transfer.totals.r_full_total;
     ++transfer.totals.w_full_total;
-    const int status = written(block, bs);
-    if (status != kExitSuccess)
-      return status;
+    Failure failure = written(block, bs);
+    if (failure.failed())
+      return failure;
     if (run.after_io(transfer.totals))
       break;
   }
-  return kExitSuccess;
+  return {};
 }
 
-int OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunContext& run,
-                             const Settings& s) {
+Failure OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunContext& run,
+                                 const Settings& s) {
   const std::uint64_t bs = s.output_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     const std::uint64_t offset = offset_;
@@ -265,7 +258,7 @@ int OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunContex
     if (got < 0) {
       // Reading on past a bad block only looks for what it means: a failure ends that search.
       if (bad_)
-        return kExitVerify;
+        return {kExitVerify, {}};
       return output_read_failure(s);
     }
     if (got > 0)
@@ -278,11 +271,11 @@ int OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunContex
                                               : transfer.totals.r_full_total);
     judge_block(at, nullptr, bs, read_buffer_.get(), static_cast<std::uint64_t>(got), offset);
     if (settled())
-      return kExitVerify;
+      return {kExitVerify, {}};
     if (run.after_io(transfer.totals))
       break;
   }
-  return kExitSuccess;
+  return {};
 }
 
 }  // namespace kolvane

@@ -10,6 +10,7 @@
 
 #include "cli/settings.h"
 #include "engine/cursor.h"
+#include "engine/failures.h"
 #include "engine/owned.h"
 #include "engine/run_context.h"
 #include "engine/transfer_state.h"
@@ -17,9 +18,9 @@
 
 namespace kolvane {
 
-// Refuses, before any file is opened, the checking words the run cannot carry out: 0, or 1
-// after the message.
-int check_verify_words(const Endpoints& ends, const Settings& s);
+// Refuses, before any file is opened, the checking words the run cannot carry out: none, or the
+// refusal (1).
+Failure check_verify_words(const Endpoints& ends, const Settings& s);
 
 // The seed stamped blocks carry: seed= when given, else the process id, as the offset draws.
 std::uint32_t run_seed(const Settings& s);
@@ -52,28 +53,29 @@ class OutputCheck {
   OutputCheck& operator=(const OutputCheck&) = delete;
 
   // After the output is opened: the read buffer and, where the platform needs one, a handle of
-  // its own for direct reads. Returns 0, 2 (the read handle not opened) or 6 (no buffer),
-  // having printed the message.
-  int start(const Settings& s, const RunShape& shape, FileHandle output,
-            const PlatformProfile& profile);
+  // its own for direct reads. Returns none, or the failure: 2 (the read handle not opened) or
+  // 6 (no buffer).
+  Failure start(const Settings& s, const RunShape& shape, FileHandle output,
+                const PlatformProfile& profile);
 
   // Before each plan entry: where its first block goes when the entry positions the output;
   // otherwise it follows on from the last entry.
   void begin_entry(bool positioned, std::uint64_t offset);
 
   // The zero source's blocks of one entry, written through `out` from the transfer's input
-  // buffer, stamped or zero, each checked after its write when reading back. Returns 0, 3, or
-  // 9 when a block was bad (conclude() tells it).
-  int write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
-                        const Settings& s);
+  // buffer, stamped or zero, each checked after its write when reading back. Returns none, a
+  // failure (3), or status 9 without a message when a block was bad (conclude() tells it).
+  Failure write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
+                            const Settings& s);
 
-  // verify=2: reads and checks one entry's blocks through `out`. Returns 0, 3, or 9 once a bad
-  // block's meaning is settled (conclude() tells it).
-  int check_entry(FileCursor& out, TransferState& transfer, RunContext& run, const Settings& s);
+  // verify=2: reads and checks one entry's blocks through `out`. Returns none, a failure (3), or
+  // status 9 without a message once a bad block's meaning is settled (conclude() tells it).
+  Failure check_entry(FileCursor& out, TransferState& transfer, RunContext& run, const Settings& s);
 
   // After `n` bytes from `data` went out at the current offset: with verify=1 reads them back
-  // and checks them. Returns 0, 3 after the read failure's message, or 9 for a bad block.
-  int written(const unsigned char* data, std::uint64_t n);
+  // and checks them. Returns none, the read's failure (3), or status 9 without a message for a
+  // bad block.
+  Failure written(const unsigned char* data, std::uint64_t n);
 
   // The verdicts. No verdict is printed when it is found: a queued run finds them in the order
   // its I/Os complete, and only the bad block that comes first in plan order is told, once
@@ -93,10 +95,10 @@ class OutputCheck {
   // Whether a block at `at` counts in the records: up to the first bad block, as a run of one
   // I/O at a time stops there.
   bool counts(PlanOrder at) const { return !bad_ || at <= bad_->at; }
-  // Once the transfer has ended: 0 when no block was bad; otherwise prints the verdict's line
-  // and returns 9 (a bad block among this run's) or 10 (the words or the file differ from the
-  // writing run's).
-  int conclude() const;
+  // Once the transfer has ended: none when no block was bad; otherwise the verdict's line, status
+  // 9 (a bad block among this run's) or 10 (the words or the file differ from the writing
+  // run's).
+  Failure conclude() const;
 
   bool check_only() const { return check_only_; }
   std::uint32_t words() const { return words_; }
@@ -116,7 +118,7 @@ class OutputCheck {
 
  private:
   // Reads the block at `offset` into the read buffer, `n` bytes or, for a direct read, the
-  // whole aligned block; the bytes read, or -1 after the read failure's message.
+  // whole aligned block; the bytes read, or -1 when the read failed.
   std::int64_t read_back(FileHandle file, std::uint64_t offset, std::uint64_t n);
   // The next block's place in the entry a run of one I/O at a time is in.
   PlanOrder next_order() { return {iteration_, block_in_entry_++}; }

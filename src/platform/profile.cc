@@ -26,8 +26,8 @@ const PlatformProfile posix_profile = {
     "  copies the file /myfs/myinputfile to /dev/null 10 times, with different\n"
     "  (randomly generated) skip offsets (from the start of the input file) for each\n"
     "  iteration, with blocksize 8k and 2 blocks copied in each iteration\n",
-    "error reading '%s': ",
-    "error writing to '%s': ",
+    nullptr,
+    nullptr,
     OffsetStyle::whole,
     false,
     nullptr,

@@ -29,7 +29,8 @@ struct PlatformProfile {
   // the examples (may hold four %s).
   const char* help_synopsis;
   const char* help_examples;
-  // Prefixes for a failed positioning of the input and of the output.
+  // Prefixes for a failed positioning of the input and of the output (one %s, for the name);
+  // nullptr: a failed read's and a failed write's own wording.
   const char* skip_error_prefix;
   const char* seek_error_prefix;
   OffsetStyle offset_style;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/transfer.h"
@@ -107,7 +108,7 @@ class QueuedTest : public testing::Test {
     };
     testing::internal::CaptureStderr();
     decide_sides(*state, s);
-    const int status = run_queued(state->files, state->transfer, state->context, s, source);
+    const int status = told(run_queued(state->files, state->transfer, state->context, s, source));
     Outcome o = outcome(status);
     o.errors = testing::internal::GetCapturedStderr();
     return o;
@@ -123,7 +124,8 @@ class QueuedTest : public testing::Test {
     fake::sys().queue = script;
     fake::file(4).lost_writes_at = lost;
     OutputCheck check;
-    EXPECT_EQ(check.start(s, state->context.shape, state->files.output.get(), posix_profile), 0);
+    EXPECT_EQ(told(check.start(s, state->context.shape, state->files.output.get(), posix_profile)),
+              0);
     state->context.check = &check;
     Outcome o;
     if (depth > 1) {
@@ -139,7 +141,7 @@ class QueuedTest : public testing::Test {
     }
     testing::internal::CaptureStderr();
     if (o.status == 0 || o.status == kExitVerify)
-      o.status = check.conclude();
+      o.status = told(check.conclude());
     o.errors += testing::internal::GetCapturedStderr();
     state->context.check = nullptr;
     return o;
@@ -289,6 +291,32 @@ TEST_F(QueuedTest, ShortCompletions) {
 
 namespace kolvane {
 namespace {
+
+// A failure is a value either engine hands up unprinted, so that the driver, or whatever runs
+// an engine on a thread of its own, prints it once: the whole line, the system's text included.
+TEST_F(QueuedTest, EitherEngineHandsItsFailureUpUnprinted) {
+  const Shape copy{"copy", 512, 512, 8, 4096, {{0, 0}}};
+  for (const std::uint32_t depth : {1u, 4u}) {
+    SCOPED_TRACE(depth);
+    prepare(copy, depth);
+    fake::file(3).fail_read_call = 2;
+    fake::sys().queue.fail_at[2] = 5;
+    bool given = false;
+    const EntrySource source = [&given](PlanEntry& entry) {
+      entry = {};
+      return !std::exchange(given, true);
+    };
+    testing::internal::CaptureStderr();
+    const Failure failure =
+        make_transfer_engine(state->files, state->transfer, state->context, s, posix_profile)
+            ->run(source);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(failure.status, kExitReadWrite);
+    const std::string system_text = depth == 1 ? "" : "fake failure";
+    EXPECT_EQ(failure.message, "error reading 'in': " + system_text + (depth == 1 ? "" : "\n"));
+    EXPECT_EQ(failure.line(), "error reading 'in': " + system_text);
+  }
+}
 
 // The first failure reaped ends the run with the synchronous copy's message and status: what
 // completed with or before it counts, nothing is submitted after it, every I/O in flight is

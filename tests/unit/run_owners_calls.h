@@ -1,12 +1,14 @@
 // The engine's stages called over one RunOwners, each given the parts the driver hands it: the
 // sides decided from the settings as they stand, the calibration made into the plan's own, and
-// the plan built kept as the driver keeps it.
+// the plan built kept as the driver keeps it. A stage's failure is printed as the driver prints
+// it, and its status returned.
 #pragma once
 
 #include <optional>
 #include <utility>
 
 #include "engine/exit_status.h"
+#include "engine/failures.h"
 #include "engine/plan.h"
 #include "engine/run_owners.h"
 #include "engine/transfer.h"
@@ -19,14 +21,19 @@ inline void decide_sides(RunOwners& st, const Settings& s) {
   st.context.shape.ends = decide_endpoints(s);
 }
 
+inline int told(const Failure& failure) {
+  say_failure(failure);
+  return failure.status;
+}
+
 inline int calibrate_input(RunOwners& st, const Settings& s, const PlatformProfile& profile) {
   decide_sides(st, s);
-  return calibrate_input(st.files, st.plan.calibration, st.context.shape, s, profile);
+  return told(calibrate_input(st.files, st.plan.calibration, st.context.shape, s, profile));
 }
 
 inline int calibrate_output(RunOwners& st, const Settings& s, const PlatformProfile& profile) {
   decide_sides(st, s);
-  return calibrate_output(st.files, st.plan.calibration, st.context.shape, s, profile);
+  return told(calibrate_output(st.files, st.plan.calibration, st.context.shape, s, profile));
 }
 
 // 0, or the driver's status when the plan cannot be allocated.
@@ -42,7 +49,7 @@ inline int build_plan(RunOwners& st, const Settings& s) {
 inline int run_entry(RunOwners& st, const Settings& s, const PlanEntry& entry,
                      const PlatformProfile& profile) {
   decide_sides(st, s);
-  return run_entry(st.files, st.transfer, st.context, s, entry, profile);
+  return told(run_entry(st.files, st.transfer, st.context, s, entry, profile));
 }
 
 }  // namespace kolvane
