@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/run_files.h"
 #include "platform/platform.h"
+#include "run/run_files.h"
 
 namespace kolvane {
 

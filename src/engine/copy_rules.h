@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "cli/settings.h"
-#include "engine/run_context.h"
+#include "run/run_context.h"
 
 namespace kolvane {
 

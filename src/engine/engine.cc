@@ -1,8 +1,8 @@
 #include "engine/engine.h"
 
-#include "engine/exit_status.h"
 #include "engine/queued.h"
 #include "engine/transfer.h"
+#include "run/exit_status.h"
 
 namespace kolvane {
 namespace {

@@ -8,11 +8,11 @@
 #include <memory>
 
 #include "cli/settings.h"
-#include "engine/plan.h"
-#include "engine/run_context.h"
-#include "engine/run_files.h"
-#include "engine/transfer_state.h"
+#include "plan/plan.h"
 #include "platform/profile.h"
+#include "run/run_context.h"
+#include "run/run_files.h"
+#include "run/transfer_state.h"
 
 namespace kolvane {
 

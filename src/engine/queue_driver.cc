@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "engine/console.h"
-#include "engine/exit_status.h"
-#include "engine/failures.h"
+#include "run/console.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {

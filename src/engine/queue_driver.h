@@ -12,12 +12,12 @@
 
 #include "cli/settings.h"
 #include "engine/engine.h"
-#include "engine/exit_status.h"
-#include "engine/run_context.h"
-#include "engine/run_files.h"
-#include "engine/transfer_state.h"
 #include "engine/verify.h"
 #include "platform/io_queue.h"
+#include "run/exit_status.h"
+#include "run/run_context.h"
+#include "run/run_files.h"
+#include "run/transfer_state.h"
 
 namespace kolvane {
 

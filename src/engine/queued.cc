@@ -1,9 +1,9 @@
 #include "engine/queued.h"
 
-#include "engine/exit_status.h"
-#include "engine/failures.h"
 #include "engine/queue_driver.h"
 #include "platform/io_queue.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {

@@ -11,10 +11,10 @@
 
 #include "cli/settings.h"
 #include "engine/engine.h"
-#include "engine/run_context.h"
-#include "engine/run_files.h"
-#include "engine/transfer_state.h"
 #include "platform/profile.h"
+#include "run/run_context.h"
+#include "run/run_files.h"
+#include "run/transfer_state.h"
 
 namespace kolvane {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "engine/copy_rules.h"
-#include "engine/failures.h"
 #include "engine/queue_driver.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <optional>
 
-#include "engine/console.h"
 #include "engine/copy_rules.h"
-#include "engine/exit_status.h"
-#include "engine/failures.h"
-#include "engine/position.h"
 #include "engine/verify.h"
+#include "plan/position.h"
 #include "platform/signals.h"
+#include "run/console.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {
@@ -32,14 +32,18 @@ Failure obtain_buffers(TransferBuffers& b, const Settings& s, bool zero_source) 
 
 Failure write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
                           const Settings& s) {
-  const unsigned char* const zeros = transfer.buffers.input.get();
+  unsigned char* const block = transfer.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   RecordTotals& totals = transfer.totals;
   Meter& meter = run.meter;
-  const bool discard = run.shape.ends.null_sink();
+  OutputCheck* const check = run.check;
+  // A stamped run writes to the null device all the same: what it costs is what it measures.
+  const bool discard = check == nullptr && run.shape.ends.null_sink();
   for (std::uint64_t left = s.max_records; left != 0; --left) {
+    if (check != nullptr)
+      check->fill_zero_source_block(block, bs);
     const std::uint64_t began = meter.begin(IoDirection::write);
-    const Written written = discard ? Written{Written::End::all, bs} : out.write(zeros, bs, false);
+    const Written written = discard ? Written{Written::End::all, bs} : out.write(block, bs, false);
     if (written.end == Written::End::stopped) {
       ++totals.r_full_total;
       count_stopped_write(transfer, meter, began, written);
@@ -50,6 +54,11 @@ Failure write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& 
     meter.end(IoDirection::write, began, bs);
     ++totals.r_full_total;
     ++totals.w_full_total;
+    if (check != nullptr) {
+      Failure failure = check->written(block, bs);
+      if (failure.failed())
+        return failure;
+    }
     if (run.after_io(totals))
       break;
   }
@@ -206,8 +215,6 @@ Failure run_entry(RunFiles& files, TransferState& transfer, RunContext& run, con
     run.check->begin_entry(seeks, entry.seek_offset);
     if (run.check->check_only())
       return run.check->check_entry(out, transfer, run, s);
-    if (run.shape.ends.zero_source())
-      return run.check->write_zero_source(out, transfer, run, s);
   }
   return run.shape.ends.zero_source() ? write_zero_blocks(out, transfer, run, s)
                                       : copy_blocks(files, transfer, run, s);

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "cli/settings.h"
-#include "engine/failures.h"
-#include "engine/plan.h"
-#include "engine/run_context.h"
-#include "engine/run_files.h"
-#include "engine/transfer_state.h"
+#include "plan/plan.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "run/failures.h"
+#include "run/run_context.h"
+#include "run/run_files.h"
+#include "run/transfer_state.h"
 
 namespace kolvane {
 

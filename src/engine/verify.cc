@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "engine/console.h"
-#include "engine/exit_status.h"
-#include "engine/failures.h"
 #include "engine/transfer.h"
 #include "pattern/stamp.h"
+#include "run/console.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {
@@ -220,32 +220,9 @@ void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t off
                          seed_, iteration, words_));
 }
 
-Failure OutputCheck::write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
-                                       const Settings& s) {
-  unsigned char* const block = transfer.buffers.input.get();
-  const std::uint64_t bs = s.input_blocksize;
-  for (std::uint64_t i = 0; i < s.max_records; ++i) {
-    if (stamps_)
-      stamp(block, bs, offset_, iteration_);
-    const std::uint64_t began = run.meter.begin(IoDirection::write);
-    const Written put = out.write(block, bs, false);
-    if (put.end == Written::End::stopped) {
-      ++transfer.totals.r_full_total;
-      count_stopped_write(transfer, run.meter, began, put);
-      break;
-    }
-    if (!put)
-      return write_failure(output_name(s));
-    run.meter.end(IoDirection::write, began, bs);
-    ++transfer.totals.r_full_total;
-    ++transfer.totals.w_full_total;
-    Failure failure = written(block, bs);
-    if (failure.failed())
-      return failure;
-    if (run.after_io(transfer.totals))
-      break;
-  }
-  return {};
+void OutputCheck::fill_zero_source_block(unsigned char* block, std::uint64_t n) const {
+  if (stamps_)
+    stamp(block, n, offset_, iteration_);
 }
 
 Failure OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunContext& run,

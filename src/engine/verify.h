@@ -9,12 +9,12 @@
 #include <string>
 
 #include "cli/settings.h"
-#include "engine/cursor.h"
-#include "engine/failures.h"
-#include "engine/owned.h"
-#include "engine/run_context.h"
-#include "engine/transfer_state.h"
 #include "platform/profile.h"
+#include "run/cursor.h"
+#include "run/failures.h"
+#include "run/owned.h"
+#include "run/run_context.h"
+#include "run/transfer_state.h"
 
 namespace kolvane {
 
@@ -62,11 +62,9 @@ class OutputCheck {
   // otherwise it follows on from the last entry.
   void begin_entry(bool positioned, std::uint64_t offset);
 
-  // The zero source's blocks of one entry, written through `out` from the transfer's input
-  // buffer, stamped or zero, each checked after its write when reading back. Returns none, a
-  // failure (3), or status 9 without a message when a block was bad (conclude() tells it).
-  Failure write_zero_source(FileCursor& out, TransferState& transfer, RunContext& run,
-                            const Settings& s);
+  // The zero source's next block, at the current offset, in `block` (n bytes): stamped, or left
+  // as it is (zeros) when the run does not stamp. written() takes it once it went out.
+  void fill_zero_source_block(unsigned char* block, std::uint64_t n) const;
 
   // verify=2: reads and checks one entry's blocks through `out`. Returns none, a failure (3), or
   // status 9 without a message once a bad block's meaning is settled (conclude() tells it).

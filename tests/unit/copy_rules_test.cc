@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_files.h"
+#include "run/run_files.h"
 
 namespace kolvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/digits.h"
+#include "plan/digits.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The offsets of repeated runs: the run-order draw of unlimited iterations against the plan's,
 // and the uniform draw against the digit-wise one, inside the same calibrated bounds.
-#include "engine/draw.h"
+#include "plan/draw.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/plan.h"
 #include "fake_backend.h"
+#include "plan/plan.h"
 #include "run_owners_calls.h"
 
 namespace kolvane {

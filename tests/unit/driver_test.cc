@@ -1,5 +1,5 @@
 // The whole run against the in-memory back end: how it ends when closing a file fails.
-#include "engine/driver.h"
+#include "driver/driver.h"
 
 #include <gtest/gtest.h>
 

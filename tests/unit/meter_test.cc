@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/progress_report.h"
+#include "driver/progress_report.h"
 #include "engine/transfer.h"
 #include "fake_backend.h"
 #include "manual_clock.h"
@@ -164,7 +164,7 @@ TEST_F(MeterTest, TheClockIsReadOnlyWhereTheRunAsks) {
     state->context.use_clock(clock);
     state->context.meter.time_directions(r.timed, r.timed);
     s.runtime_seconds = r.runtime;
-    state->context.control.arm(s, state->context.shape.ends);
+    state->context.control.arm(s);
     state->context.control.start();
     ASSERT_EQ(run(), 0);
     EXPECT_EQ(counted(IoDirection::read).ios, r.blocks);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/driver.h"
+#include "driver/driver.h"
 
 namespace kolvane {
 

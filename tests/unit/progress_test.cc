@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/console.h"
+#include "run/console.h"
 
 namespace kolvane {
 namespace {

@@ -1,7 +1,7 @@
 // The digit-wise draw's generator against the C library it stands in for: built into the
 // back end's test program of each platform, so it runs natively against glibc and, in the
 // Windows build, under wine against msvcrt.
-#include "engine/random_source.h"
+#include "run/random_source.h"
 
 #include <gtest/gtest.h>
 

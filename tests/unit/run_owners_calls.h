@@ -7,11 +7,11 @@
 #include <optional>
 #include <utility>
 
-#include "engine/exit_status.h"
-#include "engine/failures.h"
-#include "engine/plan.h"
-#include "engine/run_owners.h"
+#include "driver/run_owners.h"
 #include "engine/transfer.h"
+#include "plan/plan.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/endpoints.h"
+#include "run/endpoints.h"
 
 namespace kolvane {
 namespace {

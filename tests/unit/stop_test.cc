@@ -6,16 +6,15 @@
 
 #include <array>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "engine/driver.h"
-#include "engine/plan.h"
-#include "engine/run_reports.h"
+#include "driver/driver.h"
+#include "driver/run_reports.h"
 #include "engine/transfer.h"
 #include "fake_backend.h"
+#include "plan/plan.h"
 #include "run_owners_calls.h"
 
 namespace kolvane {
@@ -31,8 +30,15 @@ Totals totals(const RunOwners& st) {
 // ibs=512 obs=1k over 4096 input bytes, no count: a request arrives during the read or write
 // numbered `at`.
 TEST(StopTest, AStopEndsTheEntryWithEveryByteReadWritten) {
-  enum Where { read_returns, read_interrupted, write, cut_write, status, status_interrupts,
-               failed_read };
+  enum Where {
+    read_returns,
+    read_interrupted,
+    write,
+    cut_write,
+    status,
+    status_interrupts,
+    failed_read
+  };
   const struct {
     const char* name;
     Where where;
@@ -195,7 +201,8 @@ TEST(StopDeathTest, AStopWhileADocumentIsWrittenEndsTheRun) {
     Stop stop;
     bool in_place;
     int code;
-  } rows[] = {{Stop::at_open, true, 130}, {Stop::cutting_write, true, 130},
+  } rows[] = {{Stop::at_open, true, 130},
+              {Stop::cutting_write, true, 130},
               {Stop::during_write, false, 143}};
   for (const auto& row : rows) {
     fake::reset();

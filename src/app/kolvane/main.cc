@@ -1,3 +1,5 @@
-#include "engine/driver.h"
+#include "driver/driver.h"
 
-int main(int argc, char** argv) { return kolvane::run_program(argc, argv); }
+int main(int argc, char** argv) {
+  return kolvane::run_program(argc, argv);
+}

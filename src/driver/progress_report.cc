@@ -1,10 +1,10 @@
-#include "engine/progress_report.h"
+#include "driver/progress_report.h"
 
 #include <cstddef>
 #include <cstdio>
 
-#include "engine/console.h"
 #include "platform/platform.h"
+#include "run/console.h"
 
 namespace kolvane {
 namespace {

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "cli/settings.h"
-#include "engine/run_context.h"
-#include "engine/transfer_state.h"
 #include "measure/clock.h"
 #include "measure/meter.h"
 #include "platform/signals.h"
+#include "run/run_context.h"
+#include "run/transfer_state.h"
 
 namespace kolvane {
 

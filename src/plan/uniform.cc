@@ -1,9 +1,11 @@
-#include "engine/uniform.h"
+#include "plan/uniform.h"
 
 namespace kolvane {
 namespace {
 
-std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+std::uint64_t rotl(std::uint64_t x, int k) {
+  return (x << k) | (x >> (64 - k));
+}
 
 std::uint64_t splitmix64(std::uint64_t& state) {
   std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
@@ -36,7 +38,8 @@ std::uint64_t UniformSource::below(std::uint64_t n) {
   const std::uint64_t threshold = (0 - n) % n;
   for (;;) {
     const std::uint64_t r = next();
-    if (r >= threshold) return r % n;
+    if (r >= threshold)
+      return r % n;
   }
 }
 

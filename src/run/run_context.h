@@ -5,11 +5,11 @@
 
 #include <cstdint>
 
-#include "engine/endpoints.h"
-#include "engine/random_source.h"
-#include "engine/run_control.h"
-#include "engine/transfer_state.h"
 #include "measure/meter.h"
+#include "run/endpoints.h"
+#include "run/random_source.h"
+#include "run/run_control.h"
+#include "run/transfer_state.h"
 
 namespace kolvane {
 

@@ -6,11 +6,11 @@
 #include <cstdint>
 
 #include "cli/settings.h"
-#include "engine/plan.h"
-#include "engine/run_context.h"
-#include "engine/run_files.h"
 #include "measure/meter.h"
+#include "plan/plan.h"
 #include "report/progress.h"
+#include "run/run_context.h"
+#include "run/run_files.h"
 
 namespace kolvane {
 

@@ -1,4 +1,4 @@
-#include "engine/endpoints.h"
+#include "run/endpoints.h"
 
 #include <cstring>
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "engine/cursor.h"
-#include "engine/owned.h"
+#include "run/cursor.h"
+#include "run/owned.h"
 
 namespace kolvane {
 
@@ -25,7 +25,7 @@ struct RunFiles {
   bool skip_by_reading = false;
   // The output is positioned for the first entry only; the later entries follow on.
   bool seek_first_entry_only = false;
-  // Where the next block of each file is read or written (engine/cursor.h).
+  // Where the next block of each file is read or written (run/cursor.h).
   FileCursors cursors;
   // The most input bytes the copy takes: a file measured without a count is copied up to its
   // size, however it grows meanwhile. kNoLimit otherwise.

@@ -1,4 +1,4 @@
-#include "engine/driver.h"
+#include "driver/driver.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -12,22 +12,22 @@
 #include "cli/scanargs.h"
 #include "cli/settings.h"
 #include "cli/usage.h"
-#include "engine/console.h"
-#include "engine/draw.h"
+#include "driver/progress_report.h"
+#include "driver/run_end.h"
+#include "driver/run_owners.h"
+#include "driver/run_reports.h"
 #include "engine/engine.h"
-#include "engine/exit_status.h"
-#include "engine/failures.h"
-#include "engine/plan.h"
-#include "engine/progress_report.h"
 #include "engine/queued.h"
-#include "engine/run_end.h"
-#include "engine/run_owners.h"
-#include "engine/run_reports.h"
 #include "engine/transfer.h"
 #include "engine/verify.h"
+#include "plan/draw.h"
+#include "plan/plan.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
 #include "platform/signals.h"
+#include "run/console.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {
@@ -205,8 +205,7 @@ Failure start_check(RunContext& context, const RunFiles& files, const Settings& 
 // conv=fsync / conv=fdatasync: the data reach the device before the run ends and the time is
 // taken. Only what keeps data of its own is synced: a file or a block device, never the null
 // sink, a pipe or a terminal.
-Failure sync_output(const RunFiles& files, Meter& meter, const Endpoints& ends,
-                    const Settings& s) {
+Failure sync_output(const RunFiles& files, Meter& meter, const Endpoints& ends, const Settings& s) {
   if (!syncs_output(s) || ends.null_sink() || !files.output.is_open() ||
       file_kind(files.output.get()) == FileKind::stream)
     return {};
@@ -265,8 +264,9 @@ bool check_failed(int status) {
 // Every run whose words were accepted ends here, however it ended. After a run that went well
 // (to its end, to its time limit, or to a stop request): the output synced and closed, the
 // records lines, the elapsed time and report=1's summary. A check that failed still gets them,
-// which tell how far the run got; its status stays the check's, whatever the close says. After any run: the json= and plot= documents, once the files are released. Then a stop
-// request ends the program as its signal would have; a failure's status wins over it.
+// which tell how far the run got; its status stays the check's, whatever the close says. After any
+// run: the json= and plot= documents, once the files are released. Then a stop request ends the
+// program as its signal would have; a failure's status wins over it.
 int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                const RunStart& start, Failure failure) {
   if (!failure.failed()) {
@@ -318,7 +318,10 @@ int run(int argc, char** argv, RunOwners& owners) {
   // repeat and stays one copy of nothing.
   shape.unlimited = settings.runtime_seconds != 0 && shape.count_given && !shape.iterations_given &&
                     settings.max_records != 0;
-  context.control.arm(settings, shape.ends);
+  context.control.arm(settings);
+  context.control.set_status_reply([&](const RecordTotals& totals, const Meter& meter) {
+    show_status(totals, meter, settings, shape.ends);
+  });
   ProgressReporter progress(settings, shape, owners.files, owners.plan);
   prepare_meter(context.meter, shape.ends, settings);
   if (settings.progress_seconds != 0)

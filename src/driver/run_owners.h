@@ -4,10 +4,10 @@
 // that the input is closed first, then the output, then the plan, then the buffers.
 #pragma once
 
-#include "engine/plan.h"
-#include "engine/run_context.h"
-#include "engine/run_files.h"
-#include "engine/transfer_state.h"
+#include "plan/plan.h"
+#include "run/run_context.h"
+#include "run/run_files.h"
+#include "run/transfer_state.h"
 
 namespace kolvane {
 

@@ -1,10 +1,9 @@
-#include "engine/failures.h"
+#include "run/failures.h"
 
 #include <cstdio>
 #include <utility>
 
-#include "engine/console.h"
-#include "engine/plan.h"
+#include "run/console.h"
 
 namespace kolvane {
 namespace {

@@ -4,26 +4,31 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "cli/settings.h"
-#include "engine/endpoints.h"
 #include "measure/clock.h"
+#include "platform/profile.h"
 
 namespace kolvane {
 
 class Meter;
 struct RecordTotals;
 
+// "%llu+%llu records in" and "... records out", on standard error.
+void print_records(const RecordTotals& totals, const PlatformProfile& profile);
+
 class RunControl {
  public:
   // The clock the time limit is read on; kSteadyClock unless set. Before start().
   void set_clock(const Clock& clock) { clock_ = &clock; }
   // Once the words are scanned.
-  void arm(const Settings& settings, const Endpoints& ends) {
-    settings_ = &settings;
-    ends_ = &ends;
-    limit_seconds_ = settings.runtime_seconds;
-  }
+  void arm(const Settings& settings) { limit_seconds_ = settings.runtime_seconds; }
+  // What answers a status request: the driver's records lines and summary so far. Unset, the
+  // records lines alone (the engine driven without the driver).
+  using StatusReply = std::function<void(const RecordTotals&, const Meter&)>;
+  void set_status_reply(StatusReply reply) { status_reply_ = std::move(reply); }
   // Just before the first I/O: the time limit counts from here. Without runtime= the clock is
   // not read, here or after any I/O.
   void start();
@@ -40,8 +45,7 @@ class RunControl {
   bool started() const { return started_; }
 
  private:
-  const Settings* settings_ = nullptr;
-  const Endpoints* ends_ = nullptr;
+  StatusReply status_reply_;
   const Clock* clock_ = &kSteadyClock;
   std::uint32_t limit_seconds_ = 0;
   std::uint64_t deadline_ns_ = 0;

@@ -1,19 +1,19 @@
-#include "engine/run_reports.h"
+#include "driver/run_reports.h"
 
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <vector>
 
-#include "engine/console.h"
-#include "engine/exit_status.h"
-#include "engine/failures.h"
 #include "platform/platform.h"
 #include "platform/signals.h"
 #include "report/figures.h"
 #include "report/json_report.h"
 #include "report/plot_svg.h"
 #include "report/summary.h"
+#include "run/console.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "engine/random_source.h"
+#include "run/random_source.h"
 
 namespace kolvane {
 

@@ -7,11 +7,11 @@
 #include <optional>
 
 #include "cli/settings.h"
-#include "engine/digits.h"
-#include "engine/failures.h"
-#include "engine/run_context.h"
-#include "engine/run_files.h"
+#include "plan/digits.h"
 #include "platform/profile.h"
+#include "run/failures.h"
+#include "run/run_context.h"
+#include "run/run_files.h"
 
 namespace kolvane {
 
@@ -68,17 +68,5 @@ std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibra
 // The verbose report at the top of iteration `number` (counting from 1).
 void report_entry(const RunFiles& files, const RunShape& shape, const Settings& settings,
                   const PlanEntry& entry, std::uint64_t number, const PlatformProfile& profile);
-
-// The name a message shows for a file: the name, or `absent` when no name was given.
-inline const char* shown_name(const char* name, const char* absent) {
-  return name != nullptr ? name : absent;
-}
-
-// The same for the "For this run" line and the size-query messages, where the platform may
-// show an absent name its own way.
-inline const char* reported_name(const char* name, const char* absent,
-                                 const PlatformProfile& profile) {
-  return shown_name(name, profile.absent_name_text != nullptr ? profile.absent_name_text : absent);
-}
 
 }  // namespace kolvane

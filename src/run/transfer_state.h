@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "engine/owned.h"
+#include "run/owned.h"
 
 namespace kolvane {
 

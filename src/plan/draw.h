@@ -10,9 +10,9 @@
 #include <optional>
 
 #include "cli/settings.h"
-#include "engine/plan.h"
-#include "engine/run_files.h"
-#include "engine/uniform.h"
+#include "plan/plan.h"
+#include "plan/uniform.h"
+#include "run/run_files.h"
 
 namespace kolvane {
 

@@ -1,4 +1,4 @@
-#include "engine/console.h"
+#include "run/console.h"
 
 #include <cstdarg>
 
@@ -17,22 +17,29 @@ void route_lines(bool data_on_stdout, bool data_on_stderr) {
 }
 
 std::FILE* channel_stream(Channel channel) {
-  if (g_out_moved && g_err_moved) return nullptr;
-  if (channel == Channel::out) return g_out_moved ? stderr : stdout;
+  if (g_out_moved && g_err_moved)
+    return nullptr;
+  if (channel == Channel::out)
+    return g_out_moved ? stderr : stdout;
   return g_err_moved ? stdout : stderr;
 }
 
 void end_progress_line() {
-  if (!g_progress_stands) return;
+  if (!g_progress_stands)
+    return;
   g_progress_stands = false;
-  if (std::FILE* stream = channel_stream(Channel::err)) std::fputs("\n", stream);
+  if (std::FILE* stream = channel_stream(Channel::err))
+    std::fputs("\n", stream);
 }
 
-bool progress_line_stands() { return g_progress_stands; }
+bool progress_line_stands() {
+  return g_progress_stands;
+}
 
 void say_progress(const std::string& line) {
   std::FILE* stream = channel_stream(Channel::err);
-  if (stream == nullptr || line.empty()) return;
+  if (stream == nullptr || line.empty())
+    return;
   std::fputs(line.c_str(), stream);
   g_progress_stands = line.back() == '\r';
 }
@@ -40,7 +47,8 @@ void say_progress(const std::string& line) {
 void say(Channel channel, const char* format, ...) {
   end_progress_line();
   std::FILE* stream = channel_stream(channel);
-  if (stream == nullptr) return;
+  if (stream == nullptr)
+    return;
   va_list args;
   va_start(args, format);
   std::vfprintf(stream, format, args);

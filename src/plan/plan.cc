@@ -1,15 +1,15 @@
-#include "engine/plan.h"
+#include "plan/plan.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <new>
 
-#include "engine/console.h"
-#include "engine/draw.h"
-#include "engine/exit_status.h"
-#include "engine/failures.h"
+#include "plan/draw.h"
 #include "platform/signals.h"
+#include "run/console.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {
@@ -91,8 +91,8 @@ bool measurable(FileHandle file) {
 void print_offset(const char* label, std::uint64_t offset, const PlatformProfile& profile) {
   if (profile.offset_style == OffsetStyle::halves) {
     say(Channel::err, "%s: low %" PRIu32 "   high %" PRId32 "\n", label,
-                 static_cast<std::uint32_t>(offset),
-                 static_cast<std::int32_t>(static_cast<std::uint32_t>(offset >> 32)));
+        static_cast<std::uint32_t>(offset),
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(offset >> 32)));
   } else {
     say(Channel::err, "%s: %" PRId64 "\n", label, static_cast<std::int64_t>(offset));
   }

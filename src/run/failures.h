@@ -6,9 +6,9 @@
 #include <string>
 
 #include "cli/settings.h"
-#include "engine/exit_status.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "run/exit_status.h"
 
 namespace kolvane {
 
@@ -54,5 +54,17 @@ Failure failure_text(int status, std::string text);
 
 // The failure's message on the error channel: what the driver does once with the run's.
 void say_failure(const Failure& failure);
+
+// The name a message shows for a file: the name, or `absent` when no name was given.
+inline const char* shown_name(const char* name, const char* absent) {
+  return name != nullptr ? name : absent;
+}
+
+// The same for the "For this run" line and the size-query messages, where the platform may
+// show an absent name its own way.
+inline const char* reported_name(const char* name, const char* absent,
+                                 const PlatformProfile& profile) {
+  return shown_name(name, profile.absent_name_text != nullptr ? profile.absent_name_text : absent);
+}
 
 }  // namespace kolvane

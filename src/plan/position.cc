@@ -1,11 +1,11 @@
-#include "engine/position.h"
+#include "plan/position.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "engine/exit_status.h"
-#include "engine/failures.h"
 #include "platform/signals.h"
+#include "run/exit_status.h"
+#include "run/failures.h"
 
 namespace kolvane {
 namespace {

@@ -1,6 +1,6 @@
-#include "engine/draw.h"
+#include "plan/draw.h"
 
-#include "engine/digits.h"
+#include "plan/digits.h"
 
 namespace kolvane {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/random_source.h"
+#include "run/random_source.h"
 
 namespace kolvane {
 namespace {

@@ -1,8 +1,10 @@
-#include "engine/digits.h"
+#include "plan/digits.h"
 
 namespace kolvane {
 
-std::uint64_t min(std::uint64_t a, std::uint64_t b) { return a > b ? b : a; }
+std::uint64_t min(std::uint64_t a, std::uint64_t b) {
+  return a > b ? b : a;
+}
 
 void addcomponents(OffsetDigits& a, const OffsetDigits& b) {
   OffsetDigits sum{};
@@ -28,7 +30,8 @@ std::uint32_t generaterandomvalue(RandomSource& random, std::uint32_t n) {
     sum += static_cast<std::uint32_t>(random.next() % 32768);
     n -= 32767;
   }
-  if (n != 0) sum += static_cast<std::uint32_t>(random.next()) % n;
+  if (n != 0)
+    sum += static_cast<std::uint32_t>(random.next()) % n;
   return sum;
 }
 

@@ -1,0 +1,47 @@
+#include "run/run_control.h"
+
+#include <cinttypes>
+
+#include "platform/signals.h"
+#include "run/console.h"
+#include "run/transfer_state.h"
+
+namespace kolvane {
+
+void print_records(const RecordTotals& t, const PlatformProfile& profile) {
+  if (profile.signed_records) {
+    say(Channel::err, "%" PRId64 "+%" PRId64 " records in\n",
+        static_cast<std::int64_t>(t.r_full_total), static_cast<std::int64_t>(t.r_partial_total));
+    say(Channel::err, "%" PRId64 "+%" PRId64 " records out\n",
+        static_cast<std::int64_t>(t.w_full_total), static_cast<std::int64_t>(t.w_partial_total));
+  } else {
+    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records in\n", t.r_full_total, t.r_partial_total);
+    say(Channel::err, "%" PRIu64 "+%" PRIu64 " records out\n", t.w_full_total, t.w_partial_total);
+  }
+}
+
+void RunControl::start() {
+  started_ = true;
+  if (limit_seconds_ != 0)
+    deadline_ns_ = clock_->now_ns() + std::uint64_t{limit_seconds_} * 1000000000u;
+}
+
+bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
+  if (take_status_request()) {
+    if (status_reply_)
+      status_reply_(totals, meter);
+    else
+      print_records(totals, this_platform());
+  }
+  if (stop_requested() != StopRequest::none)
+    return true;
+  if (limit_seconds_ != 0 && !timed_out_ && clock_->now_ns() >= deadline_ns_)
+    timed_out_ = true;
+  return timed_out_;
+}
+
+bool RunControl::stopping() const {
+  return timed_out_ || stop_requested() != StopRequest::none;
+}
+
+}  // namespace kolvane
