@@ -31,16 +31,29 @@ bool read_number(const char*& pos, std::uint64_t max, std::uint64_t& n) {
 
 std::uint64_t unit_multiplier(char c) {
   switch (c) {
-    case 'b': case 'B': return 512;
-    case 'k': case 'K': return 1024;
-    case 'm': case 'M': return 1048576;
-    case 'g': case 'G': return 1073741824;
-    default: return 0;
+    case 'b':
+    case 'B':
+      return 512;
+    case 'k':
+    case 'K':
+      return 1024;
+    case 'm':
+    case 'M':
+      return 1048576;
+    case 'g':
+    case 'G':
+      return 1073741824;
+    default:
+      return 0;
   }
 }
 
-bool ends_operand(char c) { return c == '\0' || c == ' '; }
-bool is_times(char c) { return c == 'x' || c == 'X'; }
+bool ends_operand(char c) {
+  return c == '\0' || c == ' ';
+}
+bool is_times(char c) {
+  return c == 'x' || c == 'X';
+}
 
 }  // namespace
 
@@ -67,7 +80,8 @@ std::uint64_t parse_integer(const char* text, int& invalid, unsigned number_bits
       ++pos;
     }
     operands.push_back(n);
-    if (ends_operand(*pos)) break;
+    if (ends_operand(*pos))
+      break;
     if (!is_times(*pos))
       return refuse();
     ++pos;

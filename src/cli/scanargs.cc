@@ -19,12 +19,15 @@ std::string format(const char* fmt, ...) {
   const int size = std::vsnprintf(nullptr, 0, fmt, args);
   va_end(args);
   std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-  if (size > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, again);
+  if (size > 0)
+    std::vsnprintf(text.data(), text.size() + 1, fmt, again);
   va_end(again);
   return text;
 }
 
-bool equals(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+bool equals(const char* a, const char* b) {
+  return std::strcmp(a, b) == 0;
+}
 bool equals(std::string_view a, const char* b) {
   return a == b;
 }
@@ -67,14 +70,17 @@ bool store_number(std::string_view name, std::uint64_t n, int& invalid, ScanResu
     s.w_dio = (d & 2) ? 1 : 0;
   } else if (equals(name, "ibs")) {
     s.input_blocksize = n;
-    if (bad_blocksize(n, profile)) invalid = 1;
+    if (bad_blocksize(n, profile))
+      invalid = 1;
   } else if (equals(name, "obs")) {
     s.output_blocksize = n;
-    if (bad_blocksize(n, profile)) invalid = 1;
+    if (bad_blocksize(n, profile))
+      invalid = 1;
   } else if (equals(name, "bs")) {
     s.input_blocksize = n;
     s.output_blocksize = n;
-    if (bad_blocksize(n, profile)) invalid = 1;
+    if (bad_blocksize(n, profile))
+      invalid = 1;
   } else if (equals(name, "skip")) {
     s.skip_records = n;
   } else if (equals(name, "seek")) {
@@ -109,19 +115,23 @@ bool add_conv_words(std::string_view list, unsigned& conv) {
     } else {
       return false;
     }
-    if (comma == std::string_view::npos) return true;
+    if (comma == std::string_view::npos)
+      return true;
     list.remove_prefix(comma + 1);
   }
 }
 
 // A time in whole seconds: digits only, no unit letters and no products.
 bool parse_seconds(const char* text, std::uint64_t& n) {
-  if (*text == '\0') return false;
+  if (*text == '\0')
+    return false;
   n = 0;
   for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
+    if (*p < '0' || *p > '9')
+      return false;
     const std::uint64_t digit = static_cast<std::uint64_t>(*p - '0');
-    if (n > (UINT64_MAX - digit) / 10) return false;
+    if (n > (UINT64_MAX - digit) / 10)
+      return false;
     n = n * 10 + digit;
   }
   return true;
@@ -130,41 +140,53 @@ bool parse_seconds(const char* text, std::uint64_t& n) {
 enum class WordScan { not_mine, accepted, malformed, out_of_range };
 
 // The measuring words. A value that is not a number is malformed; a number the word does not
-// take (report=2, progress=0, seed above 32 bits, iodepth=0) is out of range.
+// take (report=2, progress=0, seed above 32 bits, iodepth=0, workers=0) is out of range.
 WordScan scan_measuring_word(std::string_view name, const char* value, Settings& s) {
   const bool time = equals(name, "progress") || equals(name, "runtime");
   const bool number = equals(name, "report") || equals(name, "seed") || equals(name, "iodepth") ||
-                      equals(name, "poll");
+                      equals(name, "poll") || equals(name, "workers");
   if (equals(name, "json") || equals(name, "plot")) {
-    if (*value == '\0') return WordScan::out_of_range;
+    if (*value == '\0')
+      return WordScan::out_of_range;
     (equals(name, "json") ? s.json_file : s.plot_file) = value;
     return WordScan::accepted;
   }
   if (equals(name, "distribution")) {
-    if (!equals(value, "uniform")) return WordScan::out_of_range;
+    if (!equals(value, "uniform"))
+      return WordScan::out_of_range;
     s.uniform_offsets = true;
     return WordScan::accepted;
   }
-  if (!time && !number) return WordScan::not_mine;
+  if (!time && !number)
+    return WordScan::not_mine;
   std::uint64_t n = 0;
   int invalid = 0;
   if (time ? !parse_seconds(value, n) : (n = parse_integer(value, invalid, 64), invalid != 0))
     return WordScan::malformed;
   if (equals(name, "report")) {
-    if (n > 1) return WordScan::out_of_range;
+    if (n > 1)
+      return WordScan::out_of_range;
     s.report = n == 1;
   } else if (equals(name, "iodepth")) {
-    if (n == 0 || n > kMaxIoDepth) return WordScan::out_of_range;
+    if (n == 0 || n > kMaxIoDepth)
+      return WordScan::out_of_range;
     s.io_depth = static_cast<std::uint32_t>(n);
+  } else if (equals(name, "workers")) {
+    if (n == 0 || n > kMaxWorkers)
+      return WordScan::out_of_range;
+    s.workers = static_cast<std::uint32_t>(n);
   } else if (equals(name, "poll")) {
-    if (n != 1 && n != 2) return WordScan::out_of_range;
+    if (n != 1 && n != 2)
+      return WordScan::out_of_range;
     s.poll = static_cast<std::uint32_t>(n);
   } else if (equals(name, "seed")) {
-    if (n > UINT32_MAX) return WordScan::out_of_range;
+    if (n > UINT32_MAX)
+      return WordScan::out_of_range;
     s.seed_given = true;
     s.seed = static_cast<std::uint32_t>(n);
   } else {
-    if (n == 0 || n > UINT32_MAX) return WordScan::out_of_range;
+    if (n == 0 || n > UINT32_MAX)
+      return WordScan::out_of_range;
     (equals(name, "progress") ? s.progress_seconds : s.runtime_seconds) =
         static_cast<std::uint32_t>(n);
   }
@@ -174,15 +196,19 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
 // The checking words: pattern=random|zero and verify=0|1|2.
 WordScan scan_checking_word(std::string_view name, const char* value, Settings& s) {
   if (equals(name, "pattern")) {
-    if (!equals(value, "random") && !equals(value, "zero")) return WordScan::out_of_range;
+    if (!equals(value, "random") && !equals(value, "zero"))
+      return WordScan::out_of_range;
     s.stamped = equals(value, "random");
     return WordScan::accepted;
   }
-  if (!equals(name, "verify")) return WordScan::not_mine;
+  if (!equals(name, "verify"))
+    return WordScan::not_mine;
   int invalid = 0;
   const std::uint64_t n = parse_integer(value, invalid, 64);
-  if (invalid != 0) return WordScan::malformed;
-  if (n > kVerifyCheckOnly) return WordScan::out_of_range;
+  if (invalid != 0)
+    return WordScan::malformed;
+  if (n > kVerifyCheckOnly)
+    return WordScan::out_of_range;
   s.verify = static_cast<std::uint32_t>(n);
   return WordScan::accepted;
 }
@@ -209,12 +235,14 @@ bool scan_word(const char* word, ScanResult& r, const PlatformProfile& profile) 
     return true;
   }
   if (equals(name, "conv")) {
-    if (add_conv_words(value, s.conv)) return true;
+    if (add_conv_words(value, s.conv))
+      return true;
     r.rejection = format("unrecognized option value %s\n", word);
     return false;
   }
   WordScan scanned = scan_checking_word(name, value, s);
-  if (scanned == WordScan::not_mine) scanned = scan_measuring_word(name, value, s);
+  if (scanned == WordScan::not_mine)
+    scanned = scan_measuring_word(name, value, s);
   switch (scanned) {
     case WordScan::not_mine:
       break;
@@ -247,10 +275,13 @@ bool scan_word(const char* word, ScanResult& r, const PlatformProfile& profile) 
 ScanResult scan_words(int argc, const char* const* argv, const PlatformProfile& profile) {
   ScanResult r;
   for (int i = 1; i <= argc - 1; ++i) {
-    if (!scan_word(argv[i], r, profile)) return r;
+    if (!scan_word(argv[i], r, profile))
+      return r;
   }
-  if (r.settings.input_blocksize == 0) r.settings.input_blocksize = kDefaultBlocksize;
-  if (r.settings.output_blocksize == 0) r.settings.output_blocksize = kDefaultBlocksize;
+  if (r.settings.input_blocksize == 0)
+    r.settings.input_blocksize = kDefaultBlocksize;
+  if (r.settings.output_blocksize == 0)
+    r.settings.output_blocksize = kDefaultBlocksize;
   r.accepted = true;
   return r;
 }

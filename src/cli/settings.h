@@ -21,6 +21,8 @@ inline constexpr std::uint32_t kVerifyReadBack = 1;
 inline constexpr std::uint32_t kVerifyCheckOnly = 2;
 // The deepest queue iodepth= may ask for.
 inline constexpr std::uint32_t kMaxIoDepth = 4096;
+// The most threads workers= may ask for.
+inline constexpr std::uint32_t kMaxWorkers = 256;
 
 struct Settings {
   // Text settings point into the argument words (or at the fixed words above); absent: nullptr.
@@ -40,11 +42,11 @@ struct Settings {
   std::uint32_t w_dio = 0;
 
   // Measuring and repeating: each is off unless its word is given.
-  bool report = false;                // report=1: the summary after the records lines
-  const char* json_file = nullptr;    // json=FILE; "-" is standard error
-  const char* plot_file = nullptr;    // plot=FILE: a picture of the run in SVG
-  std::uint32_t progress_seconds = 0; // progress=N; 0: no progress lines
-  bool seed_given = false;            // seed=N: offsets drawn from srand(N)
+  bool report = false;                 // report=1: the summary after the records lines
+  const char* json_file = nullptr;     // json=FILE; "-" is standard error
+  const char* plot_file = nullptr;     // plot=FILE: a picture of the run in SVG
+  std::uint32_t progress_seconds = 0;  // progress=N; 0: no progress lines
+  bool seed_given = false;             // seed=N: offsets drawn from srand(N)
   std::uint32_t seed = 0;
   bool uniform_offsets = false;       // distribution=uniform
   std::uint32_t runtime_seconds = 0;  // runtime=S; 0: no time limit
@@ -58,9 +60,14 @@ struct Settings {
   // poll=1: reap by spinning, never sleeping while I/Os are in flight; poll=2: the same with a
   // kernel thread that submits. 0: spin briefly before each sleeping wait.
   std::uint32_t poll = 0;
+
+  // workers=N: N threads share the run's iterations or cut its single copy into N ranges.
+  std::uint32_t workers = 1;
 };
 
-inline bool is_notrunc(const Settings& s) { return (s.conv & kConvNotrunc) != 0; }
+inline bool is_notrunc(const Settings& s) {
+  return (s.conv & kConvNotrunc) != 0;
+}
 inline bool syncs_output(const Settings& s) {
   return (s.conv & (kConvFsync | kConvFdatasync)) != 0;
 }

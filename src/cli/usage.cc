@@ -98,6 +98,16 @@ const char* const help_polling =
     "                  never sleeping while I/Os are in flight: one CPU kept busy\n"
     "  poll=2          poll=1 and a kernel thread that submits the I/Os (Linux)\n";
 
+const char* const help_workers =
+    "\n"
+    "Workers (off unless given):\n"
+    "\n"
+    "  workers=N       N threads in one run (1 to 256, default 1), each with its own\n"
+    "                  I/Os, iodepth= each: worker w runs iterations w, w+N, ...\n"
+    "                  drawn from seed+w, or copies the w-th of N ranges of whole\n"
+    "                  blocks of a single copy (ibs = obs, both sides files the run\n"
+    "                  positions); one report for the whole run\n";
+
 // The platform's help pieces hold the program word as %s, or a fixed name and no directive.
 void print_with_name(const char* text) {
   const char* p = text;
@@ -123,10 +133,13 @@ void usage(int status) {
     std::fputs(help_measuring, stdout);
     std::fputs(help_checking, stdout);
     std::fputs(help_polling, stdout);
+    std::fputs(help_workers, stdout);
   }
   std::exit(status);
 }
 
-void version() { std::fprintf(stderr, "%s version " KOLVANE_VERSION "\n", program_name); }
+void version() {
+  std::fprintf(stderr, "%s version " KOLVANE_VERSION "\n", program_name);
+}
 
 }  // namespace kolvane

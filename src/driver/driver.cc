@@ -127,6 +127,8 @@ Failure open_files(RunFiles& files, Calibration& calibration, const RunShape& sh
   // Before the output is opened, so that a refused run leaves it as it was.
   if (!failure.failed())
     failure = check_io_depth(files, shape, s);
+  if (!failure.failed())
+    failure = check_workers(files, shape, s);
   if (failure.failed())
     return failure;
   files.output.reset(open_run_output(s, files.output_preexists));
@@ -139,9 +141,15 @@ Failure open_files(RunFiles& files, Calibration& calibration, const RunShape& sh
   return calibrate_output(files, calibration, shape, s, profile);
 }
 
-// The plan, whole, held by the run from here to its release.
+// The plan, whole, held by the run from here to its release. Workers draw their own: the run's
+// holds only the calibration they share out and the number of its iterations.
 Failure plan_entries(RunOwners& owners, const Calibration& calibration, const Settings& s) {
   RunContext& context = owners.context;
+  if (s.workers > 1) {
+    owners.plan.calibration = calibration;
+    owners.plan.size = context.shape.iterations_given ? s.num_iterations : 1;
+    return {};
+  }
   std::optional<Plan> plan =
       build_plan(owners.files, calibration, context.shape, s, context.random);
   if (!plan)
@@ -158,29 +166,20 @@ Failure transfer(RunOwners& owners, const Settings& s, const PlatformProfile& pr
   RunContext& context = owners.context;
   context.control.start();
   const Plan& plan = owners.plan;
+  if (s.workers > 1)
+    return run_workers(owners.files, plan.calibration, context, owners.transfer, s, profile,
+                       context.meter.clock(), owners.workers);
   std::optional<RunOrderDraw> draw;
   if (context.shape.unlimited)
     draw.emplace(owners.files, plan.calibration, s, context.shape.seed, context.random);
-  std::uint64_t number = 0;
+  EntryFeed feed(plan, draw ? &*draw : nullptr);
   const EntrySource next_entry = [&](PlanEntry& entry) {
-    if (draw) {
-      entry = draw->next();
-    } else if (number < plan.size) {
-      entry = plan.entries[number];
-    } else {
+    if (!feed.next(entry))
       return false;
-    }
-    ++number;
-    report_entry(owners.files, context.shape, s, entry, number, profile);
+    report_entry(owners.files, context.shape, s, entry, feed.taken(), profile);
     return true;
   };
-  Failure failure =
-      make_transfer_engine(owners.files, owners.transfer, context, s, profile)->run(next_entry);
-  // A failed check is told once the transfer has ended, by the bad block that comes first in
-  // plan order; a failed read or write brings its own message.
-  if (context.check != nullptr && (failure.status == kExitSuccess || failure.status == kExitVerify))
-    return context.check->conclude();
-  return failure;
+  return run_transfer(owners.files, owners.transfer, context, s, profile, next_entry);
 }
 
 void end_report(const RecordTotals& totals, const RunStart& start, const PlatformProfile& profile) {
@@ -194,7 +193,8 @@ void end_report(const RecordTotals& totals, const RunStart& start, const Platfor
 // transfer. A run without pattern= or verify= leaves the context's check empty.
 Failure start_check(RunContext& context, const RunFiles& files, const Settings& s,
                     const PlatformProfile& profile, OutputCheck& check) {
-  if (!s.stamped && s.verify == kVerifyOff)
+  // Workers stamp and check with checks of their own.
+  if ((!s.stamped && s.verify == kVerifyOff) || s.workers > 1)
     return {};
   Failure failure = check.start(s, context.shape, files.output.get(), profile);
   if (!failure.failed())
@@ -231,9 +231,10 @@ Failure close_files(RunOwners& owners, const Settings& s) {
 Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                    OutputCheck& check) {
   Failure failure = check_combinations(owners.context.shape);
-  // verify= and iodepth= need to know whether a named output is a stream: the system is asked
-  // once, before either is checked, and only by a run that gives one of them.
-  if (!failure.failed() && (settings.verify != kVerifyOff || settings.io_depth > 1))
+  // verify=, iodepth= and workers= need to know whether a named output is a stream: the system is
+  // asked once, before either is checked, and only by a run that gives one of them.
+  if (!failure.failed() &&
+      (settings.verify != kVerifyOff || settings.io_depth > 1 || settings.workers > 1))
     settle_output_stream(owners.context.shape.ends, settings);
   if (!failure.failed())
     failure = check_verify_words(owners.context.shape.ends, settings);
@@ -286,8 +287,8 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
     print_summary(owners.context.meter, owners.context.shape.ends, settings);
   }
   owners.release();
-  status = write_reports(owners.context, owners.transfer.totals, settings, start, status,
-                         failure.line());
+  status = write_reports(owners.context, owners.transfer.totals, owners.workers, settings, start,
+                         status, failure.line());
   // Asked again here: a request that came while the documents were written is not lost.
   const StopRequest stop = stop_requested();
   if (status == kExitSuccess && stop != StopRequest::none)

@@ -8,10 +8,13 @@
 #include "run/run_context.h"
 #include "run/run_files.h"
 #include "run/transfer_state.h"
+#include "workers/workers.h"
 
 namespace kolvane {
 
 struct RunOwners {
+  // Each worker's figures, kept for the reports after everything else is released.
+  WorkersOutcome workers;
   TransferState transfer;
   Plan plan;
   RunFiles files;

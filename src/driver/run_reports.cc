@@ -133,19 +133,25 @@ ReportSettings report_settings(const RunShape& shape, const Settings& s) {
     r.pattern = "random";
   if (s.verify != kVerifyOff)
     r.verify = s.verify;
+  if (s.workers > 1)
+    r.workers = s.workers;
   return r;
 }
 
-std::string json_document(const RunContext& run, const RecordTotals& t, const Settings& s,
-                          const RunStart& start, int status, StopRequest stop,
-                          const std::string& failure) {
+RecordCounts record_counts(const RecordTotals& t) {
+  return {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
+}
+
+std::string json_document(const RunContext& run, const RecordTotals& t,
+                          const WorkersOutcome& workers, const Settings& s, const RunStart& start,
+                          int status, StopRequest stop, const std::string& failure) {
   const bool interrupted = stop != StopRequest::none;
   RunReport r;
   r.program_version = KOLVANE_VERSION;
   for (int i = 1; i < start.argc; ++i) r.command.emplace_back(start.argv[i]);
   r.settings = report_settings(run.shape, s);
   r.seed = start.seed;
-  r.records = {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
+  r.records = record_counts(t);
   r.exit_status = status;
   if (status != kExitSuccess && !interrupted)
     r.error = failure;
@@ -157,6 +163,11 @@ std::string json_document(const RunContext& run, const RecordTotals& t, const Se
     r.signal = stop == StopRequest::terminate ? "SIGTERM" : "SIGINT";
   }
   r.directions = all_figures(run.meter, run.shape.ends, s);
+  for (const WorkerFigures& w : workers.workers) {
+    r.workers.push_back(
+        {w.seed, record_counts(w.totals), all_figures(*w.meter, run.shape.ends, s)});
+  }
+  for (const CopiedSpan& c : workers.copied_beyond) r.copied_beyond.push_back({c.first, c.blocks});
   return render_json(r);
 }
 
@@ -272,8 +283,9 @@ void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s)
   say(Channel::err, "%s", format_summary(list).c_str());
 }
 
-int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
-                  const RunStart& start, int status, const std::string& failure) {
+int write_reports(const RunContext& run, const RecordTotals& totals, const WorkersOutcome& workers,
+                  const Settings& s, const RunStart& start, int status,
+                  const std::string& failure) {
   // The picture first: when it cannot be written, the JSON document tells so.
   if (s.plot_file != nullptr) {
     const Render picture = [&](StopRequest stop) {
@@ -285,7 +297,7 @@ int write_reports(const RunContext& run, const RecordTotals& totals, const Setti
   }
   if (s.json_file != nullptr) {
     const Render json = [&](StopRequest stop) {
-      return json_document(run, totals, s, start, status, stop, failure);
+      return json_document(run, totals, workers, s, start, status, stop, failure);
     };
     if (std::strcmp(s.json_file, "-") == 0) {
       say(Channel::err, "%s", json(stop_requested()).c_str());

@@ -11,6 +11,7 @@
 #include "platform/signals.h"
 #include "run/run_context.h"
 #include "run/transfer_state.h"
+#include "workers/workers.h"
 
 namespace kolvane {
 
@@ -38,11 +39,12 @@ void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s)
 
 // json= and plot=, at the end of the run however it ended (`failure`: the failure's message
 // without its line end).
+// A run of several workers adds each worker's figures to the JSON document.
 // Each document tells whether a stop request ended the run as it stands when the document is
 // complete; a request that cuts short the writing of a document to a FIFO ends the program by
 // its signal at once. Returns the run's status, or 3 when the run had succeeded but a report
 // could not be written.
-int write_reports(const RunContext& run, const RecordTotals& totals, const Settings& s,
-                  const RunStart& start, int status, const std::string& failure);
+int write_reports(const RunContext& run, const RecordTotals& totals, const WorkersOutcome& workers,
+                  const Settings& s, const RunStart& start, int status, const std::string& failure);
 
 }  // namespace kolvane

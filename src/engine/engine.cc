@@ -2,6 +2,7 @@
 
 #include "engine/queued.h"
 #include "engine/transfer.h"
+#include "engine/verify.h"
 #include "run/exit_status.h"
 
 namespace kolvane {
@@ -53,6 +54,15 @@ std::unique_ptr<TransferEngine> make_transfer_engine(RunFiles& files, TransferSt
   if (settings.io_depth > 1)
     return std::make_unique<QueuedEngine>(files, transfer, run, settings);
   return std::make_unique<SynchronousEngine>(files, transfer, run, settings, profile);
+}
+
+Failure run_transfer(RunFiles& files, TransferState& transfer, RunContext& run,
+                     const Settings& settings, const PlatformProfile& profile,
+                     const EntrySource& next_entry) {
+  Failure failure = make_transfer_engine(files, transfer, run, settings, profile)->run(next_entry);
+  if (run.check != nullptr && (failure.status == kExitSuccess || failure.status == kExitVerify))
+    return run.check->conclude();
+  return failure;
 }
 
 }  // namespace kolvane

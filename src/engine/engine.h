@@ -39,4 +39,12 @@ std::unique_ptr<TransferEngine> make_transfer_engine(RunFiles& files, TransferSt
                                                      RunContext& run, const Settings& settings,
                                                      const PlatformProfile& profile);
 
+// The transfer of every entry the source gives by the engine the settings ask for, then the
+// check's verdict: a failed check is told once the transfer has ended, by the bad block that
+// comes first in plan order; a failed read or write brings its own message. Returns none or the
+// failure, unprinted.
+Failure run_transfer(RunFiles& files, TransferState& transfer, RunContext& run,
+                     const Settings& settings, const PlatformProfile& profile,
+                     const EntrySource& next_entry);
+
 }  // namespace kolvane

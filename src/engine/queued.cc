@@ -1,5 +1,6 @@
 #include "engine/queued.h"
 
+#include "engine/positioned_sides.h"
 #include "engine/queue_driver.h"
 #include "platform/io_queue.h"
 #include "run/exit_status.h"
@@ -14,27 +15,6 @@ Failure refuse_depth(const char* why, std::uint32_t depth) {
   return refusal(why, depth);
 }
 
-// A side the queue can serve: a named regular file or device (the standard streams may share
-// their offset with the shell, and a pipe has none), or the zero source / null sink.
-bool positioned_input(const RunFiles& files, const Endpoints& ends) {
-  if (ends.zero_source())
-    return true;
-  return ends.named_input() && file_kind(files.input.get()) != FileKind::stream;
-}
-
-bool positioned_output(const Endpoints& ends) {
-  return ends.null_sink() || ends.positioned_named_output();
-}
-
-bool same_file_both_sides(const Endpoints& ends, const Settings& s) {
-  if (!ends.named_input() || !ends.named_output())
-    return false;
-  FileIdentity in;
-  FileIdentity out;
-  return identity_of_name(s.input_file, in) && identity_of_name(s.output_file, out) &&
-         same_file(in, out);
-}
-
 constexpr std::uint64_t kMaxQueuedBlock = std::uint64_t{1} << 30;
 
 }  // namespace
@@ -43,34 +23,13 @@ Failure check_io_depth(const RunFiles& files, const RunShape& shape, const Setti
   const std::uint32_t depth = s.io_depth;
   if (depth <= 1)
     return {};
-  if (!positioned_input(files, shape.ends))
-    return refuse_depth(
-        "iodepth=%u needs an input the run can position: a file or device "
-        "named by if=, or the zero source\n",
-        depth);
-  if (!positioned_output(shape.ends))
-    return refuse_depth(
-        "iodepth=%u needs an output the run can position: a file or device "
-        "named by of=, or the null sink\n",
-        depth);
-  if (same_file_both_sides(shape.ends, s))
-    return refuse_depth("iodepth=%u cannot read and write the same file\n", depth);
+  Failure failure = check_positioned_sides(files, shape, s, "iodepth", depth);
+  if (failure.failed())
+    return failure;
   // A queued transfer moves a block in one I/O, whose length the queue holds in 32 bits.
   if (s.input_blocksize > kMaxQueuedBlock || s.output_blocksize > kMaxQueuedBlock)
     return refuse_depth("iodepth=%u takes blocks of at most 1 GiB (ibs= and obs=)\n", depth);
-  if (shape.repeats()) {
-    // Entries that overlap must each position the output: one the run created or truncated
-    // has its entries follow on from each other.
-    if (!shape.ends.null_sink() && !is_notrunc(s))
-      return refuse_depth(
-          "iodepth=%u with iterations needs an existing output written in "
-          "place (conv=notrunc) or the null sink\n",
-          depth);
-    return {};
-  }
-  if (s.input_blocksize != s.output_blocksize)
-    return refuse_depth("iodepth=%u with a single copy needs ibs equal to obs\n", depth);
-  return {};
+  return check_positioned_shape(shape, s, "iodepth", depth);
 }
 
 Failure check_poll_words(const Settings& s, const PlatformProfile& profile) {

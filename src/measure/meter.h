@@ -53,6 +53,17 @@ class Meter {
     interval_ns_ = interval_ns;
   }
 
+  const Clock& clock() const { return *clock_; }
+  MeterListener* listener() const { return listener_; }
+  std::uint64_t listener_interval_ns() const { return interval_ns_; }
+  // The per-second counters count from `t` instead of the first I/O's start: the workers of one
+  // run count from their common start, so that their timelines add record by record. Before
+  // the first I/O.
+  void count_seconds_from(std::uint64_t t) { timeline_base_ns_ = t; }
+  // Adds another meter's figures (a worker's, into the run's whole): bytes, I/Os and every
+  // histogram bucket summed, the earliest first I/O and the latest completion kept, the
+  // timelines added (both counted from the same start). Not the clock or the listener.
+  void add(const Meter& other);
   // Around each I/O: the value begin() gives goes to end() with the bytes the I/O moved.
   std::uint64_t begin(IoDirection d) {
     if (!timed_[index(d)])
@@ -95,6 +106,7 @@ class Meter {
   std::array<bool, 2> timed_{};
   const Clock* clock_ = &kSteadyClock;
   std::uint64_t origin_ns_ = 0;
+  std::uint64_t timeline_base_ns_ = 0;  // 0: the first I/O's start
   MeterListener* listener_ = nullptr;
   std::uint64_t interval_ns_ = 0;
   std::uint64_t next_tick_ns_ = UINT64_MAX;

@@ -51,6 +51,9 @@ class Timeline {
     }
   }
 
+  // Adds another timeline counted from the same start, record by record: the coarser of the two
+  // resolutions is kept, so the sum is exact whatever each had merged.
+  void add(const Timeline& other);
   // Every slot from second 0 to the last one with an I/O, empty seconds included, in order.
   std::vector<TimelineSlot> slots() const;
 
@@ -62,6 +65,8 @@ class Timeline {
  private:
   // Makes room for the record of that second, merging pairs while it would lie past the cap.
   void grow(std::uint64_t second);
+  // Records 2i and 2i+1 become record i: each record covers twice as long.
+  void coarsen();
 
   std::size_t max_records_;
   unsigned shift_ = 0;  // each record covers 2^shift_ seconds

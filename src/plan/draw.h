@@ -71,4 +71,31 @@ class RunOrderDraw {
   std::uint64_t first_seek_;
 };
 
+// The entries in run order: the plan's, or, for unlimited iterations, drawn one by one.
+class EntryFeed {
+ public:
+  // `draw`: the run-order draw of unlimited iterations, or nullptr to take the plan's entries.
+  // Both must outlive the feed.
+  EntryFeed(const Plan& plan, RunOrderDraw* draw) : plan_(plan), draw_(draw) {}
+  // False when none is left.
+  bool next(PlanEntry& entry) {
+    if (draw_ != nullptr) {
+      entry = draw_->next();
+    } else if (taken_ < plan_.size) {
+      entry = plan_.entries[taken_];
+    } else {
+      return false;
+    }
+    ++taken_;
+    return true;
+  }
+  // How many entries were given.
+  std::uint64_t taken() const { return taken_; }
+
+ private:
+  const Plan& plan_;
+  RunOrderDraw* draw_;
+  std::uint64_t taken_ = 0;
+};
+
 }  // namespace kolvane

@@ -172,7 +172,8 @@ class Reader {
            get(*o, at, "progress", s.progress_s) && get(*o, at, "runtime", s.runtime_s) &&
            get(*o, at, "seed", s.seed) && get(*o, at, "distribution", s.distribution) &&
            get(*o, at, "iodepth", s.iodepth) && get(*o, at, "poll", s.poll) &&
-           get(*o, at, "pattern", s.pattern) && get(*o, at, "verify", s.verify);
+           get(*o, at, "pattern", s.pattern) && get(*o, at, "verify", s.verify) &&
+           get(*o, at, "workers", s.workers);
   }
 
   bool records(const Json& j, RecordCounts& r) {
@@ -259,6 +260,39 @@ class Reader {
     return true;
   }
 
+  // Each worker's part: the same members as the whole's, under "workers".
+  bool workers(const Json& j, RunReport& r) {
+    const auto list = j.find("workers");
+    if (list == j.end())
+      return true;
+    if (!list->is_array())
+      return fail("workers", "not a list");
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      const Json& w = (*list)[i];
+      WorkerReport& report = r.workers.emplace_back();
+      if (!object(w, item("workers", i)) || !get(w, item("workers", i), "seed", report.seed) ||
+          !records(w, report.records) || !directions(w, report.directions))
+        return false;
+    }
+    return true;
+  }
+
+  bool copied_beyond(const Json& j, RunReport& r) {
+    const auto list = j.find("copied_beyond_records");
+    if (list == j.end())
+      return true;
+    if (!list->is_array())
+      return fail("copied_beyond_records", "not a list");
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      const std::string at = item("copied_beyond_records", i);
+      CopiedBlocks& c = r.copied_beyond.emplace_back();
+      if (!object((*list)[i], at) || !get((*list)[i], at, "first_block", c.first) ||
+          !get((*list)[i], at, "blocks", c.blocks))
+        return false;
+    }
+    return true;
+  }
+
   bool document(const Json& j, RunReport& r) {
     int version = 0;
     std::string program;
@@ -275,7 +309,7 @@ class Reader {
            settings(j, r.settings) && get(j, "", "seed", r.seed) && records(j, r.records) &&
            get(j, "", "exit_status", r.exit_status) && get(j, "", "error", r.error) &&
            get(j, "", "interrupted", r.interrupted) && get(j, "", "signal", r.signal) &&
-           directions(j, r.directions);
+           directions(j, r.directions) && workers(j, r) && copied_beyond(j, r);
   }
 
  private:

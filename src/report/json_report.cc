@@ -53,6 +53,7 @@ Json settings_json(const ReportSettings& s) {
   put_optional(j, "poll", s.poll);
   put_optional(j, "pattern", s.pattern);
   put_optional(j, "verify", s.verify);
+  put_optional(j, "workers", s.workers);
   return j;
 }
 
@@ -109,6 +110,19 @@ Json direction_json(const DirectionFigures& d) {
   return j;
 }
 
+Json records_json(const RecordCounts& r) {
+  return {{"in", {{"full", r.in_full}, {"partial", r.in_partial}}},
+          {"out", {{"full", r.out_full}, {"partial", r.out_partial}}}};
+}
+
+Json directions_json(const std::vector<DirectionFigures>& list) {
+  Json directions = Json::object();
+  for (const DirectionFigures& d : list) {
+    directions[direction_name(d.direction)] = direction_json(d);
+  }
+  return directions;
+}
+
 }  // namespace
 
 std::string render_json(const RunReport& report) {
@@ -119,9 +133,7 @@ std::string render_json(const RunReport& report) {
   put_command(j, report.command);
   j["settings"] = settings_json(report.settings);
   j["seed"] = report.seed;
-  j["records"] = {
-      {"in", {{"full", report.records.in_full}, {"partial", report.records.in_partial}}},
-      {"out", {{"full", report.records.out_full}, {"partial", report.records.out_partial}}}};
+  j["records"] = records_json(report.records);
   j["exit_status"] = report.exit_status;
   if (report.error) {
     bool replaced = false;
@@ -130,11 +142,23 @@ std::string render_json(const RunReport& report) {
   j["interrupted"] = report.interrupted;
   if (report.signal)
     j["signal"] = *report.signal;
-  Json directions = Json::object();
-  for (const DirectionFigures& d : report.directions) {
-    directions[direction_name(d.direction)] = direction_json(d);
+  j["directions"] = directions_json(report.directions);
+  if (!report.workers.empty()) {
+    Json workers = Json::array();
+    for (const WorkerReport& w : report.workers) {
+      workers.push_back({{"seed", w.seed},
+                         {"records", records_json(w.records)},
+                         {"directions", directions_json(w.directions)}});
+    }
+    j["workers"] = workers;
   }
-  j["directions"] = directions;
+  if (!report.copied_beyond.empty()) {
+    Json spans = Json::array();
+    for (const CopiedBlocks& c : report.copied_beyond) {
+      spans.push_back({{"first_block", c.first}, {"blocks", c.blocks}});
+    }
+    j["copied_beyond_records"] = spans;
+  }
   // Every text was made valid above; the handler only keeps the dump from ever throwing.
   return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

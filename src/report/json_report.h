@@ -35,6 +35,7 @@ struct ReportSettings {
   std::optional<std::uint32_t> poll;
   std::optional<std::string> pattern;   // pattern=random
   std::optional<std::uint32_t> verify;  // verify=1 or 2
+  std::optional<std::uint32_t> workers;
 };
 
 struct RecordCounts {
@@ -42,6 +43,19 @@ struct RecordCounts {
   std::uint64_t in_partial = 0;
   std::uint64_t out_full = 0;
   std::uint64_t out_partial = 0;
+};
+
+// One worker's share of a run of several: its seed, its records and its figures.
+struct WorkerReport {
+  std::uint32_t seed = 0;
+  RecordCounts records;
+  std::vector<DirectionFigures> directions;
+};
+
+// Blocks a split copy wrote past those its records count, numbered from the copy's first.
+struct CopiedBlocks {
+  std::uint64_t first = 0;
+  std::uint64_t blocks = 0;
 };
 
 struct RunReport {
@@ -54,8 +68,10 @@ struct RunReport {
   int exit_status = 0;
   std::optional<std::string> error;  // the message printed, when the run failed
   bool interrupted = false;
-  std::optional<std::string> signal;  // "SIGINT" or "SIGTERM", when the run ended by one
+  std::optional<std::string> signal;         // "SIGINT" or "SIGTERM", when the run ended by one
   std::vector<DirectionFigures> directions;  // in the order the document lists them
+  std::vector<WorkerReport> workers;         // empty: a run of one worker
+  std::vector<CopiedBlocks> copied_beyond;   // empty: none
 };
 
 // One pretty-printed document ending in a newline. Every text is valid UTF-8: a name that is

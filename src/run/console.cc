@@ -1,6 +1,7 @@
 #include "run/console.h"
 
 #include <cstdarg>
+#include <mutex>
 
 namespace kolvane {
 namespace {
@@ -8,6 +9,17 @@ namespace {
 bool g_out_moved = false;
 bool g_err_moved = false;
 bool g_progress_stands = false;
+// Workers say their iterations' offsets (verbose=) while the waiting thread may say a status
+// request's lines: one line at a time, and the standing progress line known to each.
+std::mutex g_lines;
+
+void end_standing_line() {
+  if (!g_progress_stands)
+    return;
+  g_progress_stands = false;
+  if (std::FILE* stream = channel_stream(Channel::err))
+    std::fputs("\n", stream);
+}
 
 }  // namespace
 
@@ -25,18 +37,17 @@ std::FILE* channel_stream(Channel channel) {
 }
 
 void end_progress_line() {
-  if (!g_progress_stands)
-    return;
-  g_progress_stands = false;
-  if (std::FILE* stream = channel_stream(Channel::err))
-    std::fputs("\n", stream);
+  const std::lock_guard<std::mutex> lock(g_lines);
+  end_standing_line();
 }
 
 bool progress_line_stands() {
+  const std::lock_guard<std::mutex> lock(g_lines);
   return g_progress_stands;
 }
 
 void say_progress(const std::string& line) {
+  const std::lock_guard<std::mutex> lock(g_lines);
   std::FILE* stream = channel_stream(Channel::err);
   if (stream == nullptr || line.empty())
     return;
@@ -45,7 +56,8 @@ void say_progress(const std::string& line) {
 }
 
 void say(Channel channel, const char* format, ...) {
-  end_progress_line();
+  const std::lock_guard<std::mutex> lock(g_lines);
+  end_standing_line();
   std::FILE* stream = channel_stream(channel);
   if (stream == nullptr)
     return;

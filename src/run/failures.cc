@@ -91,6 +91,13 @@ Failure refusal(const char* format, unsigned value) {
   return {kExitBadArgument, formatted(format, value)};
 }
 
+Failure too_small_for_workers(unsigned workers) {
+  return {kExitTooSmall,
+          formatted("error: the output file size is too small for the specified count, "
+                    "blocksize and seek values shared among %u workers\n",
+                    workers)};
+}
+
 Failure failure_text(int status, std::string text) {
   return {status, std::move(text)};
 }

@@ -48,6 +48,8 @@ Failure buffer_failure();
 Failure plan_memory_failure();
 // A word the run cannot carry out (status 1): `format` holds at most one %u, for `value`.
 Failure refusal(const char* format, unsigned value = 0);
+// Status 5: the output holds no part of its own for each of `workers` writing workers.
+Failure too_small_for_workers(unsigned workers);
 // A failure whose whole message is `text` (a refusal of words, a file too small, a check's
 // verdict, the queue's own text).
 Failure failure_text(int status, std::string text);

@@ -22,6 +22,12 @@ class OwnedFile {
     handle_ = kNoFile;
     return closed;
   }
+  // Gives the handle up unclosed: a view of a file another owner holds lets go of it.
+  FileHandle release() {
+    const FileHandle handle = handle_;
+    handle_ = kNoFile;
+    return handle;
+  }
   FileHandle get() const { return handle_; }
   bool is_open() const { return handle_ != kNoFile; }
 

@@ -21,17 +21,28 @@ void print_records(const RecordTotals& t, const PlatformProfile& profile) {
 }
 
 void RunControl::start() {
+  start_at(limit_seconds_ != 0 ? clock_->now_ns() : 0);
+}
+
+void RunControl::start_at(std::uint64_t now_ns) {
   started_ = true;
   if (limit_seconds_ != 0)
-    deadline_ns_ = clock_->now_ns() + std::uint64_t{limit_seconds_} * 1000000000u;
+    deadline_ns_ = now_ns + std::uint64_t{limit_seconds_} * 1000000000u;
+}
+
+void RunControl::answer_status(const RecordTotals& totals, const Meter& meter) const {
+  if (status_reply_)
+    status_reply_(totals, meter);
+  else
+    print_records(totals, this_platform());
 }
 
 bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
-  if (take_status_request()) {
-    if (status_reply_)
-      status_reply_(totals, meter);
-    else
-      print_records(totals, this_platform());
+  if (link_ != nullptr) {
+    if (link_->after_io(totals, meter))
+      return true;
+  } else if (take_status_request()) {
+    answer_status(totals, meter);
   }
   if (stop_requested() != StopRequest::none)
     return true;
@@ -41,7 +52,8 @@ bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
 }
 
 bool RunControl::stopping() const {
-  return timed_out_ || stop_requested() != StopRequest::none;
+  return timed_out_ || stop_requested() != StopRequest::none ||
+         (link_ != nullptr && link_->stopping());
 }
 
 }  // namespace kolvane

@@ -16,6 +16,18 @@ namespace kolvane {
 class Meter;
 struct RecordTotals;
 
+// What a worker's control asks of the run the worker belongs to, after each of its I/Os: true
+// when the run stops for a reason outside the worker (another worker failed). A request for the
+// figures so far is answered there too. Without workers, no control has one.
+class RunLink {
+ public:
+  virtual bool after_io(const RecordTotals& totals, const Meter& meter) = 0;
+  virtual bool stopping() const = 0;
+
+ protected:
+  ~RunLink() = default;
+};
+
 // "%llu+%llu records in" and "... records out", on standard error.
 void print_records(const RecordTotals& totals, const PlatformProfile& profile);
 
@@ -32,6 +44,14 @@ class RunControl {
   // Just before the first I/O: the time limit counts from here. Without runtime= the clock is
   // not read, here or after any I/O.
   void start();
+  // The same from a time read already: the workers of one run share their start, so that
+  // runtime= ends them together.
+  void start_at(std::uint64_t now_ns);
+  // A worker's control: status requests are the run's to answer (the figures are the sum of
+  // every worker's), and the run may stop the worker. Before start().
+  void link_to(RunLink& link) { link_ = &link; }
+  // A status request's answer: the reply set, or the records lines alone.
+  void answer_status(const RecordTotals& totals, const Meter& meter) const;
   // After each I/O (a read with the writes of its bytes, or one block written, or one read of
   // skipped bytes): true when the run stops there. A status request shows `totals` and the
   // meter so far.
@@ -46,6 +66,7 @@ class RunControl {
 
  private:
   StatusReply status_reply_;
+  RunLink* link_ = nullptr;
   const Clock* clock_ = &kSteadyClock;
   std::uint32_t limit_seconds_ = 0;
   std::uint64_t deadline_ns_ = 0;

@@ -130,7 +130,15 @@ const char* const kMeasuring =
     "\n"
     "  poll=1          with iodepth= above 1, reap by spinning on the completions,\n"
     "                  never sleeping while I/Os are in flight: one CPU kept busy\n"
-    "  poll=2          poll=1 and a kernel thread that submits the I/Os (Linux)\n";
+    "  poll=2          poll=1 and a kernel thread that submits the I/Os (Linux)\n"
+    "\n"
+    "Workers (off unless given):\n"
+    "\n"
+    "  workers=N       N threads in one run (1 to 256, default 1), each with its own\n"
+    "                  I/Os, iodepth= each: worker w runs iterations w, w+N, ...\n"
+    "                  drawn from seed+w, or copies the w-th of N ranges of whole\n"
+    "                  blocks of a single copy (ibs = obs, both sides files the run\n"
+    "                  positions); one report for the whole run\n";
 
 std::string full_help() {
   const bool win = target().fixed_help_name;

@@ -228,7 +228,7 @@ TEST(StopTest, ADocumentTellsOfAStopThatCameWhileItWasWritten) {
     RunOwners st;
     Settings s{.input_file = "in", .output_file = "out"};
     s.json_file = "j";
-    EXPECT_EQ(write_reports(st.context, st.transfer.totals, s, RunStart{}, 0, ""), 0);
+    EXPECT_EQ(write_reports(st.context, st.transfer.totals, st.workers, s, RunStart{}, 0, ""), 0);
     ASSERT_EQ(fake::sys().files.size(), 1u);
     const fake::File& j = fake::sys().files.begin()->second;
     EXPECT_EQ(j.name, "j");

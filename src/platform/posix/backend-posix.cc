@@ -47,7 +47,8 @@ PosixCalls g_calls = kRealCalls;
 
 // The errno of the call that failed, taken at once: printing the error prefix is a call too,
 // and may change errno before the text is asked for.
-int g_error = 0;
+// One per thread: each worker tells its own failed call.
+thread_local int g_error = 0;
 
 // Every failure path returns through here, so the text printed is the failed call's.
 template <typename Result>

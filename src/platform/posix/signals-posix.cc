@@ -1,5 +1,6 @@
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,29 +9,33 @@
 namespace kolvane {
 namespace {
 
-volatile sig_atomic_t g_stop = 0;  // 0, or the signal number of the first stop request
-volatile sig_atomic_t g_status = 0;
+// Set in a handler, read by every worker thread: lock-free atomics are safe in both places.
+std::atomic<int> g_stop{0};  // 0, or the signal number of the first stop request
+std::atomic<int> g_status{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the handlers' flags need no lock");
 
 // The first request of either signal is noted for the run to answer. A second one, of either
 // signal, ends the program at once as that signal would without a handler: the default action
 // restored and the signal raised again, delivered as soon as this handler returns (it is
 // blocked while the handler runs). Both calls are safe in a handler.
 void on_stop(int signal_number) {
-  if (g_stop == 0) {
-    g_stop = signal_number;
+  int none = 0;
+  if (g_stop.compare_exchange_strong(none, signal_number))
     return;
-  }
   signal(signal_number, SIG_DFL);
   raise(signal_number);
 }
 
-void on_status(int) { g_status = 1; }
+void on_status(int) {
+  g_status = 1;
+}
 
 // No SA_RESTART: a read or write blocked on a pipe or a terminal returns EINTR, so the copy
 // sees the request without waiting for its peer.
 void install_stop(int signal_number) {
   struct sigaction old {};
-  if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+  if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+    return;
   struct sigaction action {};
   action.sa_handler = on_stop;
   sigemptyset(&action.sa_mask);
@@ -62,19 +67,22 @@ void install_signal_handlers() {
 
 StopRequest stop_requested() {
   switch (g_stop) {
-    case 0: return StopRequest::none;
-    case SIGTERM: return StopRequest::terminate;
-    default: return StopRequest::interrupt;
+    case 0:
+      return StopRequest::none;
+    case SIGTERM:
+      return StopRequest::terminate;
+    default:
+      return StopRequest::interrupt;
   }
 }
 
 bool take_status_request() {
-  if (g_status == 0) return false;
-  g_status = 0;
-  return true;
+  return g_status.exchange(0) != 0;
 }
 
-bool request_pending() { return g_stop != 0 || g_status != 0; }
+bool request_pending() {
+  return g_stop != 0 || g_status != 0;
+}
 
 void end_by_request(StopRequest request) {
   std::fflush(stdout);

@@ -22,7 +22,8 @@ Win32Calls g_calls = kRealCalls;
 
 // The error code of the call that failed, taken at once: printing the prefix and formatting
 // the text are calls too, and may change what GetLastError returns.
-DWORD g_error = 0;
+// One per thread: each worker tells its own failed call.
+thread_local DWORD g_error = 0;
 // The standard handles stay open for the program's own text lines.
 HANDLE g_std_input = nullptr;
 HANDLE g_std_output = nullptr;
