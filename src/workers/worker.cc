@@ -47,8 +47,10 @@ std::uint64_t Worker::blocks_done() const {
 Failure Worker::prepare(const PlatformProfile& profile) {
   const Settings& s = setup_.words;
   if (s.stamped || s.verify != kVerifyOff) {
+    const bool run_stamps = setup_.run_words != nullptr;
     Failure failure =
-        check_.start(*setup_.check_words, *setup_.check_shape, files_.output.get(), profile);
+        check_.start(run_stamps ? *setup_.run_words : s,
+                     run_stamps ? *setup_.run_shape : setup_.shape, files_.output.get(), profile);
     if (failure.failed())
       return failure;
     context_.check = &check_;

@@ -27,10 +27,11 @@ struct WorkerSetup {
   Settings words;
   RunShape shape;
   Calibration calibration;
-  // A copy's stamps and checks carry the whole run's words and seed, so that the blocks are
-  // those a run of one worker writes; iterations carry the worker's own.
-  const Settings* check_words = nullptr;
-  const RunShape* check_shape = nullptr;
+  // A copy's stamps and checks carry the whole run's words and seed (these, which must outlive
+  // the worker), so that the blocks are those a run of one worker writes; nullptr: iterations
+  // carry the worker's own.
+  const Settings* run_words = nullptr;
+  const RunShape* run_shape = nullptr;
   // The copy's blocks, in blocks of the copy (for its records when it ends early). A worker of
   // a split copy positions both sides at its range, and takes the input up to the run's limit.
   BlockRange blocks;

@@ -143,8 +143,8 @@ std::optional<WorkerSetup> share_out(std::uint32_t w, const RunFiles& files,
   setup.calibration = calibration;
   setup.first_number = w + 1;
   if (!shape.repeats()) {
-    setup.check_words = &s;
-    setup.check_shape = &shape;
+    setup.run_words = &s;
+    setup.run_shape = &shape;
     if (!blocks)
       return w == 0 ? std::optional<WorkerSetup>(std::move(setup)) : std::nullopt;
     setup.blocks = blocks_of(w, s.workers, *blocks);
@@ -181,8 +181,6 @@ std::optional<WorkerSetup> share_out(std::uint32_t w, const RunFiles& files,
     setup.calibration.output_fixed = split_digits(static_cast<std::int64_t>(part->fixed));
     setup.calibration.output_range = split_digits(static_cast<std::int64_t>(part->range));
   }
-  setup.check_words = &setup.words;
-  setup.check_shape = &setup.shape;
   return setup;
 }
 

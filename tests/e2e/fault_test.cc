@@ -399,6 +399,50 @@ TEST_F(LoopDevice, RecordsCountWhatLandedBeforeTheEnd) {
   }
 }
 
+// The same copy by two workers: the second runs off the end and ends the run with its message.
+// The first stops once the other fails: the records count the blocks that landed in order from
+// the copy's first, and the blocks the second landed past a gap the first left are listed apart.
+TEST_F(LoopDevice, AWorkerThatRunsOffTheEndEndsTheRun) {
+  const std::string in = random_bytes(100000, 27);
+  put("in", in);
+  const struct {
+    const char* words;
+    long block, second, lands;  // block size; the second worker's first block; how many land
+  } rows[] = {
+      {"if=in of=dev bs=512 seek=30 json=j.json workers=2", 512, 98, 0},
+      {"if=in of=dev bs=4k seek=2 json=j.json workers=2", 4096, 12, 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    restore();
+    const Result r = run(row.words);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "error writing to 'dev': " + std::string(std::strerror(ENOSPC)) + "\n");
+    const auto doc = nlohmann::json::parse(get("j.json"));
+    // The device ends where the second worker's last landed block ends.
+    const long out = doc["records"]["out"]["full"];
+    const long seek = 65536 - (row.second + row.lands) * row.block;
+    const std::string dev = get("dev");
+    EXPECT_EQ(dev.substr(seek, out * row.block), in.substr(0, out * row.block));
+    if (out < row.second) {
+      // The first worker stopped early: the second's blocks are past the gap.
+      EXPECT_EQ(doc["records"]["in"]["full"], out);
+      if (row.lands == 0) {
+        EXPECT_FALSE(doc.contains("copied_beyond_records"));
+      } else {
+        EXPECT_EQ(doc["copied_beyond_records"],
+                  nlohmann::json::parse("[{\"first_block\": " + std::to_string(row.second) +
+                                        ", \"blocks\": " + std::to_string(row.lands) + "}]"));
+      }
+    } else {
+      // The first worker finished: the second's blocks follow, the failed one read, not written.
+      EXPECT_EQ(out, row.second + row.lands);
+      EXPECT_EQ(doc["records"]["in"]["full"], out + 1);
+      EXPECT_FALSE(doc.contains("copied_beyond_records"));
+    }
+  }
+}
+
 // A sparse output on a file system too small for it: the queued writes that find no room fail
 // in flight with the system's text, as the synchronous copy's write does, and the run ends with
 // status 3 without its records lines.
