@@ -52,6 +52,25 @@ sanitized_suites() {
   echo "  $(grep 'tests passed' out/asan/ctest.log) (build $built s, suites $((SECONDS - start - built)) s)" >&3
 }
 
+# The worker threads under ThreadSanitizer: the program built with it, driven by the end-to-end
+# cases that run several workers (and those of signals and queues beside them); any report in
+# its log fails the step, as does a case, since a report on standard error changes the output.
+tsan_workers() {
+  local logs=$PWD/out/tsan/logs
+  cmake -S . -B out/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+    -DKOLVANE_TESTS=OFF -DKOLVANE_WERROR=ON >/dev/null && cmake --build out/tsan --target kolvane \
+    -j"$jobs" >/dev/null || return 1
+  rm -rf "$logs" && mkdir -p "$logs"
+  TSAN_OPTIONS=halt_on_error=1:log_path=$logs/tsan:suppressions=$PWD/tests/tsan.supp \
+    "$linux/tests/e2e/kolvane_e2e" --binary="$PWD/out/tsan/kolvane" --target=posix \
+    --gtest_filter='Workers.*:LoopDevice.AWorker*:Control.*:Depth.*' | tail -n 3 || return 1
+  if cat "$logs"/* 2>/dev/null; then
+    echo "ThreadSanitizer reports above (in $logs)"
+    return 1
+  fi
+  echo "  $(find "$logs" -type f | wc -l) reports" >&3
+}
+
 # A fuzzing run of a fixed number of inputs, from the corpus, so that each run tries as much
 # whatever the machine's load; a crash, a hang, a leak or a sanitizer report ends it non-zero.
 fuzz() {
@@ -100,6 +119,7 @@ head -c 1537 /dev/zero >"$vg_work/small"
 : >"$vg_work/empty"
 
 step "sanitized unit and end-to-end suites" sanitized_suites
+step "ThreadSanitizer: several workers" tsan_workers
 # The fuzzing run keeps one core busy, and so do the valgrind runs and cppcheck: they go side by
 # side, the fuzzing run's lines and counts after theirs.
 fuzz_out=$(mktemp)

@@ -222,12 +222,14 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
   // One start for all: runtime= ends every worker at the same time, and their per-second
   // counters count from the same second.
   const std::uint64_t start_ns = clock.now_ns();
+  // Counted before any thread starts: the first to end may count itself out at once.
+  shared.running = static_cast<std::uint32_t>(
+      std::count_if(slots.begin(), slots.end(), [](const Slot& s) { return s.worker != nullptr; }));
   for (Slot& slot : slots) {
     if (slot.worker == nullptr)
       continue;
     slot.worker->context().control.start_at(start_ns);
     slot.worker->context().meter.count_seconds_from(start_ns);
-    ++shared.running;
     slot.thread = std::thread([&shared, &slot, &profile] {
       Worker& worker = *slot.worker;
       Failure failure = worker.prepare(profile);

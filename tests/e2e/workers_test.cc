@@ -2,9 +2,12 @@
 // each worker the offsets of one with its own seed), stamped blocks written by several check
 // clean, the JSON's workers add up to the whole, and the runs that cannot be shared out are
 // refused before their output is touched.
+#include <signal.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -154,6 +157,29 @@ TEST_F(Workers, TheWorkersOfTheJsonAddUpToTheWhole) {
     EXPECT_EQ(r.err.find("records in"), r.err.rfind("records in"));
     EXPECT_EQ(r.err.find("latency (us)"), r.err.rfind("latency (us)"));
   }
+}
+
+// A status request and progress lines show the whole so far: every worker's I/Os, never more
+// than the run ends with.
+TEST_F(Workers, StatusAndProgressShowTheWholeSoFar) {
+  if (!target().linux_devices)
+    GTEST_SKIP() << "signals are sent to the Linux program only";
+  put("in", input_);
+  const Result r =
+      run("if=in of=/dev/null bs=4k count=1 runtime=2 progress=1 workers=2 report=1",
+          Stdin{.chunks = {""}, .signals = {{SIGUSR1, "Please be patient"}}, .close_after = "x"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::regex records(R"((\d+)\+0 records in)");
+  std::vector<long> counts;
+  for (std::sregex_iterator i(r.err.begin(), r.err.end(), records), end; i != end; ++i)
+    counts.push_back(std::stol((*i)[1]));
+  ASSERT_EQ(counts.size(), 2u) << r.err;
+  EXPECT_LE(counts[0], counts[1]);
+  EXPECT_EQ(r.err.find("latency (us)"), r.err.find("latency (us)", r.err.find("records in")));
+  std::smatch line;
+  ASSERT_TRUE(std::regex_search(r.err, line, std::regex(R"((\d+) bytes \()"))) << r.err;
+  EXPECT_GT(std::stol(line[1]), 0);
+  EXPECT_LE(std::stol(line[1]), counts[1] * 4096);
 }
 
 TEST_F(Workers, RunsThatCannotBeSharedOutAreRefused) {
