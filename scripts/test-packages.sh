@@ -164,7 +164,7 @@ while IFS='|' read -r words cword expected; do
   read -ra w <<<"$words"
   check "completion of word $cword in: $words" same "$(replies "$cword" "${w[@]}")" "$expected"
 done <<'EOF'
-kolvane|1|bs= conv= count= dio= distribution= ibs= if= iodepth= iterations= json= obs= of= pattern= plot= poll= progress= report= runtime= seed= seek= skip= verbose= verify= +nospace
+kolvane|1|bs= conv= count= dio= distribution= ibs= if= iodepth= iterations= json= obs= of= pattern= plot= poll= progress= report= runtime= seed= seek= skip= verbose= verify= workers= +nospace
 kolvane i|1|ibs= if= iodepth= iterations= +nospace
 kolvane co|1|conv= count= +nospace
 kolvane -|1|--help --version
