@@ -3,7 +3,8 @@
 # loops (bench/floors.c) that make only the system calls kolvane makes, the floor no copier can
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
-#   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue] > report.md   (progress on standard error)
+#   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue | --workers] > report.md
+#   (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
 # sizes to finish in about 2 and is for development only (its ratios are much noisier and its
@@ -15,7 +16,10 @@
 # well). --queue measures only iodepth=: random 4 KiB reads and writes beside fio's psync and
 # io_uring engines, a direct copy beside dd and pattern=random beside pattern=zero, every goal a
 # ratio, in about 8 minutes (needs fio, jq and strace, and 3 GiB under $KOLVANE_BENCH_DISK;
-# with --quick, about 1.5 minutes).
+# with --quick, about 1.5 minutes). --workers measures only workers=: random direct reads of two
+# workers beside fio's two jobs, a direct copy of two workers beside one and beside dd, and
+# cached random reads of two workers against one, unpinned, in about 4 minutes (needs fio and
+# jq).
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -32,6 +36,7 @@ stamp_only=0
 verify_only=0
 measure_only=0
 queue_only=0
+workers_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
@@ -39,8 +44,9 @@ for arg in "$@"; do
     --verify) verify_only=1 ;;
     --measure) measure_only=1 ;;
     --queue) queue_only=1 ;;
-    -h | --help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue])" >&2; exit 2 ;;
+    --workers) workers_only=1 ;;
+    -h | --help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers])" >&2; exit 2 ;;
   esac
 done
 
@@ -249,6 +255,7 @@ queue_ios=$( ((quick)) && echo 50000 || echo 200000)
 queue_rows=$disk/queue.tsv
 last_cpu=0
 
+pin=(taskset -c "$cpu")
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", a / b }'; }
 load1() { cut -d' ' -f1 /proc/loadavg; }
 # Waits, at most two minutes, for the load average to fall below 1 before a row starts.
@@ -260,13 +267,14 @@ wait_quiet() {
   done
 }
 
-# Runs one command (its words as arguments) on the last CPU under /usr/bin/time: sets $last to
+# Runs one command (its words as arguments) as $pin says (on the last CPU, unless a section
+# unpins it) under /usr/bin/time: sets $last to
 # its wall time and $last_cpu to its user + system time, in seconds. Output is discarded; a
 # failure ends the benchmark with the program's messages.
 queue_run() {
   local t0 t1
   t0=$EPOCHREALTIME
-  if ! taskset -c "$cpu" /usr/bin/time -f '%U %S' -o "$disk/cpu" "$@" >/dev/null 2>"$disk/stderr"; then
+  if ! "${pin[@]}" /usr/bin/time -f '%U %S' -o "$disk/cpu" "$@" >/dev/null 2>"$disk/stderr"; then
     say "failed: $*"
     cat "$disk/stderr" >&2
     exit 1
@@ -377,6 +385,29 @@ syscalls_per_io() {
   calls=$(strace_calls)
   ios=$(jq ".jobs[0].$dir.total_ios" "$disk/f.json")
   printf '| %s | fio | %s | %s | %.3f | %s |\n' "$what" "$ios" "$calls" "$(ratio "$calls" "$ios")" "$(strace_top)"
+}
+
+# The rows of $queue_rows as a table, and every round's figures below it.
+rows_table() {
+  echo "| row | run | unit | kolvane | yardstick | yardstick's | ratio | goal | verdict | load (1 min) start → end |"
+  echo "| ---: | --- | --- | ---: | --- | ---: | ---: | --- | --- | --- |"
+  sort -s -t $'\t' -k1,1n "$queue_rows" | while IFS=$'\t' read -r n what kfig yname yfig unit r goal verdict load _; do
+    local fmt=%.0f
+    [[ $unit == s ]] && fmt=%.3f
+    printf "| %s | %s | %s | $fmt | %s | $fmt | %.3f | %s | %s | %s |\n" "$n" "$what" "$unit" "$kfig" \
+      "$yname" "$yfig" "$r" "$goal" "$verdict" "$load"
+  done
+}
+rounds_details() {
+  echo "<details><summary>Every round (kolvane; yardstick; ratio)</summary>"
+  echo
+  echo "| row | run | kolvane | yardstick | ratios |"
+  echo "| ---: | --- | --- | --- | --- |"
+  sort -s -t $'\t' -k1,1n "$queue_rows" | while IFS=$'\t' read -r n what _ _ _ _ _ _ _ _ ks ys rs; do
+    echo "| $n | $what | $ks | $ys | $rs |"
+  done
+  echo
+  echo "</details>"
 }
 
 queue_section() {
@@ -511,14 +542,7 @@ queue_section() {
   echo "- Method: the file synced and left to settle 10 s before the first row; before each row, a wait (at most 2 minutes) for the load average to fall below 1; $queue_rounds rounds (rows 1-5) or $queue_short_rounds rounds after an untimed warm-up round (rows 6, 7) in which kolvane and its yardstick run one after the other, order reversed every other round, sync after every run. A row whose load average was above $quiet_load at its start or end is \"not measured\", whatever its ratio."
   echo "  IOPS from kolvane's json= (\`.directions.read.iops\`) and fio's JSON (\`.jobs[0].read.iops\`); times are wall times; CPU per I/O is user + system time from /usr/bin/time over the I/Os done. Each figure is the median over the rounds, the ratio the median of the round-by-round ratios kolvane / yardstick."
   echo
-  echo "| row | run | unit | kolvane | yardstick | yardstick's | ratio | goal | verdict | load (1 min) start → end |"
-  echo "| ---: | --- | --- | ---: | --- | ---: | ---: | --- | --- | --- |"
-  sort -s -t $'\t' -k1,1n "$queue_rows" | while IFS=$'\t' read -r n what kfig yname yfig unit r goal verdict load _; do
-    local fmt=%.0f
-    [[ $unit == s ]] && fmt=%.3f
-    printf "| %s | %s | %s | $fmt | %s | $fmt | %.3f | %s | %s | %s |\n" "$n" "$what" "$unit" "$kfig" \
-      "$yname" "$yfig" "$r" "$goal" "$verdict" "$load"
-  done
+  rows_table
   echo
   echo "System calls per I/O, one short run of each program under \`strace -c -f\` (not timed):"
   echo
@@ -534,16 +558,86 @@ queue_section() {
   echo
   sed 's/^/- /' "$disk/queue-notes"
   echo
-  echo "<details><summary>Every round (kolvane; yardstick; ratio)</summary>"
-  echo
-  echo "| row | run | kolvane | yardstick | ratios |"
-  echo "| ---: | --- | --- | --- | --- |"
-  sort -s -t $'\t' -k1,1n "$queue_rows" | while IFS=$'\t' read -r n what _ _ _ _ _ _ _ _ ks ys rs; do
-    echo "| $n | $what | $ks | $ys | $rs |"
-  done
-  echo
-  echo "</details>"
+  rounds_details
 }
+
+# workers= beside fio's jobs, one worker and dd: random direct reads of two workers at depth 16
+# each against fio's two jobs, a direct copy by two workers against one and against dd, and
+# cached random reads of two workers against one. Unpinned: two workers need both CPUs.
+workers_section() {
+  local big=$disk/workers-1g copy=$disk/workers-copy secs=$queue_seconds d
+  local mib=$((queue_size / MiB)) round k load
+  : >"$queue_rows"
+  : >"$disk/queue-notes"
+  pin=()
+  progress "workers: preparing a $mib MiB file"
+  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
+  for ((d = 0; d < queue_size / (16 * MiB); d++)); do cat "$disk/pattern"; done >"$big"
+  rm "$disk/pattern"
+  sync
+  sleep 10
+
+  progress "row 1: direct random reads, workers=2 iodepth=16 beside fio --numjobs=2"
+  iops_rows 1 "direct 4k randread, 2 x depth 16, $secs s" read "$queue_rounds" 0.95 \
+    "if=$big of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=16 workers=2 distribution=uniform" \
+    "--filename=$big --bs=4k --rw=randread --direct=1 --ioengine=io_uring $same_offsets --iodepth=16 --numjobs=2 --group_reporting --runtime=$secs --time_based" \
+    1
+
+  progress "row 2: direct copy of $mib MiB by two workers, against one and against dd"
+  time_row 2 "direct copy of $mib MiB, bs=1m dio=3: workers=2 / workers=1" "$queue_short_rounds" 1.0 \
+    "rm -f $copy" "if=$big of=$copy bs=1m dio=3 workers=2" "workers=1" \
+    "$kolvane if=$big of=$copy bs=1m dio=3"
+  time_row 2 "direct copy of $mib MiB, bs=1m dio=3: workers=2 / dd" "$queue_short_rounds" 1.0 \
+    "rm -f $copy" "if=$big of=$copy bs=1m dio=3 workers=2" dd \
+    "dd if=$big of=$copy bs=1M iflag=direct oflag=direct"
+  "$kolvane" if="$big" of="$copy" bs=1m dio=3 workers=2 >/dev/null 2>&1 && cmp -s "$big" "$copy" &&
+    echo "2: the copy of two workers, made once more after the timed rounds, is identical to its source (cmp)" >>"$disk/queue-notes" ||
+    echo "2: the copy of two workers, made once more after the timed rounds, DIFFERS from its source (cmp)" >>"$disk/queue-notes"
+  rm -f "$copy"
+
+  progress "row 3: cached random reads, two workers against one"
+  cat "$big" >/dev/null
+  local -a two=() one=()
+  local words="if=$big of=/dev/null bs=4k count=1 runtime=$secs distribution=uniform"
+  wait_quiet
+  load=$(load1)
+  for ((round = 0; round < queue_rounds; round++)); do
+    local order=(2 1)
+    ((round % 2)) && order=(1 2)
+    for k in "${order[@]}"; do
+      queue_run "$kolvane" $words workers=$k seed=$((round + 1)) json="$disk/k.json"
+      if ((k == 2)); then two+=("$(jq .directions.read.iops "$disk/k.json")"); else one+=("$(jq .directions.read.iops "$disk/k.json")"); fi
+    done
+  done
+  queue_record 3 "cached 4k randread, $secs s: \`kolvane $words workers=2\` / workers=1" IOPS \
+    "workers=1" ">=" 1.6 "$load" two one
+
+  echo "## Workers (workers=) beside fio's jobs, one worker and dd"
+  echo
+  echo "- Files: a $mib MiB file of random bytes on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent; nothing pinned: the $(nproc) CPUs are the workers'."
+  echo "- Row 1 names both commands in full (FILE the $mib MiB file, R the round's number, added to both as \`seed=R\` and \`--randseed=R\` with \`json=\` and \`--output-format=json\`); both sides draw offsets uniformly, fio with \`$same_offsets\`, its two jobs reported as one group (\`.jobs[0]\`). fio $(fio --version | sed 's/^fio-//')."
+  echo "- Method as in the queue depth section: the file synced and left to settle 10 s, a wait for a quiet machine before each row, $queue_rounds rounds (rows 1, 3) or $queue_short_rounds after a warm-up (row 2), order reversed every other round, sync after every run; the figure is the median, the ratio the median of the round-by-round ratios."
+  echo
+  rows_table
+  echo
+  sed 's/^/- /' "$disk/queue-notes"
+  echo
+  rounds_details
+  rm -f "$big"
+}
+if ((workers_only)); then
+  for tool in fio jq; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
+  echo "# kolvane benchmark: workers$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
+  echo "- Machine: $(nproc) CPUs ($(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)), Linux $(uname -r), shared with other developers' builds and tests"
+  echo "- kolvane: Release build of revision $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  echo
+  workers_section
+  echo
+  echo "- Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+  exit 0
+fi
 if ((queue_only)); then
   for tool in fio jq strace; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
   echo "# kolvane benchmark: queue depth$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"

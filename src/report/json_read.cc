@@ -176,14 +176,16 @@ class Reader {
            get(*o, at, "workers", s.workers);
   }
 
-  bool records(const Json& j, RecordCounts& r) {
-    const Json* o = object_member(j, "", "records");
-    const Json* in = o != nullptr ? object_member(*o, "records", "in") : nullptr;
-    const Json* out = in != nullptr ? object_member(*o, "records", "out") : nullptr;
-    return out != nullptr && get(*in, "records.in", "full", r.in_full) &&
-           get(*in, "records.in", "partial", r.in_partial) &&
-           get(*out, "records.out", "full", r.out_full) &&
-           get(*out, "records.out", "partial", r.out_partial);
+  // `parent`: where `j` is in the document ("" for the whole's, "workers[1]" for a worker's).
+  bool records(const Json& j, RecordCounts& r, const std::string& parent = "") {
+    const std::string at = join(parent, "records");
+    const Json* o = object_member(j, parent, "records");
+    const Json* in = o != nullptr ? object_member(*o, at, "in") : nullptr;
+    const Json* out = in != nullptr ? object_member(*o, at, "out") : nullptr;
+    return out != nullptr && get(*in, join(at, "in"), "full", r.in_full) &&
+           get(*in, join(at, "in"), "partial", r.in_partial) &&
+           get(*out, join(at, "out"), "full", r.out_full) &&
+           get(*out, join(at, "out"), "partial", r.out_partial);
   }
 
   // The histogram from its buckets, each of which must be one of the histogram's own; the sum
@@ -238,12 +240,13 @@ class Reader {
     return true;
   }
 
-  bool directions(const Json& j, std::vector<DirectionFigures>& list) {
-    const Json* o = object_member(j, "", "directions");
+  bool directions(const Json& j, std::vector<DirectionFigures>& list,
+                  const std::string& parent = "") {
+    const Json* o = object_member(j, parent, "directions");
     if (o == nullptr)
       return false;
     for (const auto& [key, v] : o->items()) {
-      const std::string at = join("directions", key);
+      const std::string at = join(join(parent, "directions"), key);
       const std::optional<IoDirection> d = direction_named(key);
       if (!d)
         return fail(at, "not a direction (read or write)");
@@ -269,9 +272,10 @@ class Reader {
       return fail("workers", "not a list");
     for (std::size_t i = 0; i < list->size(); ++i) {
       const Json& w = (*list)[i];
+      const std::string at = item("workers", i);
       WorkerReport& report = r.workers.emplace_back();
-      if (!object(w, item("workers", i)) || !get(w, item("workers", i), "seed", report.seed) ||
-          !records(w, report.records) || !directions(w, report.directions))
+      if (!object(w, at) || !get(w, at, "seed", report.seed) || !records(w, report.records, at) ||
+          !directions(w, report.directions, at))
         return false;
     }
     return true;

@@ -70,6 +70,21 @@ class Shared {
   std::condition_variable changed;
   std::optional<Failure> first_failure;
   std::uint32_t running = 0;
+  std::uint32_t preparing = 0;
+  std::optional<std::uint64_t> start_ns;
+
+  // Once every worker has its plan: one start for all, so that runtime= ends every worker at
+  // the same time and their per-second counters count from the same second.
+  std::uint64_t start_together(const Clock& clock) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (--preparing == 0) {
+      start_ns = clock.now_ns();
+      changed.notify_all();
+    } else {
+      changed.wait(lock, [&] { return start_ns.has_value(); });
+    }
+    return *start_ns;
+  }
 };
 
 bool Link::after_io(const RecordTotals& t, const Meter& m) {
@@ -219,20 +234,20 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
     context.control.arm(s);
     context.control.link_to(*slot.link);
   }
-  // One start for all: runtime= ends every worker at the same time, and their per-second
-  // counters count from the same second.
-  const std::uint64_t start_ns = clock.now_ns();
   // Counted before any thread starts: the first to end may count itself out at once.
   shared.running = static_cast<std::uint32_t>(
       std::count_if(slots.begin(), slots.end(), [](const Slot& s) { return s.worker != nullptr; }));
+  shared.preparing = shared.running;
+  const std::uint64_t launched_ns = clock.now_ns();
   for (Slot& slot : slots) {
     if (slot.worker == nullptr)
       continue;
-    slot.worker->context().control.start_at(start_ns);
-    slot.worker->context().meter.count_seconds_from(start_ns);
-    slot.thread = std::thread([&shared, &slot, &profile] {
+    slot.thread = std::thread([&shared, &slot, &profile, &clock] {
       Worker& worker = *slot.worker;
       Failure failure = worker.prepare(profile);
+      const std::uint64_t start_ns = shared.start_together(clock);
+      worker.context().control.start_at(start_ns);
+      worker.context().meter.count_seconds_from(start_ns);
       // Until its transfer begins a worker answers no request: it has nothing to add yet.
       {
         const std::lock_guard<std::mutex> lock(shared.mutex);
@@ -256,7 +271,7 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
   // The waiting thread answers status requests and draws progress lines with the whole so far.
   MeterListener* const progress = run.meter.listener();
   const std::uint64_t interval = run.meter.listener_interval_ns();
-  std::uint64_t next_tick = start_ns + interval;
+  std::uint64_t next_tick = launched_ns + interval;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(shared.mutex);

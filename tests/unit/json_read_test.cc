@@ -30,6 +30,22 @@ TEST(JsonRead, DocumentsReadBackAndRenderToTheSameBytes) {
   }
 }
 
+// A run of several workers adds each worker's figures and, for a split copy that ended early,
+// the blocks copied past its records: both read back as they were written.
+TEST(JsonRead, WorkersAndBlocksCopiedBeyondReadBack) {
+  auto j = nlohmann::ordered_json::parse(document("copy.json"));
+  j["settings"]["workers"] = 2;
+  for (int w = 0; w < 2; ++w)
+    j["workers"].push_back(
+        {{"seed", 7 + w}, {"records", j["records"]}, {"directions", j["directions"]}});
+  j["copied_beyond_records"] = {{{"first_block", 12}, {"blocks", 2}}};
+  const std::string text = j.dump(2) + "\n";
+  const JsonReadResult read = read_json(text);
+  ASSERT_TRUE(read.report) << read.error;
+  EXPECT_EQ(read.report->workers.size(), 2u);
+  EXPECT_EQ(render_json(*read.report), text);
+}
+
 TEST(JsonRead, WhatIsWrongIsNamedWithWhereItIs) {
   const struct {
     const char* pointer;  // into copy.json; empty: text is the whole document
@@ -56,6 +72,11 @@ TEST(JsonRead, WhatIsWrongIsNamedWithWhereItIs) {
        "directions.read.latency_ns.count: 5 is not the sum of the buckets' counts, 4"},
       {"/directions/read/latency_ns/mean", "null",
        "directions.read.latency_ns.mean: not a number of 0 or more"},
+      {"/workers", "{}", "workers: not a list"},
+      {"/workers", "[{\"seed\": 1}]", "workers[0].records: missing"},
+      {"/workers", "[{\"seed\": 1, \"records\": {\"in\": {}}}]", "workers[0].records.out: missing"},
+      {"/copied_beyond_records", "[{\"first_block\": 1}]",
+       "copied_beyond_records[0].blocks: missing"},
   };
   const auto copy = nlohmann::ordered_json::parse(document("copy.json"));
   for (const auto& c : cases) {
