@@ -11,8 +11,8 @@ BlockRange blocks_of(std::uint32_t worker, std::uint32_t workers, std::uint64_t 
   // w x q + w x r / n, and w x r stays below 2^16.
   const std::uint64_t q = blocks / workers;
   const std::uint64_t r = blocks % workers;
-  const auto start = [&](std::uint64_t w) { return w * q + w * r / workers; };
-  return {start(worker), start(std::uint64_t{worker} + 1)};
+  const std::uint64_t w = worker;
+  return {w * q + w * r / workers, (w + 1) * q + (w + 1) * r / workers};
 }
 
 std::uint32_t worker_seed(std::uint32_t seed, std::uint32_t rank, std::uint32_t workers,

@@ -6,7 +6,7 @@
 
 namespace kolvane {
 
-Worker::Worker(WorkerSetup setup, const RunFiles& files) : setup_(std::move(setup)) {
+Worker::Worker(const WorkerSetup& setup, const RunFiles& files) : setup_(setup) {
   // The handles are the run's: the worker reads and writes them at offsets of its own (both
   // sides are positioned, or the zero source and the null sink), so no system-held position is
   // shared between threads.

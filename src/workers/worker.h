@@ -43,7 +43,7 @@ struct WorkerSetup {
 class Worker {
  public:
   // `files`: the run's open files, borrowed for the worker's life; their flags are copied.
-  Worker(WorkerSetup setup, const RunFiles& files);
+  Worker(const WorkerSetup& setup, const RunFiles& files);
   Worker(const Worker&) = delete;
   Worker& operator=(const Worker&) = delete;
   ~Worker();

@@ -161,7 +161,7 @@ std::optional<WorkerSetup> share_out(std::uint32_t w, const RunFiles& files,
     setup.run_words = &s;
     setup.run_shape = &shape;
     if (!blocks)
-      return w == 0 ? std::optional<WorkerSetup>(std::move(setup)) : std::nullopt;
+      return w == 0 ? std::optional<WorkerSetup>(setup) : std::nullopt;
     setup.blocks = blocks_of(w, s.workers, *blocks);
     if (setup.blocks.size() == 0)
       return std::nullopt;
@@ -225,7 +225,7 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
     if (!setup)
       continue;
     Slot& slot = slots[w];
-    slot.worker = std::make_unique<Worker>(std::move(*setup), files);
+    slot.worker = std::make_unique<Worker>(*setup, files);
     slot.link = std::make_unique<Link>(shared);
     RunContext& context = slot.worker->context();
     context.use_clock(clock);
