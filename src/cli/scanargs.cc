@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -139,12 +140,46 @@ bool parse_seconds(const char* text, std::uint64_t& n) {
 
 enum class WordScan { not_mine, accepted, malformed, out_of_range };
 
+// "uniform", or "zipf:THETA" (THETA > 0), "pareto:H" (0 < H < 0.5), "normal:P" (0 < P <= 100),
+// the number in the C locale's decimal form, nothing after it; false for anything else.
+bool scan_distribution(const char* value, Settings& s) {
+  if (equals(value, "uniform")) {
+    s.offset_law = OffsetLaw::uniform;
+    return true;
+  }
+  const struct {
+    const char* prefix;
+    OffsetLaw law;
+    double low, high;  // low < parameter, and parameter < high (zipf) or <= high (normal)
+  } laws[] = {{"zipf:", OffsetLaw::zipf, 0, 1e6},
+              {"pareto:", OffsetLaw::pareto, 0, 0.5},
+              {"normal:", OffsetLaw::normal, 0, 100}};
+  for (const auto& law : laws) {
+    const std::size_t length = std::strlen(law.prefix);
+    if (std::strncmp(value, law.prefix, length) != 0)
+      continue;
+    const char* number = value + length;
+    // Digits and one point only: no sign, exponent, hexadecimal or "inf" to read as a number.
+    if (*number == '\0' || std::strspn(number, "0123456789.") != std::strlen(number))
+      return false;
+    char* end = nullptr;
+    const double p = std::strtod(number, &end);
+    const bool inside = law.law == OffsetLaw::normal ? p <= law.high : p < law.high;
+    if (*end != '\0' || !(p > law.low) || !inside)
+      return false;
+    s.offset_law = law.law;
+    s.law_parameter = p;
+    return true;
+  }
+  return false;
+}
+
 // The measuring words. A value that is not a number is malformed; a number the word does not
 // take (report=2, progress=0, seed above 32 bits, iodepth=0, workers=0) is out of range.
 WordScan scan_measuring_word(std::string_view name, const char* value, Settings& s) {
   const bool time = equals(name, "progress") || equals(name, "runtime");
   const bool number = equals(name, "report") || equals(name, "seed") || equals(name, "iodepth") ||
-                      equals(name, "poll") || equals(name, "workers");
+                      equals(name, "poll") || equals(name, "workers") || equals(name, "span");
   if (equals(name, "json") || equals(name, "plot")) {
     if (*value == '\0')
       return WordScan::out_of_range;
@@ -152,9 +187,9 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
     return WordScan::accepted;
   }
   if (equals(name, "distribution")) {
-    if (!equals(value, "uniform"))
+    if (!scan_distribution(value, s))
       return WordScan::out_of_range;
-    s.uniform_offsets = true;
+    s.distribution = value;
     return WordScan::accepted;
   }
   if (!time && !number)
@@ -171,6 +206,10 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
     if (n == 0 || n > kMaxIoDepth)
       return WordScan::out_of_range;
     s.io_depth = static_cast<std::uint32_t>(n);
+  } else if (equals(name, "span")) {
+    if (n == 0)
+      return WordScan::out_of_range;
+    s.span_bytes = n;
   } else if (equals(name, "workers")) {
     if (n == 0 || n > kMaxWorkers)
       return WordScan::out_of_range;

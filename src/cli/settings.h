@@ -24,6 +24,10 @@ inline constexpr std::uint32_t kMaxIoDepth = 4096;
 // The most threads workers= may ask for.
 inline constexpr std::uint32_t kMaxWorkers = 256;
 
+// How random offsets are drawn: the digit-wise draw of the C library's rand() sequence (the
+// default), or from the program's own generator: uniformly, or by a law of popularity.
+enum class OffsetLaw : std::uint8_t { digitwise, uniform, zipf, pareto, normal };
+
 struct Settings {
   // Text settings point into the argument words (or at the fixed words above); absent: nullptr.
   const char* input_file = nullptr;
@@ -48,7 +52,10 @@ struct Settings {
   std::uint32_t progress_seconds = 0;  // progress=N; 0: no progress lines
   bool seed_given = false;             // seed=N: offsets drawn from srand(N)
   std::uint32_t seed = 0;
-  bool uniform_offsets = false;       // distribution=uniform
+  OffsetLaw offset_law = OffsetLaw::digitwise;  // distribution=
+  double law_parameter = 0;           // zipf's THETA, pareto's H, normal's P
+  const char* distribution = nullptr; // the distribution= value as given
+  std::uint64_t span_bytes = 0;       // span=BYTES; 0: each side's whole range
   std::uint32_t runtime_seconds = 0;  // runtime=S; 0: no time limit
 
   // Checking what is written: each off unless its word is given.

@@ -108,6 +108,23 @@ const char* const help_workers =
     "                  blocks of a single copy (ibs = obs, both sides files the run\n"
     "                  positions); one report for the whole run\n";
 
+const char* const help_skew =
+    "\n"
+    "Skewed offsets and a bounded region (each is off unless given):\n"
+    "\n"
+    "  distribution=zipf:THETA\n"
+    "                  popularity rank i of the blocks drawn with a chance\n"
+    "                  proportional to i^-THETA (THETA > 0), the ranks scattered\n"
+    "                  over the range by a permutation drawn from the seed\n"
+    "  distribution=pareto:H\n"
+    "                  a fraction H of the blocks gets 1-H of the draws, and again\n"
+    "                  within them (0 < H < 0.5; 0.2: 20 % get 80 %), scattered too\n"
+    "  distribution=normal:P\n"
+    "                  centred on the middle of the range, standard deviation P %\n"
+    "                  of it (0 < P <= 100)\n"
+    "  span=BYTES      draw the random offsets within the first BYTES of each side\n"
+    "                  after its skip= or seek= (whole blocks of the side)\n";
+
 // The platform's help pieces hold the program word as %s, or a fixed name and no directive.
 void print_with_name(const char* text) {
   const char* p = text;
@@ -134,6 +151,7 @@ void usage(int status) {
     std::fputs(help_checking, stdout);
     std::fputs(help_polling, stdout);
     std::fputs(help_workers, stdout);
+    std::fputs(help_skew, stdout);
   }
   std::exit(status);
 }

@@ -240,6 +240,8 @@ Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformPr
     failure = check_verify_words(owners.context.shape.ends, settings);
   if (!failure.failed())
     failure = check_poll_words(settings, profile);
+  if (!failure.failed())
+    failure = check_span_words(owners.context.shape, settings);
   if (failure.failed())
     return failure;
   if (settings.verboseflag != 0) {

@@ -123,8 +123,10 @@ ReportSettings report_settings(const RunShape& shape, const Settings& s) {
     r.runtime_s = s.runtime_seconds;
   if (s.seed_given)
     r.seed = s.seed;
-  if (s.uniform_offsets)
-    r.distribution = "uniform";
+  if (s.distribution != nullptr)
+    r.distribution = s.distribution;
+  if (s.span_bytes != 0)
+    r.span = s.span_bytes;
   if (s.io_depth > 1)
     r.iodepth = s.io_depth;
   if (s.poll != 0)

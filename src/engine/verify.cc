@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstddef>
+#include <cstring>
 #include <span>
 #include <string>
 #include <utility>
@@ -74,7 +75,15 @@ std::uint32_t plan_words(const Settings& s, const RunShape& shape) {
   put(s.max_records);
   put(shape.iterations_given ? s.num_iterations : 0);
   put(is_notrunc(s) ? 1 : 0);
-  put(s.uniform_offsets ? 1 : 0);
+  // 0 and 1 as stamped blocks of the digit-wise and uniform draws have always carried them.
+  put(static_cast<std::uint32_t>(s.offset_law));
+  if (s.offset_law != OffsetLaw::digitwise && s.offset_law != OffsetLaw::uniform) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &s.law_parameter, sizeof bits);
+    put(bits);
+  }
+  if (s.span_bytes != 0)
+    put(s.span_bytes);
   put(s.runtime_seconds);
   return words_fingerprint(words);
 }

@@ -33,9 +33,12 @@ OffsetSide::OffsetSide(bool applied, const OffsetDigits& range, const OffsetDigi
   choices_ = (round_down(first + join_digits(range) - 1, block) - lowest_) / block + 1;
 }
 
-std::uint64_t OffsetSide::next(UniformSource* uniform, RandomSource& random) const {
+std::uint64_t OffsetSide::next(UniformSource* uniform, const SkewedDraw* skew,
+                               RandomSource& random) const {
   if (count_ == 0)
     return constant_;
+  if (skew != nullptr)
+    return lowest_ + skew->next(*uniform) * block_;
   if (uniform != nullptr)
     return lowest_ + uniform->below(choices_) * block_;
   // A value strictly below the range: a pivot among its non-zero digits, free digits below
@@ -61,16 +64,24 @@ EntryDraw::EntryDraw(const RunFiles& files, const Calibration& calibration, cons
       skip_(files.apply_skip, calibration.input_range, calibration.input_fixed, s.input_blocksize),
       seek_(files.apply_seek && !files.seek_first_entry_only, calibration.output_range,
             calibration.output_fixed, s.output_blocksize) {
-  if (s.uniform_offsets)
-    uniform_.emplace(seed);
+  if (s.offset_law == OffsetLaw::digitwise)
+    return;
+  uniform_.emplace(seed);
+  if (s.offset_law == OffsetLaw::uniform)
+    return;
+  // Each side scatters its ranks by a permutation of its own, keyed by the seed.
+  if (skip_.choices() != 0)
+    skip_skew_.emplace(s.offset_law, s.law_parameter, skip_.choices(), seed * 2);
+  if (seek_.choices() != 0)
+    seek_skew_.emplace(s.offset_law, s.law_parameter, seek_.choices(), seed * 2 + 1);
 }
 
 PlanEntry EntryDraw::next() {
   UniformSource* const uniform = uniform_ ? &*uniform_ : nullptr;
   PlanEntry e;
   // The input's draw before the output's.
-  e.skip_offset = skip_.next(uniform, random_);
-  e.seek_offset = seek_.next(uniform, random_);
+  e.skip_offset = skip_.next(uniform, skip_skew_ ? &*skip_skew_ : nullptr, random_);
+  e.seek_offset = seek_.next(uniform, seek_skew_ ? &*seek_skew_ : nullptr, random_);
   return e;
 }
 

@@ -11,6 +11,7 @@
 
 #include "cli/settings.h"
 #include "plan/plan.h"
+#include "plan/skew.h"
 #include "plan/uniform.h"
 #include "run/run_files.h"
 
@@ -23,8 +24,11 @@ class OffsetSide {
   OffsetSide(bool applied, const OffsetDigits& range, const OffsetDigits& fixed,
              std::uint64_t block);
 
-  // `uniform`: the uniform generator, or nullptr for the digit-wise draw from `random`.
-  std::uint64_t next(UniformSource* uniform, RandomSource& random) const;
+  // `uniform`: the program's generator, or nullptr for the digit-wise draw from `random`;
+  // `skew`: the law that picks among the choices, or nullptr for a uniform choice.
+  std::uint64_t next(UniformSource* uniform, const SkewedDraw* skew, RandomSource& random) const;
+  // How many block-aligned offsets the side draws among; 0 for a side that does not draw.
+  std::uint64_t choices() const { return count_ == 0 ? 0 : choices_; }
 
  private:
   OffsetDigits range_;
@@ -53,6 +57,8 @@ class EntryDraw {
   RandomSource& random_;
   OffsetSide skip_;
   OffsetSide seek_;
+  std::optional<SkewedDraw> skip_skew_;
+  std::optional<SkewedDraw> seek_skew_;
 };
 
 // Iterations without a plan (runtime= with count= and no iterations=): the entries drawn as

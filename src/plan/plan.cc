@@ -4,6 +4,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <new>
+#include <string>
+#include <utility>
 
 #include "plan/draw.h"
 #include "platform/signals.h"
@@ -32,6 +34,17 @@ bool bytes_of(std::uint64_t blocks, std::uint64_t block, std::uint64_t& bytes) {
   return true;
 }
 
+// A span= refusal (status 1): `format` holds a PRIu64 for the span, then up to two texts.
+Failure span_refusal(const char* format, std::uint64_t span, const char* a = "",
+                     const char* b = "") {
+  const int n = std::snprintf(nullptr, 0, format, span, a, b);
+  std::string text(n > 0 ? static_cast<std::size_t>(n) + 1 : 1, '\0');
+  if (n > 0)
+    std::snprintf(text.data(), text.size(), format, span, a, b);
+  text.pop_back();
+  return failure_text(kExitBadArgument, std::move(text));
+}
+
 // What one side of the copy asks of its file: one entry's span of count × block bytes after a
 // fixed offset of skip × ibs (seek × obs).
 struct Side {
@@ -39,6 +52,10 @@ struct Side {
   const char* name;  // as the size-query message shows it
   std::uint64_t count, span_block, offset_blocks, offset_block;
   const char* too_small;
+  // span=: the draws keep within this many bytes after the offset; 0: the whole file. The word
+  // that sets the offset ("skip" or "seek"), for the message when the span does not fit.
+  std::uint64_t window = 0;
+  const char* offset_word = "skip";
 };
 
 // How much a side is measured.
@@ -76,6 +93,15 @@ Failure calibrate_side(const Side& side, Need need, Measured& m) {
     return {};
   if (need == Need::span)
     return m.offset + span > static_cast<std::uint64_t>(m.size) ? too_small() : Failure{};
+  if (side.window != 0) {
+    if (side.window > static_cast<std::uint64_t>(m.size) ||
+        m.offset > static_cast<std::uint64_t>(m.size) - side.window)
+      return span_refusal("span=%" PRIu64 " does not fit in '%s' after its %s=\n", side.window,
+                          side.name, side.offset_word);
+    // The draws' range as if the file ended 2 bytes past the span (as an entry at the file's
+    // end must leave), or at its own end when that comes first.
+    m.size = std::min(m.size, static_cast<std::int64_t>(m.offset + side.window + 2));
+  }
   // range := size - (span + 1) - fixed, with fixed := offset + 1, in digits.
   m.range = split_digits(m.size);
   subcomponents(m.range, split_digits(static_cast<std::int64_t>(span + 1)));
@@ -120,7 +146,9 @@ Failure calibrate_input(RunFiles& files, Calibration& calibration, const RunShap
                   s.input_blocksize,
                   s.skip_records,
                   s.input_blocksize,
-                  kInputTooSmall};
+                  kInputTooSmall,
+                  shape.repeats() ? s.span_bytes : 0,
+                  "skip"};
   Measured m;
   Failure failure = calibrate_side(side, need, m);
   if (failure.failed())
@@ -135,6 +163,29 @@ Failure calibrate_input(RunFiles& files, Calibration& calibration, const RunShap
   if (need == Need::size && m.size > 0) {
     const auto size = static_cast<std::uint64_t>(m.size);
     files.input_limit = m.offset < size ? size - m.offset : 0;
+  }
+  return {};
+}
+
+Failure check_span_words(const RunShape& shape, const Settings& s) {
+  const std::uint64_t span = s.span_bytes;
+  if (span == 0)
+    return {};
+  if (!shape.repeats())
+    return span_refusal("span=%" PRIu64
+                        " needs iterations= or runtime=: a single copy draws no "
+                        "offsets\n",
+                        span);
+  char block[24];
+  if (!shape.ends.zero_source() && span % s.input_blocksize != 0) {
+    std::snprintf(block, sizeof block, "%" PRIu64, s.input_blocksize);
+    return span_refusal("span=%" PRIu64 " is not a whole number of input blocks (ibs=%s)\n", span,
+                        block);
+  }
+  if (!shape.ends.null_sink() && span % s.output_blocksize != 0) {
+    std::snprintf(block, sizeof block, "%" PRIu64, s.output_blocksize);
+    return span_refusal("span=%" PRIu64 " is not a whole number of output blocks (obs=%s)\n", span,
+                        block);
   }
   return {};
 }
@@ -161,7 +212,9 @@ Failure calibrate_output(RunFiles& files, Calibration& calibration, const RunSha
                   std::max(s.input_blocksize, s.output_blocksize),
                   s.seek_records,
                   s.output_blocksize,
-                  kOutputTooSmall};
+                  kOutputTooSmall,
+                  drawn ? s.span_bytes : 0,
+                  "seek"};
   Measured m;
   Failure failure = calibrate_side(side, drawn ? Need::random_range : Need::offset, m);
   if (failure.failed())

@@ -49,6 +49,10 @@ struct Plan {
 Failure calibrate_input(RunFiles& files, Calibration& calibration, const RunShape& shape,
                         const Settings& settings, const PlatformProfile& profile);
 
+// Before anything is opened: none, or the refusal (1) of a span= the run cannot use (a single
+// copy, or not a whole number of a drawn side's blocks).
+Failure check_span_words(const RunShape& shape, const Settings& settings);
+
 // Before the output is opened, so that an output no seek can reach is left as it was: none, or
 // the output's too-small failure (5) when seek x obs lies beyond any file.
 Failure check_seek_offset(const Endpoints& ends, const Settings& settings);

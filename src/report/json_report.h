@@ -30,7 +30,8 @@ struct ReportSettings {
   std::optional<std::uint64_t> progress_s;
   std::optional<std::uint64_t> runtime_s;
   std::optional<std::uint32_t> seed;
-  std::optional<std::string> distribution;
+  std::optional<std::string> distribution;  // as given: uniform, zipf:1.2, ...
+  std::optional<std::uint64_t> span;
   std::optional<std::uint32_t> iodepth;
   std::optional<std::uint32_t> poll;
   std::optional<std::string> pattern;   // pattern=random

@@ -138,7 +138,22 @@ const char* const kMeasuring =
     "                  I/Os, iodepth= each: worker w runs iterations w, w+N, ...\n"
     "                  drawn from seed+w, or copies the w-th of N ranges of whole\n"
     "                  blocks of a single copy (ibs = obs, both sides files the run\n"
-    "                  positions); one report for the whole run\n";
+    "                  positions); one report for the whole run\n"
+    "\n"
+    "Skewed offsets and a bounded region (each is off unless given):\n"
+    "\n"
+    "  distribution=zipf:THETA\n"
+    "                  popularity rank i of the blocks drawn with a chance\n"
+    "                  proportional to i^-THETA (THETA > 0), the ranks scattered\n"
+    "                  over the range by a permutation drawn from the seed\n"
+    "  distribution=pareto:H\n"
+    "                  a fraction H of the blocks gets 1-H of the draws, and again\n"
+    "                  within them (0 < H < 0.5; 0.2: 20 % get 80 %), scattered too\n"
+    "  distribution=normal:P\n"
+    "                  centred on the middle of the range, standard deviation P %\n"
+    "                  of it (0 < P <= 100)\n"
+    "  span=BYTES      draw the random offsets within the first BYTES of each side\n"
+    "                  after its skip= or seek= (whole blocks of the side)\n";
 
 std::string full_help() {
   const bool win = target().fixed_help_name;

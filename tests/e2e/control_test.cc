@@ -6,13 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "harness.h"
 
@@ -48,23 +48,82 @@ TEST_F(Control, UniformOffsetsAreTheSameInBothBuilds) {
     GTEST_SKIP() << "the other build's program is not given";
   const std::string in = random_bytes(1 << 20, 31), old = random_bytes(1 << 20, 32);
   put("in", in);
-  const std::string words =
-      "if=in of=out bs=4k count=2 iterations=25 conv=notrunc verbose=1 distribution=uniform "
-      "seed=7";
-  put("out", old);
-  const Result mine = run(words);
-  const std::string mine_out = get("out");
-  put("out", old);
-  const Result theirs = run_peer(words);
-  ASSERT_EQ(mine.status, 0) << mine.err;
-  ASSERT_EQ(theirs.status, 0) << theirs.err;
-  for (const char* label : {"skip", "seek"}) {
-    const std::vector<std::uint64_t> a = parse_offsets(mine.err, label);
-    EXPECT_EQ(a.size(), 25u) << label;
-    EXPECT_EQ(a, parse_offsets(theirs.err, label, *options.peer_traits)) << label;
+  // The skewed laws as well, each draw's logarithms and exponentials computed alike; span= keeps
+  // the draws in the first 256 KiB after the skip and seek.
+  const struct {
+    const char* words;
+    std::size_t iterations;
+  } rows[] = {
+      {"distribution=uniform seed=7 iterations=25", 25},
+      {"distribution=zipf:1.2 seed=8 iterations=300", 300},
+      {"distribution=zipf:0.7 seed=9 iterations=300 span=256k skip=8 seek=4", 300},
+      {"distribution=pareto:0.2 seed=10 iterations=300", 300},
+      {"distribution=normal:10 seed=11 iterations=300", 300},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    const std::string words =
+        "if=in of=out bs=4k count=2 conv=notrunc verbose=1 " + std::string(row.words);
+    put("out", old);
+    const Result mine = run(words);
+    const std::string mine_out = get("out");
+    put("out", old);
+    const Result theirs = run_peer(words);
+    ASSERT_EQ(mine.status, 0) << mine.err;
+    ASSERT_EQ(theirs.status, 0) << theirs.err;
+    for (const char* label : {"skip", "seek"}) {
+      const std::vector<std::uint64_t> a = parse_offsets(mine.err, label);
+      EXPECT_EQ(a.size(), row.iterations) << label;
+      EXPECT_EQ(a, parse_offsets(theirs.err, label, *options.peer_traits)) << label;
+    }
+    EXPECT_EQ(get("out"), mine_out);
+    EXPECT_NE(mine_out, old);
   }
-  EXPECT_EQ(get("out"), mine_out);
-  EXPECT_NE(mine_out, old);
+}
+
+// span= keeps every entry of each drawn side inside the first BYTES after its skip or seek, for
+// every law; a span no iteration can use, or that does not fit, is refused with status 1.
+TEST_F(Control, SpanKeepsTheDrawsInItsBytes) {
+  put("in", random_bytes(1 << 20, 33));
+  put("out", random_bytes(1 << 20, 34));
+  for (const char* law : {"", " distribution=uniform", " distribution=zipf:1.1",
+                          " distribution=pareto:0.3", " distribution=normal:50"}) {
+    SCOPED_TRACE(law);
+    const Result r =
+        run("if=in of=out bs=4k count=2 iterations=200 conv=notrunc verbose=1 "
+            "skip=8 seek=4 span=64k seed=3" +
+            std::string(law));
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const auto& [label, start] : {std::pair{"skip", 8 * 4096}, std::pair{"seek", 4 * 4096}}) {
+      const std::vector<std::uint64_t> at = parse_offsets(r.err, label);
+      ASSERT_EQ(at.size(), 200u);
+      EXPECT_GE(*std::min_element(at.begin(), at.end()), std::uint64_t(start)) << label;
+      // An entry of two blocks ends within the span.
+      EXPECT_LE(*std::max_element(at.begin(), at.end()), std::uint64_t(start + 65536 - 8192))
+          << label;
+    }
+  }
+  const struct {
+    const char* words;
+    const char* err;
+  } refused[] = {
+      {"if=in of=out bs=4k count=1 span=64k",
+       "span=65536 needs iterations= or runtime=: a single copy draws no offsets\n"},
+      {"if=in of=out bs=4k count=1 iterations=2 conv=notrunc span=1000",
+       "span=1000 is not a whole number of input blocks (ibs=4096)\n"},
+      {"if=in of=out ibs=4k obs=8k count=1 iterations=2 conv=notrunc span=12k",
+       "span=12288 is not a whole number of output blocks (obs=8192)\n"},
+      {"if=in of=out bs=4k count=1 iterations=2 conv=notrunc skip=200 span=1m",
+       "span=1048576 does not fit in 'in' after its skip=\n"},
+  };
+  for (const auto& row : refused) {
+    SCOPED_TRACE(row.words);
+    const Result r = run(row.words);
+    EXPECT_EQ(r.status, 1);
+    const std::string want = text(row.err);
+    ASSERT_GE(r.err.size(), want.size()) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - want.size()), want);
+  }
 }
 
 std::uint64_t records_in(const std::string& err) {
@@ -164,9 +223,9 @@ TEST_F(Control, AStopEndsAWriteWaitingOnAFifo) {
     ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
     const int reader = open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    const Result r = run("of=fifo bs=64k json=j.json",
-                         Stdin{.chunks = {data.substr(0, 65536), data.substr(65536)},
-                               .signals = {{signal_number}}});
+    const Result r = run(
+        "of=fifo bs=64k json=j.json",
+        Stdin{.chunks = {data.substr(0, 65536), data.substr(65536)}, .signals = {{signal_number}}});
     EXPECT_EQ(r.status, 128 + signal_number);
     EXPECT_EQ(r.err, rec("1+1", "1+0"));
     EXPECT_EQ(nlohmann::json::parse(get("j.json"))["exit_status"], 128 + signal_number);

@@ -37,7 +37,7 @@ Settings blocks(std::uint64_t block, bool uniform) {
   Settings s;
   s.input_blocksize = s.output_blocksize = block;
   s.max_records = 1;
-  s.uniform_offsets = uniform;
+  s.offset_law = uniform ? OffsetLaw::uniform : OffsetLaw::digitwise;
   return s;
 }
 
@@ -99,7 +99,7 @@ TEST(DrawTest, UniformOffsetsStayInTheCalibratedBounds) {
     UniformSource uniform(5);
     std::uint64_t low = UINT64_MAX, high = 0;
     for (int i = 0; i < 20000; ++i) {
-      const std::uint64_t at = side.next(&uniform, st.context.random);
+      const std::uint64_t at = side.next(&uniform, nullptr, st.context.random);
       ASSERT_EQ(at % row.block, 0u);
       ASSERT_LE(at, last);
       low = std::min(low, at);
@@ -126,7 +126,7 @@ TEST(DrawTest, TheDigitWiseDrawFavoursTheMiddleAndTheUniformOneDoesNot) {
     UniformSource source(1);
     int tenths[10] = {};
     for (int i = 0; i < kDraws; ++i) {
-      const std::uint64_t at = side.next(uniform ? &source : nullptr, st.context.random);
+      const std::uint64_t at = side.next(uniform ? &source : nullptr, nullptr, st.context.random);
       ++tenths[at / (kSize / 10)];
     }
     std::printf("%s:", uniform ? "uniform   " : "digit-wise");

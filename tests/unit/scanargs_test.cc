@@ -236,8 +236,47 @@ TEST(ScanWords, MeasuringWords) {
     EXPECT_EQ(s.runtime_seconds, c.runtime);
     EXPECT_EQ(s.seed_given, c.seed_given);
     EXPECT_EQ(s.seed, c.seed);
-    EXPECT_EQ(s.uniform_offsets, c.uniform);
+    EXPECT_EQ(s.offset_law == OffsetLaw::uniform, c.uniform);
     EXPECT_STREQ(s.json_file, c.json);
+  }
+}
+
+// The laws of distribution= with their parameter's bounds, and span= as a size.
+TEST(ScanWords, DistributionLawsAndSpan) {
+  const struct {
+    const char* word;
+    OffsetLaw law;  // digitwise: refused
+    double parameter;
+    std::uint64_t span;
+  } cases[] = {
+      {"distribution=zipf:1.2", OffsetLaw::zipf, 1.2, 0},
+      {"distribution=zipf:0.5", OffsetLaw::zipf, 0.5, 0},
+      {"distribution=pareto:0.2", OffsetLaw::pareto, 0.2, 0},
+      {"distribution=normal:100", OffsetLaw::normal, 100, 0},
+      {"distribution=normal:.5", OffsetLaw::normal, 0.5, 0},
+      {"span=10g", OffsetLaw::digitwise, 0, 10ull << 30},
+      {"distribution=zipf:0", OffsetLaw::digitwise, 0, 0},
+      {"distribution=zipf:", OffsetLaw::digitwise, 0, 0},
+      {"distribution=zipf:-1", OffsetLaw::digitwise, 0, 0},
+      {"distribution=zipf:1e3", OffsetLaw::digitwise, 0, 0},
+      {"distribution=zipf:inf", OffsetLaw::digitwise, 0, 0},
+      {"distribution=pareto:0.5", OffsetLaw::digitwise, 0, 0},
+      {"distribution=normal:100.5", OffsetLaw::digitwise, 0, 0},
+      {"distribution=normal:1.2.3", OffsetLaw::digitwise, 0, 0},
+      {"distribution=Zipf:1", OffsetLaw::digitwise, 0, 0},
+      {"span=0", OffsetLaw::digitwise, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    const bool refused = c.law == OffsetLaw::digitwise && c.span == 0;
+    const std::optional<Settings> s = accepted_or_refused(
+        {c.word},
+        refused ? ("unrecognized option value " + std::string(c.word) + "\n").c_str() : nullptr);
+    if (!s)
+      continue;
+    EXPECT_EQ(s->offset_law, c.law);
+    EXPECT_EQ(s->law_parameter, c.parameter);
+    EXPECT_EQ(s->span_bytes, c.span);
   }
 }
 
