@@ -171,7 +171,8 @@ Failure transfer(RunOwners& owners, const Settings& s, const PlatformProfile& pr
                        context.meter.clock(), owners.workers);
   std::optional<RunOrderDraw> draw;
   if (context.shape.unlimited)
-    draw.emplace(owners.files, plan.calibration, s, context.shape.seed, context.random);
+    draw.emplace(owners.files, plan.calibration, s, context.shape.seed, context.shape.run_seed,
+                 context.random);
   EntryFeed feed(plan, draw ? &*draw : nullptr);
   const EntrySource next_entry = [&](PlanEntry& entry) {
     if (!feed.next(entry))
@@ -316,6 +317,7 @@ int run(int argc, char** argv, RunOwners& owners) {
   if (settings.seed_given)
     shape.seed = settings.seed;
   start.seed = shape.seed;
+  shape.run_seed = shape.seed;
   context.random.seed(shape.seed);
   // A time limit with a count repeats the copy for as long as it lasts; count=0 has nothing to
   // repeat and stays one copy of nothing.

@@ -59,7 +59,7 @@ std::uint64_t OffsetSide::next(UniformSource* uniform, const SkewedDraw* skew,
 }
 
 EntryDraw::EntryDraw(const RunFiles& files, const Calibration& calibration, const Settings& s,
-                     std::uint64_t seed, RandomSource& random)
+                     std::uint64_t seed, std::uint64_t scatter, RandomSource& random)
     : random_(random),
       skip_(files.apply_skip, calibration.input_range, calibration.input_fixed, s.input_blocksize),
       seek_(files.apply_seek && !files.seek_first_entry_only, calibration.output_range,
@@ -71,9 +71,9 @@ EntryDraw::EntryDraw(const RunFiles& files, const Calibration& calibration, cons
     return;
   // Each side scatters its ranks by a permutation of its own, keyed by the seed.
   if (skip_.choices() != 0)
-    skip_skew_.emplace(s.offset_law, s.law_parameter, skip_.choices(), seed * 2);
+    skip_skew_.emplace(s.offset_law, s.law_parameter, skip_.choices(), scatter * 2);
   if (seek_.choices() != 0)
-    seek_skew_.emplace(s.offset_law, s.law_parameter, seek_.choices(), seed * 2 + 1);
+    seek_skew_.emplace(s.offset_law, s.law_parameter, seek_.choices(), scatter * 2 + 1);
 }
 
 PlanEntry EntryDraw::next() {
@@ -86,8 +86,8 @@ PlanEntry EntryDraw::next() {
 }
 
 RunOrderDraw::RunOrderDraw(const RunFiles& files, const Calibration& calibration, const Settings& s,
-                           std::uint64_t seed, RandomSource& random)
-    : draw_(files, calibration, s, seed, random),
+                           std::uint64_t seed, std::uint64_t scatter, RandomSource& random)
+    : draw_(files, calibration, s, seed, scatter, random),
       seek_first_only_(files.seek_first_entry_only),
       first_seek_(s.seek_records * s.output_blocksize) {}
 

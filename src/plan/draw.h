@@ -44,10 +44,11 @@ class OffsetSide {
 
 class EntryDraw {
  public:
-  // After both calibrations. `seed` seeds the uniform generator (distribution=uniform); the
-  // digit-wise draw goes on from where `random` is, which must outlive the draw.
+  // After both calibrations. `seed` seeds the program's generator (distribution=), `scatter`
+  // keys the permutation of the skewed laws' ranks; the digit-wise draw goes on from where
+  // `random` is, which must outlive the draw.
   EntryDraw(const RunFiles& files, const Calibration& calibration, const Settings& settings,
-            std::uint64_t seed, RandomSource& random);
+            std::uint64_t seed, std::uint64_t scatter, RandomSource& random);
 
   // The next entry's offsets, in draw order.
   PlanEntry next();
@@ -67,7 +68,7 @@ class EntryDraw {
 class RunOrderDraw {
  public:
   RunOrderDraw(const RunFiles& files, const Calibration& calibration, const Settings& settings,
-               std::uint64_t seed, RandomSource& random);
+               std::uint64_t seed, std::uint64_t scatter, RandomSource& random);
   PlanEntry next();
 
  private:

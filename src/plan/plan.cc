@@ -253,7 +253,7 @@ std::optional<Plan> build_plan(const RunFiles& files, const Calibration& calibra
     e.seek_offset = files.apply_seek ? settings.seek_records * obs : 0;
     return plan;
   }
-  EntryDraw draw(files, plan.calibration, settings, shape.seed, random);
+  EntryDraw draw(files, plan.calibration, settings, shape.seed, shape.run_seed, random);
   PlanEntry* const entries = plan.entries.get();
   // Drawn in order j = 0, 1, ...; the entry drawn last runs first. A stop requested meanwhile
   // ends the draw: the transfer then runs no entry at all.

@@ -24,6 +24,9 @@ struct RunShape {
   bool unlimited = false;
   // What the offsets are drawn from: the digit-wise draw's seed, and the uniform generator's.
   std::uint32_t seed = 0;
+  // The whole run's seed: a worker draws from a seed of its own (seed above) but scatters the
+  // skewed laws' ranks by this one, so that every worker's hot blocks are the same blocks.
+  std::uint32_t run_seed = 0;
   // What the input and the output are.
   Endpoints ends;
 

@@ -61,7 +61,8 @@ Failure Worker::prepare(const PlatformProfile& profile) {
     return plan_memory_failure();
   plan_ = std::move(*plan);
   if (context_.shape.unlimited)
-    draw_.emplace(files_, plan_.calibration, s, context_.shape.seed, context_.random);
+    draw_.emplace(files_, plan_.calibration, s, context_.shape.seed, context_.shape.run_seed,
+                  context_.random);
   return {};
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
@@ -86,6 +87,31 @@ TEST_F(Workers, EachWorkerDrawsAsOneWithItsOwnSeed) {
     std::sort(want.begin(), want.end());
     EXPECT_EQ(got, want);
   }
+}
+
+// A skewed law's ranks are scattered by the run's seed, not each worker's: every worker's
+// hottest block is the same block.
+TEST_F(Workers, SkewedLawsShareOneHotSet) {
+  put("in", input_);
+  const Result r =
+      run("if=in of=/dev/null bs=4k count=1 iterations=2000 seed=5 workers=2 verbose=1 "
+          "distribution=zipf:1.2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::uint64_t> skips = parse_offsets(r.err, "skip");
+  const std::regex number(R"(Running iteration (\d+))");
+  std::vector<std::uint64_t> iterations;
+  for (std::sregex_iterator i(r.err.begin(), r.err.end(), number), end; i != end; ++i)
+    iterations.push_back(std::stoull((*i)[1]));
+  ASSERT_EQ(iterations.size(), skips.size());
+  // Iteration k (from 1) is worker (k - 1) mod 2's.
+  std::map<std::uint64_t, int> counts[2];
+  for (std::size_t i = 0; i < skips.size(); ++i) ++counts[(iterations[i] - 1) % 2][skips[i]];
+  const auto hottest = [](const std::map<std::uint64_t, int>& c) {
+    return std::max_element(c.begin(), c.end(),
+                            [](const auto& a, const auto& b) { return a.second < b.second; })
+        ->first;
+  };
+  EXPECT_EQ(hottest(counts[0]), hottest(counts[1]));
 }
 
 TEST_F(Workers, StampedBlocksOfFourWorkersCheckCleanUntilAByteFlips) {

@@ -57,7 +57,7 @@ TEST(DrawTest, RunOrderDrawsWhatThePlanDrawsInTheOtherOrder) {
     ASSERT_EQ(build_plan(st, s), 0);
     ASSERT_EQ(st.plan.size, 50u);
     st.context.random.seed(77);
-    RunOrderDraw draw(st.files, st.plan.calibration, s, 77, st.context.random);
+    RunOrderDraw draw(st.files, st.plan.calibration, s, 77, 77, st.context.random);
     std::set<std::uint64_t> distinct;
     for (std::uint32_t k = 0; k < 50; ++k) {
       const PlanEntry e = draw.next();
@@ -77,7 +77,7 @@ TEST(DrawTest, RunOrderPositionsOnlyTheFirstEntryOfANewOutput) {
   st.files.seek_first_entry_only = true;
   Settings s = blocks(512, true);
   s.seek_records = 3;
-  RunOrderDraw draw(st.files, st.plan.calibration, s, 1, st.context.random);
+  RunOrderDraw draw(st.files, st.plan.calibration, s, 1, 1, st.context.random);
   EXPECT_EQ(draw.next().seek_offset, 1536u);
   EXPECT_EQ(draw.next().seek_offset, 0u);
 }
