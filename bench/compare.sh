@@ -3,7 +3,7 @@
 # loops (bench/floors.c) that make only the system calls kolvane makes, the floor no copier can
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
-#   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue | --workers] > report.md
+#   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew]
 #   (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
@@ -19,7 +19,7 @@
 # with --quick, about 1.5 minutes). --workers measures only workers=: random direct reads of two
 # workers beside fio's two jobs, a direct copy of two workers beside one and beside dd, and
 # cached random reads of two workers against one, unpinned, in about 4 minutes (needs fio and
-# jq).
+# jq). --skew checks the laws of distribution= against their formulas, in about half a minute.
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -37,6 +37,7 @@ verify_only=0
 measure_only=0
 queue_only=0
 workers_only=0
+skew_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
@@ -45,8 +46,9 @@ for arg in "$@"; do
     --measure) measure_only=1 ;;
     --queue) queue_only=1 ;;
     --workers) workers_only=1 ;;
+    --skew) skew_only=1 ;;
     -h | --help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers])" >&2; exit 2 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew])" >&2; exit 2 ;;
   esac
 done
 
@@ -625,6 +627,56 @@ workers_section() {
   rounds_details
   rm -f "$big"
 }
+
+# distribution='s laws against their formulas: the offsets a run draws (verbose=1) counted per
+# block. Not a speed: each row's figure is a share of the draws, its goal a distance in points.
+skew_section() {
+  local range=$disk/skew-400m n=102400 counts=$disk/skew-counts
+  truncate -s $((400 * MiB)) "$range"
+  # skew_draws LAW DRAWS: the blocks drawn, one count per line, the most drawn first.
+  skew_draws() {
+    "$kolvane" if="$range" of=/dev/null bs=4k count=1 iterations="$2" seed=1 distribution="$1" \
+      verbose=1 2>&1 | awk '$1 == "skip:" { print $2 / 4096 }' >"$disk/skew-blocks"
+    sort -n "$disk/skew-blocks" | uniq -c | sort -rn | awk '{ print $1 }' >"$counts"
+  }
+  top_share() { awk -v k="$1" -v n="$2" 'NR <= k { s += $1 } END { printf "%.4f", s / n }' "$counts"; }
+  # skew_row WHAT EXPECTED GOT POINTS
+  skew_row() {
+    local verdict
+    verdict=$(awk -v e="$2" -v g="$3" -v p="$4" 'BEGIN { d = (g - e) * 100; if (d < 0) d = -d; print (d <= p ? "met" : "MISSED") }')
+    printf '| %s | %s | %s | %s points | %s |\n' "$1" "$2" "$3" "$4" "$verdict" >>"$disk/skew.md"
+    progress "skew: $1: $3 against $2 ($verdict)"
+  }
+  : >"$disk/skew.md"
+  progress "skew: zipf:1.2, 200000 draws"
+  skew_draws zipf:1.2 200000
+  local formula
+  formula=$(awk -v n=$n 'BEGIN { for (i = 1; i <= n; i++) { h += i ^ -1.2; if (i == 1024) top = h } printf "%.4f", top / h }')
+  skew_row "zipf:1.2, 200,000 draws: the hottest 1 % of the blocks (1,024) by count" "$formula" "$(top_share 1024 200000)" 3
+  progress "skew: pareto:0.2, 2000000 draws"
+  skew_draws pareto:0.2 2000000
+  skew_row "pareto:0.2, 2,000,000 draws: the hottest 20 % of the blocks (20,480) by count" 0.8000 "$(top_share 20480 2000000)" 2
+  progress "skew: normal:10, 200000 draws"
+  skew_draws normal:10 200000
+  skew_row "normal:10, 200,000 draws: the mean block, as a share of the range" 0.5000 \
+    "$(awk -v n=$n '{ s += $1 } END { printf "%.4f", s / NR / n }' "$disk/skew-blocks")" 2
+  rm -f "$range" "$counts" "$disk/skew-blocks"
+  echo "## distribution= against its formulas"
+  echo
+  echo "- A sparse 400 MiB file read in 4 KiB blocks (n = $n block-aligned offsets), \`kolvane if=FILE of=/dev/null bs=4k count=1 iterations=DRAWS seed=1 distribution=LAW verbose=1\`, the offsets counted per block. zipf's expected share is H(1024, 1.2) / H(102400, 1.2), summed here. pareto is counted over 2,000,000 draws: with 200,000 (two per block on average) the count of a block in the law's long tail is mostly chance, and the twenty percent of blocks that are most drawn by count hold more than the law's first fifth of the ranks."
+  echo
+  echo "| law and measure | expected | drawn | goal | verdict |"
+  echo "| --- | ---: | ---: | --- | --- |"
+  cat "$disk/skew.md"
+}
+if ((skew_only)); then
+  echo "# kolvane benchmark: distribution= laws"
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); kolvane: Release build of revision $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  echo
+  skew_section
+  exit 0
+fi
 if ((workers_only)); then
   for tool in fio jq; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
   echo "# kolvane benchmark: workers$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"
