@@ -15,7 +15,7 @@ _kolvane() {
   else
     local words="if= of= bs= ibs= obs= count= skip= seek= conv= iterations= verbose= dio="
     words+=" seed= distribution= runtime= iodepth= pattern= verify= report= json= plot= progress="
-    words+=" poll= workers="
+    words+=" poll= workers= span="
     # --help and --version count only as the first word.
     [[ $cur == -* ]] && words=$( ((COMP_CWORD == 1)) && echo "--help --version")
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
@@ -31,7 +31,11 @@ _kolvane() {
       [[ $value == *,* ]] && prefix+=${value%,*}, value=${value##*,}
       mapfile -t COMPREPLY < <(compgen -W "notrunc fsync fdatasync" -- "$value")
       ;;
-    distribution) mapfile -t COMPREPLY < <(compgen -W uniform -- "$value") ;;
+    distribution)
+      mapfile -t COMPREPLY < <(compgen -W "uniform zipf: pareto: normal:" -- "$value")
+      # A law's number follows its colon, not a space.
+      [[ ${COMPREPLY[*]} == *: ]] && compopt -o nospace
+      ;;
     dio) mapfile -t COMPREPLY < <(compgen -W "1 2 3" -- "$value") ;;
     pattern) mapfile -t COMPREPLY < <(compgen -W "random zero" -- "$value") ;;
     verify) mapfile -t COMPREPLY < <(compgen -W "0 1 2" -- "$value") ;;
