@@ -179,7 +179,8 @@ bool scan_distribution(const char* value, Settings& s) {
 WordScan scan_measuring_word(std::string_view name, const char* value, Settings& s) {
   const bool time = equals(name, "progress") || equals(name, "runtime");
   const bool number = equals(name, "report") || equals(name, "seed") || equals(name, "iodepth") ||
-                      equals(name, "poll") || equals(name, "workers") || equals(name, "span");
+                      equals(name, "poll") || equals(name, "workers") || equals(name, "span") ||
+                      equals(name, "mix");
   if (equals(name, "json") || equals(name, "plot")) {
     if (*value == '\0')
       return WordScan::out_of_range;
@@ -206,6 +207,11 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
     if (n == 0 || n > kMaxIoDepth)
       return WordScan::out_of_range;
     s.io_depth = static_cast<std::uint32_t>(n);
+  } else if (equals(name, "mix")) {
+    if (n > 100)
+      return WordScan::out_of_range;
+    s.mix_given = true;
+    s.mix_percent = static_cast<std::uint32_t>(n);
   } else if (equals(name, "span")) {
     if (n == 0)
       return WordScan::out_of_range;

@@ -53,10 +53,10 @@ struct Settings {
   bool seed_given = false;             // seed=N: offsets drawn from srand(N)
   std::uint32_t seed = 0;
   OffsetLaw offset_law = OffsetLaw::digitwise;  // distribution=
-  double law_parameter = 0;           // zipf's THETA, pareto's H, normal's P
-  const char* distribution = nullptr; // the distribution= value as given
-  std::uint64_t span_bytes = 0;       // span=BYTES; 0: each side's whole range
-  std::uint32_t runtime_seconds = 0;  // runtime=S; 0: no time limit
+  double law_parameter = 0;                     // zipf's THETA, pareto's H, normal's P
+  const char* distribution = nullptr;           // the distribution= value as given
+  std::uint64_t span_bytes = 0;                 // span=BYTES; 0: each side's whole range
+  std::uint32_t runtime_seconds = 0;            // runtime=S; 0: no time limit
 
   // Checking what is written: each off unless its word is given.
   bool stamped = false;               // pattern=random: the zero source writes stamped blocks
@@ -70,6 +70,10 @@ struct Settings {
 
   // workers=N: N threads share the run's iterations or cut its single copy into N ranges.
   std::uint32_t workers = 1;
+
+  // mix=R: each I/O reads the target (the output) with a chance of R %, else writes it.
+  bool mix_given = false;
+  std::uint32_t mix_percent = 0;
 };
 
 inline bool is_notrunc(const Settings& s) {

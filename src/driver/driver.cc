@@ -17,6 +17,7 @@
 #include "driver/run_owners.h"
 #include "driver/run_reports.h"
 #include "engine/engine.h"
+#include "engine/mix.h"
 #include "engine/queued.h"
 #include "engine/transfer.h"
 #include "engine/verify.h"
@@ -138,7 +139,15 @@ Failure open_files(RunFiles& files, Calibration& calibration, const RunShape& sh
       return {};
     return open_failure(shown_name(s.output_file, "standard output"));
   }
-  return calibrate_output(files, calibration, shape, s, profile);
+  Failure calibrated = calibrate_output(files, calibration, shape, s, profile);
+  if (calibrated.failed() || !s.mix_given)
+    return calibrated;
+  // mix=: the target's reads go through a handle of their own, with the read side's dio=; the
+  // zero source leaves the input's place free for it.
+  files.input.reset(open_mix_reader(s));
+  if (!files.input.is_open())
+    return open_failure(shown_name(s.output_file, "standard output"));
+  return {};
 }
 
 // The plan, whole, held by the run from here to its release. Workers draw their own: the run's
@@ -234,8 +243,8 @@ Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformPr
   Failure failure = check_combinations(owners.context.shape);
   // verify=, iodepth= and workers= need to know whether a named output is a stream: the system is
   // asked once, before either is checked, and only by a run that gives one of them.
-  if (!failure.failed() &&
-      (settings.verify != kVerifyOff || settings.io_depth > 1 || settings.workers > 1))
+  if (!failure.failed() && (settings.verify != kVerifyOff || settings.io_depth > 1 ||
+                            settings.workers > 1 || settings.mix_given))
     settle_output_stream(owners.context.shape.ends, settings);
   if (!failure.failed())
     failure = check_verify_words(owners.context.shape.ends, settings);
@@ -243,6 +252,8 @@ Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformPr
     failure = check_poll_words(settings, profile);
   if (!failure.failed())
     failure = check_span_words(owners.context.shape, settings);
+  if (!failure.failed())
+    failure = check_mix_words(owners.context.shape, settings);
   if (failure.failed())
     return failure;
   if (settings.verboseflag != 0) {
@@ -319,6 +330,8 @@ int run(int argc, char** argv, RunOwners& owners) {
   start.seed = shape.seed;
   shape.run_seed = shape.seed;
   context.random.seed(shape.seed);
+  if (settings.mix_given)
+    context.mix.emplace(shape.seed, settings.mix_percent);
   // A time limit with a count repeats the copy for as long as it lasts; count=0 has nothing to
   // repeat and stays one copy of nothing.
   shape.unlimited = settings.runtime_seconds != 0 && shape.count_given && !shape.iterations_given &&

@@ -25,7 +25,7 @@ bool measuring(const Settings& s) {
 // The zero source is not read and the null sink is not written: they have no direction.
 // A check-only pass reads the output and writes nothing.
 bool has_reads(const Endpoints& ends, const Settings& s) {
-  return !ends.zero_source() || s.verify == kVerifyCheckOnly;
+  return !ends.zero_source() || s.verify == kVerifyCheckOnly || s.mix_given;
 }
 bool has_writes(const Endpoints& ends, const Settings& s) {
   return !ends.null_sink() && s.verify != kVerifyCheckOnly;
@@ -127,6 +127,8 @@ ReportSettings report_settings(const RunShape& shape, const Settings& s) {
     r.distribution = s.distribution;
   if (s.span_bytes != 0)
     r.span = s.span_bytes;
+  if (s.mix_given)
+    r.mix = s.mix_percent;
   if (s.io_depth > 1)
     r.iodepth = s.io_depth;
   if (s.poll != 0)

@@ -59,7 +59,8 @@ Failure QueueDriver::obtain_buffers() {
 Failure QueueDriver::open_queue(bool in_direct) {
   IoQueueSetup setup;
   setup.depth = depth;
-  if (!ends.zero_source())
+  // mix=: the zero source leaves the input's place to the target's reader.
+  if (!ends.zero_source() || s.mix_given)
     setup.files.push_back({input, IoDirection::read, in_direct});
   if (!ends.null_sink() && !check_only)
     setup.files.push_back({output, IoDirection::write, out_direct});

@@ -22,6 +22,7 @@ struct EntryChain {
   std::uint64_t zeros_left = 0;   // the zero source's blocks still to write
   std::optional<EntryCopy> copy;  // the entry's reads, re-blocked into its output blocks
   bool read_moved = false;        // a read's bytes are moving out: the end checks follow them
+  bool mixed_read = false;        // mix=: the I/O in flight reads the target's block
   bool ending = false;  // no more reads: what the output buffer holds goes out, then the end
 };
 
@@ -44,6 +45,8 @@ class QueuedEntries final : public QueueJobs {
   void advance(Slot& t);
   // After each of the zero source's blocks, written or taken by the null sink.
   void zero_block_done(EntryChain& c);
+  // mix=: after a read of the target's block.
+  void mixed_read_done(Slot& t, std::uint64_t got);
   // verify=1: an entry whose output range overlaps one still running would have its blocks
   // overwritten before they are read back; it waits for the other.
   bool overlaps_running(const PlanEntry& entry) const;
@@ -86,7 +89,8 @@ bool QueuedEntries::start(Slot& t) {
   }
   // Entries start in plan order: one that must wait holds back those after it.
   held_.reset();
-  if (d_.reads_back && overlaps_running(entry)) {
+  // A read of a mixed run, as a block read back, must not meet a write still in flight.
+  if ((d_.reads_back || d_.s.mix_given) && overlaps_running(entry)) {
     held_ = entry;
     return false;
   }
@@ -137,6 +141,13 @@ void QueuedEntries::advance(Slot& t) {
         return;
       continue;
     }
+    if (d_.ends.zero_source() && d_.run_context.mix && d_.run_context.mix->reads()) {
+      c.at = {t.unit, c.blocks++};
+      c.mixed_read = true;
+      if (d_.issue_io(t, IoDirection::read, d_.input, t.in, d_.ibs, c.out_offset))
+        return;
+      continue;
+    }
     if (d_.ends.zero_source()) {
       if (d_.stamps)
         d_.check->stamp(t.in, d_.ibs, c.out_offset, t.unit);
@@ -154,14 +165,37 @@ void QueuedEntries::advance(Slot& t) {
 }
 
 void QueuedEntries::zero_block_done(EntryChain& c) {
-  d_.count_record(c.at, &RecordTotals::r_full_total);
+  // A mixed run's records in are the target's blocks it read, not the zero source's.
+  if (!d_.run_context.mix)
+    d_.count_record(c.at, &RecordTotals::r_full_total);
   --c.zeros_left;
   if (d_.after_io())
     c.ending = true;
 }
 
+void QueuedEntries::mixed_read_done(Slot& t, std::uint64_t got) {
+  EntryChain& c = chain(t);
+  c.mixed_read = false;
+  if (got > 0)
+    d_.run_context.meter.end(IoDirection::read, t.io.began, got);
+  d_.count_record(c.at,
+                  got == d_.ibs ? &RecordTotals::r_full_total : &RecordTotals::r_partial_total);
+  const std::uint64_t offset = c.out_offset;
+  c.out_offset += d_.ibs;
+  // A bad block halts its entry; the check tells it once the transfer has ended.
+  if (d_.check != nullptr)
+    static_cast<void>(d_.check->judge_mixed(c.at, t.in, got, d_.ibs, offset));
+  if (--c.zeros_left == 0 || d_.after_io())
+    c.ending = true;
+  advance(t);
+}
+
 void QueuedEntries::read_completed(Slot& t, std::uint64_t got) {
   EntryChain& c = chain(t);
+  if (c.mixed_read) {
+    mixed_read_done(t, got);
+    return;
+  }
   Meter& meter = d_.run_context.meter;
   if (d_.check_only) {
     if (got > 0)

@@ -30,8 +30,29 @@ Failure obtain_buffers(TransferBuffers& b, const Settings& s, bool zero_source) 
 // The loops below copy what they need out of the run's parts and `s` first: the back end's calls
 // are opaque to the compiler, which would otherwise reload every setting after each of them.
 
-Failure write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& run,
-                          const Settings& s) {
+// mix=: one block of the target read at the output's place through `reader`, timed and counted
+// in, the place moved on as a write would move it.
+Failure read_mixed_block(FileCursor& out, FileHandle reader, TransferState& transfer,
+                         RunContext& run, const Settings& s) {
+  const std::uint64_t bs = s.input_blocksize;
+  unsigned char* const block = transfer.buffers.output.get();
+  const std::uint64_t at = out.offset();
+  const std::uint64_t began = run.meter.begin(IoDirection::read);
+  const std::int64_t got = read_block_at(reader, block, bs, at);
+  if (got < 0)
+    return read_failure(output_name(s));
+  if (got > 0)
+    run.meter.end(IoDirection::read, began, static_cast<std::uint64_t>(got));
+  ++(static_cast<std::uint64_t>(got) == bs ? transfer.totals.r_full_total
+                                           : transfer.totals.r_partial_total);
+  out.seek(at + bs);
+  if (run.check != nullptr)
+    return run.check->mixed_read(block, static_cast<std::uint64_t>(got), bs);
+  return {};
+}
+
+Failure write_zero_blocks(FileCursor& out, FileHandle reader, TransferState& transfer,
+                          RunContext& run, const Settings& s) {
   unsigned char* const block = transfer.buffers.input.get();
   const std::uint64_t bs = s.input_blocksize;
   RecordTotals& totals = transfer.totals;
@@ -39,7 +60,17 @@ Failure write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& 
   OutputCheck* const check = run.check;
   // A stamped run writes to the null device all the same: what it costs is what it measures.
   const bool discard = check == nullptr && run.shape.ends.null_sink();
+  // A mixed run's records in are the target's blocks it read, not the zero source's.
+  const bool mixed = run.mix.has_value();
   for (std::uint64_t left = s.max_records; left != 0; --left) {
+    if (mixed && run.mix->reads()) {
+      Failure failure = read_mixed_block(out, reader, transfer, run, s);
+      if (failure.failed())
+        return failure;
+      if (run.after_io(totals))
+        break;
+      continue;
+    }
     if (check != nullptr)
       check->fill_zero_source_block(block, bs);
     const std::uint64_t began = meter.begin(IoDirection::write);
@@ -52,7 +83,8 @@ Failure write_zero_blocks(FileCursor& out, TransferState& transfer, RunContext& 
     if (!written)
       return write_failure(output_name(s));
     meter.end(IoDirection::write, began, bs);
-    ++totals.r_full_total;
+    if (!mixed)
+      ++totals.r_full_total;
     ++totals.w_full_total;
     if (check != nullptr) {
       Failure failure = check->written(block, bs);
@@ -216,7 +248,7 @@ Failure run_entry(RunFiles& files, TransferState& transfer, RunContext& run, con
     if (run.check->check_only())
       return run.check->check_entry(out, transfer, run, s);
   }
-  return run.shape.ends.zero_source() ? write_zero_blocks(out, transfer, run, s)
+  return run.shape.ends.zero_source() ? write_zero_blocks(out, files.input.get(), transfer, run, s)
                                       : copy_blocks(files, transfer, run, s);
 }
 

@@ -229,6 +229,23 @@ void OutputCheck::stamp(unsigned char* block, std::uint64_t n, std::uint64_t off
                          seed_, iteration, words_));
 }
 
+Failure OutputCheck::mixed_read(const unsigned char* data, std::uint64_t got, std::uint64_t n) {
+  const std::uint64_t offset = offset_;
+  offset_ += n;
+  return judge_mixed(next_order(), data, got, n, offset) ? Failure{} : Failure{kExitVerify, {}};
+}
+
+bool OutputCheck::judge_mixed(PlanOrder at, const unsigned char* data, std::uint64_t got,
+                              std::uint64_t n, std::uint64_t offset) {
+  // A run that writes zeros (pattern=zero) stamps nothing it could find again.
+  if (!reads_back_ || !stamps_ || got != n)
+    return true;
+  const StampCheck check = check_stamped_block(bytes(data, n), offset, seed_);
+  if (!check.header_intact || check.found.seed != seed_)
+    return true;
+  return judge_block(at, nullptr, n, data, got, offset);
+}
+
 void OutputCheck::fill_zero_source_block(unsigned char* block, std::uint64_t n) const {
   if (stamps_)
     stamp(block, n, offset_, iteration_);

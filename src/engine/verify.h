@@ -75,6 +75,16 @@ class OutputCheck {
   // bad block.
   Failure written(const unsigned char* data, std::uint64_t n);
 
+  // mix=: `got` bytes read at the current offset for a block of `n`, which then moves on past
+  // it. With verify=1 and pattern=random a block whose intact header names this run's seed is
+  // judged (header and checksum); any other block predates the run and is not. Returns none, or
+  // status 9 without a message for a bad block.
+  Failure mixed_read(const unsigned char* data, std::uint64_t got, std::uint64_t n);
+  // The same judgement of a block at `offset` and `at`, for a transfer that keeps its own
+  // offsets (the queued one): true unless the block is bad.
+  bool judge_mixed(PlanOrder at, const unsigned char* data, std::uint64_t got, std::uint64_t n,
+                   std::uint64_t offset);
+
   // The verdicts. No verdict is printed when it is found: a queued run finds them in the order
   // its I/Os complete, and only the bad block that comes first in plan order is told, once
   // everything before it has been checked.

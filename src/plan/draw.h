@@ -12,7 +12,7 @@
 #include "cli/settings.h"
 #include "plan/plan.h"
 #include "plan/skew.h"
-#include "plan/uniform.h"
+#include "run/uniform.h"
 #include "run/run_files.h"
 
 namespace kolvane {

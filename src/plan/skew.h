@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "cli/settings.h"
-#include "plan/uniform.h"
+#include "run/uniform.h"
 
 namespace kolvane {
 

@@ -171,9 +171,10 @@ class Reader {
            get(*o, at, "verbose", s.verbose) && get(*o, at, "report", s.report) &&
            get(*o, at, "progress", s.progress_s) && get(*o, at, "runtime", s.runtime_s) &&
            get(*o, at, "seed", s.seed) && get(*o, at, "distribution", s.distribution) &&
-           get(*o, at, "span", s.span) && get(*o, at, "iodepth", s.iodepth) &&
-           get(*o, at, "poll", s.poll) && get(*o, at, "pattern", s.pattern) &&
-           get(*o, at, "verify", s.verify) && get(*o, at, "workers", s.workers);
+           get(*o, at, "span", s.span) && get(*o, at, "mix", s.mix) &&
+           get(*o, at, "iodepth", s.iodepth) && get(*o, at, "poll", s.poll) &&
+           get(*o, at, "pattern", s.pattern) && get(*o, at, "verify", s.verify) &&
+           get(*o, at, "workers", s.workers);
   }
 
   // `parent`: where `j` is in the document ("" for the whole's, "workers[1]" for a worker's).

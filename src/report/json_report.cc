@@ -50,6 +50,7 @@ Json settings_json(const ReportSettings& s) {
   put_optional(j, "seed", s.seed);
   put_optional(j, "distribution", s.distribution);
   put_optional(j, "span", s.span);
+  put_optional(j, "mix", s.mix);
   put_optional(j, "iodepth", s.iodepth);
   put_optional(j, "poll", s.poll);
   put_optional(j, "pattern", s.pattern);

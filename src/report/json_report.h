@@ -32,6 +32,7 @@ struct ReportSettings {
   std::optional<std::uint32_t> seed;
   std::optional<std::string> distribution;  // as given: uniform, zipf:1.2, ...
   std::optional<std::uint64_t> span;
+  std::optional<std::uint32_t> mix;  // mix=R: the percent of I/Os that read
   std::optional<std::uint32_t> iodepth;
   std::optional<std::uint32_t> poll;
   std::optional<std::string> pattern;   // pattern=random

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "measure/meter.h"
 #include "run/endpoints.h"
+#include "run/mix_choice.h"
 #include "run/random_source.h"
 #include "run/run_control.h"
 #include "run/transfer_state.h"
@@ -44,6 +46,8 @@ struct RunContext {
   RunControl control;
   // The digit-wise draw's values, seeded once the seed is known; no other run shares them.
   RandomSource random;
+  // mix=: the choice of each I/O, seeded once the seed is known; absent without mix=.
+  std::optional<MixChoice> mix;
 
   // The meter and the time limit read `clock` (which must outlive the run) instead of
   // kSteadyClock.

@@ -30,6 +30,8 @@ Worker::Worker(const WorkerSetup& setup, const RunFiles& files) : setup_(setup) 
   }
   context_.shape = setup_.shape;
   context_.random.seed(setup_.shape.seed);
+  if (setup_.words.mix_given)
+    context_.mix.emplace(setup_.shape.seed, setup_.words.mix_percent);
 }
 
 Worker::~Worker() {

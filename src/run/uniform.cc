@@ -1,4 +1,4 @@
-#include "plan/uniform.h"
+#include "run/uniform.h"
 
 namespace kolvane {
 namespace {
