@@ -110,8 +110,12 @@ const char* const help_workers =
 
 const char* const help_skew =
     "\n"
-    "Skewed offsets and a bounded region (each is off unless given):\n"
+    "A read/write mix, skewed offsets and a bounded region (each is off unless\n"
+    "given):\n"
     "\n"
+    "  mix=R           each I/O reads the target (of=, written in place) with a\n"
+    "                  chance of R % (0 to 100), else writes a zero source block;\n"
+    "                  needs if=/dev/zero, count= and iterations= or runtime=\n"
     "  distribution=zipf:THETA\n"
     "                  popularity rank i of the blocks drawn with a chance\n"
     "                  proportional to i^-THETA (THETA > 0), the ranks scattered\n"
