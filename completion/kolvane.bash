@@ -15,7 +15,7 @@ _kolvane() {
   else
     local words="if= of= bs= ibs= obs= count= skip= seek= conv= iterations= verbose= dio="
     words+=" seed= distribution= runtime= iodepth= pattern= verify= report= json= plot= progress="
-    words+=" poll= workers= span="
+    words+=" poll= workers= span= mix="
     # --help and --version count only as the first word.
     [[ $cur == -* ]] && words=$( ((COMP_CWORD == 1)) && echo "--help --version")
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")

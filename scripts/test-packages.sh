@@ -164,7 +164,7 @@ while IFS='|' read -r words cword expected; do
   read -ra w <<<"$words"
   check "completion of word $cword in: $words" same "$(replies "$cword" "${w[@]}")" "$expected"
 done <<'EOF'
-kolvane|1|bs= conv= count= dio= distribution= ibs= if= iodepth= iterations= json= obs= of= pattern= plot= poll= progress= report= runtime= seed= seek= skip= span= verbose= verify= workers= +nospace
+kolvane|1|bs= conv= count= dio= distribution= ibs= if= iodepth= iterations= json= mix= obs= of= pattern= plot= poll= progress= report= runtime= seed= seek= skip= span= verbose= verify= workers= +nospace
 kolvane i|1|ibs= if= iodepth= iterations= +nospace
 kolvane co|1|conv= count= +nospace
 kolvane -|1|--help --version
@@ -180,6 +180,7 @@ kolvane distribution=|1|distribution=normal: distribution=pareto: distribution=u
 kolvane distribution = u|3|uniform
 kolvane distribution = z|3|zipf: +nospace
 kolvane sp|1|span= +nospace
+kolvane mi|1|mix= +nospace
 kolvane report=|1|report=0 report=1
 kolvane verify=|1|verify=0 verify=1 verify=2
 kolvane poll=|1|poll=1 poll=2
