@@ -1,9 +1,11 @@
 // mix=: a run that reads and writes one target counts its reads in and its writes out, draws
 // the offsets mix=0 draws, checks the stamped blocks it reads with verify=1, and is refused
 // before anything is opened when it cannot run.
+#include <algorithm>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 
@@ -25,13 +27,27 @@ TEST_F(Mix, RecordsFiguresAndOffsetsAgree) {
   fresh();
   const Result writes_only = run(words + " mix=0");
   ASSERT_EQ(writes_only.status, 0) << writes_only.err;
-  for (const char* depth : {"", " iodepth=8"}) {
+  std::vector<std::uint64_t> sorted_writes = parse_offsets(writes_only.err, "seek");
+  std::sort(sorted_writes.begin(), sorted_writes.end());
+  for (const char* depth : {"", " iodepth=8", " iodepth=4 workers=2"}) {
     SCOPED_TRACE(depth);
     fresh();
     const Result r = run(words + " mix=70" + depth);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(parse_offsets(r.err, "seek"), parse_offsets(writes_only.err, "seek"));
     const auto doc = nlohmann::json::parse(get("m.json"));
+    // Two workers draw from seeds of their own: the same offsets as mix=0 with them.
+    const bool workers = std::string(depth).find("workers") != std::string::npos;
+    std::vector<std::uint64_t> seeks = parse_offsets(r.err, "seek");
+    if (workers) {
+      fresh();
+      const Result w = run(words + " mix=0" + depth);
+      std::vector<std::uint64_t> theirs = parse_offsets(w.err, "seek");
+      std::sort(theirs.begin(), theirs.end());
+      std::sort(seeks.begin(), seeks.end());
+      EXPECT_EQ(seeks, theirs);
+    } else {
+      EXPECT_EQ(seeks, parse_offsets(writes_only.err, "seek"));
+    }
     const long in = doc["records"]["in"]["full"], out = doc["records"]["out"]["full"];
     EXPECT_EQ(in + out, 600);
     EXPECT_NEAR(in / 600.0, 0.7, 0.07);
