@@ -3,7 +3,8 @@
 # loops (bench/floors.c) that make only the system calls kolvane makes, the floor no copier can
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
-#   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew]
+#   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew |
+#                     --mix]
 #   (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
@@ -20,6 +21,7 @@
 # workers beside fio's two jobs, a direct copy of two workers beside one and beside dd, and
 # cached random reads of two workers against one, unpinned, in about 4 minutes (needs fio and
 # jq). --skew checks the laws of distribution= against their formulas, in about half a minute.
+# --mix sets mix=70 beside fio's 70/30 randrw at depth 32, in about 2 minutes (fio, jq).
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -38,6 +40,7 @@ measure_only=0
 queue_only=0
 workers_only=0
 skew_only=0
+mix_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
@@ -47,8 +50,9 @@ for arg in "$@"; do
     --queue) queue_only=1 ;;
     --workers) workers_only=1 ;;
     --skew) skew_only=1 ;;
-    -h | --help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew])" >&2; exit 2 ;;
+    --mix) mix_only=1 ;;
+    -h | --help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew | --mix])" >&2; exit 2 ;;
   esac
 done
 
@@ -669,6 +673,68 @@ skew_section() {
   echo "| --- | ---: | ---: | --- | --- |"
   cat "$disk/skew.md"
 }
+
+# mix= beside fio's randrw: 8 KiB random direct reads and writes, 70 % reads, at depth 32, on an
+# existing file; each direction's IOPS a row, and the mix kolvane achieved beside them.
+mix_section() {
+  local target=$disk/mix-1g secs=$queue_seconds mib=$((queue_size / MiB)) round k load d
+  local -a kr=() kw=() fr=() fw=() kmix=()
+  : >"$queue_rows"
+  : >"$disk/queue-notes"
+  progress "mix: preparing a $mib MiB file"
+  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
+  for ((d = 0; d < queue_size / (16 * MiB); d++)); do cat "$disk/pattern"; done >"$target"
+  rm "$disk/pattern"
+  sync
+  sleep 10
+  local kwords="if=/dev/zero of=$target conv=notrunc bs=8k count=1 runtime=$secs dio=3 iodepth=32 mix=70 distribution=uniform"
+  local fwords="--filename=$target --bs=8k --rw=randrw --rwmixread=70 --direct=1 --ioengine=io_uring --iodepth=32 $same_offsets --runtime=$secs --time_based"
+  wait_quiet
+  load=$(load1)
+  for ((round = 0; round < queue_rounds; round++)); do
+    local order=(kolvane fio)
+    ((round % 2)) && order=(fio kolvane)
+    for k in "${order[@]}"; do
+      if [[ $k == kolvane ]]; then
+        queue_run "$kolvane" $kwords seed=$((round + 1)) json="$disk/k.json"
+        kr+=("$(jq .directions.read.iops "$disk/k.json")")
+        kw+=("$(jq .directions.write.iops "$disk/k.json")")
+        kmix+=("$(jq '.directions.read.ios / (.directions.read.ios + .directions.write.ios)' "$disk/k.json")")
+      else
+        queue_run fio --name=mix $fwords --randseed=$((round + 1)) --output-format=json --output="$disk/f.json"
+        fr+=("$(jq '.jobs[0].read.iops' "$disk/f.json")")
+        fw+=("$(jq '.jobs[0].write.iops' "$disk/f.json")")
+      fi
+      sync
+    done
+  done
+  local what="8k randrw 70/30, depth 32, $secs s: \`kolvane $kwords\` beside \`fio --name=mix $fwords\`"
+  queue_record 1 "read IOPS, $what" IOPS fio ">=" 0.95 "$load" kr fr
+  queue_record 1 "write IOPS, $what" IOPS fio ">=" 0.95 "$load" kw fw
+  local achieved
+  achieved=$(median "${kmix[@]}")
+  echo "1: the share of reads kolvane achieved, round by round: ${kmix[*]}; median $achieved, $(awk -v a="$achieved" 'BEGIN { d = (a - 0.7) * 100; if (d < 0) d = -d; printf "%.2f points from 70 %%: %s", d, (d <= 1 ? "met" : "MISSED") }')" >>"$disk/queue-notes"
+  rm -f "$target"
+  echo "## mix= beside fio's randrw"
+  echo
+  echo "- A $mib MiB file of random bytes on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent, written in place by both; every program pinned to CPU $cpu. The row names both commands in full (R the round's number, added as \`seed=R\` and \`--randseed=R\` with \`json=\` and \`--output-format=json\`); fio $(fio --version | sed 's/^fio-//')."
+  echo "- Method as in the queue depth section: $queue_rounds rounds, order reversed every other round, sync after every run, medians, the ratio the median of the round-by-round ratios."
+  echo
+  rows_table
+  echo
+  sed 's/^/- /' "$disk/queue-notes"
+  echo
+  rounds_details
+}
+if ((mix_only)); then
+  for tool in fio jq; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
+  echo "# kolvane benchmark: mix=$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg) at the start; kolvane: Release build of revision $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  echo
+  mix_section
+  exit 0
+fi
 if ((skew_only)); then
   echo "# kolvane benchmark: distribution= laws"
   echo
