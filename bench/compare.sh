@@ -121,8 +121,8 @@ cpu=$(($(nproc) - 1))
 # what limits a run: at least 4 GB/s on one core. No files: the program times itself, many
 # short rounds on the last CPU, and keeps the fastest.
 stamp_table=$disk/stamp.md
-((verify_only || queue_only)) || progress "stamped blocks: generation and checking against memcpy"
-((verify_only || queue_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
+((verify_only || queue_only || workers_only || skew_only || mix_only)) || progress "stamped blocks: generation and checking against memcpy"
+((verify_only || queue_only || workers_only || skew_only || mix_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
 stamp_section() {
   echo "## Stamped blocks (pattern=random)"
   echo
