@@ -237,13 +237,16 @@ Failure OutputCheck::mixed_read(const unsigned char* data, std::uint64_t got, st
 
 bool OutputCheck::judge_mixed(PlanOrder at, const unsigned char* data, std::uint64_t got,
                               std::uint64_t n, std::uint64_t offset) {
-  // A run that writes zeros (pattern=zero) stamps nothing it could find again.
-  if (!reads_back_ || !stamps_ || got != n)
+  if (!reads_back_ || got != n)
     return true;
+  // Judged by its stamp alone, whatever this run writes: a block of this run's seed was stamped
+  // by it or by an earlier run of the same seed, and must check as verify=2 would check it.
   const StampCheck check = check_stamped_block(bytes(data, n), offset, seed_);
-  if (!check.header_intact || check.found.seed != seed_)
+  if (!check.header_intact || check.found.seed != seed_ || check.verdict == StampVerdict::good)
     return true;
-  return judge_block(at, nullptr, n, data, got, offset);
+  if (!bad_ || at < bad_->at)
+    bad_ = BadBlock{at, offset, describe_stamp_check(check)};
+  return false;
 }
 
 void OutputCheck::fill_zero_source_block(unsigned char* block, std::uint64_t n) const {

@@ -76,8 +76,8 @@ class OutputCheck {
   Failure written(const unsigned char* data, std::uint64_t n);
 
   // mix=: `got` bytes read at the current offset for a block of `n`, which then moves on past
-  // it. With verify=1 and pattern=random a block whose intact header names this run's seed is
-  // judged (header and checksum); any other block predates the run and is not. Returns none, or
+  // it. With verify=1 a block whose intact header names this run's seed is judged (header and
+  // checksum, as verify=2 judges it); any other block predates the run and is not. Returns none, or
   // status 9 without a message for a bad block.
   Failure mixed_read(const unsigned char* data, std::uint64_t got, std::uint64_t n);
   // The same judgement of a block at `offset` and `at`, for a transfer that keeps its own

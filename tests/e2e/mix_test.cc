@@ -81,6 +81,10 @@ TEST_F(Mix, StampedBlocksReadAreChecked) {
     EXPECT_EQ(bad.status, 9);
     EXPECT_NE(bad.err.find("verify error in 'out' at offset "), std::string::npos) << bad.err;
     EXPECT_NE(bad.err.find(": bad checksum"), std::string::npos) << bad.err;
+    // A run that writes zeros judges the stamped blocks of its seed that it reads all the same.
+    std::string zeros = words + " mix=70 verify=1" + depth;
+    zeros.replace(zeros.find("pattern=random"), 14, "pattern=zero");
+    EXPECT_EQ(run(zeros).status, 9);
   }
 }
 
