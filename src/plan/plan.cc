@@ -34,15 +34,9 @@ bool bytes_of(std::uint64_t blocks, std::uint64_t block, std::uint64_t& bytes) {
   return true;
 }
 
-// A span= refusal (status 1): `format` holds a PRIu64 for the span, then up to two texts.
-Failure span_refusal(const char* format, std::uint64_t span, const char* a = "",
-                     const char* b = "") {
-  const int n = std::snprintf(nullptr, 0, format, span, a, b);
-  std::string text(n > 0 ? static_cast<std::size_t>(n) + 1 : 1, '\0');
-  if (n > 0)
-    std::snprintf(text.data(), text.size(), format, span, a, b);
-  text.pop_back();
-  return failure_text(kExitBadArgument, std::move(text));
+// A span= refusal (status 1): "span=N" and the rest of the message.
+Failure span_refusal(std::uint64_t span, const std::string& rest) {
+  return failure_text(kExitBadArgument, "span=" + std::to_string(span) + rest);
 }
 
 // What one side of the copy asks of its file: one entry's span of count × block bytes after a
@@ -96,8 +90,8 @@ Failure calibrate_side(const Side& side, Need need, Measured& m) {
   if (side.window != 0) {
     if (side.window > static_cast<std::uint64_t>(m.size) ||
         m.offset > static_cast<std::uint64_t>(m.size) - side.window)
-      return span_refusal("span=%" PRIu64 " does not fit in '%s' after its %s=\n", side.window,
-                          side.name, side.offset_word);
+      return span_refusal(side.window, " does not fit in '" + std::string(side.name) +
+                                           "' after its " + side.offset_word + "=\n");
     // The draws' range as if the file ended 2 bytes past the span (as an entry at the file's
     // end must leave), or at its own end when that comes first.
     m.size = std::min(m.size, static_cast<std::int64_t>(m.offset + side.window + 2));
@@ -172,21 +166,13 @@ Failure check_span_words(const RunShape& shape, const Settings& s) {
   if (span == 0)
     return {};
   if (!shape.repeats())
-    return span_refusal("span=%" PRIu64
-                        " needs iterations= or runtime=: a single copy draws no "
-                        "offsets\n",
-                        span);
-  char block[24];
-  if (!shape.ends.zero_source() && span % s.input_blocksize != 0) {
-    std::snprintf(block, sizeof block, "%" PRIu64, s.input_blocksize);
-    return span_refusal("span=%" PRIu64 " is not a whole number of input blocks (ibs=%s)\n", span,
-                        block);
-  }
-  if (!shape.ends.null_sink() && span % s.output_blocksize != 0) {
-    std::snprintf(block, sizeof block, "%" PRIu64, s.output_blocksize);
-    return span_refusal("span=%" PRIu64 " is not a whole number of output blocks (obs=%s)\n", span,
-                        block);
-  }
+    return span_refusal(span, " needs iterations= or runtime=: a single copy draws no offsets\n");
+  if (!shape.ends.zero_source() && span % s.input_blocksize != 0)
+    return span_refusal(span, " is not a whole number of input blocks (ibs=" +
+                                  std::to_string(s.input_blocksize) + ")\n");
+  if (!shape.ends.null_sink() && span % s.output_blocksize != 0)
+    return span_refusal(span, " is not a whole number of output blocks (obs=" +
+                                  std::to_string(s.output_blocksize) + ")\n");
   return {};
 }
 
