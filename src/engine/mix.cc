@@ -11,12 +11,12 @@ Failure check_mix_words(const RunShape& shape, const Settings& s) {
         "mix=%u needs the zero source as its input: it writes the zero source's blocks "
         "(pattern= says which)\n",
         r);
-  // A file is written in place; a device is never truncated.
-  if (!shape.ends.named_output() || shape.ends.output_stream ||
-      (!is_notrunc(s) && !name_is_device(s.output_file)))
+  // Written in place, file or device: without conv=notrunc a device's entries would follow on
+  // from each other, as those of any output the run did not find, and run off its end.
+  if (!shape.ends.named_output() || shape.ends.output_stream || !is_notrunc(s))
     return refusal(
-        "mix=%u needs a target to read and write: an existing file named by of= with "
-        "conv=notrunc, or a block device\n",
+        "mix=%u needs a target to read and write in place: an existing file or a block device "
+        "named by of=, with conv=notrunc\n",
         r);
   if (!shape.count_given || !shape.repeats())
     return refusal("mix=%u needs count= with iterations= or runtime=\n", r);

@@ -98,8 +98,8 @@ TEST_F(Mix, RunsThatCannotMixAreRefused) {
        "mix=50 needs the zero source as its input: it writes the zero source's blocks "
        "(pattern= says which)\n"},
       {"if=/dev/zero of=out bs=4k count=1 iterations=2 mix=50",
-       "mix=50 needs a target to read and write: an existing file named by of= with "
-       "conv=notrunc, or a block device\n"},
+       "mix=50 needs a target to read and write in place: an existing file or a block device "
+       "named by of=, with conv=notrunc\n"},
       {"if=/dev/zero of=out bs=4k count=1 conv=notrunc mix=50",
        "mix=50 needs count= with iterations= or runtime=\n"},
       {"if=/dev/zero of=out ibs=4k obs=8k count=1 iterations=2 conv=notrunc mix=50",
