@@ -57,13 +57,15 @@ sanitized_suites() {
 # its log fails the step, as does a case, since a report on standard error changes the output.
 tsan_workers() {
   local logs=$PWD/out/tsan/logs
+  # -O1: the races are the same, the build about a third shorter.
   cmake -S . -B out/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" \
     -DKOLVANE_TESTS=OFF -DKOLVANE_WERROR=ON >/dev/null && cmake --build out/tsan --target kolvane \
     -j"$jobs" >/dev/null || return 1
   rm -rf "$logs" && mkdir -p "$logs"
   TSAN_OPTIONS=halt_on_error=1:log_path=$logs/tsan:suppressions=$PWD/tests/tsan.supp \
     "$linux/tests/e2e/kolvane_e2e" --binary="$PWD/out/tsan/kolvane" --target=posix \
-    --gtest_filter='Workers.*:LoopDevice.AWorker*:Control.*:Depth.*' | tail -n 3 || return 1
+    --gtest_filter='Workers.*:Mix.*:LoopDevice.AWorker*:Control.*:Depth.*' | tail -n 3 || return 1
   if cat "$logs"/* 2>/dev/null; then
     echo "ThreadSanitizer reports above (in $logs)"
     return 1
