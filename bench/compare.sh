@@ -105,6 +105,13 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 say() { echo "$*" >&2; }
+# random_file PATH BYTES: random bytes, a 16 MiB pattern repeated (BYTES a multiple of 16 MiB).
+random_file() {
+  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
+  local i
+  for ((i = 0; i < $2 / (16 * MiB); i++)); do cat "$disk/pattern"; done >"$1"
+  rm "$disk/pattern"
+}
 started=$EPOCHSECONDS
 progress() { say "[$((EPOCHSECONDS - started))s] $*"; }
 
@@ -199,9 +206,7 @@ measure_section() {
   # kolvane beside fio: 4 KiB random direct reads of a 1 GiB file at depth 1 for about 10 s.
   local big=$disk/measure-1g seconds=$( ((quick)) && echo 3 || echo 10) iops
   progress "fio comparison: preparing a 1 GiB file"
-  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
-  for ((i = 0; i < 64; i++)); do cat "$disk/pattern"; done >"$big"
-  rm "$disk/pattern"
+  random_file "$big" "$GiB"
   sync
   # With count= and no iterations=, runtime= repeats the read until the time is up.
   progress "kolvane: direct random reads for $seconds s"
@@ -422,9 +427,7 @@ queue_section() {
   : >"$queue_rows"
   : >"$disk/queue-notes"
   progress "queue depth: preparing a $mib MiB file and an existing one"
-  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
-  for ((d = 0; d < queue_size / (16 * MiB); d++)); do cat "$disk/pattern"; done >"$big"
-  rm "$disk/pattern"
+  random_file "$big" "$queue_size"
   cp "$big" "$existing"
   sync
   cat "$big" >/dev/null
@@ -577,9 +580,7 @@ workers_section() {
   : >"$disk/queue-notes"
   pin=()
   progress "workers: preparing a $mib MiB file"
-  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
-  for ((d = 0; d < queue_size / (16 * MiB); d++)); do cat "$disk/pattern"; done >"$big"
-  rm "$disk/pattern"
+  random_file "$big" "$queue_size"
   sync
   sleep 10
 
@@ -682,9 +683,7 @@ mix_section() {
   : >"$queue_rows"
   : >"$disk/queue-notes"
   progress "mix: preparing a $mib MiB file"
-  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
-  for ((d = 0; d < queue_size / (16 * MiB); d++)); do cat "$disk/pattern"; done >"$target"
-  rm "$disk/pattern"
+  random_file "$target" "$queue_size"
   sync
   sleep 10
   local kwords="if=/dev/zero of=$target conv=notrunc bs=8k count=1 runtime=$secs dio=3 iodepth=32 mix=70 distribution=uniform"
@@ -781,9 +780,7 @@ cc -O2 -o "$floors" "$root/bench/floors.c"
 if ((!verify_only)); then
   progress "preparing the files"
   src=$disk/source
-  head -c $((16 * MiB)) /dev/urandom >"$disk/pattern"
-  for ((i = 0; i < file_size / (16 * MiB); i++)); do cat "$disk/pattern"; done >"$src"
-  rm "$disk/pattern"
+  random_file "$src" "$file_size"
   direct_src=$disk/direct-source
   head -c "$direct_size" "$src" >"$direct_src"
 

@@ -195,10 +195,7 @@ TEST_F(Depth, RunsTheQueueCannotServeAreRefused) {
       put("out", before);
     const Result r = run(row.words);
     EXPECT_EQ(r.status, 1);
-    const std::string help = "Try `" + program_word() + " --help' for more information.\n";
-    const std::string want = text(row.err + (row.try_help ? help : std::string()));
-    ASSERT_GE(r.err.size(), want.size()) << r.err;
-    EXPECT_EQ(r.err.substr(r.err.size() - want.size()), want);
+    expect_err_ends_with(r, row.err, row.try_help);
     EXPECT_EQ(fs::exists(path("out")), row.existing_output);
     if (row.existing_output) {
       EXPECT_TRUE(get("out") == before) << "the output was changed";

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const Traits posix_traits = {"\n",   "standard input", "standard output", false, false, false,
+const Traits posix_traits = {"\n", "standard input",  "standard output", false, false, false,
                              true, "error writing to"};
 const Traits win32_traits = {"\r\n", "(null)", "(null)", true, true, true, false, "error seeking"};
 Options options;
@@ -103,9 +103,8 @@ bool emulator_lost_run(const Result& r, const Streams& to) {
 // Wine now and then loses a run between its server and a starting program (seen once in some
 // thousands of starts on a loaded machine). The run is made again, at most twice, and said in
 // the test's log; a program that fails the same way every time still fails its test.
-Result E2e::start(const std::string& binary, const std::string& launcher,
-                  const std::string& words, const Stdin& in, const std::vector<std::string>& env,
-                  const Streams& to) const {
+Result E2e::start(const std::string& binary, const std::string& launcher, const std::string& words,
+                  const Stdin& in, const std::vector<std::string>& env, const Streams& to) const {
   Result r = launch(binary, launcher, words, in, env, to);
   for (int again = 0; again < 2 && !launcher.empty() && emulator_lost_run(r, to); ++again) {
     std::fprintf(stderr,
@@ -117,9 +116,8 @@ Result E2e::start(const std::string& binary, const std::string& launcher,
   return r;
 }
 
-Result E2e::launch(const std::string& binary, const std::string& launcher,
-                   const std::string& words, const Stdin& in, const std::vector<std::string>& env,
-                   const Streams& to) const {
+Result E2e::launch(const std::string& binary, const std::string& launcher, const std::string& words,
+                   const Stdin& in, const std::vector<std::string>& env, const Streams& to) const {
   const std::string exe = fs::absolute(binary).string();
   // Natively the program word stays exactly as given; an emulator is given the path itself.
   std::vector<std::string> all = {launcher.empty() ? binary : launcher};
@@ -162,9 +160,8 @@ Result E2e::launch(const std::string& binary, const std::string& launcher,
   for (const int fd : {out[1], err[1], feeder[0]}) close(fd);
   std::atomic<bool> finished{false}, drained{false}, release{false};
   const bool hold = piped && !in.signals.empty();
-  std::thread writer(feed, feeder[1], piped ? in.chunks : std::vector<std::string>{},
-                     in.pause_ms, hold, std::ref(drained), std::cref(release),
-                     std::cref(finished));
+  std::thread writer(feed, feeder[1], piped ? in.chunks : std::vector<std::string>{}, in.pause_ms,
+                     hold, std::ref(drained), std::cref(release), std::cref(finished));
   std::size_t signalled = 0;
   Result r;
   const auto shown = [&r](const std::string& text) {
@@ -349,6 +346,13 @@ LoopAttachment::LoopAttachment(const std::string& image, unsigned sector_size) {
 LoopAttachment::~LoopAttachment() {
   if (!device_.empty() && std::system(("losetup -d " + device_).c_str()) != 0)
     ADD_FAILURE() << "could not detach " << device_;
+}
+
+void expect_err_ends_with(const Result& r, const std::string& err, bool try_help) {
+  const std::string help = "Try `" + program_word() + " --help' for more information.\n";
+  const std::string want = text(err + (try_help ? help : std::string()));
+  ASSERT_GE(r.err.size(), want.size()) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - want.size()), want);
 }
 
 }  // namespace e2e

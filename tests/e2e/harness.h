@@ -16,10 +16,10 @@ struct Traits {
   const char* eol;  // how text lines end on the console streams
   const char* absent_input;
   const char* absent_output;
-  bool offset_halves;     // verbose offsets as "low %lu   high %ld"
-  bool dos_program_word;  // the program sees its own path as Z:\...
-  bool fixed_help_name;   // the full help names "kolvane" and has Windows examples
-  bool linux_devices;     // meets the Linux-only cases: /dev/full, a directory as input, bs=4g
+  bool offset_halves;      // verbose offsets as "low %lu   high %ld"
+  bool dos_program_word;   // the program sees its own path as Z:\...
+  bool fixed_help_name;    // the full help names "kolvane" and has Windows examples
+  bool linux_devices;      // meets the Linux-only cases: /dev/full, a directory as input, bs=4g
   const char* seek_error;  // the start of the message of a failed positioning of the output
 };
 
@@ -67,7 +67,7 @@ struct Streams {
 
 struct Result {
   std::string out, err;
-  int status = -1;  // exit status, or 128 + signal
+  int status = -1;     // exit status, or 128 + signal
   double seconds = 0;  // from just before starting the program to seeing it end
 };
 
@@ -78,6 +78,9 @@ std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* lab
 // The same for the program of the given traits.
 std::vector<std::uint64_t> parse_offsets(const std::string& err, const char* label,
                                          const Traits& traits);
+// Standard error ends with `err` (its lines in the target's line ends), and then, with
+// `try_help`, the line that sends the user to --help: what every refused word leaves.
+void expect_err_ends_with(const Result& r, const std::string& err, bool try_help = false);
 // An error prefix followed by the system's own one-line text.
 void expect_error(const std::string& err, const std::string& prefix);
 // Standard output: the start banner, `middle`, and the elapsed-time line when the run `ended`,

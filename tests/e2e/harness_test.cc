@@ -1,8 +1,8 @@
 // The harness runs a lost emulator run again; it must never take the program's own failure for
 // one, or a real fault would be run until it happened to pass.
-#include <gtest/gtest.h>
-
 #include "harness.h"
+
+#include <gtest/gtest.h>
 
 namespace e2e {
 namespace {
@@ -16,7 +16,9 @@ TEST(Harness, OnlyTheEmulatorsOwnLossesAreRunAgain) {
   };
   const Case cases[] = {
       {"failure, nothing on either stream", {"", "", 1}, {}, true},
-      {"the emulator's client lost its server", {"", "wine client error:0: recvmsg\n", 0}, {},
+      {"the emulator's client lost its server",
+       {"", "wine client error:0: recvmsg\n", 0},
+       {},
        true},
       {"the program's message", {"", "invalid number x\n", 1}, {}, false},
       {"banner only, then a failure", {"Today's date and time: x\n", "", 2}, {}, false},

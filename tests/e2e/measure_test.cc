@@ -1,5 +1,7 @@
 // What a run measures and reports when asked: the report=1 summary beside the records lines,
 // the json= document, progress lines while the data move, and the plot= picture.
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,8 +11,6 @@
 #include <regex>
 #include <set>
 #include <sstream>
-
-#include <sys/stat.h>
 
 #if KOLVANE_RENDER_CHECKS
 #include <png.h>
@@ -284,8 +284,8 @@ TEST_F(E2e, JsonAndReportAfterAFailure) {
        nullptr},
       {"if=in of=out bs=512 skip=9 json=r.json report=1", 3,
        "error reading 'in': skipping past EOF", "0+0 records in\n0+0 records out\n"},
-      {"if=in of=/dev/full bs=512 json=r.json report=1", 3, "error writing to '/dev/full': ",
-       "1+0 records in\n0+0 records out\n", true},
+      {"if=in of=/dev/full bs=512 json=r.json report=1", 3,
+       "error writing to '/dev/full': ", "1+0 records in\n0+0 records out\n", true},
       {"if=in of=out iterations=2 json=r.json", 7,
        "If the number of iterations is specified, then a value for the count parameter must be "
        "specified",
@@ -457,8 +457,7 @@ TEST_F(E2e, AReportIsWrittenWholeOrNotAtAll) {
   EXPECT_EQ(linked.status, 0) << linked.err;
   EXPECT_EQ(std::filesystem::read_symlink(path("link.json")), "real.json");
   EXPECT_EQ(nlohmann::json::parse(get("real.json"))["exit_status"], 0);
-  EXPECT_EQ(std::filesystem::status(path("real.json")).permissions(),
-            std::filesystem::perms(0640));
+  EXPECT_EQ(std::filesystem::status(path("real.json")).permissions(), std::filesystem::perms(0640));
   EXPECT_EQ(std::filesystem::status(path("new.svg")).permissions(), std::filesystem::perms(0664));
 }
 
