@@ -180,11 +180,18 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
   const bool time = equals(name, "progress") || equals(name, "runtime");
   const bool number = equals(name, "report") || equals(name, "seed") || equals(name, "iodepth") ||
                       equals(name, "poll") || equals(name, "workers") || equals(name, "span") ||
-                      equals(name, "mix");
+                      equals(name, "mix") || equals(name, "rate") || equals(name, "interval") ||
+                      equals(name, "json-buckets") || equals(name, "quiet");
   if (equals(name, "json") || equals(name, "plot")) {
     if (*value == '\0')
       return WordScan::out_of_range;
     (equals(name, "json") ? s.json_file : s.plot_file) = value;
+    return WordScan::accepted;
+  }
+  if (equals(name, "arrivals")) {
+    if (!equals(value, "even") && !equals(value, "poisson"))
+      return WordScan::out_of_range;
+    s.poisson_arrivals = equals(value, "poisson");
     return WordScan::accepted;
   }
   if (equals(name, "distribution")) {
@@ -199,10 +206,19 @@ WordScan scan_measuring_word(std::string_view name, const char* value, Settings&
   int invalid = 0;
   if (time ? !parse_seconds(value, n) : (n = parse_integer(value, invalid, 64), invalid != 0))
     return WordScan::malformed;
-  if (equals(name, "report")) {
+  if (equals(name, "report") || equals(name, "json-buckets") || equals(name, "quiet")) {
     if (n > 1)
       return WordScan::out_of_range;
-    s.report = n == 1;
+    (equals(name, "report") ? s.report : equals(name, "quiet") ? s.quiet : s.json_buckets) = n == 1;
+  } else if (equals(name, "rate")) {
+    if (n == 0 || n > kMaxRate)
+      return WordScan::out_of_range;
+    s.rate = n;
+  } else if (equals(name, "interval")) {
+    if (n < kMinIntervalMs || n > kMaxIntervalMs)
+      return WordScan::out_of_range;
+    s.interval_ms = static_cast<std::uint32_t>(n);
+    s.interval_given = true;
   } else if (equals(name, "iodepth")) {
     if (n == 0 || n > kMaxIoDepth)
       return WordScan::out_of_range;

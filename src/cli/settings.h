@@ -23,6 +23,12 @@ inline constexpr std::uint32_t kVerifyCheckOnly = 2;
 inline constexpr std::uint32_t kMaxIoDepth = 4096;
 // The most threads workers= may ask for.
 inline constexpr std::uint32_t kMaxWorkers = 256;
+// The fastest schedule rate= may ask for, in I/Os per second.
+inline constexpr std::uint64_t kMaxRate = 1000000000;
+// interval=: the bounds and default of the series' interval, in milliseconds.
+inline constexpr std::uint32_t kMinIntervalMs = 10;
+inline constexpr std::uint32_t kMaxIntervalMs = 3600000;
+inline constexpr std::uint32_t kDefaultIntervalMs = 1000;
 
 // How random offsets are drawn: the digit-wise draw of the C library's rand() sequence (the
 // default), or from the program's own generator: uniformly, or by a law of popularity.
@@ -74,6 +80,17 @@ struct Settings {
   // mix=R: each I/O reads the target (the output) with a chance of R %, else writes it.
   bool mix_given = false;
   std::uint32_t mix_percent = 0;
+
+  // rate=N: the scheduled I/Os are due at N per second; 0: flat out. arrivals=poisson draws the
+  // gaps between due times from the seed instead of keeping them even.
+  std::uint64_t rate = 0;
+  bool poisson_arrivals = false;
+  // interval=MS: the length of each interval of the latency series; interval_given: the word
+  // was given (it asks for the series on its own).
+  std::uint32_t interval_ms = kDefaultIntervalMs;
+  bool interval_given = false;
+  bool json_buckets = false;  // json-buckets=1: json= carries each interval's buckets
+  bool quiet = false;         // quiet=1: nothing printed but what is asked for
 };
 
 inline bool is_notrunc(const Settings& s) {

@@ -129,6 +129,25 @@ const char* const help_skew =
     "  span=BYTES      draw the random offsets within the first BYTES of each side\n"
     "                  after its skip= or seek= (whole blocks of the side)\n";
 
+const char* const help_load =
+    "\n"
+    "Load you set, latency over time and quiet runs (each is off unless given):\n"
+    "\n"
+    "  rate=N          hand the I/Os over on one schedule of N per second (1 to\n"
+    "                  1000000000): the reads of a copy, the writes of the zero\n"
+    "                  source, every I/O of a mix; latency counts from when an I/O\n"
+    "                  was due, service from when it was handed over\n"
+    "  arrivals=poisson\n"
+    "                  with rate=, random gaps of mean 1/N drawn from the seed\n"
+    "                  instead of even ones (arrivals=even, the default)\n"
+    "  interval=MS     keep the I/Os, bytes and latencies of every MS milliseconds\n"
+    "                  (10 to 3600000, default 1000) for json= and plot=\n"
+    "  json-buckets=1  json= carries each interval's latency buckets too\n"
+    "  quiet=1         print only errors and what is asked for (report=1,\n"
+    "                  progress=, json=-): no banner, records lines or elapsed\n"
+    "                  time; json=- then writes to standard output, unless the\n"
+    "                  data goes there\n";
+
 // The platform's help pieces hold the program word as %s, or a fixed name and no directive.
 void print_with_name(const char* text) {
   const char* p = text;
@@ -156,6 +175,7 @@ void usage(int status) {
     std::fputs(help_polling, stdout);
     std::fputs(help_workers, stdout);
     std::fputs(help_skew, stdout);
+    std::fputs(help_load, stdout);
   }
   std::exit(status);
 }

@@ -157,7 +157,24 @@ const char* const kMeasuring =
     "                  centred on the middle of the range, standard deviation P %\n"
     "                  of it (0 < P <= 100)\n"
     "  span=BYTES      draw the random offsets within the first BYTES of each side\n"
-    "                  after its skip= or seek= (whole blocks of the side)\n";
+    "                  after its skip= or seek= (whole blocks of the side)\n"
+    "\n"
+    "Load you set, latency over time and quiet runs (each is off unless given):\n"
+    "\n"
+    "  rate=N          hand the I/Os over on one schedule of N per second (1 to\n"
+    "                  1000000000): the reads of a copy, the writes of the zero\n"
+    "                  source, every I/O of a mix; latency counts from when an I/O\n"
+    "                  was due, service from when it was handed over\n"
+    "  arrivals=poisson\n"
+    "                  with rate=, random gaps of mean 1/N drawn from the seed\n"
+    "                  instead of even ones (arrivals=even, the default)\n"
+    "  interval=MS     keep the I/Os, bytes and latencies of every MS milliseconds\n"
+    "                  (10 to 3600000, default 1000) for json= and plot=\n"
+    "  json-buckets=1  json= carries each interval's latency buckets too\n"
+    "  quiet=1         print only errors and what is asked for (report=1,\n"
+    "                  progress=, json=-): no banner, records lines or elapsed\n"
+    "                  time; json=- then writes to standard output, unless the\n"
+    "                  data goes there\n";
 
 std::string full_help() {
   const bool win = target().fixed_help_name;
@@ -225,6 +242,13 @@ TEST_F(E2e, EveryRejectedWordEndsWithTheUsageLine) {
       {"ibs=4294967296x4294967296", "invalid number 4294967296x4294967296\n"},
       // Block sizes are 32-bit in the Windows program.
       {"bs=4g", target().linux_devices ? "" : "invalid number 4g\n"},
+      // The load and series words keep to their ranges.
+      {"rate=0", "unrecognized option value rate=0\n"},
+      {"rate=1000000001", "unrecognized option value rate=1000000001\n"},
+      {"arrivals=burst", "unrecognized option value arrivals=burst\n"},
+      {"interval=9", "unrecognized option value interval=9\n"},
+      {"interval=3600001", "unrecognized option value interval=3600001\n"},
+      {"quiet=2", "unrecognized option value quiet=2\n"},
   };
   put("in", "data");
   for (const auto& [word, message] : table) {
