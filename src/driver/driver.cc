@@ -298,6 +298,7 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
   if (status == kExitSuccess || check_failed(status) ||
       (settings.report && owners.context.control.started())) {
     end_report(owners.transfer.totals, start, profile);
+    say_rate_missed(owners.context.meter, settings);
     print_summary(owners.context.meter, owners.context.shape.ends, settings);
   }
   owners.release();
@@ -308,6 +309,20 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
   if (status == kExitSuccess && stop != StopRequest::none)
     end_by_request(stop);
   return status;
+}
+
+// rate=: a run cut short by a stop or its time limit leaves I/Os that were due and never went
+// out; they are counted, never timed. A run that did all its work has none.
+void count_not_issued(RunOwners& owners, const Settings& s) {
+  if (!owners.schedule || (stop_requested() == StopRequest::none && s.runtime_seconds == 0))
+    return;
+  RateSchedule& schedule = *owners.schedule;
+  Meter& meter = owners.context.meter;
+  std::uint64_t end_ns = meter.clock().now_ns();
+  const std::uint64_t start_ns = schedule.start_ns();
+  if (s.runtime_seconds != 0 && start_ns != 0)
+    end_ns = std::min(end_ns, start_ns + std::uint64_t{s.runtime_seconds} * 1000000000u);
+  meter.count_not_issued(schedule.untaken_by(end_ns));
 }
 
 int run(int argc, char** argv, RunOwners& owners) {
@@ -341,12 +356,16 @@ int run(int argc, char** argv, RunOwners& owners) {
     show_status(totals, meter, settings, shape.ends);
   });
   ProgressReporter progress(settings, shape, owners.files, owners.plan);
-  prepare_meter(context.meter, shape.ends, settings);
+  if (settings.rate != 0)
+    owners.schedule.emplace(settings.rate, settings.poisson_arrivals, shape.seed);
+  prepare_meter(context.meter, shape.ends, settings, owners.schedule ? &*owners.schedule : nullptr,
+                context.control);
   if (settings.progress_seconds != 0)
     context.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
   // Stamping or verifying lives as long as the run, up to its end report.
   OutputCheck check;
   Failure failure = run_stages(owners, settings, profile, check);
+  count_not_issued(owners, settings);
   // The failure's message, before a progress line's end or the records lines follow it.
   say_failure(failure);
   progress.finish();

@@ -4,6 +4,8 @@
 // that the input is closed first, then the output, then the plan, then the buffers.
 #pragma once
 
+#include <optional>
+
 #include "plan/plan.h"
 #include "run/run_context.h"
 #include "run/run_files.h"
@@ -13,6 +15,9 @@
 namespace kolvane {
 
 struct RunOwners {
+  // rate=: the one schedule every worker's meter takes its due times from; made before the
+  // meters that point at it and gone after them.
+  std::optional<RateSchedule> schedule;
   // Each worker's figures, kept for the reports after everything else is released.
   WorkersOutcome workers;
   TransferState transfer;

@@ -19,7 +19,8 @@ namespace kolvane {
 namespace {
 
 bool measuring(const Settings& s) {
-  return s.report || s.json_file != nullptr || s.plot_file != nullptr || s.progress_seconds != 0;
+  return s.report || s.json_file != nullptr || s.plot_file != nullptr || s.progress_seconds != 0 ||
+         s.rate != 0;
 }
 
 // The zero source is not read and the null sink is not written: they have no direction.
@@ -74,6 +75,8 @@ DirectionFigures figures(const Meter& meter, IoDirection d) {
   f.wall_us = meter.wall_ns(d) / 1000;
   if (meter.timed(d))
     f.latency = m.latency;
+  if (meter.timed(d) && meter.schedule() != nullptr)
+    f.service = m.service;
   return f;
 }
 
@@ -139,6 +142,10 @@ ReportSettings report_settings(const RunShape& shape, const Settings& s) {
     r.verify = s.verify;
   if (s.workers > 1)
     r.workers = s.workers;
+  if (s.rate != 0) {
+    r.rate = s.rate;
+    r.arrivals = s.poisson_arrivals ? "poisson" : "even";
+  }
   return r;
 }
 
@@ -172,6 +179,11 @@ std::string json_document(const RunContext& run, const RecordTotals& t,
         {w.seed, record_counts(w.totals), all_figures(*w.meter, run.shape.ends, s)});
   }
   for (const CopiedSpan& c : workers.copied_beyond) r.copied_beyond.push_back({c.first, c.blocks});
+  if (s.rate != 0) {
+    const PaceFigures& pace = run.meter.pace_figures();
+    r.rate =
+        RateReport{s.rate, run.meter.achieved_rate(), pace.late, pace.not_issued, pace.lateness};
+  }
   return render_json(r);
 }
 
@@ -271,13 +283,27 @@ int check_report_files(const Endpoints& ends, const Settings& s) {
   return kExitSuccess;
 }
 
-void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s) {
+void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s, RateSchedule* schedule,
+                   DueWait& wait) {
   if (!measuring(s))
     return;
   // Progress lines need a clock even where no direction is reported (the zero source copied to
   // the null sink): the writes are timed then.
   const bool reads = has_reads(ends, s);
-  meter.time_directions(reads, has_writes(ends, s) || (s.progress_seconds != 0 && !reads));
+  // rate= schedules the reads of a copy or a read test, the zero source's writes (to the null
+  // sink too: what a paced write costs is what such a run measures), and both of a mix.
+  const bool paced_writes = s.rate != 0 && ends.zero_source() && s.verify != kVerifyCheckOnly;
+  meter.time_directions(reads,
+                        has_writes(ends, s) || paced_writes || (s.progress_seconds != 0 && !reads));
+  if (schedule != nullptr)
+    meter.pace(*schedule, wait, reads, paced_writes);
+}
+
+void say_rate_missed(const Meter& meter, const Settings& s) {
+  const std::optional<double> achieved = meter.achieved_rate();
+  if (s.rate != 0 && achieved && *achieved < 0.99 * static_cast<double>(s.rate))
+    say(Channel::err, "rate not reached: %.0f of %llu I/Os per second\n", *achieved,
+        static_cast<unsigned long long>(s.rate));
 }
 
 void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s) {

@@ -31,11 +31,16 @@ struct RunStart {
 int check_report_files(const Endpoints& ends, const Settings& s);
 
 // Sets which directions the meter times: none unless a measuring word was given, so that a
-// plain copy makes no clock call per I/O.
-void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s);
+// plain copy makes no clock call per I/O. With rate=, the scheduled directions take their due
+// times from `schedule` (which must outlive the meter) and wait for them through `wait`.
+void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s, RateSchedule* schedule,
+                   DueWait& wait);
 
 // report=1: the summary per direction, on standard error.
 void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s);
+
+// rate=: a line when the run fell more than 1 % short of its rate, on standard error.
+void say_rate_missed(const Meter& meter, const Settings& s);
 
 // json= and plot=, at the end of the run however it ended (`failure`: the failure's message
 // without its line end).

@@ -79,14 +79,51 @@ Failure QueueDriver::open_queue(bool in_direct) {
 Failure QueueDriver::run(QueueJobs& jobs) {
   jobs_ = &jobs;
   make_progress(jobs);
-  while (queue_ != nullptr && in_flight_ != 0) {
-    reap_batch(jobs);
+  while (queue_ != nullptr && (in_flight_ != 0 || !parked_.empty())) {
+    hand_over_due();
+    if (parked_.empty())
+      reap_batch(jobs, true);
+    else
+      wait_for_due(jobs);
     if (!failed())
       make_progress(jobs);
   }
   take_back_records();
   jobs_ = nullptr;
   return failure_;
+}
+
+void QueueDriver::hand_over_due() {
+  RateSchedule* schedule = run_context.meter.schedule();
+  while (!parked_.empty()) {
+    const Parked p = parked_.front();
+    Slot& t = slots_[p.slot];
+    if (stopping_ || failed() || queue_ == nullptr) {
+      // Never handed over: the job ends here, as one whose I/O was refused.
+      parked_.pop_front();
+      t.io.wait = Wait::nothing;
+      release_if_idle(t);
+      continue;
+    }
+    const std::uint64_t now = run_context.meter.clock().now_ns();
+    std::uint64_t due = 0;
+    if (!schedule->take_if_due(now, due))
+      return;
+    parked_.pop_front();
+    t.io.began = run_context.meter.begin_due(due, p.ready_ns);
+    submit_io(t, p.direction);
+  }
+}
+
+void QueueDriver::wait_for_due(QueueJobs& jobs) {
+  if (in_flight_ != 0) {
+    reap_batch(jobs, false);
+    return;
+  }
+  const std::uint64_t now = run_context.meter.clock().now_ns();
+  const std::uint64_t due = run_context.meter.schedule()->next(now);
+  if (due > now && !run_context.control.wait_until(due))
+    stopping_ = true;
 }
 
 Failure QueueDriver::open() {
@@ -112,10 +149,10 @@ void QueueDriver::make_progress(QueueJobs& jobs) {
   }
 }
 
-void QueueDriver::reap_batch(QueueJobs& jobs) {
+void QueueDriver::reap_batch(QueueJobs& jobs, bool wait) {
   batch_timed_[0] = batch_timed_[1] = false;
   reaped_.clear();
-  if (!queue_->reap(reaped_, true)) {
+  if (!queue_->reap(reaped_, wait)) {
     queue_lost();
     return;
   }
@@ -207,7 +244,7 @@ void QueueDriver::complete(QueueJobs& jobs, Slot& t, const IoCompletion& c) {
     t.io.offset += moved;
     t.io.data += moved;
     t.io.length -= moved;
-    queue_io(t, IoDirection::write);
+    queue_io(t, IoDirection::write, Wait::nothing, false);
     return;
   }
   completed_write(jobs, t);
@@ -235,7 +272,7 @@ void QueueDriver::check_block(PlanOrder at, std::uint64_t got, const unsigned ch
 
 // The I/Os.
 
-std::uint64_t QueueDriver::batch_clock(IoDirection d) {
+IoStart QueueDriver::batch_clock(IoDirection d) {
   const int i = d == IoDirection::read ? 0 : 1;
   if (!batch_timed_[i]) {
     batch_began_[i] = run_context.meter.begin(d);
@@ -272,7 +309,7 @@ bool QueueDriver::issue_write(Slot& t, const unsigned char* data, std::uint64_t 
   if (partial && out_direct) {
     // Devices refuse direct transfers of odd lengths: the tail goes out past the queue, the
     // way the synchronous copy writes it.
-    const std::uint64_t began = run_context.meter.begin(IoDirection::write);
+    const IoStart began = run_context.meter.begin(IoDirection::write);
     if (!write_block_at(output, data, n, offset, true)) {
       fail(write_failure(output_name(s)));
       return false;
@@ -297,11 +334,24 @@ void QueueDriver::read_back_now(Slot& t) {
   check->judge_block(w.order, w.data, w.length, t.back, static_cast<std::uint64_t>(got), w.offset);
 }
 
-bool QueueDriver::queue_io(Slot& t, IoDirection d, Wait wait) {
+bool QueueDriver::queue_io(Slot& t, IoDirection d, Wait wait, bool fresh) {
   if (failed())
     return false;
   t.io.wait = wait != Wait::nothing ? wait : d == IoDirection::read ? Wait::read : Wait::write;
+  if (!fresh)
+    return submit_io(t, d);
+  // rate=: a scheduled I/O (not the read-back of a block written) waits for its due time
+  // parked, so that the completions of the others are reaped meanwhile.
+  if (run_context.meter.paced(d) && wait != Wait::check) {
+    parked_.push_back({index(t), d, run_context.meter.clock().now_ns()});
+    hand_over_due();
+    return t.io.wait != Wait::nothing;
+  }
   t.io.began = batch_clock(d);
+  return submit_io(t, d);
+}
+
+bool QueueDriver::submit_io(Slot& t, IoDirection d) {
   const auto tag = static_cast<std::uint64_t>(index(t));
   const FileHandle file = t.io.file;
   // Each slot has at most one I/O queued or in flight, so the queue always has room.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <vector>
@@ -29,7 +30,7 @@ enum class Wait : std::uint8_t { nothing, read, write, check };
 // rest of a short write is queued again from where it ended).
 struct InFlight {
   Wait wait = Wait::nothing;
-  std::uint64_t began = 0;
+  IoStart began;
   FileHandle file = kNoFile;
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
@@ -172,13 +173,25 @@ class QueueDriver {
   Failure open_queue(bool in_direct);
   // Starts and counts what can be, until nothing changes.
   void make_progress(QueueJobs& jobs);
-  void reap_batch(QueueJobs& jobs);
+  // Takes what has completed; with `wait`, waits for at least one completion.
+  void reap_batch(QueueJobs& jobs, bool wait);
+  // rate=: hands over the parked I/Os whose due time has come, in the order they were parked;
+  // drops them all once nothing new may start.
+  void hand_over_due();
+  // rate=: the next due time has not come. With nothing in flight, sleeps toward it (a stop
+  // drops the parked I/Os); otherwise looks for completions once, without waiting, so that
+  // each is timed when it lands and its slot refilled.
+  void wait_for_due(QueueJobs& jobs);
+  // Hands the slot's I/O to the system, with its start already taken.
+  bool submit_io(Slot& t, IoDirection d);
   void complete(QueueJobs& jobs, Slot& t, const IoCompletion& c);
   void completed_write(QueueJobs& jobs, Slot& t);
   // verify=1 for a block written past the queue: read back the same way.
   void read_back_now(Slot& t);
-  bool queue_io(Slot& t, IoDirection d, Wait wait = Wait::nothing);
-  std::uint64_t batch_clock(IoDirection d);
+  // `fresh`: a new I/O of the job's, taking its start (and, when paced, its due time) now;
+  // false for the rest of a short write, which keeps its block's start.
+  bool queue_io(Slot& t, IoDirection d, Wait wait = Wait::nothing, bool fresh = true);
+  IoStart batch_clock(IoDirection d);
   void io_failure(FileHandle file, IoDirection d, const char* text);
   // The queue itself failed (a hand-over or a wait): nothing more can be learnt from it, and
   // its end waits for what is in flight.
@@ -193,12 +206,20 @@ class QueueDriver {
   std::vector<Slot> slots_;
   std::vector<IoCompletion> reaped_;
   // One clock read serves all the I/Os a batch queues in a direction.
-  std::uint64_t batch_began_[2] = {0, 0};
+  IoStart batch_began_[2];
   bool batch_timed_[2] = {false, false};
 
   // I/Os handed to the system and not yet reaped. Each is handed over as it is queued, so
   // nothing queued waits for a later call, and nothing is queued once the run has failed.
   std::uint32_t in_flight_ = 0;
+  // rate=: I/Os waiting for their due time (the queue had room before they were due), oldest
+  // first; their slots count them as in flight.
+  struct Parked {
+    std::size_t slot = 0;
+    IoDirection direction = IoDirection::read;
+    std::uint64_t ready_ns = 0;
+  };
+  std::deque<Parked> parked_;
 
   Failure failure_;
   bool stopping_ = false;  // a stop request or the time limit: nothing new starts

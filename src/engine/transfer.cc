@@ -37,7 +37,7 @@ Failure read_mixed_block(FileCursor& out, FileHandle reader, TransferState& tran
   const std::uint64_t bs = s.input_blocksize;
   unsigned char* const block = transfer.buffers.output.get();
   const std::uint64_t at = out.offset();
-  const std::uint64_t began = run.meter.begin(IoDirection::read);
+  const IoStart began = run.meter.begin(IoDirection::read);
   const std::int64_t got = read_block_at(reader, block, bs, at);
   if (got < 0)
     return read_failure(output_name(s));
@@ -73,7 +73,7 @@ Failure write_zero_blocks(FileCursor& out, FileHandle reader, TransferState& tra
     }
     if (check != nullptr)
       check->fill_zero_source_block(block, bs);
-    const std::uint64_t began = meter.begin(IoDirection::write);
+    const IoStart began = meter.begin(IoDirection::write);
     const Written written = discard ? Written{Written::End::all, bs} : out.write(block, bs, false);
     if (written.end == Written::End::stopped) {
       ++totals.r_full_total;
@@ -127,7 +127,7 @@ class BlockWriter {
  private:
   // Writes one output block and counts it; a block shorter than obs is a partial record.
   bool put(const OutputBlock& block) {
-    const std::uint64_t began = meter_.begin(IoDirection::write);
+    const IoStart began = meter_.begin(IoDirection::write);
     if (!ends_.null_sink()) {
       const Written written = file_.write(block.data, block.length, block.partial && direct_);
       if (written.end == Written::End::stopped) {
@@ -176,7 +176,7 @@ Failure copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, c
   BlockWriter writer(files.cursors.output, transfer, run, s);
   Meter& meter = run.meter;
   for (;;) {
-    const std::uint64_t began = meter.begin(IoDirection::read);
+    const IoStart began = meter.begin(IoDirection::read);
     const std::int64_t read = input.read(in, ibs);
     if (read < 0) {
       // A read cut short by a request: a stop ends the entry as the end of the input would, a
@@ -220,7 +220,7 @@ Failure copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, c
 
 }  // namespace
 
-void count_stopped_write(TransferState& transfer, Meter& meter, std::uint64_t began,
+void count_stopped_write(TransferState& transfer, Meter& meter, IoStart began,
                          const Written& written) {
   if (written.moved == 0)
     return;

@@ -20,7 +20,7 @@ Failure run_entry(RunFiles& files, TransferState& transfer, RunContext& run,
 
 // A write a stop request cut short while it waited on a reader that does not read: the bytes
 // that went out are timed and counted as a partial record out. The run stops there.
-void count_stopped_write(TransferState& transfer, Meter& meter, std::uint64_t began,
+void count_stopped_write(TransferState& transfer, Meter& meter, IoStart began,
                          const Written& written);
 
 }  // namespace kolvane

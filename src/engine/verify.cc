@@ -259,7 +259,7 @@ Failure OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunCo
   const std::uint64_t bs = s.output_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
     const std::uint64_t offset = offset_;
-    const std::uint64_t began = run.meter.begin(IoDirection::read);
+    const IoStart began = run.meter.begin(IoDirection::read);
     const std::int64_t got = out.read(read_buffer_.get(), bs);
     if (got < 0) {
       // Reading on past a bad block only looks for what it means: a failure ends that search.

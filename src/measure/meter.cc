@@ -14,10 +14,30 @@ void Meter::start_at(std::uint64_t t) {
     next_tick_ns_ = origin_ns_ + interval_ns_;
 }
 
-void Meter::completed(IoDirection d, DirectionMeter& m, std::uint64_t begin_ns,
-                      std::uint64_t bytes) {
+IoStart Meter::paced_begin(std::uint64_t ready_ns) {
+  const std::uint64_t due = schedule_->take(ready_ns);
+  if (origin_ns_ == 0)
+    start_at(std::min(due, ready_ns));
+  return handed_over(due, ready_ns, due <= ready_ns || due_wait_->wait_until(due));
+}
+
+IoStart Meter::handed_over(std::uint64_t due_ns, std::uint64_t ready_ns, bool on_time) {
+  const std::uint64_t now = clock_->now_ns();
+  // A stop came while the I/O waited: it goes out at once, off the schedule, and is timed
+  // from its hand-over alone.
+  if (!on_time)
+    return {now, now};
+  pace_.lateness.record(now - std::max(due_ns, ready_ns));
+  if (now - due_ns > schedule_->gap_ns())
+    ++pace_.late;
+  return {due_ns, now};
+}
+
+void Meter::completed(IoDirection d, DirectionMeter& m, IoStart start, std::uint64_t bytes) {
   const std::uint64_t end_ns = clock_->now_ns();
-  m.latency.record(end_ns - begin_ns);
+  m.latency.record(end_ns - start.due_ns);
+  if (schedule_ != nullptr)
+    m.service.record(end_ns - start.handed_ns);
   m.last_end_ns = end_ns;
   timeline_.record(end_ns - timeline_base_ns_, d, bytes);
   if (end_ns >= next_tick_ns_) {
@@ -38,6 +58,7 @@ void Meter::add(const Meter& other) {
     mine.ios += theirs.ios;
     mine.last_end_ns = std::max(mine.last_end_ns, theirs.last_end_ns);
     mine.latency.merge(theirs.latency);
+    mine.service.merge(theirs.service);
     timed_[i] = timed_[i] || other.timed_[i];
   }
   if (other.origin_ns_ != 0 && (origin_ns_ == 0 || other.origin_ns_ < origin_ns_))
@@ -45,6 +66,28 @@ void Meter::add(const Meter& other) {
   if (other.timeline_base_ns_ != 0 && timeline_base_ns_ == 0)
     timeline_base_ns_ = other.timeline_base_ns_;
   timeline_.add(other.timeline_);
+  pace_.lateness.merge(other.pace_.lateness);
+  pace_.late += other.pace_.late;
+  pace_.not_issued += other.pace_.not_issued;
+  if (schedule_ == nullptr)
+    schedule_ = other.schedule_;
+}
+
+std::optional<double> Meter::achieved_rate() const {
+  if (schedule_ == nullptr)
+    return std::nullopt;
+  std::uint64_t ios = 0;
+  std::uint64_t last_ns = 0;
+  for (std::size_t i = 0; i < directions_.size(); ++i) {
+    if (paced_[i]) {
+      ios += directions_[i].ios;
+      last_ns = std::max(last_ns, directions_[i].last_end_ns);
+    }
+  }
+  const std::uint64_t start_ns = schedule_->start_ns();
+  if (ios == 0 || last_ns <= start_ns)
+    return std::nullopt;
+  return static_cast<double>(ios) * 1e9 / static_cast<double>(last_ns - start_ns);
 }
 
 std::uint64_t Meter::wall_ns(IoDirection d) const {

@@ -5,11 +5,14 @@
 // so a run that asked for no measurement makes no clock call per I/O.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "measure/clock.h"
 #include "measure/histogram.h"
+#include "measure/schedule.h"
 #include "measure/timeline.h"
 
 namespace kolvane {
@@ -18,7 +21,37 @@ struct DirectionMeter {
   std::uint64_t bytes = 0;
   std::uint64_t ios = 0;
   std::uint64_t last_end_ns = 0;  // the clock at the direction's last timed completion
+  // From each I/O's due time (its start, in a run without rate=) to its completion.
   LatencyHistogram latency;
+  // rate= only: from each I/O's hand-over to its completion, what the device took.
+  LatencyHistogram service;
+};
+
+// When an I/O was due and when it was handed over; the same time in a run without rate=.
+struct IoStart {
+  std::uint64_t due_ns = 0;
+  std::uint64_t handed_ns = 0;
+};
+
+// Waits for a due time on behalf of the meter: false when the run stops first (a stop request,
+// the time limit), true once the time has come.
+class DueWait {
+ public:
+  virtual bool wait_until(std::uint64_t due_ns) = 0;
+
+ protected:
+  ~DueWait() = default;
+};
+
+// How well the run kept to its schedule (rate=).
+struct PaceFigures {
+  // From the due time (or the moment the I/O was ready, when later) to the hand-over, while
+  // the queue had room: the tool's own lateness, the timer's cost, not the device's.
+  LatencyHistogram lateness;
+  // I/Os handed over more than one gap after their due time.
+  std::uint64_t late = 0;
+  // Due before the run was cut short (a stop, the time limit) and never handed over.
+  std::uint64_t not_issued = 0;
 };
 
 class Meter;
@@ -53,6 +86,24 @@ class Meter {
     interval_ns_ = interval_ns;
   }
 
+  // rate=: the scheduled I/Os of these directions take their due times from `schedule` and
+  // wait for them through `wait`; every I/O's service time is kept beside its latency. Both
+  // must outlive the meter's use. Set before the first I/O.
+  void pace(RateSchedule& schedule, DueWait& wait, bool reads, bool writes) {
+    schedule_ = &schedule;
+    due_wait_ = &wait;
+    paced_[index(IoDirection::read)] = reads;
+    paced_[index(IoDirection::write)] = writes;
+  }
+  RateSchedule* schedule() const { return schedule_; }
+  bool paced(IoDirection d) const { return paced_[index(d)]; }
+  const PaceFigures& pace_figures() const { return pace_; }
+  // Once the run has ended, the scheduled I/Os it never handed over.
+  void count_not_issued(std::uint64_t n) { pace_.not_issued = n; }
+  // The scheduled I/Os completed per second, from the schedule's start to the last of them;
+  // absent without rate= or before any completed.
+  std::optional<double> achieved_rate() const;
+
   const Clock& clock() const { return *clock_; }
   MeterListener* listener() const { return listener_; }
   std::uint64_t listener_interval_ns() const { return interval_ns_; }
@@ -64,21 +115,31 @@ class Meter {
   // histogram bucket summed, the earliest first I/O and the latest completion kept, the
   // timelines added (both counted from the same start). Not the clock or the listener.
   void add(const Meter& other);
-  // Around each I/O: the value begin() gives goes to end() with the bytes the I/O moved.
-  std::uint64_t begin(IoDirection d) {
+  // Around each I/O: the value begin() gives goes to end() with the bytes the I/O moved. A
+  // paced direction's I/O takes the schedule's next due time and waits for it first.
+  IoStart begin(IoDirection d) {
     if (!timed_[index(d)])
-      return 0;
+      return {};
     const std::uint64_t t = clock_->now_ns();
+    if (paced_[index(d)])
+      return paced_begin(t);
     if (origin_ns_ == 0)
       start_at(t);
-    return t;
+    return {t, t};
   }
-  void end(IoDirection d, std::uint64_t begin_ns, std::uint64_t bytes) {
+  // A paced I/O whose due time the caller took from the schedule and saw come (the queued
+  // engine waits for it while reaping); `ready_ns` is when the I/O could first have gone out.
+  IoStart begin_due(std::uint64_t due_ns, std::uint64_t ready_ns) {
+    if (origin_ns_ == 0)
+      start_at(std::min(due_ns, ready_ns));
+    return handed_over(due_ns, ready_ns, true);
+  }
+  void end(IoDirection d, IoStart start, std::uint64_t bytes) {
     DirectionMeter& m = directions_[index(d)];
     m.bytes += bytes;
     ++m.ios;
     if (timed_[index(d)])
-      completed(d, m, begin_ns, bytes);
+      completed(d, m, start, bytes);
   }
 
   // Work that belongs to a direction without being an I/O of its own (the sync of conv=fsync):
@@ -100,10 +161,16 @@ class Meter {
  private:
   static constexpr std::size_t index(IoDirection d) { return d == IoDirection::read ? 0 : 1; }
   void start_at(std::uint64_t t);
-  void completed(IoDirection d, DirectionMeter& m, std::uint64_t begin_ns, std::uint64_t bytes);
+  IoStart paced_begin(std::uint64_t ready_ns);
+  IoStart handed_over(std::uint64_t due_ns, std::uint64_t ready_ns, bool on_time);
+  void completed(IoDirection d, DirectionMeter& m, IoStart start, std::uint64_t bytes);
 
   std::array<DirectionMeter, 2> directions_{};
   std::array<bool, 2> timed_{};
+  std::array<bool, 2> paced_{};
+  RateSchedule* schedule_ = nullptr;
+  DueWait* due_wait_ = nullptr;
+  PaceFigures pace_;
   const Clock* clock_ = &kSteadyClock;
   std::uint64_t origin_ns_ = 0;
   std::uint64_t timeline_base_ns_ = 0;  // 0: the first I/O's start

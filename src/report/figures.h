@@ -19,6 +19,9 @@ struct DirectionFigures {
   std::uint64_t ios = 0;                    // one I/O is one block, whatever system calls it took
   std::uint64_t wall_us = 0;                // the transfer phase (for writes, with the final sync)
   std::optional<LatencyHistogram> latency;  // absent: no latencies were taken
+  // rate= only: from each I/O's hand-over to its completion, while `latency` counts from its
+  // due time. Absent: the two are one.
+  std::optional<LatencyHistogram> service;
 };
 
 // "read" or "write", as every report names the direction.

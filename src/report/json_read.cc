@@ -174,7 +174,8 @@ class Reader {
            get(*o, at, "span", s.span) && get(*o, at, "mix", s.mix) &&
            get(*o, at, "iodepth", s.iodepth) && get(*o, at, "poll", s.poll) &&
            get(*o, at, "pattern", s.pattern) && get(*o, at, "verify", s.verify) &&
-           get(*o, at, "workers", s.workers);
+           get(*o, at, "workers", s.workers) && get(*o, at, "rate", s.rate) &&
+           get(*o, at, "arrivals", s.arrivals);
   }
 
   // `parent`: where `j` is in the document ("" for the whole's, "workers[1]" for a worker's).
@@ -241,6 +242,34 @@ class Reader {
     return true;
   }
 
+  bool optional_latency(const Json& v, const std::string& at, const char* key,
+                        std::optional<LatencyHistogram>& out) {
+    const auto found = v.find(key);
+    return found == v.end() || latency(*found, join(at, key), out.emplace());
+  }
+
+  // rate=: how the run kept to its schedule.
+  bool rate(const Json& j, RunReport& r) {
+    const auto found = j.find("rate");
+    if (found == j.end())
+      return true;
+    RateReport& rate = r.rate.emplace();
+    const Json& v = *found;
+    if (!object(v, "rate") || !get(v, "rate", "target_per_s", rate.target_per_s) ||
+        !get(v, "rate", "late", rate.late) || !get(v, "rate", "not_issued", rate.not_issued))
+      return false;
+    // null: no scheduled I/O completed.
+    const auto achieved = v.find("achieved_per_s");
+    if (achieved == v.end() || !(achieved->is_null() || achieved->is_number()))
+      return fail("rate.achieved_per_s", "not a number or null");
+    if (achieved->is_number())
+      rate.achieved_per_s = achieved->get<double>();
+    const auto lateness = v.find("lateness_ns");
+    if (lateness == v.end())
+      return fail("rate.lateness_ns", "missing");
+    return latency(*lateness, "rate.lateness_ns", rate.lateness);
+  }
+
   bool directions(const Json& j, std::vector<DirectionFigures>& list,
                   const std::string& parent = "") {
     const Json* o = object_member(j, parent, "directions");
@@ -256,9 +285,8 @@ class Reader {
       if (!object(v, at) || !get(v, at, "bytes", f.bytes) || !get(v, at, "ios", f.ios) ||
           !get(v, at, "wall_us", f.wall_us))
         return false;
-      const auto latency = v.find("latency_ns");
-      if (latency != v.end() &&
-          !this->latency(*latency, join(at, "latency_ns"), f.latency.emplace()))
+      if (!optional_latency(v, at, "latency_ns", f.latency) ||
+          !optional_latency(v, at, "service_ns", f.service))
         return false;
     }
     return true;
@@ -314,7 +342,7 @@ class Reader {
            settings(j, r.settings) && get(j, "", "seed", r.seed) && records(j, r.records) &&
            get(j, "", "exit_status", r.exit_status) && get(j, "", "error", r.error) &&
            get(j, "", "interrupted", r.interrupted) && get(j, "", "signal", r.signal) &&
-           directions(j, r.directions) && workers(j, r) && copied_beyond(j, r);
+           directions(j, r.directions) && workers(j, r) && copied_beyond(j, r) && rate(j, r);
   }
 
  private:

@@ -56,6 +56,8 @@ Json settings_json(const ReportSettings& s) {
   put_optional(j, "pattern", s.pattern);
   put_optional(j, "verify", s.verify);
   put_optional(j, "workers", s.workers);
+  put_optional(j, "rate", s.rate);
+  put_optional(j, "arrivals", s.arrivals);
   return j;
 }
 
@@ -109,6 +111,9 @@ Json direction_json(const DirectionFigures& d) {
   if (d.latency) {
     j["latency_ns"] = latency_json(*d.latency);
   }
+  if (d.service) {
+    j["service_ns"] = latency_json(*d.service);
+  }
   return j;
 }
 
@@ -160,6 +165,14 @@ std::string render_json(const RunReport& report) {
       spans.push_back({{"first_block", c.first}, {"blocks", c.blocks}});
     }
     j["copied_beyond_records"] = spans;
+  }
+  if (report.rate) {
+    const RateReport& rate = *report.rate;
+    j["rate"] = {{"target_per_s", rate.target_per_s},
+                 {"achieved_per_s", rate_json(rate.achieved_per_s)},
+                 {"late", rate.late},
+                 {"not_issued", rate.not_issued},
+                 {"lateness_ns", latency_json(rate.lateness)}};
   }
   // Every text was made valid above; the handler only keeps the dump from ever throwing.
   return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

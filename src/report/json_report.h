@@ -38,6 +38,20 @@ struct ReportSettings {
   std::optional<std::string> pattern;   // pattern=random
   std::optional<std::uint32_t> verify;  // verify=1 or 2
   std::optional<std::uint32_t> workers;
+  std::optional<std::uint64_t> rate;    // rate=N, I/Os per second
+  std::optional<std::string> arrivals;  // "even" or "poisson", with rate=
+};
+
+// How a run at rate= kept to its schedule.
+struct RateReport {
+  std::uint64_t target_per_s = 0;
+  // The scheduled I/Os completed over the time from the schedule's start to the last of them;
+  // absent when none completed.
+  std::optional<double> achieved_per_s;
+  std::uint64_t late = 0;        // handed over more than one gap after their due time
+  std::uint64_t not_issued = 0;  // due before the run ended (a stop, runtime=) and never sent
+  // From due time (or readiness, when later) to hand-over while the queue had room.
+  LatencyHistogram lateness;
 };
 
 struct RecordCounts {
@@ -74,6 +88,7 @@ struct RunReport {
   std::vector<DirectionFigures> directions;  // in the order the document lists them
   std::vector<WorkerReport> workers;         // empty: a run of one worker
   std::vector<CopiedBlocks> copied_beyond;   // empty: none
+  std::optional<RateReport> rate;            // absent: a run without rate=
 };
 
 // One pretty-printed document ending in a newline. Every text is valid UTF-8: a name that is

@@ -48,11 +48,11 @@ Row transfer_row(const DirectionFigures& d) {
           fixed(ios_per_second(d), 1)};
 }
 
-Row latency_row(const DirectionFigures& d) {
-  Row row{direction_name(d.direction)};
-  const bool measured = d.latency && d.latency->count() != 0;
+Row latency_row(IoDirection d, const std::optional<LatencyHistogram>& h) {
+  Row row{direction_name(d)};
+  const bool measured = h && h->count() != 0;
   for (const LatencyPoint& point : kLatencyPoints) {
-    row.push_back(measured ? fixed(latency_ns(*d.latency, point) / 1000.0, 3) : kNone);
+    row.push_back(measured ? fixed(latency_ns(*h, point) / 1000.0, 3) : kNone);
   }
   return row;
 }
@@ -91,7 +91,12 @@ std::string format_summary(std::span<const DirectionFigures> directions) {
   std::size_t first_width = heading[0].size();
   for (const DirectionFigures& d : directions) {
     transfer.push_back(transfer_row(d));
-    latency.push_back(latency_row(d));
+    latency.push_back(latency_row(d.direction, d.latency));
+    // rate=: the device's own time beside the time from when each I/O was due.
+    if (d.service) {
+      latency.push_back(latency_row(d.direction, d.service));
+      latency.back()[0] += " service";
+    }
     first_width = std::max(first_width, transfer.back()[0].size());
   }
   std::string out;

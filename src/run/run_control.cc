@@ -1,5 +1,6 @@
 #include "run/run_control.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 #include "platform/signals.h"
@@ -54,6 +55,18 @@ bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
 bool RunControl::stopping() const {
   return timed_out_ || stop_requested() != StopRequest::none ||
          (link_ != nullptr && link_->stopping());
+}
+
+bool RunControl::wait_until(std::uint64_t due_ns) {
+  const std::uint64_t until = limit_seconds_ != 0 ? std::min(due_ns, deadline_ns_) : due_ns;
+  for (std::uint64_t now = clock_->now_ns(); now < due_ns; now = clock_->now_ns()) {
+    if (limit_seconds_ != 0 && now >= deadline_ns_)
+      timed_out_ = true;
+    if (stopping())
+      return false;
+    clock_->pause_toward(until);
+  }
+  return true;
 }
 
 }  // namespace kolvane

@@ -9,6 +9,7 @@
 
 #include "cli/settings.h"
 #include "measure/clock.h"
+#include "measure/meter.h"
 #include "platform/profile.h"
 
 namespace kolvane {
@@ -31,7 +32,7 @@ class RunLink {
 // "%llu+%llu records in" and "... records out", on standard error.
 void print_records(const RecordTotals& totals, const PlatformProfile& profile);
 
-class RunControl {
+class RunControl final : public DueWait {
  public:
   // The clock the time limit is read on; kSteadyClock unless set. Before start().
   void set_clock(const Clock& clock) { clock_ = &clock; }
@@ -59,6 +60,9 @@ class RunControl {
   // True once the run is to stop, whether asked from outside or out of time; also true for a
   // stop requested before the first I/O.
   bool stopping() const;
+  // rate=: waits for an I/O's due time; false, at once, when the run stops first or the time
+  // limit comes before it.
+  bool wait_until(std::uint64_t due_ns) override;
   // The time limit ran out: the run ends as a normal one.
   bool timed_out() const { return timed_out_; }
   // start() was called: the run got as far as its first I/O.

@@ -231,6 +231,10 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
     context.use_clock(clock);
     context.meter.time_directions(run.meter.timed(IoDirection::read),
                                   run.meter.timed(IoDirection::write));
+    // One schedule for the run: each I/O takes the next due time, whichever worker has room.
+    if (run.meter.schedule() != nullptr)
+      context.meter.pace(*run.meter.schedule(), context.control, run.meter.paced(IoDirection::read),
+                         run.meter.paced(IoDirection::write));
     context.control.arm(s);
     context.control.link_to(*slot.link);
   }

@@ -60,8 +60,8 @@ struct QueueScript {
   std::map<int, std::uint64_t> short_at;  // I/O number -> the bytes it moves (fewer than asked)
   std::map<int, std::uint32_t> fail_at;   // I/O number -> its error code; it moves nothing
   std::string fail_text = "fake failure\n";
-  std::size_t reap_limit = SIZE_MAX;      // completions one reap gives at most
-  bool submit_fails = false;  // submit() and reap() fail as a whole, with a failure_text()
+  std::size_t reap_limit = SIZE_MAX;  // completions one reap gives at most
+  bool submit_fails = false;          // submit() and reap() fail as a whole, with a failure_text()
   bool reap_fails = false;
 };
 
@@ -71,13 +71,13 @@ struct System {
   // "close 3", "alloc 512", ...; queued I/Os as
   // "queue read 3 512 @4096 #7" (handle, length, offset, tag), "submit 4", "reap 2".
   std::vector<std::string> log;
-  int fail_alloc_call = 0;       // the Nth alloc_aligned fails
+  int fail_alloc_call = 0;  // the Nth alloc_aligned fails
   int allocs = 0;
   int live_buffers = 0;
   std::map<const void*, std::uint64_t> buffer_sizes;  // live aligned buffers and their sizes
   QueueScript queue;
   int live_queues = 0;
-  int queued = 0;               // I/Os queued so far, all queues
+  int queued = 0;                  // I/Os queued so far, all queues
   std::uint32_t most_pending = 0;  // the most I/Os queued or in flight at once
   // Faults of the caller: a buffer freed while an I/O into it was in flight, and queues
   // destroyed with submitted I/Os not reaped.

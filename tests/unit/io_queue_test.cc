@@ -1,5 +1,7 @@
 // The platform's I/O queue against real temporary files, on both builds (the Windows one under
 // wine): what it reads and writes must be what the synchronous calls read and write.
+#include "platform/io_queue.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "io_queue_helpers.h"
-#include "platform/io_queue.h"
 #include "platform/platform.h"
 
 namespace kolvane {
@@ -55,9 +56,8 @@ TEST_F(QueueFixture, ScatteredWritesLandWhereSynchronousWritesLand) {
   buffers.fill = [](std::uint64_t offset, unsigned char* data, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) data[i] = static_cast<unsigned char>(offset / 4096 * 7 + i);
   };
-  const std::vector<Done> done =
-      run_queue(depth, {{out, IoDirection::write}}, buffers, out, IoDirection::write, offsets,
-                kBlock);
+  const std::vector<Done> done = run_queue(depth, {{out, IoDirection::write}}, buffers, out,
+                                           IoDirection::write, offsets, kBlock);
   ASSERT_EQ(done.size(), offsets.size());
   std::vector<unsigned char> block(kBlock);
   for (const Done& d : done) {
@@ -80,7 +80,8 @@ TEST_F(QueueFixture, DirectReadsAndWritesAtDepthEight) {
   const std::string in_path = make_file("in.img", data);
   const std::string out_path = make_file("out.img", std::vector<unsigned char>(blocks * kBlock));
   const FileHandle in = open_input(in_path.c_str(), true);
-  if (in == kNoFile && direct_refused()) GTEST_SKIP() << "the file system refuses direct I/O";
+  if (in == kNoFile && direct_refused())
+    GTEST_SKIP() << "the file system refuses direct I/O";
   ASSERT_NE(in, kNoFile);
   bool preexists = false;
   const FileHandle out = open_output(out_path.c_str(), true, true, preexists);
@@ -165,8 +166,8 @@ TEST_F(QueueFixture, ACopyThroughOneQueueOverTwoFilesGivesTheSameBytes) {
         ++written;
         free_slots.push_back(s);
       } else {
-        ASSERT_TRUE(queue->queue(IoDirection::write, out, buffers.slot(s), kBlock,
-                                 offsets[index], c.tag | kWrite));
+        ASSERT_TRUE(queue->queue(IoDirection::write, out, buffers.slot(s), kBlock, offsets[index],
+                                 c.tag | kWrite));
       }
     }
     done.clear();
@@ -190,8 +191,8 @@ TEST_F(QueueFixture, OffsetsBeyondFourGiBKeepTheirHighBits) {
     for (std::size_t i = 0; i < n; ++i) p[i] = static_cast<unsigned char>(offset / kBlock + i);
   };
   const std::vector<std::uint64_t> offsets = {far, far - kBlock};
-  for (const Done& d : run_queue(2, {{out, IoDirection::write}}, buffers, out,
-                                 IoDirection::write, offsets, kBlock)) {
+  for (const Done& d : run_queue(2, {{out, IoDirection::write}}, buffers, out, IoDirection::write,
+                                 offsets, kBlock)) {
     EXPECT_EQ(d.result, kBlock) << "error " << d.error << " " << d.text;
   }
   close_file(out);
@@ -200,8 +201,8 @@ TEST_F(QueueFixture, OffsetsBeyondFourGiBKeepTheirHighBits) {
   std::int64_t size = 0;
   ASSERT_TRUE(file_size(in, size));
   EXPECT_EQ(size, static_cast<std::int64_t>(far + kBlock));
-  const std::vector<Done> read = run_queue(2, {{in, IoDirection::read}}, buffers, in,
-                                           IoDirection::read, {far, 0}, kBlock);
+  const std::vector<Done> read =
+      run_queue(2, {{in, IoDirection::read}}, buffers, in, IoDirection::read, {far, 0}, kBlock);
   ASSERT_EQ(read.size(), 2u);
   for (const Done& d : read) EXPECT_EQ(d.result, kBlock);
   expect_as_synchronous(in, read, kBlock);
@@ -215,8 +216,8 @@ TEST_F(QueueFixture, TheEndOfTheFileComesBackAsAtDepthOne) {
   ASSERT_NE(in, kNoFile);
   // At depth 1 every I/O reuses the one slot: a read past the end that left a stray
   // completion behind would be taken for the read after it.
-  const std::vector<std::uint64_t> offsets = {kBlock,       40 * kBlock, 0,
-                                              2 * kBlock,   3 * kBlock,  kBlock};
+  const std::vector<std::uint64_t> offsets = {kBlock,     40 * kBlock, 0,
+                                              2 * kBlock, 3 * kBlock,  kBlock};
   for (const std::uint32_t depth : {1u, 4u}) {
     SCOPED_TRACE(depth);
     Buffers buffers(depth, kBlock);
@@ -266,7 +267,8 @@ TEST_F(QueueFixture, ReapingWithoutWaitingGathersEverythingInTime) {
   // Direct reads, since they complete later than the submission.
   const std::vector<unsigned char> data = pattern_bytes(64 * kBlock, 6);
   const FileHandle in = open_input(make_file("in.img", data).c_str(), true);
-  if (in == kNoFile && direct_refused()) GTEST_SKIP() << "the file system refuses direct I/O";
+  if (in == kNoFile && direct_refused())
+    GTEST_SKIP() << "the file system refuses direct I/O";
   ASSERT_NE(in, kNoFile);
   std::string error;
   Buffers buffers(8, kBlock);

@@ -6,5 +6,7 @@
 
 namespace kolvane::queue_test {
 const std::uint32_t kReadOnWriteOnlyError = ERROR_ACCESS_DENIED;
-bool direct_refused() { return GetLastError() == ERROR_INVALID_PARAMETER; }
+bool direct_refused() {
+  return GetLastError() == ERROR_INVALID_PARAMETER;
 }
+}  // namespace kolvane::queue_test

@@ -18,8 +18,10 @@
 namespace kolvane {
 namespace queue_test {
 const std::uint32_t kReadOnWriteOnlyError = EBADF;
-bool direct_refused() { return errno == EINVAL; }
+bool direct_refused() {
+  return errno == EINVAL;
 }
+}  // namespace queue_test
 namespace {
 
 using namespace queue_test;
@@ -36,7 +38,8 @@ struct Seam {
 
 // The next forced result from `results`, or 0 for the real call.
 int forced(std::vector<int>& results) {
-  if (results.empty()) return 0;
+  if (results.empty())
+    return 0;
   const int r = results.front();
   results.erase(results.begin());
   return r;
@@ -51,7 +54,8 @@ class UringQueue : public QueueFixture {
     c.queue_init = [](unsigned entries, struct io_uring* ring, unsigned flags) {
       g.init_flags.push_back(flags);
       const std::size_t n = g.init_flags.size() - 1;
-      if (n < g.init_results.size() && g.init_results[n] != 0) return g.init_results[n];
+      if (n < g.init_results.size() && g.init_results[n] != 0)
+        return g.init_results[n];
       return real_uring_calls().queue_init(entries, ring, flags);
     };
     c.register_files = [](struct io_uring* ring, const int* files, unsigned count) {
@@ -190,13 +194,16 @@ class LoopDevice {
         "losetup -f --show --sector-size " + std::to_string(sector) + " " + image + " 2>/dev/null";
     if (FILE* p = popen(command.c_str(), "r")) {
       char line[256] = {};
-      if (std::fgets(line, sizeof line, p) != nullptr) path_ = line;
-      if (pclose(p) != 0) path_.clear();
+      if (std::fgets(line, sizeof line, p) != nullptr)
+        path_ = line;
+      if (pclose(p) != 0)
+        path_.clear();
     }
     while (!path_.empty() && path_.back() == '\n') path_.pop_back();
   }
   ~LoopDevice() {
-    if (!path_.empty()) (void)std::system(("losetup -d " + path_).c_str());
+    if (!path_.empty())
+      (void)std::system(("losetup -d " + path_).c_str());
   }
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;
@@ -207,10 +214,12 @@ class LoopDevice {
 };
 
 TEST_F(UringQueue, ADirectReadTheDeviceRefusesFailsInFlight) {
-  if (geteuid() != 0) GTEST_SKIP() << "loop devices need root";
+  if (geteuid() != 0)
+    GTEST_SKIP() << "loop devices need root";
   const std::vector<unsigned char> data = pattern_bytes(64 * kBlock, 2);
   const LoopDevice loop(make_file("disk.img", data), 4096);
-  if (loop.path().empty()) GTEST_SKIP() << "no loop device could be attached";
+  if (loop.path().empty())
+    GTEST_SKIP() << "no loop device could be attached";
   const FileHandle dev = open_input(loop.path().c_str(), true);
   ASSERT_NE(dev, kNoFile) << std::strerror(errno);
   EXPECT_EQ(file_kind(dev), FileKind::device);
@@ -224,7 +233,8 @@ TEST_F(UringQueue, ADirectReadTheDeviceRefusesFailsInFlight) {
     ASSERT_TRUE(queue->submit()) << queue->failure_text();
     std::vector<IoCompletion> done = drain(*queue);
     ASSERT_EQ(done.size(), 2u);
-    if (done[0].tag != 1) std::swap(done[0], done[1]);
+    if (done[0].tag != 1)
+      std::swap(done[0], done[1]);
     EXPECT_EQ(done[0].result, -1);
     EXPECT_EQ(done[0].error, std::uint32_t{EINVAL});
     EXPECT_EQ(done[1].result, kBlock);

@@ -53,8 +53,8 @@ TEST(JsonReport, EveryFieldReadsBack) {
   r.records = {8, 1, 4, 2};
   r.interrupted = true;
   r.exit_status = 130;
-  r.directions = {{IoDirection::read, 32768, 4, 1000, reads},
-                  {IoDirection::write, 0, 0, 0, writes}};
+  r.directions = {{IoDirection::read, 32768, 4, 1000, reads, {}},
+                  {IoDirection::write, 0, 0, 0, writes, {}}};
 
   const std::string text = render_json(r);
   ASSERT_FALSE(text.empty());
@@ -143,7 +143,7 @@ TEST(JsonReport, BucketsOfTwoRunsAddUpToTheMergedHistogram) {
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::uint64_t> summed;
   for (const LatencyHistogram* h : {&a, &b}) {
     RunReport r;
-    r.directions = {{IoDirection::read, 1, 1, 1, *h}};
+    r.directions = {{IoDirection::read, 1, 1, 1, *h, {}}};
     const json j = json::parse(render_json(r));
     for (const json& bucket : j["directions"]["read"]["latency_ns"]["buckets"]) {
       summed[{bucket[0].get<std::uint64_t>(), bucket[1].get<std::uint64_t>()}] +=

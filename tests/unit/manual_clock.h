@@ -2,6 +2,7 @@
 // reading (time passing by itself at every look), and counts how often it was read.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "measure/clock.h"
@@ -21,6 +22,8 @@ class ManualClock final : public Clock {
     now_ += step_ns_;
     return t;
   }
+  // Waiting takes no time: the clock jumps to the time waited for.
+  void pause_toward(std::uint64_t t_ns) const override { now_ = std::max(now_, t_ns); }
   void advance(std::uint64_t ns) { now_ += ns; }
   int reads() const { return reads_; }
 

@@ -190,7 +190,7 @@ TEST_F(MeterTest, AProgressLineFollowsTheClockPastEachInterval) {
   testing::internal::CaptureStderr();
   for (const std::uint64_t ms :
        {300, 300, 300, 300, 300, 300, 300, 300, 300, 300, 2500, 500, 600}) {
-    const std::uint64_t began = meter.begin(IoDirection::read);
+    const IoStart began = meter.begin(IoDirection::read);
     clock.advance(ms * kMs);
     meter.end(IoDirection::read, began, kMiB);
   }

@@ -26,7 +26,7 @@ const std::string kFffd = "\xEF\xBF\xBD";
 
 DirectionFigures direction(IoDirection d, std::uint64_t ios, std::uint64_t bytes,
                            std::optional<LatencyHistogram> latency, std::uint64_t wall_us = 0) {
-  return {d, bytes, ios, wall_us, std::move(latency)};
+  return {d, bytes, ios, wall_us, std::move(latency), {}};
 }
 
 // Each duration taken as many times as it says.
@@ -123,7 +123,7 @@ TEST(PlotModel, AHistogramGivesItsNonEmptyBucketsAndPercentiles) {
   EXPECT_EQ(d.lo_ns, buckets.front().low_ns);
   EXPECT_EQ(d.hi_ns, buckets.back().high_ns);
 
-  const LatencyMarks none = latency_marks(DirectionFigures{IoDirection::write, 0, 0, 0, {}});
+  const LatencyMarks none = latency_marks(DirectionFigures{IoDirection::write, 0, 0, 0, {}, {}});
   EXPECT_EQ(none.hi_ns, 0u);  // no buckets
   EXPECT_EQ(none.p50_ns, 0u);
 }

@@ -1,7 +1,7 @@
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <signal.h>
-#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/signals.h"
 #include "platform/posix/posix_calls.h"
+#include "platform/signals.h"
 
 namespace kolvane {
 
@@ -410,7 +410,8 @@ TEST(PosixSignals, ASecondStopRequestEndsTheProgramAtOnce) {
         {
           install_signal_handlers();
           raise(pair[0]);
-          if (stop_requested() == StopRequest::none) _exit(1);
+          if (stop_requested() == StopRequest::none)
+            _exit(1);
           raise(pair[1]);
           _exit(0);
         },

@@ -228,7 +228,7 @@ TEST_F(QueuedTest, SameRecordsAndBytesAsOneAtATime) {
 // in flight until the run has nothing left to start (a copy of many blocks, or iterations).
 TEST_F(QueuedTest, KeepsDepthIosInFlight) {
   const Shape copy{"copy", 512, 512, 64, 65536, {{0, 0}}};
-  const Shape entries{"iterations", 512,   512,   1,   65536, Entries(64, PlanEntry{0, 0}),
+  const Shape entries{"iterations", 512,   512, 1, 65536, Entries(64, PlanEntry{0, 0}),
                       true,         false, true};
   constexpr std::uint32_t kDepth = 6;
   for (const Shape* shape : {&copy, &entries}) {

@@ -16,8 +16,8 @@ TEST(Summary, GoldenLayout) {
   reads.record(1'500'000);
   const LatencyHistogram writes;  // nothing measured
   const std::vector<DirectionFigures> directions{
-      {IoDirection::read, 500000, 100, 250000, reads},
-      {IoDirection::write, 4096, 1, 0, writes},  // no time passed: no rates, no nan or inf
+      {IoDirection::read, 500000, 100, 250000, reads, {}},
+      {IoDirection::write, 4096, 1, 0, writes, {}},  // no time passed: no rates, no nan or inf
   };
   // p50 and p90 are the middle of the 2000..2007 ns bucket; 3000 is the middle of its own.
   const char* expected =
@@ -31,7 +31,7 @@ TEST(Summary, GoldenLayout) {
 }
 
 TEST(Summary, NoLatenciesAndNoDirections) {
-  const std::vector<DirectionFigures> unmeasured{{IoDirection::write, 0, 0, 0, std::nullopt}};
+  const std::vector<DirectionFigures> unmeasured{{IoDirection::write, 0, 0, 0, std::nullopt, {}}};
   EXPECT_EQ(format_summary(unmeasured),
             "transfer      bytes     MB    MiB  I/Os  time (s)  MB/s  IOPS\n"
             "write             0  0.000  0.000     0  0.000000     -     -\n"

@@ -327,7 +327,10 @@ TEST_F(TransferTest, OnlyTheStandardStreamsArePositionedBySeeking) {
 }
 
 TEST_F(TransferTest, PositioningFailuresAreWordedPerPlatform) {
-  const struct { const PlatformProfile& profile; bool skip; const char* message;
+  const struct {
+    const PlatformProfile& profile;
+    bool skip;
+    const char* message;
   } rows[] = {{posix_profile, true, "error reading 'standard input': "},
               {posix_profile, false, "error writing to 'standard output': "},
               {win32_profile, true, "error skipping 'standard input': "},

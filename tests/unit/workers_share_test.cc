@@ -117,7 +117,7 @@ TEST(WorkerShare, TheWholeIsTheExactSumOfTheWorkers) {
     m->time_directions(true, false);
   }
   const auto io = [&](Meter& m, std::uint64_t took_ns) {
-    const std::uint64_t began = m.begin(IoDirection::read);
+    const IoStart began = m.begin(IoDirection::read);
     clock.advance(took_ns);
     m.end(IoDirection::read, began, 4096);
   };
