@@ -97,7 +97,7 @@ std::string format_summary(std::span<const DirectionFigures> directions) {
       latency.push_back(latency_row(d.direction, d.service));
       latency.back()[0] += " service";
     }
-    first_width = std::max(first_width, transfer.back()[0].size());
+    first_width = std::max({first_width, transfer.back()[0].size(), latency.back()[0].size()});
   }
   std::string out;
   append_table(out, transfer, first_width);

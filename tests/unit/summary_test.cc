@@ -38,6 +38,15 @@ TEST(Summary, NoLatenciesAndNoDirections) {
             "latency (us)  min  mean  p50  p90  p99  p99.9  p99.99  max\n"
             "write           -     -    -    -    -      -       -    -\n");
   EXPECT_EQ(format_summary({}), "");
+  // rate=: the service row's label is the widest, and the columns make room for it.
+  const std::vector<DirectionFigures> paced{
+      {IoDirection::write, 0, 0, 0, LatencyHistogram{}, LatencyHistogram{}}};
+  EXPECT_EQ(format_summary(paced),
+            "transfer       bytes     MB    MiB  I/Os  time (s)  MB/s  IOPS\n"
+            "write              0  0.000  0.000     0  0.000000     -     -\n"
+            "latency (us)   min  mean  p50  p90  p99  p99.9  p99.99  max\n"
+            "write            -     -    -    -    -      -       -    -\n"
+            "write service    -     -    -    -    -      -       -    -\n");
 }
 
 }  // namespace
