@@ -63,7 +63,10 @@ Failure write_zero_blocks(FileCursor& out, FileHandle reader, TransferState& tra
   // A mixed run's records in are the target's blocks it read, not the zero source's.
   const bool mixed = run.mix.has_value();
   for (std::uint64_t left = s.max_records; left != 0; --left) {
-    if (mixed && run.mix->reads()) {
+    const bool mixed_read = mixed && run.mix->reads();
+    if (!meter.await_due(mixed_read ? IoDirection::read : IoDirection::write))
+      break;
+    if (mixed_read) {
       Failure failure = read_mixed_block(out, reader, transfer, run, s);
       if (failure.failed())
         return failure;
@@ -176,6 +179,8 @@ Failure copy_blocks(RunFiles& files, TransferState& transfer, RunContext& run, c
   BlockWriter writer(files.cursors.output, transfer, run, s);
   Meter& meter = run.meter;
   for (;;) {
+    if (!meter.await_due(IoDirection::read))
+      break;
     const IoStart began = meter.begin(IoDirection::read);
     const std::int64_t read = input.read(in, ibs);
     if (read < 0) {

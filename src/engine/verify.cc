@@ -258,6 +258,8 @@ Failure OutputCheck::check_entry(FileCursor& out, TransferState& transfer, RunCo
                                  const Settings& s) {
   const std::uint64_t bs = s.output_blocksize;
   for (std::uint64_t i = 0; i < s.max_records; ++i) {
+    if (!run.meter.await_due(IoDirection::read))
+      break;
     const std::uint64_t offset = offset_;
     const IoStart began = run.meter.begin(IoDirection::read);
     const std::int64_t got = out.read(read_buffer_.get(), bs);

@@ -14,7 +14,30 @@ void Meter::start_at(std::uint64_t t) {
     next_tick_ns_ = origin_ns_ + interval_ns_;
 }
 
+bool Meter::await_due(IoDirection d) {
+  if (!paced_[index(d)] || !timed_[index(d)] || awaited_)
+    return true;
+  const std::uint64_t ready = clock_->now_ns();
+  for (std::uint64_t now = ready;; now = clock_->now_ns()) {
+    // Taken only once come: another worker may take this one first, and then the next is
+    // waited for.
+    if (schedule_->take_if_due(now, awaited_due_ns_)) {
+      awaited_ = true;
+      awaited_ready_ns_ = ready;
+      return true;
+    }
+    if (!due_wait_->wait_until(schedule_->next(now)))
+      return false;
+  }
+}
+
 IoStart Meter::paced_begin(std::uint64_t ready_ns) {
+  if (awaited_) {
+    awaited_ = false;
+    if (origin_ns_ == 0)
+      start_at(std::min(awaited_due_ns_, awaited_ready_ns_));
+    return handed_over(awaited_due_ns_, awaited_ready_ns_, true);
+  }
   const std::uint64_t due = schedule_->take(ready_ns);
   if (origin_ns_ == 0)
     start_at(std::min(due, ready_ns));

@@ -115,8 +115,12 @@ class Meter {
   // histogram bucket summed, the earliest first I/O and the latest completion kept, the
   // timelines added (both counted from the same start). Not the clock or the listener.
   void add(const Meter& other);
+  // rate=: before a scheduled I/O of the direction, waits for the next due time and takes it
+  // for the begin() that follows; false when the run stops first, and then the I/O is not to go
+  // out (its due time stays untaken, counted as not issued). True at once when not paced.
+  bool await_due(IoDirection d);
   // Around each I/O: the value begin() gives goes to end() with the bytes the I/O moved. A
-  // paced direction's I/O takes the schedule's next due time and waits for it first.
+  // paced direction's I/O uses the due time await_due() took, or takes one and waits for it.
   IoStart begin(IoDirection d) {
     if (!timed_[index(d)])
       return {};
@@ -171,6 +175,10 @@ class Meter {
   RateSchedule* schedule_ = nullptr;
   DueWait* due_wait_ = nullptr;
   PaceFigures pace_;
+  // The due time await_due() took for the next paced begin(), and when the I/O was ready.
+  bool awaited_ = false;
+  std::uint64_t awaited_due_ns_ = 0;
+  std::uint64_t awaited_ready_ns_ = 0;
   const Clock* clock_ = &kSteadyClock;
   std::uint64_t origin_ns_ = 0;
   std::uint64_t timeline_base_ns_ = 0;  // 0: the first I/O's start
