@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,7 @@ bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& stat
   // Before anything a stop could interrupt, so that no request is lost or ends the run unseen.
   install_signal_handlers();
   const std::time_t now = std::time(nullptr);
+  start.wall_time = std::chrono::system_clock::now();
   start.date = std::ctime(&now);
   say(Channel::out, "Today's date and time: %s\n", start.date.c_str());
   if (!start.date.empty() && start.date.back() == '\n')

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/signals.h"
 #include "report/figures.h"
@@ -146,6 +147,21 @@ RecordCounts record_counts(const RecordTotals& t) {
   return {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
 }
 
+// When and where the run was made, and the processor time it took, read as the document is made
+// at the end of the run.
+RunOrigin run_origin(const RunStart& start) {
+  RunOrigin origin;
+  origin.start_time = utc_timestamp(start.wall_time);
+  origin.host = host_name();
+  origin.os = system_version();
+  ProcessorTime used;
+  if (processor_time(used)) {
+    origin.cpu_user_s = used.user_s;
+    origin.cpu_system_s = used.system_s;
+  }
+  return origin;
+}
+
 std::string json_document(const RunContext& run, const RecordTotals& t,
                           const WorkersOutcome& workers, const Settings& s, const RunStart& start,
                           int status, StopRequest stop, const std::string& failure) {
@@ -153,6 +169,7 @@ std::string json_document(const RunContext& run, const RecordTotals& t,
   RunReport r;
   r.program_version = KOLVANE_VERSION;
   for (int i = 1; i < start.argc; ++i) r.command.emplace_back(start.argv[i]);
+  r.origin = run_origin(start);
   r.settings = report_settings(run.shape, s);
   r.seed = start.seed;
   r.records = record_counts(t);

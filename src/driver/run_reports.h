@@ -2,6 +2,7 @@
 // summary, the json= document and the plot= picture.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,7 @@ struct RunStart {
   int argc = 0;
   char** argv = nullptr;
   std::string date;  // as the banner printed it, without its line end
+  std::chrono::system_clock::time_point wall_time;  // the same, to the millisecond for json=
   std::uint32_t seed = 0;
   // The clock the run reads (the meter's and the time limit's too), and its reading at the
   // start, for the elapsed time.
