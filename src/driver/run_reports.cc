@@ -262,6 +262,26 @@ bool write_file(const char* name, const Render& render) {
   return true;
 }
 
+// quiet=1 makes json=- a document for a pipe: on standard output, unless the data go there (no
+// of=) or standard output is the output file, whose lines the error channel then carries.
+bool json_on_standard_output(const Settings& s) {
+  return s.quiet && s.output_file != nullptr && channel_stream(Channel::out) == stdout;
+}
+
+// The document through the back end, as the data would go to standard output: unchanged, where
+// the C library's text stream would turn each line end into CR LF on Windows.
+bool write_standard_output(const std::string& document) {
+  bool unused = false;
+  const FileHandle out = open_output(nullptr, false, false, unused);
+  if (out == kNoFile)
+    return false;
+  std::fflush(stdout);
+  const Written written = write_block(out, document.data(), document.size(), false);
+  if (written.end == Written::End::stopped)
+    end_by_request(stop_requested());
+  return static_cast<bool>(written);
+}
+
 }  // namespace
 
 int check_report_files(const Endpoints& ends, const Settings& s) {
@@ -320,7 +340,13 @@ int write_reports(const RunContext& run, const RecordTotals& totals, const Worke
     const Render json = [&](StopRequest stop) {
       return json_document(run, totals, workers, s, start, status, stop, failure);
     };
-    if (std::strcmp(s.json_file, "-") == 0) {
+    if (std::strcmp(s.json_file, "-") == 0 && json_on_standard_output(s)) {
+      if (!write_standard_output(json(stop_requested()))) {
+        say_unwritten("standard output");
+        if (status == kExitSuccess)
+          status = kExitReadWrite;
+      }
+    } else if (std::strcmp(s.json_file, "-") == 0) {
       say(Channel::err, "%s", json(stop_requested()).c_str());
     } else if (!write_file(s.json_file, json) && status == kExitSuccess) {
       status = kExitReadWrite;

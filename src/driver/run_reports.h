@@ -41,7 +41,8 @@ void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s)
 
 // json= and plot=, at the end of the run however it ended (`failure`: the failure's message
 // without its line end).
-// A run of several workers adds each worker's figures to the JSON document.
+// A run of several workers adds each worker's figures to the JSON document. json=- goes to
+// standard error, or with quiet=1 to standard output when the data go elsewhere.
 // Each document tells whether a stop request ended the run as it stands when the document is
 // complete; a request that cuts short the writing of a document to a FIFO ends the program by
 // its signal at once. Returns the run's status, or 3 when the run had succeeded but a report

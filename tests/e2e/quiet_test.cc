@@ -1,8 +1,10 @@
-// The json= document's account of when, where and at what processor time a run was made.
+// quiet=1, for scripts: only what was asked for on each stream; and the json= document's account
+// of when, where and at what processor time a run was made.
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -12,6 +14,58 @@ namespace e2e {
 namespace {
 
 using Json = nlohmann::json;
+
+// Nothing for a plain copy, report=1's summary, a failure's message, and json=- as a document for
+// a pipe: on standard output, or on standard error when the data go to standard output.
+TEST_F(E2e, QuietPrintsOnlyWhatIsAskedFor) {
+  const std::string data = random_bytes(4096, 9);
+  put("in", data);
+  const std::string line = "[^\\r\\n]*\n";
+  enum class Document { none, on_out, on_err };
+  const struct {
+    const char* words;
+    int status;
+    Document document;
+    std::string out, err;  // patterns of whole streams, "\n" the target's line end; not checked
+                           // for the stream with the document or the data
+    bool output_written;   // "out" holds the data; otherwise it was never made
+  } rows[] = {
+      {"if=in of=out quiet=1", 0, Document::none, "", "", true},
+      {"if=in of=out bs=1k quiet=1 report=1", 0, Document::none, "",
+       "transfer " + line + "read " + line + "write " + line + "latency \\(us\\)" + line + "read " +
+           line + "write " + line,
+       true},
+      {"if=missing of=out quiet=1", 2, Document::none, "", "error opening 'missing': " + line,
+       false},
+      {"if=in of=out quiet=1 json=-", 0, Document::on_out, "", "", true},
+      {"if=in quiet=1 json=-", 0, Document::on_err, "", "", false},
+      {"if=in of=out verbose=1 quiet=1", 1, Document::none, "",
+       "quiet=1 cannot be used with verbose=\n", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.words);
+    std::filesystem::remove(path("out"));
+    const Result r = run(row.words);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    if (row.document == Document::on_out) {
+      // Parsed as a pipe's reader would; Windows must not have made its line ends CR LF.
+      EXPECT_EQ(Json::parse(r.out).at("directions").at("write").at("ios"), 8);
+      EXPECT_EQ(r.out.find('\r'), std::string::npos);
+    } else if (row.document == Document::on_err) {
+      EXPECT_EQ(r.out, data);
+      EXPECT_EQ(Json::parse(r.err).at("directions").at("read").at("ios"), 8);
+    } else {
+      EXPECT_TRUE(std::regex_match(r.out, std::regex(text(row.out)))) << r.out;
+    }
+    if (row.document != Document::on_err) {
+      EXPECT_TRUE(std::regex_match(r.err, std::regex(text(row.err)))) << r.err;
+    }
+    EXPECT_EQ(std::filesystem::exists(path("out")), row.output_written);
+    if (row.output_written) {
+      EXPECT_EQ(get("out"), data);
+    }
+  }
+}
 
 // The document tells when the run started (UTC, whatever the local zone), on which host and
 // system, and the processor time it took.
