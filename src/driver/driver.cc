@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +60,22 @@ void route_text_lines(const char* output) {
   route_lines(on_out, on_err);
 }
 
+// quiet=1 silences the banner, which comes before the words are scanned as a whole (a refused
+// word is told after it): each quiet= word is scanned on its own here, the last that scans
+// counting, as it will when the words are scanned.
+bool asks_quiet(int argc, char** argv) {
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "quiet=", 6) != 0)
+      continue;
+    const char* const words[] = {argv[0], argv[i]};
+    const ScanResult scanned = scan_words(2, words, this_platform());
+    if (scanned.accepted)
+      quiet = scanned.settings.quiet;
+  }
+  return quiet;
+}
+
 // Start-up: banner, seed, start time, the first-word forms. Returns true when the run goes on
 // to the argument words; otherwise `status` holds the status to end with.
 bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& status) {
@@ -71,8 +88,10 @@ bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& stat
   // Before anything a stop could interrupt, so that no request is lost or ends the run unseen.
   install_signal_handlers();
   const std::time_t now = std::time(nullptr);
+  start.wall_time = std::chrono::system_clock::now();
   start.date = std::ctime(&now);
-  say(Channel::out, "Today's date and time: %s\n", start.date.c_str());
+  if (!asks_quiet(argc, argv))
+    say(Channel::out, "Today's date and time: %s\n", start.date.c_str());
   if (!start.date.empty() && start.date.back() == '\n')
     start.date.pop_back();
   start.argc = argc;
@@ -88,6 +107,13 @@ bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& stat
     return false;
   }
   return true;
+}
+
+// quiet=1 prints only what is asked for, and verbose= asks for lines it would drop.
+Failure check_quiet_words(const Settings& s) {
+  if (s.quiet && s.verboseflag != 0)
+    return failure_text(kExitBadArgument, "quiet=1 cannot be used with verbose=\n");
+  return {};
 }
 
 // The two combinations the copy cannot carry out.
@@ -133,7 +159,8 @@ Failure open_files(RunFiles& files, Calibration& calibration, const RunShape& sh
   if (failure.failed())
     return failure;
   files.output.reset(open_run_output(s, files.output_preexists));
-  say(Channel::out, "Please be patient...\n");
+  if (!s.quiet)
+    say(Channel::out, "Please be patient...\n");
   if (!files.output.is_open()) {
     if (stopped_while_opening())
       return {};
@@ -241,6 +268,8 @@ Failure close_files(RunOwners& owners, const Settings& s) {
 Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                    OutputCheck& check) {
   Failure failure = check_combinations(owners.context.shape);
+  if (!failure.failed())
+    failure = check_quiet_words(settings);
   // verify=, iodepth= and workers= need to know whether a named output is a stream: the system is
   // asked once, before either is checked, and only by a run that gives one of them.
   if (!failure.failed() && (settings.verify != kVerifyOff || settings.io_depth > 1 ||
@@ -281,7 +310,8 @@ bool check_failed(int status) {
 // records lines, the elapsed time and report=1's summary. A check that failed still gets them,
 // which tell how far the run got; its status stays the check's, whatever the close says. After any
 // run: the json= and plot= documents, once the files are released. Then a stop request ends the
-// program as its signal would have; a failure's status wins over it.
+// program as its signal would have; a failure's status wins over it. quiet=1 leaves out the
+// records lines and the elapsed time.
 int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                const RunStart& start, Failure failure) {
   if (!failure.failed()) {
@@ -297,7 +327,8 @@ int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfil
   // run prints nothing after its message, as it always has.
   if (status == kExitSuccess || check_failed(status) ||
       (settings.report && owners.context.control.started())) {
-    end_report(owners.transfer.totals, start, profile);
+    if (!settings.quiet)
+      end_report(owners.transfer.totals, start, profile);
     say_rate_missed(owners.context.meter, settings);
     print_summary(owners.context.meter, owners.context.shape.ends, settings);
   }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/signals.h"
 #include "report/figures.h"
@@ -153,6 +154,21 @@ RecordCounts record_counts(const RecordTotals& t) {
   return {t.r_full_total, t.r_partial_total, t.w_full_total, t.w_partial_total};
 }
 
+// When and where the run was made, and the processor time it took, read as the document is made
+// at the end of the run.
+RunOrigin run_origin(const RunStart& start) {
+  RunOrigin origin;
+  origin.start_time = utc_timestamp(start.wall_time);
+  origin.host = host_name();
+  origin.os = system_version();
+  ProcessorTime used;
+  if (processor_time(used)) {
+    origin.cpu_user_s = used.user_s;
+    origin.cpu_system_s = used.system_s;
+  }
+  return origin;
+}
+
 std::string json_document(const RunContext& run, const RecordTotals& t,
                           const WorkersOutcome& workers, const Settings& s, const RunStart& start,
                           int status, StopRequest stop, const std::string& failure) {
@@ -160,6 +176,7 @@ std::string json_document(const RunContext& run, const RecordTotals& t,
   RunReport r;
   r.program_version = KOLVANE_VERSION;
   for (int i = 1; i < start.argc; ++i) r.command.emplace_back(start.argv[i]);
+  r.origin = run_origin(start);
   r.settings = report_settings(run.shape, s);
   r.seed = start.seed;
   r.records = record_counts(t);
@@ -257,6 +274,26 @@ bool write_file(const char* name, const Render& render) {
   return true;
 }
 
+// quiet=1 makes json=- a document for a pipe: on standard output, unless the data go there (no
+// of=) or standard output is the output file, whose lines the error channel then carries.
+bool json_on_standard_output(const Settings& s) {
+  return s.quiet && s.output_file != nullptr && channel_stream(Channel::out) == stdout;
+}
+
+// The document through the back end, as the data would go to standard output: unchanged, where
+// the C library's text stream would turn each line end into CR LF on Windows.
+bool write_standard_output(const std::string& document) {
+  bool unused = false;
+  const FileHandle out = open_output(nullptr, false, false, unused);
+  if (out == kNoFile)
+    return false;
+  std::fflush(stdout);
+  const Written written = write_block(out, document.data(), document.size(), false);
+  if (written.end == Written::End::stopped)
+    end_by_request(stop_requested());
+  return static_cast<bool>(written);
+}
+
 }  // namespace
 
 int check_report_files(const Endpoints& ends, const Settings& s) {
@@ -329,7 +366,13 @@ int write_reports(const RunContext& run, const RecordTotals& totals, const Worke
     const Render json = [&](StopRequest stop) {
       return json_document(run, totals, workers, s, start, status, stop, failure);
     };
-    if (std::strcmp(s.json_file, "-") == 0) {
+    if (std::strcmp(s.json_file, "-") == 0 && json_on_standard_output(s)) {
+      if (!write_standard_output(json(stop_requested()))) {
+        say_unwritten("standard output");
+        if (status == kExitSuccess)
+          status = kExitReadWrite;
+      }
+    } else if (std::strcmp(s.json_file, "-") == 0) {
       say(Channel::err, "%s", json(stop_requested()).c_str());
     } else if (!write_file(s.json_file, json) && status == kExitSuccess) {
       status = kExitReadWrite;

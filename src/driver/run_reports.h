@@ -2,6 +2,7 @@
 // summary, the json= document and the plot= picture.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,7 @@ struct RunStart {
   int argc = 0;
   char** argv = nullptr;
   std::string date;  // as the banner printed it, without its line end
+  std::chrono::system_clock::time_point wall_time;  // the same, to the millisecond for json=
   std::uint32_t seed = 0;
   // The clock the run reads (the meter's and the time limit's too), and its reading at the
   // start, for the elapsed time.
@@ -44,7 +46,8 @@ void say_rate_missed(const Meter& meter, const Settings& s);
 
 // json= and plot=, at the end of the run however it ended (`failure`: the failure's message
 // without its line end).
-// A run of several workers adds each worker's figures to the JSON document.
+// A run of several workers adds each worker's figures to the JSON document. json=- goes to
+// standard error, or with quiet=1 to standard output when the data go elsewhere.
 // Each document tells whether a stop request ended the run as it stands when the document is
 // complete; a request that cuts short the writing of a document to a FIFO ends the program by
 // its signal at once. Returns the run's status, or 3 when the run had succeeded but a report

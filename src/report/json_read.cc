@@ -158,6 +158,30 @@ class Reader {
     return true;
   }
 
+  // A duration in seconds, which may have a fraction.
+  bool seconds(const Json& parent, const std::string& at, const std::string& key, double& out) {
+    const auto it = parent.find(key);
+    if (it == parent.end())
+      return fail(join(at, key), "missing");
+    if (!it->is_number() || !(it->get<double>() >= 0))
+      return fail(join(at, key), "not a number of 0 or more");
+    out = it->get<double>();
+    return true;
+  }
+
+  // When and where the run was made: all of it, or none of it in a document from before the
+  // program told it.
+  bool origin(const Json& j, std::optional<RunOrigin>& out) {
+    if (!j.contains("start_time") && !j.contains("host") && !j.contains("os") && !j.contains("cpu"))
+      return true;
+    RunOrigin& o = out.emplace();
+    const Json* cpu = nullptr;
+    return get(j, "", "start_time", o.start_time) && get(j, "", "host", o.host) &&
+           get(j, "", "os", o.os) && (cpu = object_member(j, "", "cpu")) != nullptr &&
+           seconds(*cpu, "cpu", "user_s", o.cpu_user_s) &&
+           seconds(*cpu, "cpu", "system_s", o.cpu_system_s);
+  }
+
   bool settings(const Json& j, ReportSettings& s) {
     const std::string at = "settings";
     const Json* o = object_member(j, "", at);
@@ -338,6 +362,8 @@ class Reader {
       return false;
     if (program != "kolvane")
       return fail("program", "not kolvane");
+    if (!origin(j, r.origin))
+      return false;
     return get(j, "", "program_version", r.program_version) && command(j, r.command) &&
            settings(j, r.settings) && get(j, "", "seed", r.seed) && records(j, r.records) &&
            get(j, "", "exit_status", r.exit_status) && get(j, "", "error", r.error) &&

@@ -1,5 +1,6 @@
 #include "report/json_report.h"
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "platform/names.h"
@@ -77,6 +78,18 @@ void put_command(Json& report, const std::vector<std::string>& words) {
   }
 }
 
+// start_time, host and os after the command, and the processor time the run took.
+void put_origin(Json& report, const std::optional<RunOrigin>& origin) {
+  if (!origin) {
+    return;
+  }
+  bool replaced = false;
+  report["start_time"] = origin->start_time;
+  report["host"] = valid_utf8(origin->host, replaced);
+  report["os"] = valid_utf8(origin->os, replaced);
+  report["cpu"] = {{"user_s", origin->cpu_user_s}, {"system_s", origin->cpu_system_s}};
+}
+
 Json rate_json(const std::optional<double>& rate) {
   return rate ? Json(*rate) : Json(nullptr);
 }
@@ -138,6 +151,7 @@ std::string render_json(const RunReport& report) {
   j["program"] = "kolvane";
   j["program_version"] = report.program_version;
   put_command(j, report.command);
+  put_origin(j, report.origin);
   j["settings"] = settings_json(report.settings);
   j["seed"] = report.seed;
   j["records"] = records_json(report.records);
@@ -176,6 +190,21 @@ std::string render_json(const RunReport& report) {
   }
   // Every text was made valid above; the handler only keeps the dump from ever throwing.
   return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string utc_timestamp(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(time);
+  const auto day = floor<days>(ms);
+  const year_month_day date(day);
+  const hh_mm_ss clock(ms - day);
+  char text[40];
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+      static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
+  return text;
 }
 
 }  // namespace kolvane

@@ -2,6 +2,7 @@
 // document that tools can read back and merge (the latency buckets are the same on every host).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -74,10 +75,21 @@ struct CopiedBlocks {
   std::uint64_t blocks = 0;
 };
 
+// When and where the run was made, and the processor time it took to its end. A document of a
+// program from before these were told has none of them.
+struct RunOrigin {
+  std::string start_time;  // UTC, ISO 8601 to the millisecond: "2026-12-09T13:50:03.123Z"
+  std::string host;        // the host's name
+  std::string os;          // the system and its version: "Linux 6.1.0-28-amd64"
+  double cpu_user_s = 0;
+  double cpu_system_s = 0;
+};
+
 struct RunReport {
   static constexpr int kFormatVersion = 1;
   std::string program_version;
   std::vector<std::string> command;  // the argument words after the program name
+  std::optional<RunOrigin> origin;
   ReportSettings settings;
   std::uint32_t seed = 0;  // the one the offsets were drawn from, given or not
   RecordCounts records;
@@ -95,5 +107,8 @@ struct RunReport {
 // not has its invalid bytes replaced by U+FFFD and its raw bytes beside it as hex, under the
 // same key with "_hex" added ("command_hex" holds every word's bytes when any word is not).
 std::string render_json(const RunReport& report);
+
+// A time as the documents give it: UTC, ISO 8601 to the millisecond (start_time).
+std::string utc_timestamp(std::chrono::system_clock::time_point time);
 
 }  // namespace kolvane

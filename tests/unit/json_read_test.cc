@@ -17,8 +17,9 @@ std::string document(const std::string& name) {
   return text.str();
 }
 
-// Documents the program wrote, each of a few I/Os: a copy with both directions' latencies and
-// the optional settings given, stamped blocks read back, and a run that failed before any I/O.
+// Documents the program wrote, each of a few I/Os: a copy with both directions' latencies, the
+// optional settings given and when, where and at what processor time it ran; stamped blocks read
+// back and a run that failed before any I/O, from a program that did not tell those yet.
 TEST(JsonRead, DocumentsReadBackAndRenderToTheSameBytes) {
   for (const char* name : {"copy.json", "stamped.json", "failed.json"}) {
     const std::string text = document(name);
@@ -64,6 +65,8 @@ TEST(JsonRead, WhatIsWrongIsNamedWithWhereItIs) {
       {"/settings/input_hex", "\"6g\"", "settings.input_hex: not hexadecimal bytes"},
       {"/command_hex", "[\"61\"]", "command_hex: not one entry per word of the command"},
       {"/exit_status", "\"0\"", "exit_status: not a whole number"},
+      {"/host", nullptr, "host: missing"},
+      {"/cpu/system_s", "-0.5", "cpu.system_s: not a number of 0 or more"},
       {"/records/out", "[]", "records.out: not an object"},
       {"/directions/sideways", "{}", "directions.sideways: not a direction (read or write)"},
       {"/directions/write/latency_ns/buckets/1", "[2288, 2303, 1]",
