@@ -4,7 +4,7 @@
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
 #   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew |
-#                     --mix]
+#                     --mix | --rate]
 #   (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
@@ -21,7 +21,9 @@
 # workers beside fio's two jobs, a direct copy of two workers beside one and beside dd, and
 # cached random reads of two workers against one, unpinned, in about 4 minutes (needs fio and
 # jq). --skew checks the laws of distribution= against their formulas, in about half a minute.
-# --mix sets mix=70 beside fio's 70/30 randrw at depth 32, in about 2 minutes (fio, jq).
+# --mix sets mix=70 beside fio's 70/30 randrw at depth 32, in about 2 minutes (fio, jq). --rate
+# runs direct random reads at rate=5000 alone and with a competing direct writer, beside fio at
+# --rate_iops=5000, and what the latency series costs, in about 4 minutes (fio, jq).
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -41,6 +43,7 @@ queue_only=0
 workers_only=0
 skew_only=0
 mix_only=0
+rate_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
@@ -51,8 +54,9 @@ for arg in "$@"; do
     --workers) workers_only=1 ;;
     --skew) skew_only=1 ;;
     --mix) mix_only=1 ;;
+    --rate) rate_only=1 ;;
     -h | --help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew | --mix])" >&2; exit 2 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew | --mix | --rate])" >&2; exit 2 ;;
   esac
 done
 
@@ -128,8 +132,8 @@ cpu=$(($(nproc) - 1))
 # what limits a run: at least 4 GB/s on one core. No files: the program times itself, many
 # short rounds on the last CPU, and keeps the fastest.
 stamp_table=$disk/stamp.md
-((verify_only || queue_only || workers_only || skew_only || mix_only)) || progress "stamped blocks: generation and checking against memcpy"
-((verify_only || queue_only || workers_only || skew_only || mix_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
+((verify_only || queue_only || workers_only || skew_only || mix_only || rate_only)) || progress "stamped blocks: generation and checking against memcpy"
+((verify_only || queue_only || workers_only || skew_only || mix_only || rate_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
 stamp_section() {
   echo "## Stamped blocks (pattern=random)"
   echo
@@ -725,6 +729,95 @@ mix_section() {
   echo
   rounds_details
 }
+# rate=: a paced run's figures against their goals (rows 1 and 3), and beside fio's at the same
+# rate while another process writes to the same disk (row 2, figures only).
+rate_section() {
+  local target=$disk/rate-1g secs=10 mib=$((queue_size / MiB)) round k load
+  local -a achieved=() p50=() sp50=() late99=() ktab=() ftab=() with=() without=()
+  : >"$queue_rows"
+  : >"$disk/queue-notes"
+  progress "rate: preparing a $mib MiB file"
+  random_file "$target" "$queue_size"
+  sync
+  sleep 10
+  local kwords="if=$target of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=32 rate=5000 distribution=uniform"
+  local fwords="--filename=$target --bs=4k --rw=randread --direct=1 --ioengine=io_uring --iodepth=32 --rate_iops=5000 --lat_percentiles=1 --clat_percentiles=1 $same_offsets --runtime=$secs --time_based"
+  local pts='.directions.read | [.latency_ns.p99, .latency_ns.p99_9, .service_ns.p99, .service_ns.p99_9] | map(. / 1000 | floor) | join(" / ")'
+  local fpts='.jobs[0].read | [.lat_ns.percentile["99.000000"], .lat_ns.percentile["99.900000"], .clat_ns.percentile["99.000000"], .clat_ns.percentile["99.900000"]] | map(. / 1000 | floor) | join(" / ")'
+  wait_quiet
+  load=$(load1)
+  for ((round = 0; round < queue_rounds; round++)); do
+    queue_run "$kolvane" $kwords seed=$((round + 1)) json="$disk/k.json"
+    achieved+=("$(jq .rate.achieved_per_s "$disk/k.json")")
+    p50+=("$(jq .directions.read.latency_ns.p50 "$disk/k.json")")
+    sp50+=("$(jq .directions.read.service_ns.p50 "$disk/k.json")")
+    late99+=("$(jq .rate.lateness_ns.p99 "$disk/k.json")")
+    sync
+  done
+  local -a asked=() fifty=()
+  for ((round = 0; round < queue_rounds; round++)); do asked+=(5000); fifty+=(50000); done
+  queue_record 1 "achieved rate, \`kolvane $kwords\`" "I/Os per s" "rate=" ">=" 0.99 "$load" achieved asked
+  queue_record 1 "due-time p50 / service p50, the same runs" ns "service p50" "<=" 1.10 "$load" p50 sp50
+  queue_record 1 "the tool's own lateness p99 / 50 us, the same runs" ns "50 us" "<=" 1.0 "$load" late99 fifty
+  # Row 2: a direct writer of 1 MiB blocks on the same disk for 2 s in the middle of each run.
+  for ((round = 0; round < queue_rounds; round++)); do
+    local order=(kolvane fio)
+    ((round % 2)) && order=(fio kolvane)
+    for k in "${order[@]}"; do
+      (sleep 4; timeout 2 dd if=/dev/zero of="$disk/compete" bs=1M oflag=direct count=100000 2>/dev/null || true) &
+      if [[ $k == kolvane ]]; then
+        queue_run "$kolvane" $kwords seed=$((round + 1)) json="$disk/k.json"
+        ktab+=("$(jq -r "$pts" "$disk/k.json")")
+      else
+        queue_run fio --name=rate $fwords --randseed=$((round + 1)) --output-format=json --output="$disk/f.json"
+        ftab+=("$(jq -r "$fpts" "$disk/f.json")")
+      fi
+      wait
+      rm -f "$disk/compete"
+      sync
+    done
+  done
+  # Row 3: the series' cost over flat-out cached random reads.
+  cat "$target" >/dev/null
+  local cwords="if=$target of=/dev/null bs=4k count=1 runtime=$secs distribution=uniform report=1"
+  for ((round = 0; round < queue_rounds; round++)); do
+    local order=(series plain)
+    ((round % 2)) && order=(plain series)
+    for k in "${order[@]}"; do
+      if [[ $k == series ]]; then
+        queue_run "$kolvane" $cwords seed=$((round + 1)) json="$disk/k.json" interval=100
+        with+=("$(jq .directions.read.iops "$disk/k.json")")
+      else
+        queue_run "$kolvane" $cwords seed=$((round + 1)) json="$disk/p.json"
+        without+=("$(jq .directions.read.iops "$disk/p.json")")
+      fi
+    done
+  done
+  queue_record 3 "cached 4k randread flat out, $secs s: IOPS without the series / with \`interval=100\` (\`$cwords json=\`)" IOPS "with series" "<=" 1.05 "$(load1)" without with
+  rm -f "$target"
+  echo "## rate=: latency at a set load"
+  echo
+  echo "- A $mib MiB file of random bytes on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent; every program pinned to CPU $cpu; $queue_rounds rounds of $secs s each, medians; fio $(fio --version | sed 's/^fio-//')."
+  echo "- Row 2, figures only (no goal): a second process (\`dd if=/dev/zero of=FILE bs=1M oflag=direct\`, on the same disk) writes from 4 s to 6 s into each run. Each round, due-time p99 / p99.9 / service p99 / p99.9 in us; kolvane \`$kwords\`, fio \`--name=rate $fwords\` (fio's lat beside its clat: fio times an I/O from when it was issued, not from when it was due)."
+  for ((round = 0; round < queue_rounds; round++)); do
+    echo "  - round $((round + 1)): kolvane ${ktab[$round]}; fio ${ftab[$round]}"
+  done
+  echo
+  rows_table
+  echo
+  sed 's/^/- /' "$disk/queue-notes"
+  echo
+  rounds_details
+}
+if ((rate_only)); then
+  for tool in fio jq; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
+  echo "# kolvane benchmark: rate=$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"
+  echo
+  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg) at the start; kolvane: Release build of revision $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  echo
+  rate_section
+  exit 0
+fi
 if ((mix_only)); then
   for tool in fio jq; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
   echo "# kolvane benchmark: mix=$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"

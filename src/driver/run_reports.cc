@@ -338,7 +338,7 @@ void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s, RateS
 
 void say_rate_missed(const Meter& meter, const Settings& s) {
   const std::optional<double> achieved = meter.achieved_rate();
-  if (s.rate != 0 && achieved && *achieved < 0.99 * static_cast<double>(s.rate))
+  if (s.rate != 0 && achieved && meter.behind_schedule(0.01))
     say(Channel::err, "rate not reached: %.0f of %llu I/Os per second\n", *achieved,
         static_cast<unsigned long long>(s.rate));
 }

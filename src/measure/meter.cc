@@ -96,17 +96,29 @@ void Meter::add(const Meter& other) {
     schedule_ = other.schedule_;
 }
 
+Meter::PacedWork Meter::paced_work() const {
+  PacedWork work;
+  for (std::size_t i = 0; i < directions_.size(); ++i) {
+    if (paced_[i]) {
+      work.ios += directions_[i].ios;
+      work.last_ns = std::max(work.last_ns, directions_[i].last_end_ns);
+    }
+  }
+  return work;
+}
+
+bool Meter::behind_schedule(double share) const {
+  if (schedule_ == nullptr)
+    return false;
+  const PacedWork work = paced_work();
+  return static_cast<double>(work.ios) <
+         (1 - share) * static_cast<double>(schedule_->due_by(work.last_ns));
+}
+
 std::optional<double> Meter::achieved_rate() const {
   if (schedule_ == nullptr)
     return std::nullopt;
-  std::uint64_t ios = 0;
-  std::uint64_t last_ns = 0;
-  for (std::size_t i = 0; i < directions_.size(); ++i) {
-    if (paced_[i]) {
-      ios += directions_[i].ios;
-      last_ns = std::max(last_ns, directions_[i].last_end_ns);
-    }
-  }
+  const auto [ios, last_ns] = paced_work();
   const std::uint64_t start_ns = schedule_->start_ns();
   if (ios == 0 || last_ns <= start_ns)
     return std::nullopt;

@@ -103,6 +103,10 @@ class Meter {
   // The scheduled I/Os completed per second, from the schedule's start to the last of them;
   // absent without rate= or before any completed.
   std::optional<double> achieved_rate() const;
+  // Whether fewer scheduled I/Os completed than `share` of those due by the last of them: the
+  // schedule's own count, so that the random gaps of poisson arrivals are not taken for a
+  // shortfall.
+  bool behind_schedule(double share) const;
 
   const Clock& clock() const { return *clock_; }
   MeterListener* listener() const { return listener_; }
@@ -164,6 +168,12 @@ class Meter {
 
  private:
   static constexpr std::size_t index(IoDirection d) { return d == IoDirection::read ? 0 : 1; }
+  // The scheduled I/Os completed, and the clock at the last of them.
+  struct PacedWork {
+    std::uint64_t ios = 0;
+    std::uint64_t last_ns = 0;
+  };
+  PacedWork paced_work() const;
   void start_at(std::uint64_t t);
   IoStart paced_begin(std::uint64_t ready_ns);
   IoStart handed_over(std::uint64_t due_ns, std::uint64_t ready_ns, bool on_time);

@@ -73,6 +73,15 @@ std::uint64_t RateSchedule::start_ns() {
 
 std::uint64_t RateSchedule::untaken_by(std::uint64_t t_ns) {
   std::lock_guard<std::mutex> hold(lock_);
+  return untaken_locked(t_ns);
+}
+
+std::uint64_t RateSchedule::due_by(std::uint64_t t_ns) {
+  std::lock_guard<std::mutex> hold(lock_);
+  return taken_ + untaken_locked(t_ns);
+}
+
+std::uint64_t RateSchedule::untaken_locked(std::uint64_t t_ns) {
   if (start_ns_ == 0 || t_ns < start_ns_)
     return 0;
   if (!poisson_) {

@@ -33,6 +33,8 @@ class RateSchedule {
   // How many due times at or before `t_ns` were not taken: at the end of a run (a stop, the
   // time limit), the I/Os that were due and never went out.
   std::uint64_t untaken_by(std::uint64_t t_ns);
+  // How many due times fall at or before `t_ns`, taken or not, once every one taken has come.
+  std::uint64_t due_by(std::uint64_t t_ns);
   // The schedule's start; 0 before the first take.
   std::uint64_t start_ns();
 
@@ -42,6 +44,7 @@ class RateSchedule {
   std::uint64_t poisson_gap(std::mt19937_64& draws) const;
   std::uint64_t next_locked(std::uint64_t now_ns);
   std::uint64_t take_locked(std::uint64_t now_ns);
+  std::uint64_t untaken_locked(std::uint64_t t_ns);
 
   const std::uint64_t per_second_;
   const std::uint64_t gap_ns_;

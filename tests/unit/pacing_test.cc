@@ -82,7 +82,12 @@ TEST(Pacing, AStallMakesTheReadsDueDuringItLateButNotSlow) {
     if (i == 100)
       clock.advance(200000000);
     meter.end(IoDirection::read, start, 4096);
+    // Right after the stall, a thousand more were due than had completed.
+    if (i == 100) {
+      EXPECT_TRUE(meter.behind_schedule(0.01));
+    }
   }
+  EXPECT_FALSE(meter.behind_schedule(0.01));
   const auto above = [](const LatencyHistogram& h, std::uint64_t ns) {
     std::uint64_t n = 0;
     h.for_each_bucket([&](const LatencyBucket& b) { n += b.low_ns > ns ? b.count : 0; });
