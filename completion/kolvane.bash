@@ -15,7 +15,7 @@ _kolvane() {
   else
     local words="if= of= bs= ibs= obs= count= skip= seek= conv= iterations= verbose= dio="
     words+=" seed= distribution= runtime= iodepth= pattern= verify= report= json= plot= progress="
-    words+=" poll= workers= span= mix="
+    words+=" poll= workers= span= mix= rate= arrivals= interval= json-buckets= quiet="
     # --help and --version count only as the first word.
     [[ $cur == -* ]] && words=$( ((COMP_CWORD == 1)) && echo "--help --version")
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
@@ -40,6 +40,8 @@ _kolvane() {
     pattern) mapfile -t COMPREPLY < <(compgen -W "random zero" -- "$value") ;;
     verify) mapfile -t COMPREPLY < <(compgen -W "0 1 2" -- "$value") ;;
     poll) mapfile -t COMPREPLY < <(compgen -W "1 2" -- "$value") ;;
+    arrivals) mapfile -t COMPREPLY < <(compgen -W "even poisson" -- "$value") ;;
+    quiet | json-buckets) mapfile -t COMPREPLY < <(compgen -W "1" -- "$value") ;;
   esac
   [[ -n $prefix ]] && COMPREPLY=("${COMPREPLY[@]/#/$prefix}")
   return 0

@@ -148,8 +148,9 @@ zip_licence() {
 check "the zip's LICENSE.txt and THIRD-PARTY-NOTICES.txt: the MIT licence and the notices for it" zip_licence
 
 # replies CWORD WORDS...: what the function registered for kolvane offers for word CWORD (a new,
-# empty word when CWORD is past the last), sorted, with "+nospace" when it keeps readline from
-# adding a space. Run in a directory holding a.img, b.img and dir/.
+# empty word when CWORD is past the last), sorted byte by byte whatever the locale (json-buckets=
+# before json=), with "+nospace" when it keeps readline from adding a space. Run in a directory
+# holding a.img, b.img and dir/.
 mkdir -p "$tmp/files/dir" && touch "$tmp/files/a.img" "$tmp/files/b.img"
 replies() (
   cd "$tmp/files" && source "$top/completion/kolvane.bash" || exit 1
@@ -158,14 +159,14 @@ replies() (
   compopt() { [[ $* != "-o nospace" ]] || nospace=" +nospace"; }
   COMP_CWORD=$1 && shift && COMP_WORDS=("$@" "")
   "${registered%% *}"
-  echo "$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd ' ')$nospace"
+  echo "$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd ' ')$nospace"
 )
 while IFS='|' read -r words cword expected; do
   read -ra w <<<"$words"
   check "completion of word $cword in: $words" same "$(replies "$cword" "${w[@]}")" "$expected"
 done <<'EOF'
-kolvane|1|bs= conv= count= dio= distribution= ibs= if= iodepth= iterations= json= mix= obs= of= pattern= plot= poll= progress= report= runtime= seed= seek= skip= span= verbose= verify= workers= +nospace
-kolvane i|1|ibs= if= iodepth= iterations= +nospace
+kolvane|1|arrivals= bs= conv= count= dio= distribution= ibs= if= interval= iodepth= iterations= json-buckets= json= mix= obs= of= pattern= plot= poll= progress= quiet= rate= report= runtime= seed= seek= skip= span= verbose= verify= workers= +nospace
+kolvane i|1|ibs= if= interval= iodepth= iterations= +nospace
 kolvane co|1|conv= count= +nospace
 kolvane -|1|--help --version
 kolvane bs=1k -|2|
@@ -184,6 +185,12 @@ kolvane mi|1|mix= +nospace
 kolvane report=|1|report=0 report=1
 kolvane verify=|1|verify=0 verify=1 verify=2
 kolvane poll=|1|poll=1 poll=2
+kolvane arrivals=|1|arrivals=even arrivals=poisson
+kolvane arrivals = p|3|poisson
+kolvane quiet=|1|quiet=1
+kolvane json-buckets=|1|json-buckets=1
+kolvane json|1|json-buckets= json= +nospace
+kolvane rate =|2|
 kolvane pattern=r|1|pattern=random
 kolvane json=b|1|json=b.img
 kolvane dio =|2|1 2 3
