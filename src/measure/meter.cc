@@ -20,6 +20,8 @@ void Meter::completed(IoDirection d, DirectionMeter& m, std::uint64_t begin_ns,
   m.latency.record(end_ns - begin_ns);
   m.last_end_ns = end_ns;
   timeline_.record(end_ns - timeline_base_ns_, d, bytes);
+  if (series_ != nullptr)
+    series_->record(end_ns - timeline_base_ns_, d, end_ns - begin_ns, bytes);
   if (end_ns >= next_tick_ns_) {
     // Ticks keep to their schedule; one I/O slower than an interval does not make a burst of
     // ticks to catch up.
@@ -45,6 +47,12 @@ void Meter::add(const Meter& other) {
   if (other.timeline_base_ns_ != 0 && timeline_base_ns_ == 0)
     timeline_base_ns_ = other.timeline_base_ns_;
   timeline_.add(other.timeline_);
+  if (other.series_ != nullptr) {
+    if (series_ == nullptr)
+      series_ = std::make_unique<LatencySeries>(*other.series_);
+    else
+      series_->add(*other.series_);
+  }
 }
 
 std::uint64_t Meter::wall_ns(IoDirection d) const {
