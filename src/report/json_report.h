@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "report/figures.h"
+#include "report/series_figures.h"
 
 namespace kolvane {
 
@@ -74,6 +75,7 @@ struct RunReport {
   std::vector<DirectionFigures> directions;  // in the order the document lists them
   std::vector<WorkerReport> workers;         // empty: a run of one worker
   std::vector<CopiedBlocks> copied_beyond;   // empty: none
+  std::optional<SeriesReport> series;        // absent: the run kept no latency series
 };
 
 // One pretty-printed document ending in a newline. Every text is valid UTF-8: a name that is
