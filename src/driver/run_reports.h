@@ -31,7 +31,8 @@ struct RunStart {
 int check_report_files(const Endpoints& ends, const Settings& s);
 
 // Sets which directions the meter times: none unless a measuring word was given, so that a
-// plain copy makes no clock call per I/O.
+// plain copy makes no clock call per I/O; and whether it keeps the latency series (json=,
+// plot= or interval=).
 void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s);
 
 // report=1: the summary per direction, on standard error.

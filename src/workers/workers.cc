@@ -231,6 +231,8 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
     context.use_clock(clock);
     context.meter.time_directions(run.meter.timed(IoDirection::read),
                                   run.meter.timed(IoDirection::write));
+    if (run.meter.series() != nullptr)
+      context.meter.keep_series(run.meter.series()->interval_ms());
     context.control.arm(s);
     context.control.link_to(*slot.link);
   }
