@@ -16,8 +16,9 @@ LatencyHistogram histogram_of(const std::vector<LatencyBucket>& buckets, std::ui
   std::vector<std::uint64_t> counts(LatencyHistogram::kBuckets, 0);
   for (const LatencyBucket& b : buckets)
     counts[LatencyHistogram::bucket_index(b.low_ns)] += b.count;
-  // Percentiles are bucket middles kept within min and max: the lowest bucket's low end never
-  // moves one, so the true minimum is not needed.
+  // Percentiles are bucket middles kept within min and max. Without the true minimum, one that
+  // falls in the lowest bucket is its middle even when every duration in it lies above: still
+  // within the bucket's width, as close as any other.
   const std::uint64_t min_ns = buckets.empty() ? 0 : buckets.front().low_ns;
   return LatencyHistogram::from_counts(
       std::span<const std::uint64_t, LatencyHistogram::kBuckets>(counts.data(), counts.size()), 0,

@@ -4,10 +4,11 @@
 // kept, and a run keeps at most a fixed number of records whatever its length.
 //
 // Records start at a sixteenth of the interval and merge in pairs while a run would hold more
-// than kFineRecords of them and they are shorter than the interval: a run of ten intervals or
-// more ends with records of exactly the interval, a shorter one with ten or more records of
-// its own length. Past max_records, or when the buckets would take more than max_bytes, pairs
-// merge again (each record covering twice as long).
+// than kFineRecords of them and they are shorter than the interval: a run of more than ten
+// intervals ends with records of exactly the interval, a shorter one with more than ten records
+// of its own length (fewer only when it lasts less than ten sixteenths of an interval). Past
+// max_records, or when the buckets would take more than max_bytes, pairs merge again (each
+// record covering twice as long).
 #pragma once
 
 #include <array>
