@@ -19,9 +19,14 @@
 namespace kolvane {
 namespace {
 
+// The latency series costs memory and a little time per I/O: kept only for the documents and
+// for interval=.
+bool keeps_series(const Settings& s) {
+  return s.json_file != nullptr || s.plot_file != nullptr || s.interval_given;
+}
+
 bool measuring(const Settings& s) {
-  return s.report || s.json_file != nullptr || s.plot_file != nullptr || s.progress_seconds != 0 ||
-         s.rate != 0;
+  return s.report || keeps_series(s) || s.progress_seconds != 0 || s.rate != 0;
 }
 
 // The zero source is not read and the null sink is not written: they have no direction.
@@ -89,6 +94,17 @@ std::vector<DirectionFigures> all_figures(const Meter& meter, const Endpoints& e
   if (has_writes(ends, s))
     list.push_back(figures(meter, IoDirection::write));
   return list;
+}
+
+// The whole run's series (a worker's own is not reported), for the directions it reports.
+std::optional<SeriesReport> series_figures(const Meter& meter,
+                                           const std::vector<DirectionFigures>& reported,
+                                           const Settings& s) {
+  if (meter.series() == nullptr)
+    return std::nullopt;
+  std::vector<IoDirection> directions;
+  for (const DirectionFigures& f : reported) directions.push_back(f.direction);
+  return series_report(*meter.series(), directions, s.json_buckets);
 }
 
 std::vector<std::string> conv_words(unsigned conv) {
@@ -201,6 +217,7 @@ std::string json_document(const RunContext& run, const RecordTotals& t,
     r.rate =
         RateReport{s.rate, run.meter.achieved_rate(), pace.late, pace.not_issued, pace.lateness};
   }
+  r.series = series_figures(run.meter, r.directions, s);
   return render_json(r);
 }
 
@@ -334,6 +351,8 @@ void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s, RateS
                         has_writes(ends, s) || paced_writes || (s.progress_seconds != 0 && !reads));
   if (schedule != nullptr)
     meter.pace(*schedule, wait, reads, paced_writes);
+  if (keeps_series(s))
+    meter.keep_series(s.interval_ms);
 }
 
 void say_rate_missed(const Meter& meter, const Settings& s) {

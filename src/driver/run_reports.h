@@ -33,8 +33,9 @@ struct RunStart {
 int check_report_files(const Endpoints& ends, const Settings& s);
 
 // Sets which directions the meter times: none unless a measuring word was given, so that a
-// plain copy makes no clock call per I/O. With rate=, the scheduled directions take their due
-// times from `schedule` (which must outlive the meter) and wait for them through `wait`.
+// plain copy makes no clock call per I/O; and whether it keeps the latency series (json=,
+// plot= or interval=). With rate=, the scheduled directions take their due times from
+// `schedule` (which must outlive the meter) and wait for them through `wait`.
 void prepare_meter(Meter& meter, const Endpoints& ends, const Settings& s, RateSchedule* schedule,
                    DueWait& wait);
 

@@ -63,6 +63,8 @@ void Meter::completed(IoDirection d, DirectionMeter& m, IoStart start, std::uint
     m.service.record(end_ns - start.handed_ns);
   m.last_end_ns = end_ns;
   timeline_.record(end_ns - timeline_base_ns_, d, bytes);
+  if (series_ != nullptr)
+    series_->record(end_ns - timeline_base_ns_, d, end_ns - start.due_ns, bytes);
   if (end_ns >= next_tick_ns_) {
     // Ticks keep to their schedule; one I/O slower than an interval does not make a burst of
     // ticks to catch up.
@@ -89,6 +91,12 @@ void Meter::add(const Meter& other) {
   if (other.timeline_base_ns_ != 0 && timeline_base_ns_ == 0)
     timeline_base_ns_ = other.timeline_base_ns_;
   timeline_.add(other.timeline_);
+  if (other.series_ != nullptr) {
+    if (series_ == nullptr)
+      series_ = std::make_unique<LatencySeries>(*other.series_);
+    else
+      series_->add(*other.series_);
+  }
   pace_.lateness.merge(other.pace_.lateness);
   pace_.late += other.pace_.late;
   pace_.not_issued += other.pace_.not_issued;

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "measure/clock.h"
 #include "measure/histogram.h"
 #include "measure/schedule.h"
+#include "measure/series.h"
 #include "measure/timeline.h"
 
 namespace kolvane {
@@ -115,9 +117,15 @@ class Meter {
   // run count from their common start, so that their timelines add record by record. Before
   // the first I/O.
   void count_seconds_from(std::uint64_t t) { timeline_base_ns_ = t; }
+  // Keeps the latency series of intervals of `interval_ms`, counted from the same start as the
+  // per-second counters. Before the first I/O; without it the meter holds no series at all.
+  void keep_series(std::uint32_t interval_ms) {
+    series_ = std::make_unique<LatencySeries>(interval_ms);
+  }
   // Adds another meter's figures (a worker's, into the run's whole): bytes, I/Os and every
   // histogram bucket summed, the earliest first I/O and the latest completion kept, the
-  // timelines added (both counted from the same start). Not the clock or the listener.
+  // timelines and series added (both counted from the same start; a meter that kept no series
+  // takes the other's). Not the clock or the listener.
   void add(const Meter& other);
   // rate=: before a scheduled I/O of the direction, waits for the next due time and takes it
   // for the begin() that follows; false when the run stops first, and then the I/O is not to go
@@ -165,6 +173,8 @@ class Meter {
   // From the first timed I/O's start to the last completion of either direction.
   std::uint64_t elapsed_ns() const;
   const Timeline& timeline() const { return timeline_; }
+  // Null unless keep_series() was called (or a meter with a series was added).
+  const LatencySeries* series() const { return series_.get(); }
 
  private:
   static constexpr std::size_t index(IoDirection d) { return d == IoDirection::read ? 0 : 1; }
@@ -196,6 +206,7 @@ class Meter {
   std::uint64_t interval_ns_ = 0;
   std::uint64_t next_tick_ns_ = UINT64_MAX;
   Timeline timeline_;
+  std::unique_ptr<LatencySeries> series_;
 };
 
 }  // namespace kolvane

@@ -79,6 +79,12 @@ class Reader {
     out = v.get<int>();
     return true;
   }
+  bool read(const Json& v, const std::string& at, double& out) {
+    if (!v.is_number())
+      return fail(at, "not a number");
+    out = v.get<double>();
+    return true;
+  }
   bool read(const Json& v, const std::string& at, std::string& out) {
     if (!v.is_string())
       return fail(at, "not a text");
@@ -214,18 +220,16 @@ class Reader {
            get(*out, join(at, "out"), "partial", r.out_partial);
   }
 
-  // The histogram from its buckets, each of which must be one of the histogram's own; the sum
-  // of the durations from the mean.
-  bool latency(const Json& v, const std::string& at, LatencyHistogram& out) {
-    std::uint64_t count = 0;
-    if (!object(v, at) || !get(v, at, "count", count))
-      return false;
+  // The "buckets" of `v` as a count per bucket of the histogram, each of which must be one of
+  // the histogram's own, and `count` their sum (`count_key` says where it is).
+  bool bucket_counts(const Json& v, const std::string& at, const char* count_key,
+                     std::uint64_t count, std::vector<std::uint64_t>& counts) {
     const auto buckets = v.find("buckets");
     if (buckets == v.end())
       return fail(join(at, "buckets"), "missing");
     if (!buckets->is_array())
       return fail(join(at, "buckets"), "not a list");
-    std::vector<std::uint64_t> counts(LatencyHistogram::kBuckets, 0);
+    counts.assign(LatencyHistogram::kBuckets, 0);
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < buckets->size(); ++i) {
       const Json& b = (*buckets)[i];
@@ -245,9 +249,19 @@ class Reader {
       total += n;
     }
     if (total != count)
-      return fail(join(at, "count"), std::to_string(count) +
-                                         " is not the sum of the buckets' counts, " +
-                                         std::to_string(total));
+      return fail(join(at, count_key), std::to_string(count) +
+                                           " is not the sum of the buckets' counts, " +
+                                           std::to_string(total));
+    return true;
+  }
+
+  // The histogram from its buckets; the sum of the durations from the mean.
+  bool latency(const Json& v, const std::string& at, LatencyHistogram& out) {
+    std::uint64_t count = 0;
+    std::vector<std::uint64_t> counts;
+    if (!object(v, at) || !get(v, at, "count", count) ||
+        !bucket_counts(v, at, "count", count, counts))
+      return false;
     std::uint64_t min = 0, max = 0, sum = 0;
     if (count != 0) {
       const auto mean = v.find("mean");
@@ -292,6 +306,68 @@ class Reader {
     if (lateness == v.end())
       return fail("rate.lateness_ns", "missing");
     return latency(*lateness, "rate.lateness_ns", rate.lateness);
+  }
+
+  // A figure that is null where an interval saw no I/O.
+  bool nullable(const Json& parent, const std::string& at, const std::string& key,
+                std::optional<std::uint64_t>& out) {
+    const auto it = parent.find(key);
+    if (it == parent.end())
+      return fail(join(at, key), "missing");
+    out.reset();
+    return it->is_null() || read(*it, join(at, key), out.emplace());
+  }
+
+  // One direction of one interval. With its buckets, the percentiles are made again from them.
+  bool series_figures(const Json& v, const std::string& at, SeriesFigures& f) {
+    std::optional<std::uint64_t> max;
+    if (!object(v, at) || !get(v, at, "ios", f.ios) || !get(v, at, "bytes", f.bytes) ||
+        !nullable(v, at, "p50_ns", f.p50_ns) || !nullable(v, at, "p99_ns", f.p99_ns) ||
+        !nullable(v, at, "max_ns", max))
+      return false;
+    f.max_ns = max.value_or(0);
+    if (!v.contains("buckets"))
+      return true;
+    std::vector<std::uint64_t> counts;
+    if (!bucket_counts(v, at, "ios", f.ios, counts))
+      return false;
+    std::vector<LatencyBucket>& buckets = f.buckets.emplace();
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+      if (counts[i] != 0)
+        buckets.push_back(
+            {LatencyHistogram::bucket_low_ns(i), LatencyHistogram::bucket_high_ns(i), counts[i]});
+    }
+    derive_percentiles(f);
+    return true;
+  }
+
+  bool series(const Json& j, RunReport& r) {
+    const auto o = j.find("series");
+    if (o == j.end())
+      return true;
+    SeriesReport& s = r.series.emplace();
+    if (!object(*o, "series") || !get(*o, "series", "interval_ms", s.interval_ms))
+      return false;
+    const auto list = o->find("intervals");
+    if (list == o->end())
+      return fail("series.intervals", "missing");
+    if (!list->is_array())
+      return fail("series.intervals", "not a list");
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      const Json& v = (*list)[i];
+      const std::string at = item("series.intervals", i);
+      SeriesInterval& interval = s.intervals.emplace_back();
+      if (!object(v, at) || !get(v, at, "start_ms", interval.start_ms) ||
+          !get(v, at, "length_ms", interval.length_ms))
+        return false;
+      for (const IoDirection d : {IoDirection::read, IoDirection::write}) {
+        const auto f = v.find(direction_name(d));
+        if (f != v.end() &&
+            !series_figures(*f, join(at, direction_name(d)), interval.of(d).emplace()))
+          return false;
+      }
+    }
+    return true;
   }
 
   bool directions(const Json& j, std::vector<DirectionFigures>& list,
@@ -368,7 +444,8 @@ class Reader {
            settings(j, r.settings) && get(j, "", "seed", r.seed) && records(j, r.records) &&
            get(j, "", "exit_status", r.exit_status) && get(j, "", "error", r.error) &&
            get(j, "", "interrupted", r.interrupted) && get(j, "", "signal", r.signal) &&
-           directions(j, r.directions) && workers(j, r) && copied_beyond(j, r) && rate(j, r);
+           directions(j, r.directions) && workers(j, r) && copied_beyond(j, r) && rate(j, r) &&
+           series(j, r);
   }
 
  private:

@@ -18,7 +18,8 @@ struct JsonReadResult {
 };
 
 // Never throws. What the document derives from the model (the rates, the latency figures and
-// count) is not taken from it: rendering the model gives it again. The summed latency is the
+// count, a series interval's percentiles where it has buckets) is not taken from it: rendering
+// the model gives it again. The summed latency is the
 // mean times the count, exact while it stays below 2^51 ns (26 days). Names come back as the
 // document's UTF-8 text, or as their raw bytes where it kept them ("_hex").
 JsonReadResult read_json(std::string_view text);

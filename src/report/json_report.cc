@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <utility>
 
 #include "platform/names.h"
 #include "report/utf8.h"
@@ -114,6 +115,40 @@ Json latency_json(const LatencyHistogram& h) {
   return j;
 }
 
+Json buckets_json(const std::vector<LatencyBucket>& list) {
+  Json buckets = Json::array();
+  for (const LatencyBucket& b : list) buckets.push_back({b.low_ns, b.high_ns, b.count});
+  return buckets;
+}
+
+Json series_figures_json(const SeriesFigures& f) {
+  const auto value = [&](const std::optional<std::uint64_t>& ns) {
+    return f.ios == 0 || !ns ? Json(nullptr) : Json(*ns);
+  };
+  Json j = Json::object();
+  j["ios"] = f.ios;
+  j["bytes"] = f.bytes;
+  j["p50_ns"] = value(f.p50_ns);
+  j["p99_ns"] = value(f.p99_ns);
+  j["max_ns"] = value(f.max_ns);
+  if (f.buckets)
+    j["buckets"] = buckets_json(*f.buckets);
+  return j;
+}
+
+Json series_json(const SeriesReport& s) {
+  Json intervals = Json::array();
+  for (const SeriesInterval& i : s.intervals) {
+    Json j = {{"start_ms", i.start_ms}, {"length_ms", i.length_ms}};
+    for (const IoDirection d : {IoDirection::read, IoDirection::write}) {
+      if (i.of(d))
+        j[direction_name(d)] = series_figures_json(*i.of(d));
+    }
+    intervals.push_back(std::move(j));
+  }
+  return {{"interval_ms", s.interval_ms}, {"intervals", std::move(intervals)}};
+}
+
 Json direction_json(const DirectionFigures& d) {
   Json j = Json::object();
   j["bytes"] = d.bytes;
@@ -188,6 +223,8 @@ std::string render_json(const RunReport& report) {
                  {"not_issued", rate.not_issued},
                  {"lateness_ns", latency_json(rate.lateness)}};
   }
+  if (report.series)
+    j["series"] = series_json(*report.series);
   // Every text was made valid above; the handler only keeps the dump from ever throwing.
   return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

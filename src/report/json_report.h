@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "report/figures.h"
+#include "report/series_figures.h"
 
 namespace kolvane {
 
@@ -101,6 +102,7 @@ struct RunReport {
   std::vector<WorkerReport> workers;         // empty: a run of one worker
   std::vector<CopiedBlocks> copied_beyond;   // empty: none
   std::optional<RateReport> rate;            // absent: a run without rate=
+  std::optional<SeriesReport> series;        // absent: the run kept no latency series
 };
 
 // One pretty-printed document ending in a newline. Every text is valid UTF-8: a name that is

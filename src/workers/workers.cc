@@ -235,6 +235,8 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
     if (run.meter.schedule() != nullptr)
       context.meter.pace(*run.meter.schedule(), context.control, run.meter.paced(IoDirection::read),
                          run.meter.paced(IoDirection::write));
+    if (run.meter.series() != nullptr)
+      context.meter.keep_series(run.meter.series()->interval_ms());
     context.control.arm(s);
     context.control.link_to(*slot.link);
   }

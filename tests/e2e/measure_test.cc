@@ -226,6 +226,42 @@ TEST_P(Measured, JsonDocumentHoldsTheFigures) {
 INSTANTIATE_TEST_SUITE_P(, Measured, ::testing::ValuesIn(kMeasured),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The latency series of a real run, of one worker and of two: contiguous intervals from the
+// start whose I/Os add up to the run's in each direction, each with its latencies in order.
+TEST_F(E2e, JsonSeriesAddsUpToTheRun) {
+  put("in", random_bytes(1 << 20, 3));
+  for (const char* words : {"if=in of=out bs=512 json=r.json interval=100",
+                            "if=in of=/dev/null bs=4k count=1 iterations=3000 workers=2 "
+                            "json=r.json interval=100"}) {
+    SCOPED_TRACE(words);
+    const Result r = run(words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Json j = Json::parse(get("r.json"));
+    const Json& series = j.at("series");
+    EXPECT_EQ(series.at("interval_ms"), 100);
+    ASSERT_FALSE(series.at("intervals").empty());
+    for (const auto& [name, direction] : j.at("directions").items()) {
+      SCOPED_TRACE(name);
+      std::uint64_t ios = 0, bytes = 0;
+      double next_ms = 0;
+      for (const Json& interval : series.at("intervals")) {
+        EXPECT_DOUBLE_EQ(interval.at("start_ms").get<double>(), next_ms);
+        next_ms += interval.at("length_ms").get<double>();
+        const Json& d = interval.at(name);
+        ios += d.at("ios").get<std::uint64_t>();
+        bytes += d.at("bytes").get<std::uint64_t>();
+        if (d.at("ios") != 0) {
+          EXPECT_LE(d.at("p50_ns").get<std::uint64_t>(), d.at("p99_ns").get<std::uint64_t>());
+          EXPECT_LE(d.at("p99_ns").get<std::uint64_t>(), d.at("max_ns").get<std::uint64_t>());
+          EXPECT_LE(d.at("max_ns").get<std::uint64_t>(), direction.at("latency_ns").at("max"));
+        }
+      }
+      EXPECT_EQ(ios, direction.at("ios"));
+      EXPECT_EQ(bytes, direction.at("bytes"));
+    }
+  }
+}
+
 // Every setting the words gave, and those not given left out.
 TEST_F(E2e, JsonSettingsAreTheWords) {
   put("in", random_bytes(8192, 9));

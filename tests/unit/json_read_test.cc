@@ -47,6 +47,35 @@ TEST(JsonRead, WorkersAndBlocksCopiedBeyondReadBack) {
   EXPECT_EQ(render_json(*read.report), text);
 }
 
+// The series reads back with or without its buckets. Without them the percentiles are the
+// document's; with them they are made again from the buckets, whatever the document says.
+TEST(JsonRead, SeriesReadsBackWithAndWithoutBuckets) {
+  LatencySeries series(100);
+  for (std::uint64_t i = 0; i < 50; ++i)
+    series.record(i * 4'000'000, i % 3 == 0 ? IoDirection::write : IoDirection::read,
+                  1000 + i * i * 977, 4096);
+  const JsonReadResult copy = read_json(document("copy.json"));
+  ASSERT_TRUE(copy.report) << copy.error;
+  for (const bool buckets : {false, true}) {
+    SCOPED_TRACE(buckets);
+    RunReport r = *copy.report;
+    r.series = series_report(series, {IoDirection::read, IoDirection::write}, buckets);
+    const std::string text = render_json(r);
+    JsonReadResult read = read_json(text);
+    ASSERT_TRUE(read.report) << read.error;
+    ASSERT_TRUE(read.report->series);
+    EXPECT_EQ(read.report->series->intervals.size(), 16u);  // to 196 ms in records of 12.5 ms
+    EXPECT_EQ(render_json(*read.report), text);
+
+    auto j = nlohmann::ordered_json::parse(text);
+    const std::uint64_t derived = j["series"]["intervals"][2]["write"]["p50_ns"];
+    j["series"]["intervals"][2]["write"]["p50_ns"] = 1234;
+    read = read_json(j.dump());
+    ASSERT_TRUE(read.report) << read.error;
+    EXPECT_EQ(read.report->series->intervals[2].write->p50_ns, buckets ? derived : 1234u);
+  }
+}
+
 TEST(JsonRead, WhatIsWrongIsNamedWithWhereItIs) {
   const struct {
     const char* pointer;  // into copy.json; empty: text is the whole document
@@ -80,6 +109,13 @@ TEST(JsonRead, WhatIsWrongIsNamedWithWhereItIs) {
       {"/workers", "[{\"seed\": 1, \"records\": {\"in\": {}}}]", "workers[0].records.out: missing"},
       {"/copied_beyond_records", "[{\"first_block\": 1}]",
        "copied_beyond_records[0].blocks: missing"},
+      {"/series", "{\"interval_ms\": 1000}", "series.intervals: missing"},
+      {"/series", R"({"interval_ms": 1000, "intervals": [{"start_ms": "0"}]})",
+       "series.intervals[0].start_ms: not a number"},
+      {"/series", R"({"interval_ms": 1000, "intervals": [{"start_ms": 0, "length_ms": 62.5,
+         "read": {"ios": 2, "bytes": 1, "p50_ns": null, "p99_ns": null, "max_ns": 5,
+         "buckets": [[5, 6, 1]]}}]})",
+       "series.intervals[0].read.ios: 2 is not the sum of the buckets' counts, 1"},
   };
   const auto copy = nlohmann::ordered_json::parse(document("copy.json"));
   for (const auto& c : cases) {

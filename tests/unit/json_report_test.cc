@@ -163,6 +163,32 @@ TEST(JsonReport, BucketsOfTwoRunsAddUpToTheMergedHistogram) {
   EXPECT_EQ(summed.size(), 5u);  // 2000 and 2001 share a bucket, 150 and 151 do not
 }
 
+// Every interval from the first to the last with an I/O, empty ones included, with the run's
+// directions only; the buckets only when asked for.
+TEST(JsonReport, SeriesIntervalsAsWritten) {
+  LatencySeries series(1000);  // records of 62.5 ms
+  for (const std::uint64_t ns : {2000, 2001, 2002, 3000})
+    series.record(10'000'000, IoDirection::read, ns, 4096);
+  series.record(140'000'000, IoDirection::read, 7, 512);
+  series.record(140'000'001, IoDirection::write, 9, 512);  // a direction the run does not report
+  for (const bool buckets : {false, true}) {
+    SCOPED_TRACE(buckets);
+    RunReport r;
+    r.series = series_report(series, {IoDirection::read}, buckets);
+    json expected = json::parse(R"({"interval_ms": 1000, "intervals": [
+      {"start_ms": 0.0, "length_ms": 62.5, "read": {"ios": 4, "bytes": 16384, "p50_ns": 2004,
+       "p99_ns": 3000, "max_ns": 3000, "buckets": [[2000, 2008, 3], [2992, 3008, 1]]}},
+      {"start_ms": 62.5, "length_ms": 62.5, "read": {"ios": 0, "bytes": 0, "p50_ns": null,
+       "p99_ns": null, "max_ns": null, "buckets": []}},
+      {"start_ms": 125.0, "length_ms": 62.5, "read": {"ios": 1, "bytes": 512, "p50_ns": 7,
+       "p99_ns": 7, "max_ns": 7, "buckets": [[7, 8, 1]]}}]})");
+    if (!buckets) {
+      for (json& interval : expected["intervals"]) interval["read"].erase("buckets");
+    }
+    EXPECT_EQ(json::parse(render_json(r))["series"], expected);
+  }
+}
+
 TEST(Utf8, InvalidBytesAreReplacedOneByOne) {
   const struct {
     std::string in, out;
