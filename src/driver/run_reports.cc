@@ -163,6 +163,12 @@ ReportSettings report_settings(const RunShape& shape, const Settings& s) {
     r.rate = s.rate;
     r.arrivals = s.poisson_arrivals ? "poisson" : "even";
   }
+  if (s.interval_given)
+    r.interval_ms = s.interval_ms;
+  if (s.json_buckets)
+    r.json_buckets = true;
+  if (s.quiet)
+    r.quiet = true;
   return r;
 }
 

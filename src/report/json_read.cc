@@ -205,7 +205,8 @@ class Reader {
            get(*o, at, "iodepth", s.iodepth) && get(*o, at, "poll", s.poll) &&
            get(*o, at, "pattern", s.pattern) && get(*o, at, "verify", s.verify) &&
            get(*o, at, "workers", s.workers) && get(*o, at, "rate", s.rate) &&
-           get(*o, at, "arrivals", s.arrivals);
+           get(*o, at, "arrivals", s.arrivals) && get(*o, at, "interval", s.interval_ms) &&
+           get(*o, at, "json_buckets", s.json_buckets) && get(*o, at, "quiet", s.quiet);
   }
 
   // `parent`: where `j` is in the document ("" for the whole's, "workers[1]" for a worker's).

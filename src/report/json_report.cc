@@ -60,6 +60,9 @@ Json settings_json(const ReportSettings& s) {
   put_optional(j, "workers", s.workers);
   put_optional(j, "rate", s.rate);
   put_optional(j, "arrivals", s.arrivals);
+  put_optional(j, "interval", s.interval_ms);
+  put_optional(j, "json_buckets", s.json_buckets);
+  put_optional(j, "quiet", s.quiet);
   return j;
 }
 

@@ -40,8 +40,11 @@ struct ReportSettings {
   std::optional<std::string> pattern;   // pattern=random
   std::optional<std::uint32_t> verify;  // verify=1 or 2
   std::optional<std::uint32_t> workers;
-  std::optional<std::uint64_t> rate;    // rate=N, I/Os per second
-  std::optional<std::string> arrivals;  // "even" or "poisson", with rate=
+  std::optional<std::uint64_t> rate;         // rate=N, I/Os per second
+  std::optional<std::string> arrivals;       // "even" or "poisson", with rate=
+  std::optional<std::uint32_t> interval_ms;  // interval=MS
+  std::optional<bool> json_buckets;          // json-buckets=1
+  std::optional<bool> quiet;                 // quiet=1
 };
 
 // How a run at rate= kept to its schedule.

@@ -289,6 +289,18 @@ TEST_F(E2e, JsonSettingsAreTheWords) {
   const Result piped = run("of=o2 count=1 json=r2.json", Stdin{.chunks = {std::string(512, 'x')}});
   ASSERT_EQ(piped.status, 0) << piped.err;
   EXPECT_FALSE(Json::parse(get("r2.json")).at("settings").contains("input"));
+  // The load and series words, each given.
+  const Result paced =
+      run("if=in of=/dev/null count=1 iterations=2 rate=100 arrivals=poisson interval=50 "
+          "json-buckets=1 quiet=1 json=r3.json");
+  ASSERT_EQ(paced.status, 0) << paced.err;
+  const Json p = Json::parse(get("r3.json")).at("settings");
+  EXPECT_EQ(p.at("rate"), 100);
+  EXPECT_EQ(p.at("arrivals"), "poisson");
+  EXPECT_EQ(p.at("interval"), 50);
+  EXPECT_EQ(p.at("json_buckets"), true);
+  EXPECT_EQ(p.at("quiet"), true);
+  EXPECT_FALSE(s.contains("rate") || s.contains("interval") || s.contains("quiet"));
 }
 
 // A name that is not UTF-8 is valid JSON all the same, with its raw bytes beside it.
