@@ -32,18 +32,30 @@ TEST(JsonRead, DocumentsReadBackAndRenderToTheSameBytes) {
 }
 
 // A run of several workers adds each worker's figures and, for a split copy that ended early,
-// the blocks copied past its records: both read back as they were written.
-TEST(JsonRead, WorkersAndBlocksCopiedBeyondReadBack) {
+// the blocks copied past its records; a run at rate= its service times and how it kept to its
+// schedule: all read back as they were written.
+TEST(JsonRead, WorkersBlocksCopiedBeyondAndRateReadBack) {
   auto j = nlohmann::ordered_json::parse(document("copy.json"));
   j["settings"]["workers"] = 2;
+  j["settings"]["rate"] = 5000;
+  j["settings"]["arrivals"] = "poisson";
+  j["directions"]["read"]["service_ns"] = j["directions"]["read"]["latency_ns"];
   for (int w = 0; w < 2; ++w)
     j["workers"].push_back(
         {{"seed", 7 + w}, {"records", j["records"]}, {"directions", j["directions"]}});
   j["copied_beyond_records"] = {{{"first_block", 12}, {"blocks", 2}}};
+  j["rate"] = {{"target_per_s", 5000},
+               {"achieved_per_s", 4990.5},
+               {"late", 3},
+               {"not_issued", 7},
+               {"lateness_ns", j["directions"]["read"]["latency_ns"]}};
   const std::string text = j.dump(2) + "\n";
   const JsonReadResult read = read_json(text);
   ASSERT_TRUE(read.report) << read.error;
   EXPECT_EQ(read.report->workers.size(), 2u);
+  ASSERT_TRUE(read.report->rate);
+  EXPECT_EQ(read.report->rate->not_issued, 7u);
+  EXPECT_TRUE(read.report->directions[0].service);
   EXPECT_EQ(render_json(*read.report), text);
 }
 
