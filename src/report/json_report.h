@@ -90,7 +90,7 @@ struct RunOrigin {
 };
 
 struct RunReport {
-  static constexpr int kFormatVersion = 1;
+  static constexpr int kFormatVersion = 2;
   std::string program_version;
   std::vector<std::string> command;  // the argument words after the program name
   std::optional<RunOrigin> origin;

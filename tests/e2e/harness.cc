@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -105,6 +106,7 @@ bool emulator_lost_run(const Result& r, const Streams& to) {
 // the test's log; a program that fails the same way every time still fails its test.
 Result E2e::start(const std::string& binary, const std::string& launcher, const std::string& words,
                   const Stdin& in, const std::vector<std::string>& env, const Streams& to) const {
+  const std::map<std::string, std::string> before = json_files();
   Result r = launch(binary, launcher, words, in, env, to);
   for (int again = 0; again < 2 && !launcher.empty() && emulator_lost_run(r, to); ++again) {
     std::fprintf(stderr,
@@ -113,7 +115,96 @@ Result E2e::start(const std::string& binary, const std::string& launcher, const 
                  words.c_str(), r.status, r.err.c_str());
     r = launch(binary, launcher, words, in, env, to);
   }
+  keep_documents(before, r);
   return r;
+}
+
+std::map<std::string, std::string> E2e::json_files() const {
+  std::map<std::string, std::string> files;
+  std::error_code error;
+  for (fs::recursive_directory_iterator
+           it(dir_, fs::directory_options::skip_permission_denied, error),
+       end;
+       !error && it != end; it.increment(error)) {
+    // Regular files only (through links): a FIFO named *.json would never end a read.
+    if (it->path().extension() != ".json" || !fs::is_regular_file(it->path(), error))
+      continue;
+    std::ifstream f(it->path(), std::ios::binary);
+    files[fs::weakly_canonical(it->path(), error).string()] = {std::istreambuf_iterator<char>(f),
+                                                               {}};
+  }
+  return files;
+}
+
+namespace {
+
+// The document a captured stream holds: all of it, or from the line where a document starts to
+// the end (json=- writes it after the records lines). Empty: none.
+std::string document_in(const std::string& stream) {
+  for (std::size_t at = stream.starts_with('{') ? 0 : stream.find("\n{"); at != std::string::npos;
+       at = stream.find("\n{", at + 1)) {
+    const std::string rest = stream.substr(at);
+    if (nlohmann::json::accept(rest))
+      return rest;
+  }
+  return {};
+}
+
+std::string quoted(const std::string& word) {
+  std::string q = "'";
+  for (const char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+}  // namespace
+
+void E2e::keep_documents(const std::map<std::string, std::string>& before, const Result& r) const {
+  const std::string run = "run" + std::to_string(++runs_) + "-";
+  for (const auto& [name, bytes] : json_files()) {
+    const auto old = before.find(name);
+    if (old == before.end() || old->second != bytes)
+      documents_.emplace_back(run + fs::path(name).filename().string(), bytes);
+  }
+  for (const auto& [stream, captured] :
+       {std::pair{"stdout", &r.out}, std::pair{"stderr", &r.err}}) {
+    const std::string document = document_in(*captured);
+    if (!document.empty())
+      documents_.emplace_back(run + stream, document);
+  }
+}
+
+// One validator process for all of a test's documents (a quarter of a second of processor time
+// for each test that made any, nothing for the others), so that a document that does not match
+// fails the test that made it, with its run and file named, whichever tests ctest was asked for.
+void E2e::validate_documents() const {
+  if (documents_.empty())
+    return;
+  if (std::string(KOLVANE_PYTHON3).empty()) {
+    std::printf("note: %zu JSON documents not validated: no python3\n", documents_.size());
+    return;
+  }
+  std::string dir = (fs::temp_directory_path() / "kolvane-documents-XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  std::string command =
+      std::string(KOLVANE_PYTHON3) + " " + quoted(KOLVANE_VALIDATOR) + " " + quoted(KOLVANE_SCHEMA);
+  for (std::size_t i = 0; i < documents_.size(); ++i) {
+    const std::string file = dir + "/" + std::to_string(i + 1) + "-" + documents_[i].first;
+    std::ofstream(file, std::ios::binary) << documents_[i].second;
+    command += " " + quoted(file);
+  }
+  std::string said;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  ASSERT_NE(p, nullptr) << command;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) said.append(buffer, n);
+  const int status = pclose(p);
+  fs::remove_all(dir);
+  const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (code == 77) {
+    std::printf("note: %zu JSON documents not validated: %s", documents_.size(), said.c_str());
+    return;
+  }
+  EXPECT_EQ(code, 0) << "documents not valid against " << KOLVANE_SCHEMA << ":\n" << said;
 }
 
 Result E2e::launch(const std::string& binary, const std::string& launcher, const std::string& words,

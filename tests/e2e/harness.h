@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -115,11 +117,17 @@ class LoopAttachment {
   std::string device_;
 };
 
-// Each test runs the program in a fresh directory, removed afterwards.
+// Each test runs the program in a fresh directory, removed afterwards. Every JSON document a
+// run left (a *.json file it made or changed, or a captured stream that is or ends with one) is
+// validated against docs/kolvane-run.schema.json once the test is over: a document that does
+// not match fails the test.
 class E2e : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override {
+    validate_documents();
+    std::filesystem::remove_all(dir_);
+  }
   // Words split at spaces; `env` ("NAME=value") is added to the program's environment.
   Result run(const std::string& words, const Stdin& in = {},
              const std::vector<std::string>& env = {}, const Streams& to = {}) const;
@@ -139,6 +147,17 @@ class E2e : public ::testing::Test {
                const Stdin& in, const std::vector<std::string>& env, const Streams& to) const;
   Result launch(const std::string& binary, const std::string& launcher, const std::string& words,
                 const Stdin& in, const std::vector<std::string>& env, const Streams& to) const;
+  // The test directory's *.json files, by canonical path, with their bytes.
+  std::map<std::string, std::string> json_files() const;
+  // Keeps, for validation, the documents a run left: the files it made or changed since
+  // `before`, and a stream that holds one.
+  void keep_documents(const std::map<std::string, std::string>& before, const Result& r) const;
+  void validate_documents() const;
+
+  // What each run left, as "runN-FILE" or "runN-stderr" with its text (mutable: the tests run
+  // the program through const members).
+  mutable std::vector<std::pair<std::string, std::string>> documents_;
+  mutable int runs_ = 0;
 };
 
 // Whether a run under an emulator ended the way a lost run of the emulator's own does: its

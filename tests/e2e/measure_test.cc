@@ -178,7 +178,7 @@ TEST_P(Measured, JsonDocumentHoldsTheFigures) {
   const Result r = run(std::string(c.words) + " json=r.json");
   ASSERT_EQ(r.status, 0) << r.err;
   const Json j = Json::parse(get("r.json"));
-  EXPECT_EQ(j.at("format_version"), 1);
+  EXPECT_EQ(j.at("format_version"), 2);
   EXPECT_EQ(j.at("program"), "kolvane");
   EXPECT_FALSE(j.at("program_version").get<std::string>().empty());
   std::vector<std::string> words;

@@ -94,11 +94,11 @@ TEST(JsonRead, WhatIsWrongIsNamedWithWhereItIs) {
     const char* text;     // the value put there; null: the member taken away
     const char* error;
   } cases[] = {
-      {"", "{\"format_version\": 1,",
+      {"", "{\"format_version\": 2,",
        "[json.exception.parse_error.101] parse error at line 1, column 22: syntax error while "
        "parsing object key - unexpected end of input; expected string literal"},
       {"", "[1]", "the document: not an object"},
-      {"/format_version", "2", "format_version: 2 is not 1"},
+      {"/format_version", "1", "format_version: 1 is not 2"},
       {"/program", "\"other\"", "program: not kolvane"},
       {"/settings/ibs", nullptr, "settings.ibs: missing"},
       {"/settings/ibs", "-4096", "settings.ibs: not a whole number of 0 or more"},

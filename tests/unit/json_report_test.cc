@@ -61,7 +61,7 @@ TEST(JsonReport, EveryFieldReadsBack) {
   EXPECT_EQ(text.back(), '\n');
   const json j = json::parse(text);  // one document and nothing after it, or this throws
 
-  EXPECT_EQ(j["format_version"], 1);
+  EXPECT_EQ(j["format_version"], 2);
   EXPECT_EQ(j["program_version"], "1.2");
   EXPECT_EQ(j["command"], json(r.command));
   EXPECT_FALSE(j.contains("command_hex"));
