@@ -9,9 +9,13 @@ if(WIN32)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
                  ${PROJECT_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
+  # The shape of json='s document, for the tools that read it.
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/kolvane-run.schema.json DESTINATION .)
 else()
   include(GNUInstallDirs)
   install(TARGETS kolvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The shape of json='s document, for the tools that read it.
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/kolvane-run.schema.json DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
   # Manual pages are installed compressed (gzip -9n: no name, no time stamp, same bytes each build).
   find_program(KOLVANE_GZIP gzip REQUIRED)

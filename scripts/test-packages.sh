@@ -43,6 +43,7 @@ install_tree() {
   same "$(cd "$tmp/root" && find . -type f | sort)" "./bin/kolvane
 ./share/bash-completion/completions/kolvane
 ./share/doc/kolvane/copyright
+./share/doc/kolvane/kolvane-run.schema.json
 ./share/man/man1/kolvane.1.gz" || return 1
   same "$(MANPATH=$tmp/root/share/man man -w kolvane)" "$tmp/root/share/man/man1/kolvane.1.gz"
 }
@@ -61,6 +62,7 @@ deb_package() {
   same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort)" \
     "-rw-r--r-- root/root ./usr/share/bash-completion/completions/kolvane
 -rw-r--r-- root/root ./usr/share/doc/kolvane/copyright
+-rw-r--r-- root/root ./usr/share/doc/kolvane/kolvane-run.schema.json
 -rw-r--r-- root/root ./usr/share/man/man1/kolvane.1.gz
 -rwxr-xr-x root/root ./usr/bin/kolvane" || return 1
   same "$(dpkg-deb -f "$deb" Package Version Section)" "Package: kolvane
@@ -127,6 +129,7 @@ zip_package() {
   same "$(unzip -l "$zip" | awk 'NF == 4 && $1 ~ /^[0-9]+$/ && $4 !~ /\/$/ {print $4}' | sort)" "$top/LICENSE.txt
 $top/README.txt
 $top/THIRD-PARTY-NOTICES.txt
+$top/kolvane-run.schema.json
 $top/kolvane.exe" || return 1
   unzip -p "$zip" "$top/LICENSE.txt" >"$tmp/LICENSE.txt" && unzip -p "$zip" "$top/THIRD-PARTY-NOTICES.txt" >"$tmp/NOTICES.txt"
   unzip -p "$zip" "$top/README.txt" | head -n 1 | grep -x "kolvane $version for Windows"$'\r' ||
