@@ -242,9 +242,11 @@ std::string plot_document(const Meter& meter, const Endpoints& ends, const Setti
   } else if (status != kExitSuccess) {
     m.outcome = failure;
   }
-  for (const DirectionFigures& f : all_figures(meter, ends, s))
+  const std::vector<DirectionFigures> reported = all_figures(meter, ends, s);
+  for (const DirectionFigures& f : reported)
     (f.direction == IoDirection::read ? m.read : m.write) = f;
   m.timeline = meter.timeline().slots();
+  m.series = series_figures(meter, reported, s);
   return render_plot_svg(m);
 }
 

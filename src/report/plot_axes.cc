@@ -89,7 +89,10 @@ LogAxis latency_axis(std::span<const LatencyMarks> directions, double x_left, do
       lo = std::min(lo, d.lo_ns);
       hi = std::max(hi, d.hi_ns);
     }
-    for (std::uint64_t p : {d.p50_ns, d.p99_ns, d.p999_ns}) {
+    // A mark of 0 is one not taken; a latency of 0 that was taken is in the buckets' span.
+    for (std::uint64_t p : {d.p50_ns, d.p99_ns, d.p999_ns, d.p9999_ns, d.max_ns}) {
+      if (p == 0)
+        continue;
       lo = std::min(lo, p);
       hi = std::max(hi, p);
     }
@@ -103,11 +106,51 @@ LogAxis latency_axis(std::span<const LatencyMarks> directions, double x_left, do
   return {d.front(), d.back(), x_left, x_right};
 }
 
-std::array<PercentileMark, 3> percentile_marks(const LatencyMarks& d, const LogAxis& axis) {
+std::array<PercentileMark, 5> percentile_marks(const LatencyMarks& d, const LogAxis& axis) {
   const auto mark = [&](const char* name, std::uint64_t ns) {
     return PercentileMark{name, ns, axis.x(static_cast<double>(ns))};
   };
-  return {mark("p50", d.p50_ns), mark("p99", d.p99_ns), mark("p99.9", d.p999_ns)};
+  return {mark("p50", d.p50_ns), mark("p99", d.p99_ns), mark("p99.9", d.p999_ns),
+          mark("p99.99", d.p9999_ns), mark("max", d.max_ns)};
+}
+
+namespace {
+constexpr double kCountFloorDecades = 0.5;
+}  // namespace
+
+double CountAxis::y(double count) const {
+  const double span = std::log10(decades.back()) + kCountFloorDecades;
+  const double up = std::max(std::log10(std::max(count, 1e-300)) + kCountFloorDecades, 0.0);
+  return y_bottom - std::min(up, span) / span * (y_bottom - y_top);
+}
+
+CountAxis count_axis(double top_count, double y_top, double y_bottom) {
+  CountAxis a;
+  a.y_top = y_top;
+  a.y_bottom = y_bottom;
+  a.decades.push_back(1);
+  while (a.decades.back() < top_count || a.decades.size() < 2)
+    a.decades.push_back(a.decades.back() * 10);
+  return a;
+}
+
+double TimeAxis::x(double t_s) const {
+  return x_left + t_s / (ticks.values.back() * unit_s) * (x_right - x_left);
+}
+
+TimeAxis time_axis(double end_s, double x_left, double x_right) {
+  TimeAxis a;
+  if (end_s > 36000) {
+    a.unit = "h";
+    a.unit_s = 3600;
+  } else if (end_s > 600) {
+    a.unit = "min";
+    a.unit_s = 60;
+  }
+  a.ticks = linear_ticks(0, end_s > 0 ? end_s / a.unit_s : 1, 8);
+  a.x_left = x_left;
+  a.x_right = x_right;
+  return a;
 }
 
 }  // namespace kolvane

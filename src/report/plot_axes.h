@@ -1,5 +1,5 @@
 // Axis arithmetic for the picture of a run: round tick values on linear axes, decades on the
-// logarithmic latency axis, and where the percentile marks fall on it.
+// logarithmic latency and count axes, the run's time, and where the latency marks fall.
 #pragma once
 
 #include <array>
@@ -37,13 +37,16 @@ struct LogAxis {
 };
 
 // What the latency panels mark of one direction: the durations its non-empty buckets span
-// (both 0 when there are none) and its p50, p99 and p99.9 (0 when no latencies were taken).
+// (both 0 when there are none), its p50, p99, p99.9 and p99.99 and its slowest latency (0 when
+// no latencies were taken).
 struct LatencyMarks {
   std::uint64_t lo_ns = 0;
   std::uint64_t hi_ns = 0;
   std::uint64_t p50_ns = 0;
   std::uint64_t p99_ns = 0;
   std::uint64_t p999_ns = 0;
+  std::uint64_t p9999_ns = 0;
+  std::uint64_t max_ns = 0;
 };
 
 // The latency axis both directions share, so their shapes compare at a glance: whole decades
@@ -51,10 +54,34 @@ struct LatencyMarks {
 LogAxis latency_axis(std::span<const LatencyMarks> directions, double x_left, double x_right);
 
 struct PercentileMark {
-  const char* name;  // "p50", "p99", "p99.9"
+  const char* name;  // "p50", "p99", "p99.9", "p99.99", "max"
   std::uint64_t ns;
   double x;
 };
-std::array<PercentileMark, 3> percentile_marks(const LatencyMarks& d, const LogAxis& axis);
+std::array<PercentileMark, 5> percentile_marks(const LatencyMarks& d, const LogAxis& axis);
+
+// I/Os per bin on a logarithmic axis, upwards: decades from 1 to the one at or above the top
+// bin's count. The frame's bottom lies half a decade under 1, so that a bin of a single I/O
+// stands as a bar of its own rather than on the axis line, and a share of one I/O (a bucket
+// split between two bins) still shows, shorter.
+struct CountAxis {
+  std::vector<double> decades;   // 1, 10, 100, ...: the ticks
+  double y_top = 0;              // where the top decade is
+  double y_bottom = 1;           // the frame's bottom edge
+  double y(double count) const;  // y_bottom for counts at or under the floor
+};
+CountAxis count_axis(double top_count, double y_top, double y_bottom);
+
+// The run's time from its first I/O along x, in seconds, minutes or hours by its length, from 0
+// to a round tick at or past end_s. The panels over time share one, so that their moments line
+// up down the page.
+struct TimeAxis {
+  const char* unit = "s";
+  double unit_s = 1;
+  LinearTicks ticks;  // in the unit
+  double x_left = 0, x_right = 1;
+  double x(double t_s) const;
+};
+TimeAxis time_axis(double end_s, double x_left, double x_right);
 
 }  // namespace kolvane

@@ -1,6 +1,8 @@
 // A picture of one run as a single self-contained SVG document: a title block (the command, the
 // files, the date, the seed, the totals), for each direction the latency distribution on a
-// logarithmic time axis with p50, p99 and p99.9 marked, and IOPS and MB/s over the run's seconds.
+// logarithmic time axis with p50, p99, p99.9, p99.99 and the slowest marked (and under rate= the
+// service times beside the latencies), the latency over the run's time, and IOPS and MB/s over
+// the run's seconds.
 // No script, no external fonts, images or files: it opens anywhere, years later, as it was.
 #pragma once
 
@@ -12,6 +14,7 @@
 #include "measure/timeline.h"
 #include "report/figures.h"
 #include "report/plot_axes.h"
+#include "report/series_figures.h"
 
 namespace kolvane {
 
@@ -30,12 +33,19 @@ struct PlotModel {
   std::optional<DirectionFigures> read;  // absent: the run had no such direction
   std::optional<DirectionFigures> write;
   std::vector<TimelineSlot> timeline;
+  // The latency per interval; absent when the run kept none (the panel over time is left out).
+  std::optional<SeriesReport> series;
 };
 
 // ---- Layout that the tests check against the model ---------------------------------------------
 
 // The marks of a direction's histogram; all 0 when no latencies were taken.
 LatencyMarks latency_marks(const DirectionFigures& d);
+LatencyMarks latency_marks(const LatencyHistogram& h);
+
+// How wide a direction's lines are drawn. Read lines are drawn first and wider, write lines on
+// top and narrower, so that where the two coincide both stay in sight.
+double line_width(IoDirection d);
 
 // The plot area of the latency panels in the document render_plot_svg writes.
 inline constexpr double kPlotLeft = 78;
@@ -54,6 +64,28 @@ struct RateSeries {
   double end_s = 0;  // where the last stretch ends
 };
 RateSeries rate_points(const PlotModel& model);
+
+// Where the panels over time end: the rates' last stretch or the series' last interval.
+double time_span_s(const PlotModel& model);
+
+// The latency over time panel: per direction of the series, its p50, p99 and slowest latency
+// per interval as lines of points (x at the interval's middle on the shared time axis, y on a
+// logarithmic latency axis, upwards), each line broken where an interval had no I/O.
+struct LatencyLine {
+  IoDirection direction = IoDirection::read;
+  const char* statistic = "";  // "p50", "p99", "max"
+  struct Point {
+    double x, y;
+  };
+  std::vector<std::vector<Point>> pieces;  // the runs of intervals with I/O
+};
+struct LatencyOverTime {
+  TimeAxis time;
+  LogAxis latency;                 // x_left is the bottom of the plot, x_right its top
+  std::vector<LatencyLine> lines;  // read's first
+};
+// Empty lines when the model has no series or no interval had an I/O.
+LatencyOverTime latency_over_time(const PlotModel& model, double top, double bottom);
 
 // ---- The document -------------------------------------------------------------------------------
 

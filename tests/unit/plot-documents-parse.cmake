@@ -1,6 +1,7 @@
 # Runs the test program to write the picture documents into DIR (given to it as a path relative
 # to DIR's parent, which reads the same to a Windows program under wine), then checks each with
-# xmllint. Usage: cmake -DEMULATOR=... -DEXE=... -DXMLLINT=... -DDIR=... -P plot-documents-parse.cmake
+# xmllint, and renders each with rsvg-convert where the build machine has it.
+# Usage: cmake -DEMULATOR=... -DEXE=... -DXMLLINT=... -DDIR=... -P plot-documents-parse.cmake
 file(REMOVE_RECURSE "${DIR}")
 file(MAKE_DIRECTORY "${DIR}")
 get_filename_component(parent "${DIR}" DIRECTORY)
@@ -13,13 +14,21 @@ if(failed)
 endif()
 file(GLOB documents "${DIR}/*.svg")
 list(LENGTH documents n)
-if(n LESS 5)
-  message(FATAL_ERROR "expected 5 documents in ${DIR}, found ${n}")
+if(n LESS 6)
+  message(FATAL_ERROR "expected 6 documents in ${DIR}, found ${n}")
 endif()
+find_program(RSVG_CONVERT rsvg-convert)
 foreach(document IN LISTS documents)
   execute_process(COMMAND ${XMLLINT} --noout "${document}" RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${document} does not parse")
+  endif()
+  if(RSVG_CONVERT)
+    execute_process(COMMAND ${RSVG_CONVERT} -w 800 -o "${document}.png" "${document}"
+                    RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "${document} does not render")
+    endif()
   endif()
 endforeach()
 message(STATUS "${n} documents parse")

@@ -101,5 +101,22 @@ TEST(PlotAxes, DecadesSpanTheDurationsAndReadInTheirUnits) {
   for (const auto& [ns, text] : durations) EXPECT_EQ(duration_text(ns), text) << ns;
 }
 
+TEST(PlotAxes, CountsStandOnALogAxisWhereASingleIoShows) {
+  const CountAxis a = count_axis(3000, 100, 310);
+  EXPECT_EQ(a.decades, (std::vector<double>{1, 10, 100, 1000, 10000}));
+  // Four decades and the half under 1: 210 px in steps of 46.7 px a decade.
+  EXPECT_DOUBLE_EQ(a.y(10000), 100);
+  EXPECT_NEAR(a.y(1000) - a.y(10000), 210 / 4.5, 1e-9);
+  EXPECT_NEAR(a.y(1) - a.y(10), a.y(100) - a.y(1000), 1e-9);
+  // A bin of one I/O among thousands stands as a bar at the bottom decade; nothing under the
+  // floor does.
+  EXPECT_NEAR(310 - a.y(1), 210 / 9.0, 1e-9);
+  EXPECT_GT(310 - a.y(0.5), 0);
+  EXPECT_DOUBLE_EQ(a.y(0.3), 310);
+  EXPECT_DOUBLE_EQ(a.y(0), 310);
+  // A top bin of one I/O still gets a decade.
+  EXPECT_EQ(count_axis(1, 0, 1).decades, (std::vector<double>{1, 10}));
+}
+
 }  // namespace
 }  // namespace kolvane

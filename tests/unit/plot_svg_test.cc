@@ -78,6 +78,32 @@ std::vector<TimelineSlot> seconds_of(std::uint64_t elapsed_ns, std::uint64_t rea
   return slots;
 }
 
+// One direction's figures in an interval of the series: ios 0 is an interval without I/O.
+SeriesFigures in_interval(std::uint64_t ios, std::uint64_t p50_ns, std::uint64_t p99_ns,
+                          std::uint64_t max_ns) {
+  SeriesFigures f{ios, ios * 4096, max_ns, {}, {}, {}};
+  if (ios > 0) {
+    f.p50_ns = p50_ns;
+    f.p99_ns = p99_ns;
+  }
+  return f;
+}
+
+// Intervals of interval_ms from the start, each with the read figures given (and the write ones,
+// when there are as many).
+SeriesReport series_of(std::uint32_t interval_ms, const std::vector<SeriesFigures>& reads,
+                       const std::vector<SeriesFigures>& writes = {}) {
+  SeriesReport r{interval_ms, {}};
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    SeriesInterval in{static_cast<double>(i * interval_ms), static_cast<double>(interval_ms),
+                      reads[i], std::nullopt};
+    if (i < writes.size())
+      in.write = writes[i];
+    r.intervals.push_back(in);
+  }
+  return r;
+}
+
 TEST(PlotModel, AHistogramGivesItsNonEmptyBucketsAndPercentiles) {
   LatencyHistogram h;
   const std::vector<std::pair<std::uint64_t, int>> durations = {
@@ -130,7 +156,7 @@ TEST(PlotModel, AHistogramGivesItsNonEmptyBucketsAndPercentiles) {
 
 TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
   // Buckets from 1 us to 1 ms.
-  std::vector<LatencyMarks> shown{{1000, 1000000, 10000, 100000, 1000000}};
+  std::vector<LatencyMarks> shown{{1000, 1000000, 10000, 100000, 1000000, 1000000, 1000000}};
   LogAxis axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.lo_ns, 100u);  // 1 us less a third, and 1 ms and a half: a decade further out
   EXPECT_EQ(axis.hi_ns, 10000000u);
@@ -138,12 +164,14 @@ TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
   EXPECT_STREQ(marks[0].name, "p50");
   EXPECT_STREQ(marks[1].name, "p99");
   EXPECT_STREQ(marks[2].name, "p99.9");
+  EXPECT_STREQ(marks[3].name, "p99.99");
+  EXPECT_STREQ(marks[4].name, "max");
   EXPECT_NEAR(marks[0].x, 220, 1e-9);  // five decades of 60 px
   EXPECT_NEAR(marks[1].x, 280, 1e-9);
   EXPECT_NEAR(marks[2].x, 340, 1e-9);
 
   // Slower writes widen the axis both directions share: the read marks move left.
-  shown.push_back({50000000, 51000000, 50000000, 50000000, 50000000});
+  shown.push_back({50000000, 51000000, 50000000, 50000000, 50000000, 50000000, 50000000});
   axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.hi_ns, 100000000u);
   marks = percentile_marks(shown[0], axis);
@@ -157,7 +185,7 @@ TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
   axis = latency_axis(shown, 100, 400);
   EXPECT_EQ(axis.hi_ns, 1000000000u);
   // Durations just over a power of ten get the decade below as well.
-  shown[0] = {1000, 1001, 1000, 1000, 1000};
+  shown[0] = {1000, 1001, 1000, 1000, 1000, 1000, 1000};
   EXPECT_EQ(latency_axis(shown, 100, 400).lo_ns, 100u);
   EXPECT_EQ(latency_axis(shown, 100, 400).hi_ns, 10000u);
 
@@ -183,6 +211,47 @@ TEST(PlotLayout, PercentileMarksSitAtTheirDurationsOnTheSharedAxis) {
   }
   EXPECT_NE(svg.find(">p99 123 \xC2\xB5s<"), std::string::npos);
   EXPECT_NE(svg.find(">p99.9 1.00 ms<"), std::string::npos);
+  // The slowest of a long tail is marked on its own, beyond the p99.99.
+  for (int i = 0; i < 20000; ++i) m.read->latency->record(10000);
+  m.read->latency->record(40000000);
+  const std::string tail = render_plot_svg(m);
+  EXPECT_NE(tail.find(">p99.99 1.00 ms<"), std::string::npos);
+  EXPECT_NE(tail.find(">max 40.0 ms<"), std::string::npos);
+}
+
+TEST(PlotLayout, LatencyOverTimeSitsAtEachIntervalsMiddleAndBreaksWhereNoIoCompleted) {
+  PlotModel m;
+  // Four seconds; the second has no I/O.
+  m.series = series_of(
+      1000, {in_interval(10, 10000, 100000, 1000000), in_interval(0, 0, 0, 0),
+             in_interval(10, 20000, 1000000, 5000000), in_interval(10, 20000, 300000, 400000)});
+  const LatencyOverTime lt = latency_over_time(m, 100, 300);
+  // Time from 0 to 4 s across the plot; latency from 1 us (10 us less a third) to 10 ms (5 ms
+  // and a half): four decades of 50 px, upwards.
+  EXPECT_EQ(lt.latency.lo_ns, 1000u);
+  EXPECT_EQ(lt.latency.hi_ns, 10000000u);
+  const auto x_at = [](double t_s) { return kPlotLeft + t_s / 4 * (kPlotRight - kPlotLeft); };
+  ASSERT_EQ(lt.lines.size(), 3u);  // read's p50, p99 and max; no write lines
+  const LatencyLine& p99 = lt.lines[1];
+  EXPECT_EQ(p99.direction, IoDirection::read);
+  EXPECT_STREQ(p99.statistic, "p99");
+  ASSERT_EQ(p99.pieces.size(), 2u);  // broken at the second without I/O
+  ASSERT_EQ(p99.pieces[0].size(), 1u);
+  ASSERT_EQ(p99.pieces[1].size(), 2u);
+  const std::pair<double, double> expected[] = {
+      {x_at(0.5), 200}, {x_at(2.5), 150}, {x_at(3.5), 300 - 50 * std::log10(300.0)}};
+  const LatencyLine::Point got[] = {p99.pieces[0][0], p99.pieces[1][0], p99.pieces[1][1]};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_NEAR(got[i].x, expected[i].first, 1e-9) << i;
+    EXPECT_NEAR(got[i].y, expected[i].second, 1e-9) << i;
+  }
+  EXPECT_NEAR(lt.lines[2].pieces[1][0].y, 300 - 50 * std::log10(5000.0), 1e-9);  // the max
+
+  // The rates below share the time axis: a longer timeline widens both.
+  m.timeline = seconds_of(9000000000, 100, 0);
+  m.elapsed_ns = 9000000000;
+  EXPECT_NEAR(latency_over_time(m, 100, 300).lines[1].pieces[0][0].x,
+              kPlotLeft + 0.5 / 10 * (kPlotRight - kPlotLeft), 1e-9);
 }
 
 TEST(PlotLayout, RatesAreOverTheTimeEachStretchHad) {
@@ -248,7 +317,10 @@ struct Rendered {
 };
 
 std::vector<Rendered> documents() {
+  // Each model is filled where it is kept: a Windows main thread's stack does not hold a copy of
+  // every histogram.
   std::vector<Rendered> out;
+  out.reserve(6);
   // Reads through a real histogram: log-normal durations around 180 us with a slow tail.
   static LatencyHistogram h;
   if (h.count() == 0) {
@@ -258,45 +330,70 @@ std::vector<Rendered> documents() {
     for (int i = 0; i < 500000; ++i)
       h.record(static_cast<std::uint64_t>(i % 500 == 0 ? slow(gen) : typical(gen)));
   }
-  PlotModel reads = base_model();
+  out.push_back({"reads", base_model(), true, false});
+  PlotModel& reads = out.back().model;
   reads.read = direction(IoDirection::read, 500000, 500000 * 4096, h, 59600000);
   reads.elapsed_ns = 59600000000;
   reads.timeline = seconds_of(reads.elapsed_ns, 8000, 0);
-  out.push_back({"reads", reads, true, false});
 
-  PlotModel writes = base_model();
+  out.push_back({"writes", base_model(), false, true});
+  PlotModel& writes = out.back().model;
   writes.words = {"kolvane", "if=/dev/zero", "of=out.img", "bs=64k", "count=16", "dio=w"};
   writes.input_name = "/dev/zero";
   writes.output_name = "out.img";
   writes.write = direction(IoDirection::write, 90000, 90000ull * 65536, spread(900000, 90000));
   writes.elapsed_ns = 600000000000;
   writes.timeline = seconds_of(writes.elapsed_ns, 0, 150);
-  out.push_back({"writes", writes, false, true});
 
-  PlotModel both = base_model();
+  out.push_back({"both", base_model(), true, true});
+  PlotModel& both = out.back().model;
   both.words = {"kolvane", "if=in.img", "of=out.img", "bs=1m", "conv=notrunc", "dio=rw"};
   both.read = direction(IoDirection::read, 7000, 7000ull << 20, spread(2000000, 7000), 6200000);
   both.write = direction(IoDirection::write, 7000, 7000ull << 20, spread(5000000, 7000), 6300000);
   both.elapsed_ns = 6300000000;
   both.timeline = seconds_of(both.elapsed_ns, 1000, 1000);
-  out.push_back({"both", both, true, true});
+  std::vector<SeriesFigures> read_intervals, write_intervals;
+  for (int i = 0; i < 25; ++i) {
+    read_intervals.push_back(in_interval(250, 2000000, 2600000 + 100000 * (i % 3), 3000000));
+    write_intervals.push_back(in_interval(250, 5000000, 2600000 + 100000 * (i % 3), 9000000));
+  }
+  both.series = series_of(250, read_intervals, write_intervals);
 
-  PlotModel second = base_model();
+  out.push_back({"one second", base_model(), true, false});
+  PlotModel& second = out.back().model;
   second.read =
       direction(IoDirection::read, 300, 300 * 4096, latencies({{80500, 200}, {90500, 100}}));
   second.timeline = {{0, 1, {300, 300 * 4096, 0, 0}}};
   second.elapsed_ns = 310000000;
-  out.push_back({"one second", second, true, false});
+
+  // At a set rate, with a stall: the latencies from the due times grow a tail the service
+  // times do not have, and a quarter of a second passes with no I/O at all.
+  out.push_back({"rate", base_model(), true, false});
+  PlotModel& paced = out.back().model;
+  paced.words = {"kolvane", "if=in.img", "of=/dev/null", "bs=4k", "rate=3000", "interval=250"};
+  paced.read = direction(IoDirection::read, 60000, 60000 * 4096, spread(150000, 60000), 20000000);
+  for (std::uint64_t ns = 1000000; ns < 900000000; ns = ns * 11 / 10)
+    paced.read->latency->record(ns);
+  paced.read->service = spread(120000, 60000);
+  paced.elapsed_ns = 20000000000;
+  paced.timeline = seconds_of(paced.elapsed_ns, 3000, 0);
+  std::vector<SeriesFigures> intervals;
+  for (int i = 0; i < 80; ++i)
+    intervals.push_back(i == 33 ? in_interval(0, 0, 0, 0)
+                        : i > 33 && i < 37
+                            ? in_interval(750, 80000000, 700000000, 900000000)
+                            : in_interval(750, 150000, 300000 + 10000 * (i % 5), 2000000));
+  paced.series = series_of(250, intervals);
 
   // A failure before any I/O completed, with every kind of bad byte in the names.
-  PlotModel failed = base_model();
+  out.push_back({"failure", base_model(), true, false});
+  PlotModel& failed = out.back().model;
   failed.words = {"kolvane", "if=\xFF\xFE<&>\"'\x01\x1B[2J", "of=o\xC3(ut", "",
                   "a b",     std::string(300, 'x')};
   failed.input_name = "\xFF\xFE<&>\"'\x01\x1B[2J\xEF\xBF\xBF";
   failed.output_name = "o\xC3(ut" + std::string(500, '/');
   failed.read = DirectionFigures{};
   failed.outcome = "error reading '\xFF\xFE<&>': Input/output error\n";
-  out.push_back({"failure", failed, true, false});
   return out;
 }
 
@@ -377,6 +474,65 @@ TEST(PlotDocument, BadBytesInNamesDoNotReachTheDocument) {
   EXPECT_NE(svg.find("\xE2\x80\xA6"), std::string::npos);     // the long words shortened
   EXPECT_NE(svg.find("ended early: error reading &apos;" + kFffd + kFffd + "&lt;&amp;&gt;&apos;"),
             std::string::npos);
+}
+
+TEST(PlotDocument, TheServiceOutlineIsDrawnOnlyUnderRate) {
+  std::vector<Rendered> all = documents();
+  PlotModel& m = all[4].model;
+  ASSERT_TRUE(m.read->service);
+  // The same run with its service times and without them (one model: a Windows main thread's
+  // stack does not hold two).
+  for (const bool service : {true, false}) {
+    if (!service)
+      m.read->service.reset();
+    const std::string svg = render_plot_svg(m);
+    EXPECT_EQ(svg.find("<polyline id=\"read-service\"") != std::string::npos, service);
+    EXPECT_EQ(svg.find(">service (from hand-over)<") != std::string::npos, service);
+    EXPECT_EQ(svg.find("id=\"read-service-p99\"") != std::string::npos, service);
+  }
+}
+
+// Every line of a direction in the panels: its stroke width, and the panel it is in (counted by
+// the panels' titles before it).
+struct DrawnLine {
+  bool read;
+  double width;
+  int panel;
+};
+
+std::vector<DrawnLine> drawn_lines(const std::string& svg) {
+  std::vector<DrawnLine> lines;
+  int panel = 0;
+  for (std::size_t at = 0; (at = svg.find('<', at + 1)) != std::string::npos;) {
+    const std::string element = svg.substr(at, svg.find('>', at) - at);
+    if (element.find("font-weight=\"bold\"") != std::string::npos)
+      ++panel;
+    if (element.rfind("<polyline", 0) != 0)
+      continue;
+    const bool read = element.find("stroke=\"#0072b2\"") != std::string::npos;
+    if (!read && element.find("stroke=\"#d55e00\"") == std::string::npos)
+      continue;
+    const std::size_t width = element.find("stroke-width=\"");
+    if (width == std::string::npos)
+      continue;
+    lines.push_back({read, std::atof(element.c_str() + width + 14), panel});
+  }
+  return lines;
+}
+
+TEST(PlotDocument, ReadLinesLieUnderWiderThanWriteLines) {
+  const std::vector<DrawnLine> lines = drawn_lines(render_plot_svg(documents()[2].model));
+  // Three lines of each direction over time, one each for IOPS and MB/s.
+  ASSERT_EQ(std::count_if(lines.begin(), lines.end(), [](const DrawnLine& l) { return l.read; }),
+            5);
+  ASSERT_EQ(lines.size(), 10u);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    for (std::size_t j = i + 1; j < lines.size(); ++j) {
+      if (lines[i].panel != lines[j].panel || lines[i].read == lines[j].read)
+        continue;
+      EXPECT_TRUE(lines[i].read) << "a read line over a write line in panel " << lines[i].panel;
+      EXPECT_GT(lines[i].width, lines[j].width) << i << " " << j;
+    }
 }
 
 // A document's file name: the case's name, spaces as underscores.
