@@ -403,7 +403,7 @@ std::string render_plot_svg(const PlotModel& model) {
   if (model.write)
     y = draw_latency(svg, y, "write", kWriteColour, *model.write, axis);
 
-  if (model.read || model.write) {
+  if ((model.read || model.write) && model.rates_over_time) {
     const RateSeries rates = rate_points(model);
     std::vector<Series> iops, mbs;
     if (model.read) {

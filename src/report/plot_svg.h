@@ -30,6 +30,9 @@ struct PlotModel {
   std::optional<DirectionFigures> read;  // absent: the run had no such direction
   std::optional<DirectionFigures> write;
   std::vector<TimelineSlot> timeline;
+  // False for a picture drawn from a document that kept no series: it has no rates over time
+  // (an empty timeline otherwise means that no I/O completed), so their panels are left out.
+  bool rates_over_time = true;
 };
 
 // ---- Layout that the tests check against the model ---------------------------------------------
