@@ -148,7 +148,8 @@ const char* const help_load =
     "                  time; json=- then writes to standard output, unless the\n"
     "                  data goes there\n";
 
-// The platform's help pieces hold the program word as %s, or a fixed name and no directive.
+}  // namespace
+
 void print_with_name(const char* text) {
   const char* p = text;
   const char* mark;
@@ -159,8 +160,6 @@ void print_with_name(const char* text) {
   }
   std::fputs(p, stdout);
 }
-
-}  // namespace
 
 void usage(int status) {
   if (status != 0) {

@@ -9,6 +9,9 @@ extern const char* program_name;
 // Then ends the process with `status`. The only function that ends the process.
 [[noreturn]] void usage(int status);
 
+// The text on standard output, each %s in it the program word (no other directive).
+void print_with_name(const char* text);
+
 // The version line, on standard error.
 void version();
 

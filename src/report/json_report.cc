@@ -181,6 +181,36 @@ Json directions_json(const std::vector<DirectionFigures>& list) {
   return directions;
 }
 
+// "runs" and "merged", after everything a document of one run has.
+void put_merged(Json& j, const MergeReport& m) {
+  Json runs = Json::array();
+  for (const MergedRun& r : m.runs) {
+    Json run = Json::object();
+    bool replaced = false;
+    run["file"] = valid_utf8(name_to_utf8(r.file), replaced);
+    put_command(run, r.command);
+    put_origin(run, r.origin);
+    run["records"] = records_json(r.records);
+    run["directions"] = directions_json(r.directions);
+    runs.push_back(std::move(run));
+  }
+  j["runs"] = std::move(runs);
+  Json summed = Json::object();
+  for (const SummedRate& s : m.summed_rates) {
+    summed[direction_name(s.direction)] = {{"mb_per_s", rate_json(s.mb_per_s)},
+                                           {"iops", rate_json(s.iops)}};
+  }
+  j["merged"] = {
+      {"inputs", m.runs.size()},
+      {"rates_over",
+       "the directions' mb_per_s and iops are the summed bytes and I/Os over the longest run's "
+       "wall_us: the rate of the runs as a whole while any ran"},
+      {"summed_rates_over",
+       "each run's own rate, added up: the rate the runs reach together when they ran at the same "
+       "time, which the whole's rate understates when they did not"},
+      {"summed_rates", std::move(summed)}};
+}
+
 }  // namespace
 
 std::string render_json(const RunReport& report) {
@@ -228,6 +258,8 @@ std::string render_json(const RunReport& report) {
   }
   if (report.series)
     j["series"] = series_json(*report.series);
+  if (report.merged)
+    put_merged(j, *report.merged);
   // Every text was made valid above; the handler only keeps the dump from ever throwing.
   return j.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

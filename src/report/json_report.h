@@ -89,6 +89,31 @@ struct RunOrigin {
   double cpu_system_s = 0;
 };
 
+// A document made from the documents of several runs (kolvane-report merge): each input's own
+// figures, and the rates that only the inputs can give.
+struct MergedRun {
+  std::string file;  // the input document's name, as given to the merge
+  std::vector<std::string> command;
+  std::optional<RunOrigin> origin;
+  RecordCounts records;
+  std::vector<DirectionFigures> directions;
+};
+
+// The whole's own rates are its bytes and I/Os over the longest run's span: what the runs moved
+// together while any of them ran. Runs that did not overlap in time (one per night) make that
+// lower than what each did, so the sum of each run's own rate is told beside it: what they do
+// at once, if they ran at once.
+struct SummedRate {
+  IoDirection direction = IoDirection::read;
+  std::optional<double> mb_per_s;  // absent when a run of the direction took no time
+  std::optional<double> iops;
+};
+
+struct MergeReport {
+  std::vector<MergedRun> runs;
+  std::vector<SummedRate> summed_rates;
+};
+
 struct RunReport {
   static constexpr int kFormatVersion = 2;
   std::string program_version;
@@ -106,6 +131,7 @@ struct RunReport {
   std::vector<CopiedBlocks> copied_beyond;   // empty: none
   std::optional<RateReport> rate;            // absent: a run without rate=
   std::optional<SeriesReport> series;        // absent: the run kept no latency series
+  std::optional<MergeReport> merged;         // absent: the document of one run
 };
 
 // One pretty-printed document ending in a newline. Every text is valid UTF-8: a name that is

@@ -611,7 +611,7 @@ std::string render_plot_svg(const PlotModel& model) {
   if (!over_time.lines.empty())
     y = draw_latency_over_time(svg, y, model, over_time);
 
-  if (model.read || model.write) {
+  if ((model.read || model.write) && model.rates_over_time) {
     const RateSeries rates = rate_points(model);
     const TimeAxis time = time_axis(time_span_s(model), kPlotLeft, kPlotRight);
     std::vector<Series> iops, mbs;

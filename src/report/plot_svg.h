@@ -35,6 +35,9 @@ struct PlotModel {
   std::vector<TimelineSlot> timeline;
   // The latency per interval; absent when the run kept none (the panel over time is left out).
   std::optional<SeriesReport> series;
+  // False for a picture drawn from a document that kept no series: it has no rates over time
+  // (an empty timeline otherwise means that no I/O completed), so their panels are left out.
+  bool rates_over_time = true;
 };
 
 // ---- Layout that the tests check against the model ---------------------------------------------

@@ -94,6 +94,15 @@ Result E2e::run_peer(const std::string& words) const {
   return start(options.peer_binary, options.peer_launcher, words, {}, {"WINEDEBUG=-all"}, {});
 }
 
+Result E2e::run_report(const std::string& words) const {
+  return start(options.report_binary, options.launcher, words, {}, {}, {});
+}
+
+Result E2e::run_peer_report(const std::string& words) const {
+  return start(options.peer_report_binary, options.peer_launcher, words, {}, {"WINEDEBUG=-all"},
+               {});
+}
+
 bool emulator_lost_run(const Result& r, const Streams& to) {
   if (r.err.find("wine client error") != std::string::npos)
     return true;
@@ -466,6 +475,10 @@ int main(int argc, char** argv) {
       e2e::options.peer_binary = value;
     } else if (arg.starts_with("--peer-launcher=")) {
       e2e::options.peer_launcher = value;
+    } else if (arg.starts_with("--report-binary=")) {
+      e2e::options.report_binary = value;
+    } else if (arg.starts_with("--peer-report-binary=")) {
+      e2e::options.peer_report_binary = value;
     } else {
       target.clear();  // refused below
     }
@@ -478,7 +491,8 @@ int main(int argc, char** argv) {
   if (!e2e::options.traits || (e2e::options.binary.empty() && !GTEST_FLAG_GET(list_tests))) {
     std::fprintf(stderr,
                  "usage: %s --binary=PATH [--target=posix|win32] [--launcher=PATH] "
-                 "[--preload=PATH] [--peer=PATH [--peer-launcher=PATH]]\n",
+                 "[--preload=PATH] [--peer=PATH [--peer-launcher=PATH]] [--report-binary=PATH] "
+                 "[--peer-report-binary=PATH]\n",
                  argv[0]);
     return 2;
   }

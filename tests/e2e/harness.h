@@ -32,6 +32,9 @@ struct Options {
   // The other build's program, for the cases that compare the two builds; empty: none.
   std::string peer_binary, peer_launcher;
   const Traits* peer_traits = nullptr;
+  // kolvane-report of the build under test (run through `launcher`) and of the other build (run
+  // through `peer_launcher`); empty: the cases that need it are skipped.
+  std::string report_binary, peer_report_binary;
 };
 extern Options options;
 inline const Traits& target() {
@@ -133,6 +136,9 @@ class E2e : public ::testing::Test {
              const std::vector<std::string>& env = {}, const Streams& to = {}) const;
   // The same words run by the other build's program (options.peer_binary).
   Result run_peer(const std::string& words) const;
+  // kolvane-report of the build under test, and of the other build.
+  Result run_report(const std::string& words) const;
+  Result run_peer_report(const std::string& words) const;
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   // A new file of at least `size` bytes holding `bytes` at `at`, with a hole before them.
   void put(const std::string& name, const std::string& bytes, std::uint64_t at = 0,
