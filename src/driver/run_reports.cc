@@ -103,6 +103,7 @@ std::optional<SeriesReport> series_figures(const Meter& meter,
   if (meter.series() == nullptr)
     return std::nullopt;
   std::vector<IoDirection> directions;
+  directions.reserve(reported.size());
   for (const DirectionFigures& f : reported) directions.push_back(f.direction);
   return series_report(*meter.series(), directions, s.json_buckets);
 }

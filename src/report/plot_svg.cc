@@ -283,6 +283,7 @@ double draw_latency_over_time(Svg& svg, double y, const PlotModel& model,
   for (const LatencyLine& line : lt.lines)
     for (const auto& piece : line.pieces) {
       std::vector<std::pair<double, double>> points;
+      points.reserve(piece.size());
       for (const LatencyLine::Point& pt : piece) points.emplace_back(pt.x, pt.y);
       draw_trace(svg, points, direction_colour(line.direction), line_width(line.direction),
                  statistic_dash(line.statistic));
@@ -373,6 +374,7 @@ double draw_rates(Svg& svg, double y, const char* title, const char* unit, const
     const char* colour = direction_colour(s.direction);
     const double width = line_width(s.direction);
     std::vector<std::pair<double, double>> line;
+    line.reserve(points.size());
     for (const RatePoint& r : points) line.emplace_back(time.x(r.t_s), p.y_of(r.*(s.value)));
     if (points.size() > 1)
       draw_trace(svg, line, colour, width, dash(s.direction));
