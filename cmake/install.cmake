@@ -6,6 +6,10 @@ set(KOLVANE_MAINTAINER "kolvane developers <kolvane-dev@example.org>"
 if(WIN32)
   # A Windows program is unpacked and run where it lies: the program and its README side by side.
   install(TARGETS kolvane RUNTIME DESTINATION .)
+  # kolvane-report, the reader of the runs' documents, once it is built (see below).
+  if(TARGET kolvane-report)
+    install(TARGETS kolvane-report RUNTIME DESTINATION .)
+  endif()
   configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
                  ${PROJECT_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION .)
@@ -20,19 +24,34 @@ else()
   # Manual pages are installed compressed (gzip -9n: no name, no time stamp, same bytes each build).
   find_program(KOLVANE_GZIP gzip REQUIRED)
   # The page in the tree names the program without a version, so that it reads true from the
-  # tree (man ./man/kolvane.1); the installed page's footer gets the project's version.
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/kolvane.1
-    COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/man/kolvane.1
-            -DOUT=${PROJECT_BINARY_DIR}/kolvane.1 -DVERSION=${PROJECT_VERSION}
-            -P ${PROJECT_SOURCE_DIR}/cmake/man-version.cmake
-    DEPENDS ${PROJECT_SOURCE_DIR}/man/kolvane.1 ${PROJECT_SOURCE_DIR}/cmake/man-version.cmake
-    VERBATIM)
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/kolvane.1.gz
-    COMMAND ${KOLVANE_GZIP} -9nkf ${PROJECT_BINARY_DIR}/kolvane.1
-    DEPENDS ${PROJECT_BINARY_DIR}/kolvane.1
-    VERBATIM)
-  add_custom_target(kolvane_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/kolvane.1.gz)
-  install(FILES ${PROJECT_BINARY_DIR}/kolvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # tree (man ./man/NAME.1); the installed page's footer gets the project's version.
+  function(kolvane_manual_page name)
+    set(page ${PROJECT_BINARY_DIR}/${name}.1)
+    add_custom_command(OUTPUT ${page}
+      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/man/${name}.1
+              -DOUT=${page} -DVERSION=${PROJECT_VERSION}
+              -P ${PROJECT_SOURCE_DIR}/cmake/man-version.cmake
+      DEPENDS ${PROJECT_SOURCE_DIR}/man/${name}.1 ${PROJECT_SOURCE_DIR}/cmake/man-version.cmake
+      VERBATIM)
+    add_custom_command(OUTPUT ${page}.gz
+      COMMAND ${KOLVANE_GZIP} -9nkf ${page}
+      DEPENDS ${page}
+      VERBATIM)
+    string(REPLACE "-" "_" target ${name}_manual)
+    add_custom_target(${target} ALL DEPENDS ${page}.gz)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endfunction()
+  kolvane_manual_page(kolvane)
+
+  # kolvane-report, the reader of the runs' documents, with its page, once the program is built:
+  # a tree without it still installs and packages kolvane alone. This file is included after
+  # the programs are defined, so the test sees the target.
+  if(TARGET kolvane-report)
+    install(TARGETS kolvane-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    kolvane_manual_page(kolvane-report)
+    install(FILES ${PROJECT_SOURCE_DIR}/completion/kolvane-report.bash
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kolvane-report)
+  endif()
 
   # bash-completion loads completions/NAME on demand when NAME is first completed.
   install(FILES ${PROJECT_SOURCE_DIR}/completion/kolvane.bash
@@ -66,6 +85,12 @@ else()
       "and timing the run. It can repeat the copy many times at random block-aligned\n"
       "offsets and make reads, writes or both direct, bypassing the page cache, so\n"
       "that a run measures the device rather than the cache.")
+  if(TARGET kolvane-report)
+    list(APPEND CPACK_DEBIAN_PACKAGE_DESCRIPTION
+         "\nkolvane-report merges the JSON documents of runs made apart (one per host,\n"
+         "one per night) exactly, bucket by bucket, compares a run with a base one as\n"
+         "a regression gate, and draws any document as an SVG picture.")
+  endif()
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
 endif()
 include(cmake/notices.cmake)

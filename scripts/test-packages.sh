@@ -12,6 +12,11 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$linux/CMakeCache.txt")
 passed=0 failed=0
+# kolvane-report is expected in the install tree and the packages when the build made it, and
+# only then: a tree without the program still installs and packages kolvane alone.
+report=0 report_exe=0
+[[ -x $linux/kolvane-report ]] && report=1
+[[ -f $windows/kolvane-report.exe ]] && report_exe=1
 
 # check NAME COMMAND...: the command must succeed; when it does not, its output is shown.
 check() {
@@ -24,47 +29,59 @@ check() {
   fi
 }
 same() { [[ $1 == "$2" ]] || { printf 'got:\n%s\nexpected:\n%s\n' "$1" "$2" && return 1; }; }
+# lines LINE...: the lines, one each, sorted as the listings they are compared with are.
+lines() { printf '%s\n' "$@" | sort; }
 # man and groff exit 0 after a warning: any text on standard error is the failure.
 silent() { local err; err=$("$@" 2>&1 >/dev/null) && [[ -z $err ]] || { echo "$err" && return 1; }; }
 
-# The page in the tree reads true on its own (man ./man/kolvane.1): no placeholder, no version.
+# A page in the tree reads true on its own (man ./man/kolvane.1): no placeholder, no version.
+# tree_page NAME: man/NAME.1's first line is .TH NAME-IN-CAPITALS 1 "DATE" "kolvane" "SECTION".
 tree_page() {
-  if grep -n '@[A-Za-z_]*@' man/kolvane.1; then echo "placeholders above" && return 1; fi
-  head -n 1 man/kolvane.1 | grep -x '\.TH KOLVANE 1 "[^"]*" "kolvane" "[^"]*"' ||
-    { echo "the first line is not .TH KOLVANE 1 \"DATE\" \"kolvane\" \"SECTION\":" &&
-      head -n 1 man/kolvane.1 && return 1; }
+  local page=man/$1.1 title=${1^^}
+  if grep -n '@[A-Za-z_]*@' "$page"; then echo "placeholders above" && return 1; fi
+  head -n 1 "$page" | grep -x "\\.TH $title 1 \"[^\"]*\" \"kolvane\" \"[^\"]*\"" ||
+    { echo "the first line is not .TH $title 1 \"DATE\" \"kolvane\" \"SECTION\":" &&
+      head -n 1 "$page" && return 1; }
 }
-check "man/kolvane.1 in the tree carries no placeholder and no version" tree_page
-check "man --warnings is silent on man/kolvane.1" silent env MANPAGER=cat man --warnings -l man/kolvane.1
-check "groff -ww is silent on man/kolvane.1" silent groff -ww -man -Tutf8 man/kolvane.1
+for name in kolvane kolvane-report; do
+  check "man/$name.1 in the tree carries no placeholder and no version" tree_page "$name"
+  check "man --warnings is silent on man/$name.1" silent env MANPAGER=cat man --warnings -l "man/$name.1"
+  check "groff -ww is silent on man/$name.1" silent groff -ww -man -Tutf8 "man/$name.1"
+done
 
 install_tree() {
   cmake --install "$linux" --prefix "$tmp/root" >/dev/null || return 1
-  same "$(cd "$tmp/root" && find . -type f | sort)" "./bin/kolvane
-./share/bash-completion/completions/kolvane
-./share/doc/kolvane/copyright
-./share/doc/kolvane/kolvane-run.schema.json
-./share/man/man1/kolvane.1.gz" || return 1
-  same "$(MANPATH=$tmp/root/share/man man -w kolvane)" "$tmp/root/share/man/man1/kolvane.1.gz"
+  local expected=(./bin/kolvane ./share/bash-completion/completions/kolvane ./share/doc/kolvane/copyright
+    ./share/doc/kolvane/kolvane-run.schema.json ./share/man/man1/kolvane.1.gz)
+  ((report)) && expected+=(./bin/kolvane-report ./share/bash-completion/completions/kolvane-report
+    ./share/man/man1/kolvane-report.1.gz)
+  same "$(cd "$tmp/root" && find . -type f | sort)" "$(lines "${expected[@]}")" || return 1
+  same "$(MANPATH=$tmp/root/share/man man -w kolvane)" "$tmp/root/share/man/man1/kolvane.1.gz" || return 1
+  ((report)) || return 0
+  same "$(MANPATH=$tmp/root/share/man man -w kolvane-report)" "$tmp/root/share/man/man1/kolvane-report.1.gz"
 }
-check "cmake --install puts program, manual page, completion and licence in place" install_tree
+check "cmake --install puts programs, manual pages, completions and licence in place (kolvane-report: $report)" install_tree
 
 one_version() {
   [[ -n $version ]] || { echo "no project version in $linux/CMakeCache.txt" && return 1; }
   "$tmp/root/bin/kolvane" --version 2>&1 >/dev/null | grep -x ".*kolvane version $version" &&
-    zcat "$tmp/root/share/man/man1/kolvane.1.gz" | grep -x "\.TH KOLVANE 1 .* \"kolvane $version\" .*"
+    zcat "$tmp/root/share/man/man1/kolvane.1.gz" | grep -x "\.TH KOLVANE 1 .* \"kolvane $version\" .*" || return 1
+  ((report)) || return 0
+  "$tmp/root/bin/kolvane-report" --version 2>&1 >/dev/null | grep -x ".*kolvane-report version $version" &&
+    zcat "$tmp/root/share/man/man1/kolvane-report.1.gz" |
+    grep -x "\.TH KOLVANE-REPORT 1 .* \"kolvane $version\" .*"
 }
-check "the program and its manual page carry the project's version ($version)" one_version
+check "the programs and their manual pages carry the project's version ($version)" one_version
 
 deb_package() {
   (cd "$linux" && cpack -G DEB -B "$tmp/deb") >"$tmp/deb.log" 2>&1 || { cat "$tmp/deb.log" && return 1; }
   local deb=$tmp/deb/kolvane_${version}_$(dpkg --print-architecture).deb
-  same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort)" \
-    "-rw-r--r-- root/root ./usr/share/bash-completion/completions/kolvane
--rw-r--r-- root/root ./usr/share/doc/kolvane/copyright
--rw-r--r-- root/root ./usr/share/doc/kolvane/kolvane-run.schema.json
--rw-r--r-- root/root ./usr/share/man/man1/kolvane.1.gz
--rwxr-xr-x root/root ./usr/bin/kolvane" || return 1
+  local file="-rw-r--r-- root/root ./usr" program="-rwxr-xr-x root/root ./usr"
+  local expected=("$file/share/bash-completion/completions/kolvane" "$file/share/doc/kolvane/copyright"
+    "$file/share/doc/kolvane/kolvane-run.schema.json" "$file/share/man/man1/kolvane.1.gz" "$program/bin/kolvane")
+  ((report)) && expected+=("$file/share/bash-completion/completions/kolvane-report"
+    "$file/share/man/man1/kolvane-report.1.gz" "$program/bin/kolvane-report")
+  same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort)" "$(lines "${expected[@]}")" || return 1
   same "$(dpkg-deb -f "$deb" Package Version Section)" "Package: kolvane
 Version: $version
 Section: utils" || return 1
@@ -72,7 +89,7 @@ Section: utils" || return 1
     { echo "no libc6 dependency or no maintainer:" && dpkg-deb -f "$deb" Depends Maintainer && return 1; }
   dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kolvane/copyright >"$tmp/copyright"
 }
-check "cpack -G DEB: program, manual page, completion and licence, control fields" deb_package
+check "cpack -G DEB: programs, manual pages, completions and licence, control fields (kolvane-report: $report)" deb_package
 
 # A machine-readable copyright file: the Format line first; then paragraphs of fields and their
 # indented continuation lines, each a Files paragraph with Copyright and License, or a stand-alone
@@ -126,11 +143,11 @@ zip_package() {
   (cd "$windows" && cpack -G ZIP -B "$tmp/zip") >"$tmp/zip.log" 2>&1 || { cat "$tmp/zip.log" && return 1; }
   local zip=$tmp/zip/kolvane-$version-win64.zip top=kolvane-$version-win64
   # Every file in a folder of its own, named as the zip is.
-  same "$(unzip -l "$zip" | awk 'NF == 4 && $1 ~ /^[0-9]+$/ && $4 !~ /\/$/ {print $4}' | sort)" "$top/LICENSE.txt
-$top/README.txt
-$top/THIRD-PARTY-NOTICES.txt
-$top/kolvane-run.schema.json
-$top/kolvane.exe" || return 1
+  local expected=("$top/LICENSE.txt" "$top/README.txt" "$top/THIRD-PARTY-NOTICES.txt"
+    "$top/kolvane-run.schema.json" "$top/kolvane.exe")
+  ((report_exe)) && expected+=("$top/kolvane-report.exe")
+  same "$(unzip -l "$zip" | awk 'NF == 4 && $1 ~ /^[0-9]+$/ && $4 !~ /\/$/ {print $4}' | sort)" "$(lines "${expected[@]}")" ||
+    return 1
   unzip -p "$zip" "$top/LICENSE.txt" >"$tmp/LICENSE.txt" && unzip -p "$zip" "$top/THIRD-PARTY-NOTICES.txt" >"$tmp/NOTICES.txt"
   unzip -p "$zip" "$top/README.txt" | head -n 1 | grep -x "kolvane $version for Windows"$'\r' ||
     { echo "README.txt does not begin with \"kolvane $version for Windows\" and CR LF" && return 1; }
@@ -139,8 +156,12 @@ $top/kolvane.exe" || return 1
   unzip -p "$zip" "$top/kolvane.exe" >"$tmp/kolvane.exe" &&
     WINEDEBUG=-all /usr/lib/wine/wine64 "$tmp/kolvane.exe" --version </dev/null >"$tmp/exe.out" 2>&1
   grep "kolvane.exe version $version"$'\r$' "$tmp/exe.out" || { cat "$tmp/exe.out" && return 1; }
+  ((report_exe)) || return 0
+  unzip -p "$zip" "$top/kolvane-report.exe" >"$tmp/kolvane-report.exe" &&
+    WINEDEBUG=-all /usr/lib/wine/wine64 "$tmp/kolvane-report.exe" --version </dev/null >"$tmp/report.out" 2>&1
+  grep "kolvane-report.exe version $version"$'\r$' "$tmp/report.out" || { cat "$tmp/report.out" && return 1; }
 }
-check "cpack -G ZIP: kolvane.exe, CR LF README.txt and licence files, the program runs" zip_package
+check "cpack -G ZIP: the programs, CR LF README.txt and licence files, the programs run (kolvane-report.exe: $report_exe)" zip_package
 
 zip_licence() {
   [[ -s $tmp/LICENSE.txt && -s $tmp/NOTICES.txt ]] || { echo "no licence files taken from the zip" && return 1; }
@@ -150,15 +171,20 @@ zip_licence() {
 }
 check "the zip's LICENSE.txt and THIRD-PARTY-NOTICES.txt: the MIT licence and the notices for it" zip_licence
 
-# replies CWORD WORDS...: what the function registered for kolvane offers for word CWORD (a new,
+# replies CWORD WORDS...: what the function registered for WORDS[0], the program (kolvane or
+# kolvane-report, from completion/PROGRAM.bash), offers for word CWORD (a new,
 # empty word when CWORD is past the last), sorted byte by byte whatever the locale (json-buckets=
 # before json=), with "+nospace" when it keeps readline from adding a space. Run in a directory
-# holding a.img, b.img and dir/.
-mkdir -p "$tmp/files/dir" && touch "$tmp/files/a.img" "$tmp/files/b.img"
+# holding a.img, b.img and dir/; for kolvane-report, in one holding a.img, base.json, new.json
+# and dir/.
+mkdir -p "$tmp/files/dir" "$tmp/report-files/dir" && touch "$tmp/files/a.img" "$tmp/files/b.img" &&
+  touch "$tmp/report-files/a.img" "$tmp/report-files/base.json" "$tmp/report-files/new.json"
 replies() (
-  cd "$tmp/files" && source "$top/completion/kolvane.bash" || exit 1
+  local here=$tmp/files
+  [[ $2 == kolvane-report ]] && here=$tmp/report-files
+  cd "$here" && source "$top/completion/$2.bash" || exit 1
   local registered nospace=
-  registered=$(complete -p kolvane) && registered=${registered#*-F } || exit 1
+  registered=$(complete -p "$2") && registered=${registered#*-F } || exit 1
   compopt() { [[ $* != "-o nospace" ]] || nospace=" +nospace"; }
   COMP_CWORD=$1 && shift && COMP_WORDS=("$@" "")
   "${registered%% *}"
@@ -200,6 +226,19 @@ kolvane dio =|2|1 2 3
 kolvane dio = 3|3|3
 kolvane dio=|1|dio=1 dio=2 dio=3
 kolvane bs =|2|
+kolvane-report|1|--help --version compare merge plot
+kolvane-report m|1|merge
+kolvane-report merge -|2|-o
+kolvane-report merge -o|3|a.img base.json dir new.json
+kolvane-report merge|2|base.json dir new.json
+kolvane-report merge base.json n|3|new.json
+kolvane-report compare -|2|--tolerance= +nospace
+kolvane-report compare --tolerance =|3|
+kolvane-report compare --tolerance = n|4|
+kolvane-report compare base.json -|3|--tolerance= +nospace
+kolvane-report plot b|2|base.json
+kolvane-report plot -o x.svg -|4|-o
+kolvane-report --|1|--help --version
 EOF
 
 echo "$passed passed, $failed failed"
