@@ -19,7 +19,7 @@ std::optional<double> percentile(const DirectionFigures& d, double p) {
   return static_cast<double>(d.latency->percentile_ns(p));
 }
 
-const Figure kFigures[] = {
+constexpr Figure kFigures[] = {
     {"IOPS", true, ios_per_second},
     {"MB/s", true, megabytes_per_second},
     {"p50", false, [](const DirectionFigures& d) { return percentile(d, 50.0); }},
