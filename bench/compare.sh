@@ -809,24 +809,19 @@ rate_section() {
   echo
   rounds_details
 }
-if ((rate_only)); then
+# One section run alone, beside fio: its heading, the date, the load and the revision, then the
+# section; the benchmark ends there.
+section_alone() {
   for tool in fio jq; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
-  echo "# kolvane benchmark: rate=$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"
+  echo "# kolvane benchmark: $1$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"
   echo
   echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg) at the start; kolvane: Release build of revision $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
   echo
-  rate_section
+  "$2"
   exit 0
-fi
-if ((mix_only)); then
-  for tool in fio jq; do command -v "$tool" >/dev/null 2>&1 || { say "missing: $tool"; exit 2; }; done
-  echo "# kolvane benchmark: mix=$( ((quick)) && echo " (quick run: sizes shrunk, not for the goals)")"
-  echo
-  echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC'); load average $(cut -d' ' -f1-3 /proc/loadavg) at the start; kolvane: Release build of revision $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
-  echo
-  mix_section
-  exit 0
-fi
+}
+if ((rate_only)); then section_alone "rate=" rate_section; fi
+if ((mix_only)); then section_alone "mix=" mix_section; fi
 if ((skew_only)); then
   echo "# kolvane benchmark: distribution= laws"
   echo
