@@ -14,8 +14,8 @@ void Meter::start_at(std::uint64_t t) {
     next_tick_ns_ = origin_ns_ + interval_ns_;
 }
 
-bool Meter::await_due(IoDirection d) {
-  if (!paced_[index(d)] || !timed_[index(d)] || awaited_)
+bool Meter::wait_for_due(IoDirection d) {
+  if (!timed_[index(d)] || awaited_)
     return true;
   const std::uint64_t ready = clock_->now_ns();
   for (std::uint64_t now = ready;; now = clock_->now_ns()) {
