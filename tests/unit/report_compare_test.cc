@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "report/compare.h"
@@ -8,14 +7,14 @@
 namespace kolvane {
 namespace {
 
-// 1000 reads of 4 KiB over a second, every one taking `ns`.
-RunReport run_of(std::uint64_t ns) {
+// 1000 reads of 4 KiB over `wall_us` (a second unless said), every one taking `ns`.
+RunReport run_of(std::uint64_t ns, std::uint64_t wall_us = 1000000) {
   RunReport r;
   DirectionFigures& d = r.directions.emplace_back();
   d.direction = IoDirection::read;
   d.ios = 1000;
   d.bytes = 4096 * 1000;
-  d.wall_us = 1000000;
+  d.wall_us = wall_us;
   LatencyHistogram& h = d.latency.emplace();
   for (int i = 0; i < 1000; ++i) h.record(ns);
   return r;
@@ -36,52 +35,34 @@ std::string verdicts(const std::vector<CompareRow>& rows) {
 TEST(ReportCompare, EachFigureIsJudgedAgainstTheBaseBeyondTheTolerance) {
   const struct {
     const char* what;
-    std::function<RunReport()> now;
+    std::uint64_t ns, wall_us;  // the new run's latency and span; the base's: 100 us over 1 s
     double tolerance;
     const char* want;
   } cases[] = {
-      {"the same", [] { return run_of(100000); }, 10,
+      {"the same", 100000, 1000000, 10, "IOPS=same MB/s=same p50=same p99=same p99.9=same "},
+      {"rates 20 % lower", 100000, 1250000, 10,
+       "IOPS=worse MB/s=worse p50=same p99=same p99.9=same "},
+      {"rates 20 % lower, within 30 %", 100000, 1250000, 30,
        "IOPS=same MB/s=same p50=same p99=same p99.9=same "},
-      {"rates 20 % lower",
-       [] {
-         RunReport r = run_of(100000);
-         r.directions[0].wall_us = 1250000;
-         return r;
-       },
-       10, "IOPS=worse MB/s=worse p50=same p99=same p99.9=same "},
-      {"rates 20 % lower, within 30 %",
-       [] {
-         RunReport r = run_of(100000);
-         r.directions[0].wall_us = 1250000;
-         return r;
-       },
-       30, "IOPS=same MB/s=same p50=same p99=same p99.9=same "},
-      {"rates 25 % higher",
-       [] {
-         RunReport r = run_of(100000);
-         r.directions[0].wall_us = 800000;
-         return r;
-       },
-       10, "IOPS=better MB/s=better p50=same p99=same p99.9=same "},
-      {"latencies 20 % higher", [] { return run_of(120000); }, 10,
+      {"rates 25 % higher", 100000, 800000, 10,
+       "IOPS=better MB/s=better p50=same p99=same p99.9=same "},
+      {"latencies 20 % higher", 120000, 1000000, 10,
        "IOPS=same MB/s=same p50=worse p99=worse p99.9=worse "},
-      {"latencies 20 % lower", [] { return run_of(80000); }, 10,
+      {"latencies 20 % lower", 80000, 1000000, 10,
        "IOPS=same MB/s=same p50=better p99=better p99.9=better "},
-      {"latencies 5 % higher", [] { return run_of(105000); }, 10,
+      {"latencies 5 % higher", 105000, 1000000, 10,
        "IOPS=same MB/s=same p50=same p99=same p99.9=same "},
   };
   const RunReport base = run_of(100000);
   for (const auto& c : cases) {
-    const CompareResult result = compare_reports(base, c.now(), c.tolerance);
+    const CompareResult result = compare_reports(base, run_of(c.ns, c.wall_us), c.tolerance);
     ASSERT_EQ(result.error, "") << c.what;
     EXPECT_EQ(verdicts(result.rows), c.want) << c.what;
     EXPECT_EQ(any_worse(result.rows), std::string(c.want).find("worse") != std::string::npos)
         << c.what;
   }
   // The ratio is the new figure over the base's.
-  RunReport slower = run_of(100000);
-  slower.directions[0].wall_us = 1250000;
-  const CompareResult result = compare_reports(base, slower, 10);
+  const CompareResult result = compare_reports(base, run_of(100000, 1250000), 10);
   ASSERT_FALSE(result.rows.empty());
   ASSERT_TRUE(result.rows[0].ratio);
   EXPECT_DOUBLE_EQ(*result.rows[0].ratio, 0.8);
