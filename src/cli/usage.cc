@@ -9,6 +9,7 @@
 namespace kolvane {
 
 const char* program_name = nullptr;
+const char* help_addition = nullptr;
 
 namespace {
 
@@ -175,6 +176,8 @@ void usage(int status) {
     std::fputs(help_workers, stdout);
     std::fputs(help_skew, stdout);
     std::fputs(help_load, stdout);
+    if (help_addition != nullptr)
+      print_with_name(help_addition);
   }
   std::exit(status);
 }

@@ -16,6 +16,7 @@
 #include "driver/progress_report.h"
 #include "driver/run_end.h"
 #include "driver/run_owners.h"
+#include "driver/run_peers.h"
 #include "driver/run_reports.h"
 #include "engine/engine.h"
 #include "engine/mix.h"
@@ -27,6 +28,9 @@
 #include "platform/platform.h"
 #include "platform/profile.h"
 #include "platform/signals.h"
+#include "report/json_read.h"
+#include "report/ranks.h"
+#include "report/summary.h"
 #include "run/console.h"
 #include "run/exit_status.h"
 #include "run/failures.h"
@@ -90,13 +94,14 @@ bool start_up(int argc, char** argv, RunShape& shape, RunStart& start, int& stat
   const std::time_t now = std::time(nullptr);
   start.wall_time = std::chrono::system_clock::now();
   start.date = std::ctime(&now);
-  if (!asks_quiet(argc, argv))
+  if (!asks_quiet(argc, argv) && shape.part.speaks())
     say(Channel::out, "Today's date and time: %s\n", start.date.c_str());
   if (!start.date.empty() && start.date.back() == '\n')
     start.date.pop_back();
   start.argc = argc;
   start.argv = argv;
-  shape.seed = process_id();
+  // The ranks of a run draw from one seed: rank 0's.
+  shape.seed = shape.part.ranks > 1 ? shape.part.seed : process_id();
   start.time_ns = start.clock->now_ns();
   program_name = argc > 0 ? argv[0] : "kolvane";
   if (argc <= 1 || std::strcmp(argv[1], "--help") == 0)
@@ -159,7 +164,7 @@ Failure open_files(RunFiles& files, Calibration& calibration, const RunShape& sh
   if (failure.failed())
     return failure;
   files.output.reset(open_run_output(s, files.output_preexists));
-  if (!s.quiet)
+  if (!s.quiet && shape.part.speaks())
     say(Channel::out, "Please be patient...\n");
   if (!files.output.is_open()) {
     if (stopped_while_opening())
@@ -181,7 +186,7 @@ Failure open_files(RunFiles& files, Calibration& calibration, const RunShape& sh
 // holds only the calibration they share out and the number of its iterations.
 Failure plan_entries(RunOwners& owners, const Calibration& calibration, const Settings& s) {
   RunContext& context = owners.context;
-  if (s.workers > 1) {
+  if (runs_workers(context.shape, s)) {
     owners.plan.calibration = calibration;
     owners.plan.size = context.shape.iterations_given ? s.num_iterations : 1;
     return {};
@@ -202,7 +207,7 @@ Failure transfer(RunOwners& owners, const Settings& s, const PlatformProfile& pr
   RunContext& context = owners.context;
   context.control.start();
   const Plan& plan = owners.plan;
-  if (s.workers > 1)
+  if (runs_workers(context.shape, s))
     return run_workers(owners.files, plan.calibration, context, owners.transfer, s, profile,
                        context.meter.clock(), owners.workers);
   std::optional<RunOrderDraw> draw;
@@ -231,7 +236,7 @@ void end_report(const RecordTotals& totals, const RunStart& start, const Platfor
 Failure start_check(RunContext& context, const RunFiles& files, const Settings& s,
                     const PlatformProfile& profile, OutputCheck& check) {
   // Workers stamp and check with checks of their own.
-  if ((!s.stamped && s.verify == kVerifyOff) || s.workers > 1)
+  if ((!s.stamped && s.verify == kVerifyOff) || runs_workers(context.shape, s))
     return {};
   Failure failure = check.start(s, context.shape, files.output.get(), profile);
   if (!failure.failed())
@@ -263,9 +268,10 @@ Failure close_files(RunOwners& owners, const Settings& s) {
   return {};
 }
 
-// From the open of the input to the last entry. A stop request ends it early with success: the
-// run then ends as a normal one would, up to the end by the request.
-Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
+// From the checks of the words to the plan: everything before the first I/O. A stop request
+// ends it early with success: the run then ends as a normal one would, up to the end by the
+// request.
+Failure prepare_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
                    OutputCheck& check) {
   Failure failure = check_combinations(owners.context.shape);
   if (!failure.failed())
@@ -273,7 +279,7 @@ Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformPr
   // verify=, iodepth= and workers= need to know whether a named output is a stream: the system is
   // asked once, before either is checked, and only by a run that gives one of them.
   if (!failure.failed() && (settings.verify != kVerifyOff || settings.io_depth > 1 ||
-                            settings.workers > 1 || settings.mix_given))
+                            runs_workers(owners.context.shape, settings) || settings.mix_given))
     settle_output_stream(owners.context.shape.ends, settings);
   if (!failure.failed())
     failure = check_verify_words(owners.context.shape.ends, settings);
@@ -285,7 +291,7 @@ Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformPr
     failure = check_mix_words(owners.context.shape, settings);
   if (failure.failed())
     return failure;
-  if (settings.verboseflag != 0) {
+  if (settings.verboseflag != 0 && owners.context.shape.part.speaks()) {
     say(Channel::err, "For this run, the input file is %s and the output file is %s\n",
         reported_name(settings.input_file, "standard input", profile),
         reported_name(settings.output_file, "standard output", profile));
@@ -296,9 +302,47 @@ Failure run_stages(RunOwners& owners, const Settings& settings, const PlatformPr
     failure = start_check(owners.context, owners.files, settings, profile, check);
   if (!failure.failed())
     failure = plan_entries(owners, calibration, settings);
-  if (!failure.failed())
-    failure = transfer(owners, settings, profile);
   return failure;
+}
+
+RecordTotals record_totals(const RecordCounts& r) {
+  RecordTotals t;
+  t.r_full_total = r.in_full;
+  t.r_partial_total = r.in_partial;
+  t.w_full_total = r.out_full;
+  t.w_partial_total = r.out_partial;
+  return t;
+}
+
+// Rank 0's whole of every rank's document; json= and plot= keep each interval's buckets only when
+// json-buckets=1 asks, as a run alone's documents do.
+std::optional<RunReport> whole_of_documents(const std::vector<std::string>& documents,
+                                            const std::vector<RankEnd>& ends, int status,
+                                            const Settings& s) {
+  std::vector<RunReport> reports;
+  reports.reserve(documents.size());
+  for (std::size_t r = 0; r < documents.size(); ++r) {
+    JsonReadResult read = read_json(documents[r]);
+    if (!read.report) {
+      say(Channel::err, "rank %zu's figures cannot be read: %s\n", r, read.error.c_str());
+      return std::nullopt;
+    }
+    reports.push_back(std::move(*read.report));
+  }
+  MergeResult whole = whole_of_ranks(reports, ends, status);
+  if (!whole.report) {
+    say(Channel::err, "the ranks' figures cannot be added up: %s\n", whole.error.c_str());
+    return std::nullopt;
+  }
+  if (whole.report->series && !s.json_buckets) {
+    for (SeriesInterval& interval : whole.report->series->intervals) {
+      for (const IoDirection d : {IoDirection::read, IoDirection::write}) {
+        if (interval.of(d))
+          interval.of(d)->buckets.reset();
+      }
+    }
+  }
+  return std::move(whole.report);
 }
 
 bool check_failed(int status) {
@@ -356,25 +400,86 @@ void count_not_issued(RunOwners& owners, const Settings& s) {
   meter.count_not_issued(schedule.untaken_by(end_ns));
 }
 
-int run(int argc, char** argv, RunOwners& owners) {
+// A rank's end. Its output is synced and closed as a run alone's is; then every rank learns how
+// every other ended, and the run's status (the same on every rank); the series are brought to
+// one record length; and every rank's document goes to rank 0, whose whole is their merge: rank 0
+// prints the whole's records lines, elapsed time and report=1 with a line per rank, and writes
+// the whole's documents. Each rank writes its own documents named with %r. A stop never ends a
+// rank by its signal: the launcher waits for every rank to return its status.
+int finish_ranks(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
+                 const RunStart& start, Failure failure, RunPeers& peers,
+                 std::uint64_t transfer_ns, bool reports_refused) {
+  RunContext& context = owners.context;
+  if (!failure.failed()) {
+    failure = sync_output(owners.files, context.meter, context.shape.ends, settings);
+    if (!failure.failed())
+      failure = close_files(owners, settings);
+    say_failure(failure);
+  }
+  if (check_failed(failure.status))
+    say_failure(close_files(owners, settings));
+  const StopRequest stop = stop_requested();
+  const RankEnd own{failure.status, stop == StopRequest::none ? 0 : request_exit_status(stop),
+                    transfer_ns};
+  const std::vector<RankEnd> ends = peers.ends(own);
+  int status = run_status(ends);
+  // Each rank kept a schedule of its own: each tells its own miss.
+  if (status == kExitSuccess)
+    say_rate_missed(context.meter, settings);
+  LatencySeries* series = context.meter.series();
+  const std::uint64_t record_ns = peers.longest(series != nullptr ? series->record_ns() : 0);
+  if (series != nullptr)
+    series->coarsen_to(record_ns);
+  owners.release();
+  const RunReport report = run_report(context, owners.transfer.totals, owners.workers, settings,
+                                      start, failure.status, stop, failure.line(), true);
+  const std::vector<std::string> documents = peers.gather(render_json(report));
+  std::optional<RunReport> whole;
+  if (context.shape.part.speaks())
+    whole = whole_of_documents(documents, ends, status, settings);
+  if (whole && (status == kExitSuccess || check_failed(status) ||
+                (settings.report && context.control.started()))) {
+    if (!settings.quiet)
+      end_report(record_totals(whole->records), start, profile);
+    if (settings.report)
+      say(Channel::err, "%s%s", format_summary(whole->directions).c_str(),
+          format_rank_table(*whole).c_str());
+  }
+  const int written =
+      reports_refused ? kExitSuccess
+                      : write_reports(context, owners.transfer.totals, owners.workers, settings,
+                                      start, failure.status, failure.line(), whole ? &*whole : nullptr);
+  // A document a rank could not write fails the run on every rank, as it fails a run alone.
+  const bool unwritten = peers.longest(written != failure.status ? 1 : 0) != 0;
+  return status == kExitSuccess && unwritten ? kExitReadWrite : status;
+}
+
+int run(int argc, char** argv, RunOwners& owners, RunPeers* peers) {
   const PlatformProfile& profile = this_platform();
   int status = kExitSuccess;
   RunStart start;
   RunContext& context = owners.context;
   RunShape& shape = context.shape;
+  if (peers != nullptr)
+    shape.part = peers->part();
   if (!start_up(argc, argv, shape, start, status))
     return status;
   Settings settings;
   scanargs(argc, argv, settings, shape.count_given, shape.iterations_given);
   shape.ends = decide_endpoints(settings);
   status = check_report_files(shape.ends, settings);
-  if (status != kExitSuccess)
+  // Alone, a refused report file ends the run here; a rank still meets the others, which end
+  // with it before any I/O.
+  if (status != kExitSuccess && peers == nullptr)
     return status;
+  const bool reports_refused = status != kExitSuccess;
   // The same words, files and build draw the same offsets.
   if (settings.seed_given)
     shape.seed = settings.seed;
-  start.seed = shape.seed;
   shape.run_seed = shape.seed;
+  // Rank r draws from the seeds after those of the ranks before it; rank 0 from the seed itself.
+  shape.seed = worker_seed(shape.seed, shape.part.rank, settings.workers, 0);
+  start.seed = shape.seed;
   context.random.seed(shape.seed);
   if (settings.mix_given)
     context.mix.emplace(shape.seed, settings.mix_percent);
@@ -384,31 +489,62 @@ int run(int argc, char** argv, RunOwners& owners) {
                     settings.max_records != 0;
   context.control.arm(settings);
   context.control.set_status_reply([&](const RecordTotals& totals, const Meter& meter) {
-    show_status(totals, meter, settings, shape.ends);
+    if (peers == nullptr) {
+      show_status(totals, meter, settings, shape.ends);
+      return;
+    }
+    RecordTotals whole = totals;
+    if (peers->whole_so_far(whole))
+      print_records(whole, profile);
   });
+  if (peers != nullptr)
+    context.control.halt_on(&peers->halted());
   ProgressReporter progress(settings, shape, owners.files, owners.plan);
   if (settings.rate != 0)
     owners.schedule.emplace(settings.rate, settings.poisson_arrivals, shape.seed);
   prepare_meter(context.meter, shape.ends, settings, owners.schedule ? &*owners.schedule : nullptr,
                 context.control);
-  if (settings.progress_seconds != 0)
+  if (settings.progress_seconds != 0 && shape.part.speaks())
     context.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
   // Stamping or verifying lives as long as the run, up to its end report.
   OutputCheck check;
-  Failure failure = run_stages(owners, settings, profile, check);
+  Failure failure = reports_refused ? Failure{status, {}}
+                                    : prepare_stages(owners, settings, profile, check);
+  int met = kExitSuccess;
+  bool told = false;
+  if (peers != nullptr) {
+    // Each rank tells its own failure before the ranks meet; none makes an I/O unless all can.
+    say_failure(failure);
+    told = failure.failed();
+    met = peers->meet(failure.status);
+  }
+  std::uint64_t transfer_ns = 0;
+  if (!failure.failed() && met == kExitSuccess) {
+    if (peers != nullptr)
+      peers->watch();
+    const std::uint64_t began = start.clock->now_ns();
+    failure = transfer(owners, settings, profile);
+    transfer_ns = start.clock->now_ns() - began;
+    if (peers != nullptr)
+      peers->ended(failure.failed(), owners.transfer.totals);
+  }
   count_not_issued(owners, settings);
   // The failure's message, before a progress line's end or the records lines follow it.
-  say_failure(failure);
+  if (!told)
+    say_failure(failure);
   progress.finish();
+  if (peers != nullptr)
+    return finish_ranks(owners, settings, profile, start, std::move(failure), *peers, transfer_ns,
+                        reports_refused);
   return finish_run(owners, settings, profile, start, std::move(failure));
 }
 
 }  // namespace
 
-int run_program(int argc, char** argv) {
+int run_program(int argc, char** argv, RunPeers* peers) {
   // Owned here so that every return path releases the files, the plan and the buffers.
   RunOwners owners;
-  return run(argc, argv, owners);
+  return run(argc, argv, owners, peers);
 }
 
 }  // namespace kolvane

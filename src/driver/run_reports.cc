@@ -10,6 +10,7 @@
 #include "platform/signals.h"
 #include "report/figures.h"
 #include "report/json_report.h"
+#include "report/plot_model.h"
 #include "report/plot_svg.h"
 #include "report/summary.h"
 #include "run/console.h"
@@ -99,13 +100,13 @@ std::vector<DirectionFigures> all_figures(const Meter& meter, const Endpoints& e
 // The whole run's series (a worker's own is not reported), for the directions it reports.
 std::optional<SeriesReport> series_figures(const Meter& meter,
                                            const std::vector<DirectionFigures>& reported,
-                                           const Settings& s) {
+                                           bool buckets) {
   if (meter.series() == nullptr)
     return std::nullopt;
   std::vector<IoDirection> directions;
   directions.reserve(reported.size());
   for (const DirectionFigures& f : reported) directions.push_back(f.direction);
-  return series_report(*meter.series(), directions, s.json_buckets);
+  return series_report(*meter.series(), directions, buckets);
 }
 
 std::vector<std::string> conv_words(unsigned conv) {
@@ -192,9 +193,11 @@ RunOrigin run_origin(const RunStart& start) {
   return origin;
 }
 
-std::string json_document(const RunContext& run, const RecordTotals& t,
-                          const WorkersOutcome& workers, const Settings& s, const RunStart& start,
-                          int status, StopRequest stop, const std::string& failure) {
+}  // namespace
+
+RunReport run_report(const RunContext& run, const RecordTotals& t, const WorkersOutcome& workers,
+                     const Settings& s, const RunStart& start, int status, StopRequest stop,
+                     const std::string& failure, bool series_buckets) {
   const bool interrupted = stop != StopRequest::none;
   RunReport r;
   r.program_version = KOLVANE_VERSION;
@@ -214,9 +217,11 @@ std::string json_document(const RunContext& run, const RecordTotals& t,
     r.signal = stop == StopRequest::terminate ? "SIGTERM" : "SIGINT";
   }
   r.directions = all_figures(run.meter, run.shape.ends, s);
+  // A target shared by several ranks runs as one worker's share when workers= is not given.
   for (const WorkerFigures& w : workers.workers) {
-    r.workers.push_back(
-        {w.seed, record_counts(w.totals), all_figures(*w.meter, run.shape.ends, s)});
+    if (s.workers > 1)
+      r.workers.push_back(
+          {w.seed, record_counts(w.totals), all_figures(*w.meter, run.shape.ends, s)});
   }
   for (const CopiedSpan& c : workers.copied_beyond) r.copied_beyond.push_back({c.first, c.blocks});
   if (s.rate != 0) {
@@ -224,9 +229,11 @@ std::string json_document(const RunContext& run, const RecordTotals& t,
     r.rate =
         RateReport{s.rate, run.meter.achieved_rate(), pace.late, pace.not_issued, pace.lateness};
   }
-  r.series = series_figures(run.meter, r.directions, s);
-  return render_json(r);
+  r.series = series_figures(run.meter, r.directions, s.json_buckets || series_buckets);
+  return r;
 }
+
+namespace {
 
 std::string plot_document(const Meter& meter, const Endpoints& ends, const Settings& s,
                           const RunStart& start, int status, bool interrupted,
@@ -247,7 +254,7 @@ std::string plot_document(const Meter& meter, const Endpoints& ends, const Setti
   for (const DirectionFigures& f : reported)
     (f.direction == IoDirection::read ? m.read : m.write) = f;
   m.timeline = meter.timeline().slots();
-  m.series = series_figures(meter, reported, s);
+  m.series = series_figures(meter, reported, s.json_buckets);
   return render_plot_svg(m);
 }
 
@@ -379,20 +386,28 @@ void print_summary(const Meter& meter, const Endpoints& ends, const Settings& s)
 }
 
 int write_reports(const RunContext& run, const RecordTotals& totals, const WorkersOutcome& workers,
-                  const Settings& s, const RunStart& start, int status,
-                  const std::string& failure) {
+                  const Settings& s, const RunStart& start, int status, const std::string& failure,
+                  const RunReport* whole) {
+  // A run of several ranks: a name without %r is the whole's, which rank 0 alone writes.
+  const RunPart& part = run.shape.part;
+  const bool whole_plot = part.ranks > 1 && !part.own_plot;
+  const bool whole_json = part.ranks > 1 && !part.own_json;
   // The picture first: when it cannot be written, the JSON document tells so.
-  if (s.plot_file != nullptr) {
+  if (s.plot_file != nullptr && (!whole_plot || whole != nullptr)) {
     const Render picture = [&](StopRequest stop) {
+      if (whole_plot)
+        return render_plot_svg(plot_model(*whole));
       return plot_document(run.meter, run.shape.ends, s, start, status, stop != StopRequest::none,
                            failure);
     };
     if (!write_file(s.plot_file, picture) && status == kExitSuccess)
       status = kExitReadWrite;
   }
-  if (s.json_file != nullptr) {
+  if (s.json_file != nullptr && (!whole_json || whole != nullptr)) {
     const Render json = [&](StopRequest stop) {
-      return json_document(run, totals, workers, s, start, status, stop, failure);
+      if (whole_json)
+        return render_json(*whole);
+      return render_json(run_report(run, totals, workers, s, start, status, stop, failure, false));
     };
     if (std::strcmp(s.json_file, "-") == 0 && json_on_standard_output(s)) {
       if (!write_standard_output(json(stop_requested()))) {

@@ -10,6 +10,7 @@
 #include "measure/clock.h"
 #include "measure/meter.h"
 #include "platform/signals.h"
+#include "report/json_report.h"
 #include "run/run_context.h"
 #include "run/transfer_state.h"
 #include "workers/workers.h"
@@ -53,7 +54,17 @@ void say_rate_missed(const Meter& meter, const Settings& s);
 // complete; a request that cuts short the writing of a document to a FIFO ends the program by
 // its signal at once. Returns the run's status, or 3 when the run had succeeded but a report
 // could not be written.
+// A run of several ranks: a document whose name has no %r is the whole's (`whole`), written by
+// rank 0 alone (the others pass nullptr).
 int write_reports(const RunContext& run, const RecordTotals& totals, const WorkersOutcome& workers,
-                  const Settings& s, const RunStart& start, int status, const std::string& failure);
+                  const Settings& s, const RunStart& start, int status, const std::string& failure,
+                  const RunReport* whole = nullptr);
+
+// The run's JSON document as a model; `series_buckets`: each interval's buckets kept even
+// without json-buckets=1 (a rank's document on its way to the whole).
+RunReport run_report(const RunContext& run, const RecordTotals& totals,
+                     const WorkersOutcome& workers, const Settings& s, const RunStart& start,
+                     int status, StopRequest stop, const std::string& failure,
+                     bool series_buckets);
 
 }  // namespace kolvane

@@ -176,6 +176,7 @@ class Meter {
   const Timeline& timeline() const { return timeline_; }
   // Null unless keep_series() was called (or a meter with a series was added).
   const LatencySeries* series() const { return series_.get(); }
+  LatencySeries* series() { return series_.get(); }
 
  private:
   static constexpr std::size_t index(IoDirection d) { return d == IoDirection::read ? 0 : 1; }

@@ -116,6 +116,10 @@ void LatencySeries::keep_to_memory() {
   while (bytes_held_ > max_bytes_ && records_.size() > 1) coarsen();
 }
 
+void LatencySeries::coarsen_to(std::uint64_t record_ns) {
+  while (this->record_ns() < record_ns) coarsen();
+}
+
 void LatencySeries::add(const LatencySeries& other) {
   while (shift_ < other.shift_) coarsen();
   // Each of the other's records lies inside one of these, as both lengths are the fine length

@@ -61,6 +61,9 @@ class LatencySeries {
   // the coarser record length first, so the sum is what one series fed both would hold.
   void add(const LatencySeries& other);
 
+  // Brings the records to at least `record_ns` long (a power of two times the fine length, as
+  // another series of the same interval holds): series kept apart then line up record by record.
+  void coarsen_to(std::uint64_t record_ns);
   std::uint32_t interval_ms() const { return interval_ms_; }
   std::uint64_t record_ns() const { return fine_ns() << shift_; }
   std::size_t records_held() const { return records_.size(); }

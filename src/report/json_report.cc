@@ -184,17 +184,27 @@ Json directions_json(const std::vector<DirectionFigures>& list) {
 // "runs" and "merged", after everything a document of one run has.
 void put_merged(Json& j, const MergeReport& m) {
   Json runs = Json::array();
+  const bool by_rank = !m.runs.empty() && m.runs.front().rank.has_value();
   for (const MergedRun& r : m.runs) {
     Json run = Json::object();
-    bool replaced = false;
-    run["file"] = valid_utf8(name_to_utf8(r.file), replaced);
+    if (r.rank) {
+      run["rank"] = r.rank->rank;
+    } else {
+      bool replaced = false;
+      run["file"] = valid_utf8(name_to_utf8(r.file), replaced);
+    }
     put_command(run, r.command);
     put_origin(run, r.origin);
+    if (r.rank) {
+      run["exit_status"] = r.rank->exit_status;
+      run["transfer_s"] = r.rank->transfer_s;
+      run["straggler"] = r.rank->straggler;
+    }
     run["records"] = records_json(r.records);
     run["directions"] = directions_json(r.directions);
     runs.push_back(std::move(run));
   }
-  j["runs"] = std::move(runs);
+  j[by_rank ? "ranks" : "runs"] = std::move(runs);
   Json summed = Json::object();
   for (const SummedRate& s : m.summed_rates) {
     summed[direction_name(s.direction)] = {{"mb_per_s", rate_json(s.mb_per_s)},

@@ -91,8 +91,17 @@ struct RunOrigin {
 
 // A document made from the documents of several runs (kolvane-report merge): each input's own
 // figures, and the rates that only the inputs can give.
+// A rank of a run launched on several hosts (kolvane-mpi), beside its figures.
+struct RankFacts {
+  std::uint32_t rank = 0;
+  int exit_status = 0;      // its own, as its document of one host tells it
+  double transfer_s = 0;    // from its first I/O to the end of its transfer, on its own clock
+  bool straggler = false;   // it ended more than 10 % of the run's length after the median rank
+};
+
 struct MergedRun {
   std::string file;  // the input document's name, as given to the merge
+  std::optional<RankFacts> rank;  // a rank's figures (listed under "ranks", without a file)
   std::vector<std::string> command;
   std::optional<RunOrigin> origin;
   RecordCounts records;
@@ -110,7 +119,7 @@ struct SummedRate {
 };
 
 struct MergeReport {
-  std::vector<MergedRun> runs;
+  std::vector<MergedRun> runs;  // "ranks" when they carry their rank
   std::vector<SummedRate> summed_rates;
 };
 

@@ -223,7 +223,7 @@ MergeResult merge_reports(const std::vector<NamedReport>& inputs) {
       if (!result.error.empty())
         return result;
     }
-    merged.runs.push_back({in.file, r.command, r.origin, r.records, r.directions});
+    merged.runs.push_back({in.file, std::nullopt, r.command, r.origin, r.records, r.directions});
   }
   merged.summed_rates = summed_rates(inputs);
   result.report = std::move(whole);

@@ -105,4 +105,42 @@ std::string format_summary(std::span<const DirectionFigures> directions) {
   return out;
 }
 
+std::string format_rank_table(const RunReport& report) {
+  if (report.directions.empty() || !report.merged || report.merged->runs.empty() ||
+      !report.merged->runs.front().rank)
+    return {};
+  constexpr LatencyPoint kP99 = kLatencyPoints[4];
+  static_assert(kP99.percentile == 99.0);
+  std::vector<Row> rows{{"rank", "host", "IOPS", "MB/s", "p99 (us)"}};
+  for (const MergedRun& run : report.merged->runs) {
+    std::optional<double> iops = 0.0, mb = 0.0;
+    std::optional<LatencyHistogram> all;
+    for (const DirectionFigures& d : run.directions) {
+      const std::optional<double> i = ios_per_second(d), m = megabytes_per_second(d);
+      iops = iops && i ? std::optional<double>(*iops + *i) : std::nullopt;
+      mb = mb && m ? std::optional<double>(*mb + *m) : std::nullopt;
+      if (d.latency && !all)
+        all = d.latency;
+      else if (d.latency)
+        all->merge(*d.latency);
+    }
+    const bool measured = all && all->count() != 0;
+    rows.push_back({whole(run.rank->rank), run.origin ? run.origin->host : kNone, fixed(iops, 1),
+                    fixed(mb, 3), measured ? fixed(latency_ns(*all, kP99) / 1000.0, 3) : kNone});
+  }
+  std::string table;
+  append_table(table, rows, rows.front()[0].size());
+  // The mark follows its row, so that the other rows keep no trailing blanks.
+  std::string out;
+  std::size_t row = 0;
+  for (std::size_t at = 0, end = 0; at < table.size(); at = end + 1, ++row) {
+    end = table.find('\n', at);
+    out.append(table, at, end - at);
+    if (row > 0 && report.merged->runs[row - 1].rank->straggler)
+      out += "  straggler";
+    out += '\n';
+  }
+  return out;
+}
+
 }  // namespace kolvane

@@ -14,6 +14,10 @@ enum class Channel { out, err };
 // Decided once at start-up, before the banner.
 void route_lines(bool data_on_stdout, bool data_on_stderr);
 
+// A rank other than 0 of a run on several hosts: every line it says, on either channel, begins
+// with `prefix` ("rank 2 (node7): "), so that its lines read apart from rank 0's.
+void prefix_lines(std::string prefix);
+
 // The stream a channel's lines go to; nullptr when they are dropped.
 std::FILE* channel_stream(Channel channel);
 

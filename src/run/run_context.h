@@ -17,6 +17,26 @@ namespace kolvane {
 
 class OutputCheck;
 
+// A run launched as one of several processes, each on its host (kolvane-mpi): this process's
+// rank among them. `shared`: the ranks' output is one target reached by all of them, each rank
+// keeping to parts of its own. A run alone is rank 0 of 1.
+struct RunPart {
+  std::uint32_t rank = 0;
+  std::uint32_t ranks = 1;
+  bool shared = false;
+  // Rank 0's own seed, the run's when its words give none.
+  std::uint32_t seed = 0;
+  // json= and plot= with %r in their names: each rank writes its own document. Without, rank 0
+  // writes the whole's and the other ranks none.
+  bool own_json = false;
+  bool own_plot = false;
+
+  // Only rank 0 prints the run's lines; the others print their errors alone.
+  bool speaks() const { return rank == 0; }
+  // Parts of the output are shared out among every rank's workers, not only this one's.
+  bool shares_target() const { return shared && ranks > 1; }
+};
+
 // Decided once the words are scanned, and the same for the whole run.
 struct RunShape {
   bool count_given = false;
@@ -31,6 +51,7 @@ struct RunShape {
   std::uint32_t run_seed = 0;
   // What the input and the output are.
   Endpoints ends;
+  RunPart part;
 
   // Entries at drawn offsets: a planned number of iterations, or unlimited ones.
   bool repeats() const { return iterations_given || unlimited; }

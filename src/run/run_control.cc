@@ -45,7 +45,7 @@ bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
   } else if (take_status_request()) {
     answer_status(totals, meter);
   }
-  if (stop_requested() != StopRequest::none)
+  if (stop_requested() != StopRequest::none || halted())
     return true;
   if (limit_seconds_ != 0 && !timed_out_ && clock_->now_ns() >= deadline_ns_)
     timed_out_ = true;
@@ -53,7 +53,7 @@ bool RunControl::after_io(const RecordTotals& totals, const Meter& meter) {
 }
 
 bool RunControl::stopping() const {
-  return timed_out_ || stop_requested() != StopRequest::none ||
+  return timed_out_ || stop_requested() != StopRequest::none || halted() ||
          (link_ != nullptr && link_->stopping());
 }
 

@@ -3,6 +3,7 @@
 // answered at the same place, so the counts it shows are those of whole I/Os.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <utility>
@@ -51,6 +52,10 @@ class RunControl final : public DueWait {
   // A worker's control: status requests are the run's to answer (the figures are the sum of
   // every worker's), and the run may stop the worker. Before start().
   void link_to(RunLink& link) { link_ = &link; }
+  // A run of several ranks: another rank's failure sets `flag` (which must outlive the control),
+  // and the run stops at its next I/O as it would for a stop request.
+  void halt_on(const std::atomic<bool>* flag) { halt_ = flag; }
+  const std::atomic<bool>* halt_flag() const { return halt_; }
   // A status request's answer: the reply set, or the records lines alone.
   void answer_status(const RecordTotals& totals, const Meter& meter) const;
   // After each I/O (a read with the writes of its bytes, or one block written, or one read of
@@ -69,8 +74,11 @@ class RunControl final : public DueWait {
   bool started() const { return started_; }
 
  private:
+  bool halted() const { return halt_ != nullptr && halt_->load(std::memory_order_relaxed); }
+
   StatusReply status_reply_;
   RunLink* link_ = nullptr;
+  const std::atomic<bool>* halt_ = nullptr;
   const Clock* clock_ = &kSteadyClock;
   std::uint32_t limit_seconds_ = 0;
   std::uint64_t deadline_ns_ = 0;

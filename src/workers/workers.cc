@@ -157,12 +157,17 @@ std::optional<WorkerSetup> share_out(std::uint32_t w, const RunFiles& files,
   setup.shape = shape;
   setup.calibration = calibration;
   setup.first_number = w + 1;
+  // A target shared by several ranks is cut for every rank's workers at once: rank r's worker w
+  // keeps to part r x workers + w, so that no two processes write the same block.
+  const RunPart& part = shape.part;
+  const std::uint32_t parts = part.shared ? part.ranks * s.workers : s.workers;
+  const std::uint32_t own_part = part.shared ? part.rank * s.workers + w : w;
   if (!shape.repeats()) {
     setup.run_words = &s;
     setup.run_shape = &shape;
     if (!blocks)
       return w == 0 ? std::optional<WorkerSetup>(setup) : std::nullopt;
-    setup.blocks = blocks_of(w, s.workers, *blocks);
+    setup.blocks = blocks_of(own_part, parts, *blocks);
     if (setup.blocks.size() == 0)
       return std::nullopt;
     setup.split_copy = true;
@@ -185,29 +190,36 @@ std::optional<WorkerSetup> share_out(std::uint32_t w, const RunFiles& files,
   // by two of them, and a check with the same words reads each where its writer put it.
   if ((s.stamped || s.verify != kVerifyOff) && files.apply_seek && !shape.ends.null_sink()) {
     const std::uint64_t span = s.max_records * std::max(s.input_blocksize, s.output_blocksize);
-    const std::optional<StartRange> part = start_range_of(
-        w, s.workers,
+    const std::optional<StartRange> range = start_range_of(
+        own_part, parts,
         {join_digits(calibration.output_fixed), join_digits(calibration.output_range)}, span,
         s.output_blocksize);
-    if (!part) {
-      refusal = too_small_for_workers(s.workers);
+    if (!range) {
+      refusal = too_small_for_workers(parts);
       return std::nullopt;
     }
-    setup.calibration.output_fixed = split_digits(static_cast<std::int64_t>(part->fixed));
-    setup.calibration.output_range = split_digits(static_cast<std::int64_t>(part->range));
+    setup.calibration.output_fixed = split_digits(static_cast<std::int64_t>(range->fixed));
+    setup.calibration.output_range = split_digits(static_cast<std::int64_t>(range->range));
   }
   return setup;
 }
 
 }  // namespace
 
+bool runs_workers(const RunShape& shape, const Settings& s) {
+  return s.workers > 1 || shape.part.shares_target();
+}
+
 Failure check_workers(const RunFiles& files, const RunShape& shape, const Settings& s) {
-  if (s.workers <= 1)
+  if (!runs_workers(shape, s))
     return {};
-  Failure failure = check_positioned_sides(files, shape, s, "workers", s.workers);
+  // The refusal names the word that asked for the sharing.
+  const char* word = s.workers > 1 ? "workers" : "shared";
+  const std::uint32_t value = s.workers > 1 ? s.workers : 1;
+  Failure failure = check_positioned_sides(files, shape, s, word, value);
   if (failure.failed())
     return failure;
-  return check_positioned_shape(shape, s, "workers", s.workers);
+  return check_positioned_shape(shape, s, word, value);
 }
 
 Failure run_workers(const RunFiles& files, const Calibration& calibration, RunContext& run,
@@ -239,6 +251,7 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
       context.meter.keep_series(run.meter.series()->interval_ms());
     context.control.arm(s);
     context.control.link_to(*slot.link);
+    context.control.halt_on(run.control.halt_flag());
   }
   // Counted before any thread starts: the first to end may count itself out at once.
   shared.running = static_cast<std::uint32_t>(

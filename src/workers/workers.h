@@ -36,6 +36,10 @@ struct WorkersOutcome {
   std::vector<CopiedSpan> copied_beyond;
 };
 
+// Whether the transfer is shared out among workers: workers=N, or a target several ranks
+// share (which each rank cuts for its workers, one or more).
+bool runs_workers(const RunShape& shape, const Settings& s);
+
 // Whether the run may be shared out. Asked once the input is open and measured, before the
 // output is opened or truncated: none, or the refusal (1) that says why.
 Failure check_workers(const RunFiles& files, const RunShape& shape, const Settings& s);
