@@ -25,6 +25,7 @@ else()
   find_program(KOLVANE_GZIP gzip REQUIRED)
   # The page in the tree names the program without a version, so that it reads true from the
   # tree (man ./man/NAME.1); the installed page's footer gets the project's version.
+  # kolvane_manual_page(NAME [COMPONENT]): the component is the package the page goes in.
   function(kolvane_manual_page name)
     set(page ${PROJECT_BINARY_DIR}/${name}.1)
     add_custom_command(OUTPUT ${page}
@@ -39,7 +40,11 @@ else()
       VERBATIM)
     string(REPLACE "-" "_" target ${name}_manual)
     add_custom_target(${target} ALL DEPENDS ${page}.gz)
-    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    set(component Unspecified)
+    if(ARGC GREATER 1)
+      set(component ${ARGV1})
+    endif()
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
   endfunction()
   kolvane_manual_page(kolvane)
 
@@ -51,6 +56,15 @@ else()
     kolvane_manual_page(kolvane-report)
     install(FILES ${PROJECT_SOURCE_DIR}/completion/kolvane-report.bash
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kolvane-report)
+  endif()
+
+  # kolvane-mpi, once MPI was found, goes in a package of its own: kolvane and its package never
+  # depend on MPI. Its copyright file is the project's (MPI is linked, not embedded).
+  if(TARGET kolvane-mpi)
+    install(TARGETS kolvane-mpi RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT mpi)
+    kolvane_manual_page(kolvane-mpi mpi)
+    install(FILES ${PROJECT_BINARY_DIR}/copyright
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kolvane-mpi COMPONENT mpi)
   endif()
 
   # bash-completion loads completions/NAME on demand when NAME is first completed.
@@ -92,6 +106,22 @@ else()
          "a regression gate, and draws any document as an SVG picture.")
   endif()
   string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
+  if(TARGET kolvane-mpi)
+    # Two packages: kolvane (everything but kolvane-mpi, as before) and kolvane-mpi.
+    set(CPACK_DEB_COMPONENT_INSTALL ON)
+    set(CPACK_COMPONENTS_ALL Unspecified mpi)
+    set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME kolvane)
+    set(CPACK_DEBIAN_UNSPECIFIED_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
+    set(CPACK_DEBIAN_MPI_PACKAGE_NAME kolvane-mpi)
+    set(CPACK_DEBIAN_MPI_PACKAGE_RECOMMENDS "openmpi-bin")
+    set(CPACK_DEBIAN_MPI_DESCRIPTION
+        "one kolvane run across many hosts, launched by MPI\n"
+        "kolvane-mpi makes the run kolvane makes on every rank an MPI launcher\n"
+        "(mpirun, srun) starts, one or more per host, and reports the whole on rank 0:\n"
+        "its records, bytes and I/Os summed and its latency histograms added bucket by\n"
+        "bucket, exactly as kolvane-report merge adds the ranks' own documents.")
+    string(JOIN "" CPACK_DEBIAN_MPI_DESCRIPTION ${CPACK_DEBIAN_MPI_DESCRIPTION})
+  endif()
 endif()
 include(cmake/notices.cmake)
 

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-x86-64-posix wine64
           nlohmann-json3-dev libxxhash-dev liburing-dev libxml2-utils librsvg2-bin libpng-dev
-          python3-jsonschema man-db groff-base unzip dpkg-dev file
+          python3-jsonschema man-db groff-base unzip dpkg-dev file libopenmpi-dev openmpi-bin
           clang-14 libclang-rt-14-dev valgrind clang-tidy cppcheck)
 bash scripts/install-packages.sh "${packages[@]}"
 

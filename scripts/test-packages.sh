@@ -14,8 +14,10 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$linux/CMakeCache.txt")
 passed=0 failed=0
 # kolvane-report is expected in the install tree and the packages when the build made it, and
 # only then: a tree without the program still installs and packages kolvane alone.
-report=0 report_exe=0
+report=0 report_exe=0 mpi=0
 [[ -x $linux/kolvane-report ]] && report=1
+# kolvane-mpi likewise, where MPI was found: installed, and packaged in a .deb of its own.
+[[ -x $linux/kolvane-mpi ]] && mpi=1
 [[ -f $windows/kolvane-report.exe ]] && report_exe=1
 
 # check NAME COMMAND...: the command must succeed; when it does not, its output is shown.
@@ -43,7 +45,7 @@ tree_page() {
     { echo "the first line is not .TH $title 1 \"DATE\" \"kolvane\" \"SECTION\":" &&
       head -n 1 "$page" && return 1; }
 }
-for name in kolvane kolvane-report; do
+for name in kolvane kolvane-report kolvane-mpi; do
   check "man/$name.1 in the tree carries no placeholder and no version" tree_page "$name"
   check "man --warnings is silent on man/$name.1" silent env MANPAGER=cat man --warnings -l "man/$name.1"
   check "groff -ww is silent on man/$name.1" silent groff -ww -man -Tutf8 "man/$name.1"
@@ -55,12 +57,13 @@ install_tree() {
     ./share/doc/kolvane/kolvane-run.schema.json ./share/man/man1/kolvane.1.gz)
   ((report)) && expected+=(./bin/kolvane-report ./share/bash-completion/completions/kolvane-report
     ./share/man/man1/kolvane-report.1.gz)
+  ((mpi)) && expected+=(./bin/kolvane-mpi ./share/doc/kolvane-mpi/copyright ./share/man/man1/kolvane-mpi.1.gz)
   same "$(cd "$tmp/root" && find . -type f | sort)" "$(lines "${expected[@]}")" || return 1
   same "$(MANPATH=$tmp/root/share/man man -w kolvane)" "$tmp/root/share/man/man1/kolvane.1.gz" || return 1
   ((report)) || return 0
   same "$(MANPATH=$tmp/root/share/man man -w kolvane-report)" "$tmp/root/share/man/man1/kolvane-report.1.gz"
 }
-check "cmake --install puts programs, manual pages, completions and licence in place (kolvane-report: $report)" install_tree
+check "cmake --install puts programs, manual pages, completions and licence in place (kolvane-report: $report, kolvane-mpi: $mpi)" install_tree
 
 one_version() {
   [[ -n $version ]] || { echo "no project version in $linux/CMakeCache.txt" && return 1; }
@@ -69,7 +72,10 @@ one_version() {
   ((report)) || return 0
   "$tmp/root/bin/kolvane-report" --version 2>&1 >/dev/null | grep -x ".*kolvane-report version $version" &&
     zcat "$tmp/root/share/man/man1/kolvane-report.1.gz" |
-    grep -x "\.TH KOLVANE-REPORT 1 .* \"kolvane $version\" .*"
+    grep -x "\.TH KOLVANE-REPORT 1 .* \"kolvane $version\" .*" || return 1
+  ((mpi)) || return 0
+  "$tmp/root/bin/kolvane-mpi" --version 2>&1 >/dev/null | grep -x ".*kolvane-mpi version $version" &&
+    zcat "$tmp/root/share/man/man1/kolvane-mpi.1.gz" | grep -x "\.TH KOLVANE-MPI 1 .* \"kolvane $version\" .*"
 }
 check "the programs and their manual pages carry the project's version ($version)" one_version
 
@@ -88,8 +94,29 @@ Section: utils" || return 1
   dpkg-deb -f "$deb" Depends | grep -E '(^|, )libc6 \(>= ' && dpkg-deb -f "$deb" Maintainer | grep '<.*@.*>' ||
     { echo "no libc6 dependency or no maintainer:" && dpkg-deb -f "$deb" Depends Maintainer && return 1; }
   dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kolvane/copyright >"$tmp/copyright"
+  # kolvane never depends on MPI, whether or not kolvane-mpi was built beside it.
+  if dpkg-deb -f "$deb" Depends | grep -i mpi || ldd "$linux/kolvane" | grep -i mpi; then
+    echo "kolvane depends on MPI (above)" && return 1
+  fi
 }
 check "cpack -G DEB: programs, manual pages, completions and licence, control fields (kolvane-report: $report)" deb_package
+
+# The package cpack made beside kolvane's: kolvane-mpi, its page and its copyright file, needing
+# Open MPI's library and recommending its launcher.
+mpi_package() {
+  local deb=$tmp/deb/kolvane-mpi_${version}_$(dpkg --print-architecture).deb
+  local file="-rw-r--r-- root/root ./usr"
+  same "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}' | sort)" "$(lines \
+    "-rwxr-xr-x root/root ./usr/bin/kolvane-mpi" "$file/share/doc/kolvane-mpi/copyright" \
+    "$file/share/man/man1/kolvane-mpi.1.gz")" || return 1
+  same "$(dpkg-deb -f "$deb" Package Version Recommends)" "Package: kolvane-mpi
+Version: $version
+Recommends: openmpi-bin" || return 1
+  dpkg-deb -f "$deb" Depends | grep -E '(^|, )libopenmpi3 ' ||
+    { echo "no Open MPI dependency:" && dpkg-deb -f "$deb" Depends && return 1; }
+  cmp <(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kolvane-mpi/copyright) "$tmp/copyright"
+}
+((mpi)) && check "cpack -G DEB: kolvane-mpi in a package of its own" mpi_package
 
 # A machine-readable copyright file: the Format line first; then paragraphs of fields and their
 # indented continuation lines, each a Files paragraph with Copyright and License, or a stand-alone

@@ -70,7 +70,7 @@ RankWords rank_words(int argc, const char* const* argv, std::uint32_t rank, std:
       r.own_json = other != expanded;
     if (key == "plot")
       r.own_plot = other != expanded;
-    r.words.push_back(key + "=" + expanded);
+    r.words.push_back(word.substr(0, equals + 1).append(expanded));
   }
   return r;
 }

@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -272,7 +273,7 @@ Failure close_files(RunOwners& owners, const Settings& s) {
 // ends it early with success: the run then ends as a normal one would, up to the end by the
 // request.
 Failure prepare_stages(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
-                   OutputCheck& check) {
+                       OutputCheck& check) {
   Failure failure = check_combinations(owners.context.shape);
   if (!failure.failed())
     failure = check_quiet_words(settings);
@@ -324,7 +325,8 @@ std::optional<RunReport> whole_of_documents(const std::vector<std::string>& docu
   for (std::size_t r = 0; r < documents.size(); ++r) {
     JsonReadResult read = read_json(documents[r]);
     if (!read.report) {
-      say(Channel::err, "rank %zu's figures cannot be read: %s\n", r, read.error.c_str());
+      say(Channel::err, "rank %u's figures cannot be read: %s\n", static_cast<unsigned>(r),
+          read.error.c_str());
       return std::nullopt;
     }
     reports.push_back(std::move(*read.report));
@@ -407,8 +409,8 @@ void count_not_issued(RunOwners& owners, const Settings& s) {
 // the whole's documents. Each rank writes its own documents named with %r. A stop never ends a
 // rank by its signal: the launcher waits for every rank to return its status.
 int finish_ranks(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
-                 const RunStart& start, Failure failure, RunPeers& peers,
-                 std::uint64_t transfer_ns, bool reports_refused) {
+                 const RunStart& start, Failure failure, RunPeers& peers, std::uint64_t transfer_ns,
+                 bool reports_refused) {
   RunContext& context = owners.context;
   if (!failure.failed()) {
     failure = sync_output(owners.files, context.meter, context.shape.ends, settings);
@@ -422,9 +424,14 @@ int finish_ranks(RunOwners& owners, const Settings& settings, const PlatformProf
   const RankEnd own{failure.status, stop == StopRequest::none ? 0 : request_exit_status(stop),
                     transfer_ns};
   const std::vector<RankEnd> ends = peers.ends(own);
-  int status = run_status(ends);
+  const int status = run_status(ends);
+  // A stop ends the run as a normal end does, with its report; a failure of any rank as that
+  // rank's failure would end a run alone.
+  const bool stopped = std::any_of(ends.begin(), ends.end(),
+                                   [&](const RankEnd& e) { return e.stop_status == status; });
+  const int failed = stopped ? kExitSuccess : status;
   // Each rank kept a schedule of its own: each tells its own miss.
-  if (status == kExitSuccess)
+  if (failed == kExitSuccess)
     say_rate_missed(context.meter, settings);
   LatencySeries* series = context.meter.series();
   const std::uint64_t record_ns = peers.longest(series != nullptr ? series->record_ns() : 0);
@@ -437,7 +444,7 @@ int finish_ranks(RunOwners& owners, const Settings& settings, const PlatformProf
   std::optional<RunReport> whole;
   if (context.shape.part.speaks())
     whole = whole_of_documents(documents, ends, status, settings);
-  if (whole && (status == kExitSuccess || check_failed(status) ||
+  if (whole && (failed == kExitSuccess || check_failed(failed) ||
                 (settings.report && context.control.started()))) {
     if (!settings.quiet)
       end_report(record_totals(whole->records), start, profile);
@@ -446,9 +453,10 @@ int finish_ranks(RunOwners& owners, const Settings& settings, const PlatformProf
           format_rank_table(*whole).c_str());
   }
   const int written =
-      reports_refused ? kExitSuccess
-                      : write_reports(context, owners.transfer.totals, owners.workers, settings,
-                                      start, failure.status, failure.line(), whole ? &*whole : nullptr);
+      reports_refused
+          ? kExitSuccess
+          : write_reports(context, owners.transfer.totals, owners.workers, settings, start,
+                          failure.status, failure.line(), whole ? &*whole : nullptr);
   // A document a rank could not write fails the run on every rank, as it fails a run alone.
   const bool unwritten = peers.longest(written != failure.status ? 1 : 0) != 0;
   return status == kExitSuccess && unwritten ? kExitReadWrite : status;
@@ -508,8 +516,8 @@ int run(int argc, char** argv, RunOwners& owners, RunPeers* peers) {
     context.meter.set_listener(&progress, std::uint64_t{settings.progress_seconds} * 1000000000u);
   // Stamping or verifying lives as long as the run, up to its end report.
   OutputCheck check;
-  Failure failure = reports_refused ? Failure{status, {}}
-                                    : prepare_stages(owners, settings, profile, check);
+  Failure failure =
+      reports_refused ? Failure{status, {}} : prepare_stages(owners, settings, profile, check);
   int met = kExitSuccess;
   bool told = false;
   if (peers != nullptr) {

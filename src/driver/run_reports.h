@@ -64,7 +64,6 @@ int write_reports(const RunContext& run, const RecordTotals& totals, const Worke
 // without json-buckets=1 (a rank's document on its way to the whole).
 RunReport run_report(const RunContext& run, const RecordTotals& totals,
                      const WorkersOutcome& workers, const Settings& s, const RunStart& start,
-                     int status, StopRequest stop, const std::string& failure,
-                     bool series_buckets);
+                     int status, StopRequest stop, const std::string& failure, bool series_buckets);
 
 }  // namespace kolvane

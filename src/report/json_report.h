@@ -94,13 +94,13 @@ struct RunOrigin {
 // A rank of a run launched on several hosts (kolvane-mpi), beside its figures.
 struct RankFacts {
   std::uint32_t rank = 0;
-  int exit_status = 0;      // its own, as its document of one host tells it
-  double transfer_s = 0;    // from its first I/O to the end of its transfer, on its own clock
-  bool straggler = false;   // it ended more than 10 % of the run's length after the median rank
+  int exit_status = 0;     // its own, as its document of one host tells it
+  double transfer_s = 0;   // from its first I/O to the end of its transfer, on its own clock
+  bool straggler = false;  // it ended more than 10 % of the run's length after the median rank
 };
 
 struct MergedRun {
-  std::string file;  // the input document's name, as given to the merge
+  std::string file;               // the input document's name, as given to the merge
   std::optional<RankFacts> rank;  // a rank's figures (listed under "ranks", without a file)
   std::vector<std::string> command;
   std::optional<RunOrigin> origin;

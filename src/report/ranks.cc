@@ -25,8 +25,7 @@ std::vector<bool> stragglers(const std::vector<std::uint64_t>& transfer_ns) {
   std::sort(sorted.begin(), sorted.end());
   const std::uint64_t median = sorted[(sorted.size() - 1) / 2];
   const std::uint64_t tenth = sorted.back() / 10;
-  for (std::size_t i = 0; i < transfer_ns.size(); ++i)
-    marked[i] = transfer_ns[i] > median + tenth;
+  for (std::size_t i = 0; i < transfer_ns.size(); ++i) marked[i] = transfer_ns[i] > median + tenth;
   return marked;
 }
 

@@ -85,6 +85,14 @@ bool redirect(const Streams& to) {
 
 }  // namespace
 
+std::vector<long> full_records(const std::string& err, const char* which) {
+  const std::regex line(std::string(R"((\d+)\+0 records )") + which);
+  std::vector<long> counts;
+  for (std::sregex_iterator i(err.begin(), err.end(), line), end; i != end; ++i)
+    counts.push_back(std::stol((*i)[1]));
+  return counts;
+}
+
 Result E2e::run(const std::string& words, const Stdin& in, const std::vector<std::string>& env,
                 const Streams& to) const {
   return start(options.binary, options.launcher, words, in, env, to);
@@ -96,6 +104,13 @@ Result E2e::run_peer(const std::string& words) const {
 
 Result E2e::run_report(const std::string& words) const {
   return start(options.report_binary, options.launcher, words, {}, {}, {});
+}
+
+Result E2e::run_mpi(int ranks, const std::string& words, const Stdin& in) const {
+  return start(options.mpirun, "",
+               "--allow-run-as-root --oversubscribe -np " + std::to_string(ranks) + " " +
+                   fs::absolute(options.mpi_binary).string() + " " + words,
+               in, {}, {});
 }
 
 Result E2e::run_peer_report(const std::string& words) const {
@@ -479,6 +494,10 @@ int main(int argc, char** argv) {
       e2e::options.report_binary = value;
     } else if (arg.starts_with("--peer-report-binary=")) {
       e2e::options.peer_report_binary = value;
+    } else if (arg.starts_with("--mpi-binary=")) {
+      e2e::options.mpi_binary = value;
+    } else if (arg.starts_with("--mpirun=")) {
+      e2e::options.mpirun = value;
     } else {
       target.clear();  // refused below
     }
@@ -492,7 +511,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: %s --binary=PATH [--target=posix|win32] [--launcher=PATH] "
                  "[--preload=PATH] [--peer=PATH [--peer-launcher=PATH]] [--report-binary=PATH] "
-                 "[--peer-report-binary=PATH]\n",
+                 "[--peer-report-binary=PATH] [--mpi-binary=PATH --mpirun=PATH]\n",
                  argv[0]);
     return 2;
   }

@@ -35,6 +35,8 @@ struct Options {
   // kolvane-report of the build under test (run through `launcher`) and of the other build (run
   // through `peer_launcher`); empty: the cases that need it are skipped.
   std::string report_binary, peer_report_binary;
+  // kolvane-mpi and the launcher that starts it; empty: the cases of many ranks are skipped.
+  std::string mpi_binary, mpirun;
 };
 extern Options options;
 inline const Traits& target() {
@@ -97,6 +99,8 @@ void expect_lines(const std::string& out, const std::string& middle, bool ended,
                   double max_seconds);
 std::string random_bytes(std::size_t n, unsigned seed);
 
+// The full records of every "F+0 records WHICH" line in `err`, in order ("in" or "out").
+std::vector<long> full_records(const std::string& err, const char* which);
 // The two records lines of a normal end ("3+1", "2+0").
 inline std::string rec(const char* in, const char* out) {
   return in + std::string(" records in\n") + out + " records out\n";
@@ -139,6 +143,8 @@ class E2e : public ::testing::Test {
   // kolvane-report of the build under test, and of the other build.
   Result run_report(const std::string& words) const;
   Result run_peer_report(const std::string& words) const;
+  // kolvane-mpi on `ranks` ranks of this host, started by the launcher.
+  Result run_mpi(int ranks, const std::string& words, const Stdin& in = {}) const;
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   // A new file of at least `size` bytes holding `bytes` at `at`, with a hole before them.
   void put(const std::string& name, const std::string& bytes, std::uint64_t at = 0,

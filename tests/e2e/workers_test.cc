@@ -195,10 +195,7 @@ TEST_F(Workers, StatusAndProgressShowTheWholeSoFar) {
       run("if=in of=/dev/null bs=4k count=1 runtime=2 progress=1 workers=2 report=1",
           Stdin{.chunks = {""}, .signals = {{SIGUSR1, "Please be patient"}}, .close_after = "x"});
   EXPECT_EQ(r.status, 0) << r.err;
-  const std::regex records(R"((\d+)\+0 records in)");
-  std::vector<long> counts;
-  for (std::sregex_iterator i(r.err.begin(), r.err.end(), records), end; i != end; ++i)
-    counts.push_back(std::stol((*i)[1]));
+  const std::vector<long> counts = full_records(r.err, "in");
   ASSERT_EQ(counts.size(), 2u) << r.err;
   EXPECT_LE(counts[0], counts[1]);
   EXPECT_EQ(r.err.find("latency (us)"), r.err.find("latency (us)", r.err.find("records in")));

@@ -15,6 +15,7 @@
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/profile.h"
+#include "platform/signals.h"
 #include "run/console.h"
 #include "run/exit_status.h"
 
@@ -101,6 +102,10 @@ int main(int argc, char** argv) {
     version();
     return kExitSuccess;
   }
+  // Before MPI starts, which takes a while: a stop or status request sent to the launcher while
+  // the ranks start is kept for the run rather than ending the rank by its signal unreported.
+  fill_closed_standard_streams();
+  install_signal_handlers();
   MpiSession mpi(argc, argv);
   if (!mpi.threads_allowed()) {
     std::fputs("kolvane-mpi: this MPI library does not allow a second thread to call it\n", stderr);

@@ -20,8 +20,7 @@ MPI_Comm world() {
   return MPI_COMM_WORLD;
 }
 
-MpiPeers::Note note_of(std::int32_t kind, bool failed, std::uint64_t round,
-                       const RecordTotals& t) {
+MpiPeers::Note note_of(std::int32_t kind, bool failed, std::uint64_t round, const RecordTotals& t) {
   MpiPeers::Note n;
   n.kind = kind;
   n.failed = failed ? 1 : 0;
@@ -180,8 +179,8 @@ std::vector<std::string> MpiPeers::gather(const std::string& document) {
               0, world());
   std::vector<std::string> documents;
   for (std::size_t r = 0; r < sizes.size(); ++r)
-    documents.push_back(all.substr(static_cast<std::size_t>(offsets[r]),
-                                   static_cast<std::size_t>(sizes[r])));
+    documents.push_back(
+        all.substr(static_cast<std::size_t>(offsets[r]), static_cast<std::size_t>(sizes[r])));
   return documents;
 }
 
