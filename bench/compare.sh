@@ -4,7 +4,7 @@
 # go below. Not a test: it prints a report, it does not pass or fail.
 #
 #   bench/compare.sh [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew |
-#                     --mix | --rate]
+#                     --mix | --rate | --mpi]
 #   (progress on standard error)
 #
 # The full run takes about 11 minutes and is what bench/RESULTS.md holds; --quick shrinks the
@@ -23,7 +23,9 @@
 # jq). --skew checks the laws of distribution= against their formulas, in about half a minute.
 # --mix sets mix=70 beside fio's 70/30 randrw at depth 32, in about 2 minutes (fio, jq). --rate
 # runs direct random reads at rate=5000 alone and with a competing direct writer, beside fio at
-# --rate_iops=5000, and what the latency series costs, in about 4 minutes (fio, jq).
+# --rate_iops=5000, and what the latency series costs, in about 4 minutes (fio, jq). --mpi sets
+# four ranks of kolvane-mpi beside four workers of kolvane and fio's four jobs on the same direct
+# random reads, and times the launch, in about 4 minutes (fio, jq, Open MPI's mpirun).
 #
 # Needs: bash 5 (EPOCHREALTIME), cmake and a C++20 compiler, a C compiler (cc), GNU dd
 # (coreutils), /usr/bin/time with -v (Debian package "time"), taskset (util-linux), awk, sort,
@@ -44,6 +46,7 @@ workers_only=0
 skew_only=0
 mix_only=0
 rate_only=0
+mpi_only=0
 for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
@@ -55,8 +58,9 @@ for arg in "$@"; do
     --skew) skew_only=1 ;;
     --mix) mix_only=1 ;;
     --rate) rate_only=1 ;;
-    -h | --help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew | --mix | --rate])" >&2; exit 2 ;;
+    --mpi) mpi_only=1 ;;
+    -h | --help) sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "unknown argument: $arg (usage: $0 [--quick] [--stamp | --verify | --measure | --queue | --workers | --skew | --mix | --rate | --mpi])" >&2; exit 2 ;;
   esac
 done
 
@@ -122,9 +126,11 @@ progress() { say "[$((EPOCHSECONDS - started))s] $*"; }
 # ---------------------------------------------------------------------------- build
 progress "building a Release kolvane, its stamping rate program and the floors in $disk"
 cmake -S "$root" -B "$disk/build" -DCMAKE_BUILD_TYPE=Release -DKOLVANE_TESTS=OFF >"$disk/build.log" 2>&1 &&
-  cmake --build "$disk/build" --target kolvane kolvane_stamp_rate -j"$(nproc)" >>"$disk/build.log" 2>&1 ||
+  cmake --build "$disk/build" --target kolvane kolvane_stamp_rate $( ((mpi_only)) && echo kolvane-mpi) \
+    -j"$(nproc)" >>"$disk/build.log" 2>&1 ||
   { cat "$disk/build.log" >&2; exit 1; }
 kolvane=$disk/build/kolvane
+kolvane_mpi=$disk/build/kolvane-mpi
 cpu=$(($(nproc) - 1))
 
 # ---------------------------------------------------------------------------- stamped blocks
@@ -132,8 +138,8 @@ cpu=$(($(nproc) - 1))
 # what limits a run: at least 4 GB/s on one core. No files: the program times itself, many
 # short rounds on the last CPU, and keeps the fastest.
 stamp_table=$disk/stamp.md
-((verify_only || queue_only || workers_only || skew_only || mix_only || rate_only)) || progress "stamped blocks: generation and checking against memcpy"
-((verify_only || queue_only || workers_only || skew_only || mix_only || rate_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
+((verify_only || queue_only || workers_only || skew_only || mix_only || rate_only || mpi_only)) || progress "stamped blocks: generation and checking against memcpy"
+((verify_only || queue_only || workers_only || skew_only || mix_only || rate_only || mpi_only)) || taskset -c "$cpu" "$disk/build/kolvane_stamp_rate" 16 $( ((quick)) && echo 50 || echo 200) >"$stamp_table"
 stamp_section() {
   echo "## Stamped blocks (pattern=random)"
   echo
@@ -809,6 +815,96 @@ rate_section() {
   echo
   rounds_details
 }
+# kolvane-mpi: four ranks of this host beside four workers of one kolvane and fio's four jobs on
+# the same direct random reads of one file, and what a launch costs. Four ranks on two cores
+# measure what MPI costs a run here, not how storage scales with hosts.
+mpi_section() {
+  local big=$disk/mpi-1g secs=10 mib=$((queue_size / MiB)) round k load ios
+  local mpirun=(mpirun --allow-run-as-root --oversubscribe -np 4)
+  local common="if=$big of=/dev/null bs=4k count=1 runtime=$secs dio=1 iodepth=8 distribution=uniform"
+  local fwords="--filename=$big --bs=4k --rw=randread --direct=1 --ioengine=io_uring $same_offsets --iodepth=8 --numjobs=4 --group_reporting --runtime=$secs --time_based"
+  local -a miops=() wiops=() fiops=() mcpu=() wcpu=() fcpu=() mstart=() tstart=() wstart=()
+  : >"$queue_rows"
+  : >"$disk/queue-notes"
+  pin=()
+  command -v mpirun >/dev/null 2>&1 && [[ -x $kolvane_mpi ]] || { say "missing: mpirun or kolvane-mpi (Open MPI)"; exit 2; }
+  progress "kolvane-mpi: preparing a $mib MiB file"
+  random_file "$big" "$queue_size"
+  sync
+  sleep 10
+  # cpu_per_io JSON_IOS: the last run's user + system time over its I/Os, in nanoseconds.
+  cpu_per_io() { awk -v c="$last_cpu" -v n="$1" 'BEGIN { printf "%.1f", c / n * 1e9 }'; }
+  progress "rows 1-3: 4 ranks x depth 8, 4 workers x depth 8, fio 4 jobs x depth 8, $queue_rounds rounds"
+  wait_quiet
+  load=$(load1)
+  for ((round = 0; round < queue_rounds; round++)); do
+    local order=(mpi workers fio)
+    ((round % 2)) && order=(fio workers mpi)
+    for k in "${order[@]}"; do
+      case $k in
+        mpi)
+          queue_run "${mpirun[@]}" "$kolvane_mpi" $common seed=$((round + 1)) json="$disk/k.json"
+          miops+=("$(jq .directions.read.iops "$disk/k.json")")
+          mcpu+=("$(cpu_per_io "$(jq .directions.read.ios "$disk/k.json")")") ;;
+        workers)
+          queue_run "$kolvane" $common workers=4 seed=$((round + 1)) json="$disk/k.json"
+          wiops+=("$(jq .directions.read.iops "$disk/k.json")")
+          wcpu+=("$(cpu_per_io "$(jq .directions.read.ios "$disk/k.json")")") ;;
+        fio)
+          queue_run fio --name=ranks $fwords --randseed=$((round + 1)) --output-format=json --output="$disk/f.json"
+          fiops+=("$(jq .jobs[0].read.iops "$disk/f.json")")
+          ios=$(jq .jobs[0].read.total_ios "$disk/f.json")
+          fcpu+=("$(cpu_per_io "$ios")") ;;
+      esac
+      sync
+    done
+  done
+  queue_record 1 "IOPS of the whole: \`${mpirun[*]} kolvane-mpi $common\` beside \`fio --name=ranks $fwords\`" IOPS fio ">=" 0.9 "$load" miops fiops
+  queue_record 2 "IOPS of the whole: 4 ranks (row 1) beside \`kolvane $common workers=4\`" IOPS "workers=4" ">=" 0.9 "$load" miops wiops
+  queue_record 3 "CPU per I/O (user + system of every process), 4 ranks beside fio (row 1)" ns/IO fio "<=" 1.5 "$load" mcpu fcpu
+  queue_record 3 "CPU per I/O, 4 ranks beside 4 workers (row 2)" ns/IO "workers=4" "<=" 1.5 "$load" mcpu wcpu
+
+  # MPI's own floor: a program that starts MPI, meets the others at a barrier and ends.
+  printf '%s\n' '#include <mpi.h>' \
+    'int main(int c, char** v) { MPI_Init(&c, &v); MPI_Barrier(MPI_COMM_WORLD); MPI_Finalize(); return 0; }' \
+    >"$disk/mpi_floor.c"
+  mpicc -O2 -o "$disk/mpi_floor" "$disk/mpi_floor.c" || { say "mpicc failed"; exit 1; }
+  local -a init=()
+  progress "row 4: launch to exit of one I/O per rank, beside MPI's own start and end, and one kolvane"
+  wait_quiet
+  load=$(load1)
+  for ((round = 0; round < queue_short_rounds + 1; round++)); do
+    local launched=$EPOCHREALTIME
+    queue_run "${mpirun[@]}" "$kolvane_mpi" if="$big" of=/dev/null bs=4k count=1 dio=1 json="$disk/k.json"
+    if ((round > 0)); then
+      mstart+=("$last")
+      # Rank 0 reads its start time once MPI has started: launch to that is MPI's start.
+      init+=("$(awk -v a="$launched" -v t="$(date -d "$(jq -r .start_time "$disk/k.json")" +%s.%N)" 'BEGIN { printf "%.3f", t - a }')")
+    fi
+    queue_run "${mpirun[@]}" "$disk/mpi_floor"
+    ((round > 0)) && tstart+=("$last")
+    queue_run "$kolvane" if="$big" of=/dev/null bs=4k count=1 iterations=4 workers=4 dio=1
+    ((round > 0)) && wstart+=("$last")
+  done
+  queue_record 4 "launch to exit, one 4k direct read per rank: \`${mpirun[*]} kolvane-mpi\` beside the same launch of a program that starts MPI, meets at a barrier and ends" s "MPI floor" "<=" 1.5 "$load" mstart tstart
+  echo "4: launch to rank 0's start time (read once MPI_Init has returned, from the whole's start_time): median $(median "${init[@]}") s (rounds: ${init[*]})" >>"$disk/queue-notes"
+  echo "4: one kolvane of four workers of one 4k direct read each (\`kolvane if=FILE of=/dev/null bs=4k count=1 iterations=4 workers=4 dio=1\`), launch to exit: median $(median "${wstart[@]}") s (rounds: ${wstart[*]})" >>"$disk/queue-notes"
+
+  echo "## Many hosts (kolvane-mpi) beside one kolvane and fio, on one host"
+  echo
+  echo "- A $mib MiB file of random bytes on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent; nothing pinned. Open MPI $(mpirun --version 2>/dev/null | sed -n '1s/.* //p'), fio $(fio --version | sed 's/^fio-//'); both sides draw offsets uniformly, fio with \`$same_offsets\`; R the round's number, added as \`seed=R\` and \`--randseed=R\`, with \`json=\` and \`--output-format=json\`."
+  echo "- **Four ranks on $(nproc) cores measure what MPI costs a run, not how storage scales with hosts**: the ranks, their launcher and the disk's completions share the same two cores."
+  echo "- Rows 1-3: $queue_rounds rounds of $secs s each, the three in turn, order reversed every other round, sync after every run; the figure is the median, the ratio the median of the round-by-round ratios. IOPS: the whole's (kolvane-mpi: the ranks' I/Os over the longest rank's span; fio: its group). CPU: user + system time of every process the command started (mpirun and its ranks; fio and its jobs), from /usr/bin/time, over the I/Os."
+  echo "- Row 4: the time from launch to exit of a run of one I/O per rank (an upper bound of launch to first I/O: it includes the gathering of the whole and MPI's finalisation), after one untimed round; beside it, the same launch of a C program that only starts MPI, meets at a barrier and ends (MPI's own cost), and, in the notes, one kolvane with four workers of one I/O each."
+  echo
+  rows_table
+  echo
+  sed 's/^/- /' "$disk/queue-notes"
+  echo
+  rounds_details
+  rm -f "$big"
+}
+
 # One section run alone, beside fio: its heading, the date, the load and the revision, then the
 # section; the benchmark ends there.
 section_alone() {
@@ -821,6 +917,7 @@ section_alone() {
   exit 0
 }
 if ((rate_only)); then section_alone "rate=" rate_section; fi
+if ((mpi_only)); then section_alone "kolvane-mpi" mpi_section; fi
 if ((mix_only)); then section_alone "mix=" mix_section; fi
 if ((skew_only)); then
   echo "# kolvane benchmark: distribution= laws"

@@ -24,8 +24,8 @@ namespace {
 
 const char* const help_ranks =
     "\n"
-    "Many hosts (%s is launched by mpirun or srun; every rank runs the same\n"
-    "words, and rank 0 reports the whole):\n"
+    "Many hosts (kolvane-mpi, launched by mpirun or srun: every rank runs the\n"
+    "same words, and rank 0 reports the whole):\n"
     "\n"
     "  %r %n %%        in if=, of=, json= and plot=: the rank, the number of ranks,\n"
     "                  a percent sign; json= or plot= without %r: rank 0 writes\n"
