@@ -457,8 +457,10 @@ int finish_ranks(RunOwners& owners, const Settings& settings, const PlatformProf
           ? kExitSuccess
           : write_reports(context, owners.transfer.totals, owners.workers, settings, start,
                           failure.status, failure.line(), whole ? &*whole : nullptr);
-  // A document a rank could not write fails the run on every rank, as it fails a run alone.
-  const bool unwritten = peers.longest(written != failure.status ? 1 : 0) != 0;
+  // A document a rank could not write fails the run on every rank, as it fails a run alone; so
+  // does a whole that rank 0 could not make (told above), which leaves its documents unwritten.
+  const bool lost = context.shape.part.speaks() && !whole;
+  const bool unwritten = peers.longest(written != failure.status || lost ? 1 : 0) != 0;
   return status == kExitSuccess && unwritten ? kExitReadWrite : status;
 }
 
