@@ -419,6 +419,14 @@ rows_table() {
       "$yname" "$yfig" "$r" "$goal" "$verdict" "$load"
   done
 }
+# A section's end: its rows, its notes, and every round of every row.
+rows_notes_rounds() {
+  rows_table
+  echo
+  sed 's/^/- /' "$disk/queue-notes"
+  echo
+  rounds_details
+}
 rounds_details() {
   echo "<details><summary>Every round (kolvane; yardstick; ratio)</summary>"
   echo
@@ -635,11 +643,7 @@ workers_section() {
   echo "- Row 1 names both commands in full (FILE the $mib MiB file, R the round's number, added to both as \`seed=R\` and \`--randseed=R\` with \`json=\` and \`--output-format=json\`); both sides draw offsets uniformly, fio with \`$same_offsets\`, its two jobs reported as one group (\`.jobs[0]\`). fio $(fio --version | sed 's/^fio-//')."
   echo "- Method as in the queue depth section: the file synced and left to settle 10 s, a wait for a quiet machine before each row, $queue_rounds rounds (rows 1, 3) or $queue_short_rounds after a warm-up (row 2), order reversed every other round, sync after every run; the figure is the median, the ratio the median of the round-by-round ratios."
   echo
-  rows_table
-  echo
-  sed 's/^/- /' "$disk/queue-notes"
-  echo
-  rounds_details
+  rows_notes_rounds
   rm -f "$big"
 }
 
@@ -729,11 +733,7 @@ mix_section() {
   echo "- A $mib MiB file of random bytes on $(df -T "$disk" | awk 'NR == 2 { print $2 }') under $disk_parent, written in place by both; every program pinned to CPU $cpu. The row names both commands in full (R the round's number, added as \`seed=R\` and \`--randseed=R\` with \`json=\` and \`--output-format=json\`); fio $(fio --version | sed 's/^fio-//')."
   echo "- Method as in the queue depth section: $queue_rounds rounds, order reversed every other round, sync after every run, medians, the ratio the median of the round-by-round ratios."
   echo
-  rows_table
-  echo
-  sed 's/^/- /' "$disk/queue-notes"
-  echo
-  rounds_details
+  rows_notes_rounds
 }
 # rate=: a paced run's figures against their goals (rows 1 and 3), and beside fio's at the same
 # rate while another process writes to the same disk (row 2, figures only).
@@ -809,11 +809,7 @@ rate_section() {
     echo "  - round $((round + 1)): kolvane ${ktab[$round]}; fio ${ftab[$round]}"
   done
   echo
-  rows_table
-  echo
-  sed 's/^/- /' "$disk/queue-notes"
-  echo
-  rounds_details
+  rows_notes_rounds
 }
 # kolvane-mpi: four ranks of this host beside four workers of one kolvane and fio's four jobs on
 # the same direct random reads of one file, and what a launch costs. Four ranks on two cores
@@ -897,11 +893,7 @@ mpi_section() {
   echo "- Rows 1-3: $queue_rounds rounds of $secs s each, the three in turn, order reversed every other round, sync after every run; the figure is the median, the ratio the median of the round-by-round ratios. IOPS: the whole's (kolvane-mpi: the ranks' I/Os over the longest rank's span; fio: its group). CPU: user + system time of every process the command started (mpirun and its ranks; fio and its jobs), from /usr/bin/time, over the I/Os."
   echo "- Row 4: the time from launch to exit of a run of one I/O per rank (an upper bound of launch to first I/O: it includes the gathering of the whole and MPI's finalisation), after one untimed round; beside it, the same launch of a C program that only starts MPI, meets at a barrier and ends (MPI's own cost), and, in the notes, one kolvane with four workers of one I/O each."
   echo
-  rows_table
-  echo
-  sed 's/^/- /' "$disk/queue-notes"
-  echo
-  rounds_details
+  rows_notes_rounds
   rm -f "$big"
 }
 

@@ -152,22 +152,20 @@ step "valgrind: output too small" vg 5 small "$exe" if=in of=small bs=512 count=
 step "valgrind: empty input" vg 3 empty "$exe" if=empty of=out3
 step "cppcheck" cppcheck --enable=warning,performance,portability --error-exitcode=1 \
   --inline-suppr --quiet --std=c++20 -Isrc src
-wait "$fuzzing"
-cat "$fuzz_out"
-if read -r p f 2>/dev/null <"$fuzz_out.counts"; then
-  passed=$((passed + p)) failed=$((failed + f))
-else
-  failed=$((failed + 1)) && echo "FAIL fuzzing the command line (no outcome)"
-fi
-rm -f "$fuzz_out" "$fuzz_out.counts"
-wait "$tidying"
-cat "$tidy_out"
-if read -r p f 2>/dev/null <"$tidy_out.counts"; then
-  passed=$((passed + p)) failed=$((failed + f))
-else
-  failed=$((failed + 1)) && echo "FAIL clang-tidy (no outcome)"
-fi
-rm -f "$tidy_out" "$tidy_out.counts"
+# collect PID OUT NAME: waits for a step run in the background, shows its lines and adds its counts.
+collect() {
+  local p f
+  wait "$1"
+  cat "$2"
+  if read -r p f 2>/dev/null <"$2.counts"; then
+    passed=$((passed + p)) failed=$((failed + f))
+  else
+    failed=$((failed + 1)) && echo "FAIL $3 (no outcome)"
+  fi
+  rm -f "$2" "$2.counts"
+}
+collect "$fuzzing" "$fuzz_out" "fuzzing the command line"
+collect "$tidying" "$tidy_out" "clang-tidy"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -358,21 +358,32 @@ bool check_failed(int status) {
 // run: the json= and plot= documents, once the files are released. Then a stop request ends the
 // program as its signal would have; a failure's status wins over it. quiet=1 leaves out the
 // records lines and the elapsed time.
-int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
-               const RunStart& start, Failure failure) {
+// The output's end, for a run alone and for each rank: synced and closed after a run that went
+// well; closed after a failed check, whose status stays the check's. Returns the run's failure.
+Failure end_output(RunOwners& owners, const Settings& settings, Failure failure) {
   if (!failure.failed()) {
     failure = sync_output(owners.files, owners.context.meter, owners.context.shape.ends, settings);
     if (!failure.failed())
       failure = close_files(owners, settings);
     say_failure(failure);
   }
-  int status = failure.status;
-  if (check_failed(status))
+  if (check_failed(failure.status))
     say_failure(close_files(owners, settings));
-  // report=1 tells how far a failed run got once it reached its first I/O; without it a failed
-  // run prints nothing after its message, as it always has.
-  if (status == kExitSuccess || check_failed(status) ||
-      (settings.report && owners.context.control.started())) {
+  return failure;
+}
+
+// Whether the records lines and report=1 follow a run that ended with `status` (a stop's
+// counting as 0). report=1 tells how far a failed run got once it reached its first I/O; without
+// it a failed run prints nothing after its message, as it always has.
+bool tells_how_far(int status, const Settings& settings, const RunControl& control) {
+  return status == kExitSuccess || check_failed(status) || (settings.report && control.started());
+}
+
+int finish_run(RunOwners& owners, const Settings& settings, const PlatformProfile& profile,
+               const RunStart& start, Failure failure) {
+  failure = end_output(owners, settings, std::move(failure));
+  int status = failure.status;
+  if (tells_how_far(status, settings, owners.context.control)) {
     if (!settings.quiet)
       end_report(owners.transfer.totals, start, profile);
     say_rate_missed(owners.context.meter, settings);
@@ -412,14 +423,7 @@ int finish_ranks(RunOwners& owners, const Settings& settings, const PlatformProf
                  const RunStart& start, Failure failure, RunPeers& peers, std::uint64_t transfer_ns,
                  bool reports_refused) {
   RunContext& context = owners.context;
-  if (!failure.failed()) {
-    failure = sync_output(owners.files, context.meter, context.shape.ends, settings);
-    if (!failure.failed())
-      failure = close_files(owners, settings);
-    say_failure(failure);
-  }
-  if (check_failed(failure.status))
-    say_failure(close_files(owners, settings));
+  failure = end_output(owners, settings, std::move(failure));
   const StopRequest stop = stop_requested();
   const RankEnd own{failure.status, stop == StopRequest::none ? 0 : request_exit_status(stop),
                     transfer_ns};
@@ -444,8 +448,7 @@ int finish_ranks(RunOwners& owners, const Settings& settings, const PlatformProf
   std::optional<RunReport> whole;
   if (context.shape.part.speaks())
     whole = whole_of_documents(documents, ends, status, settings);
-  if (whole && (failed == kExitSuccess || check_failed(failed) ||
-                (settings.report && context.control.started()))) {
+  if (whole && tells_how_far(failed, settings, context.control)) {
     if (!settings.quiet)
       end_report(record_totals(whole->records), start, profile);
     if (settings.report)

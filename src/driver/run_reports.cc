@@ -218,8 +218,8 @@ RunReport run_report(const RunContext& run, const RecordTotals& t, const Workers
   }
   r.directions = all_figures(run.meter, run.shape.ends, s);
   // A target shared by several ranks runs as one worker's share when workers= is not given.
-  for (const WorkerFigures& w : workers.workers) {
-    if (s.workers > 1)
+  if (s.workers > 1) {
+    for (const WorkerFigures& w : workers.workers)
       r.workers.push_back(
           {w.seed, record_counts(w.totals), all_figures(*w.meter, run.shape.ends, s)});
   }

@@ -27,6 +27,14 @@ struct RecordTotals {
   std::uint64_t r_partial_total = 0;
   std::uint64_t w_full_total = 0;
   std::uint64_t w_partial_total = 0;
+
+  // Another part's records added in: a worker's to the run's, a rank's to the whole's.
+  void add(const RecordTotals& t) {
+    r_full_total += t.r_full_total;
+    r_partial_total += t.r_partial_total;
+    w_full_total += t.w_full_total;
+    w_partial_total += t.w_partial_total;
+  }
 };
 
 struct TransferState {

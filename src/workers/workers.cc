@@ -117,13 +117,6 @@ struct Slot {
   std::thread thread;
 };
 
-void add_totals(RecordTotals& sum, const RecordTotals& t) {
-  sum.r_full_total += t.r_full_total;
-  sum.r_partial_total += t.r_partial_total;
-  sum.w_full_total += t.w_full_total;
-  sum.w_partial_total += t.w_partial_total;
-}
-
 // The whole so far, once every transferring worker has answered the latest request; a worker
 // that has not begun its transfer has nothing to add yet.
 void whole_so_far(Shared& shared, std::vector<Slot>& slots, RecordTotals& totals, Meter& meter) {
@@ -139,7 +132,7 @@ void whole_so_far(Shared& shared, std::vector<Slot>& slots, RecordTotals& totals
   for (const Slot& s : slots) {
     if (s.link == nullptr || !s.link->meter)
       continue;
-    add_totals(totals, s.link->totals);
+    totals.add(s.link->totals);
     meter.add(*s.link->meter);
   }
 }
@@ -342,7 +335,7 @@ Failure run_workers(const RunFiles& files, const Calibration& calibration, RunCo
       continue;
     Worker& worker = *slots[w].worker;
     if (!split_copy || counted <= end.last_counted)
-      add_totals(transfer.totals, worker.totals());
+      transfer.totals.add(worker.totals());
     ++counted;
     figures.totals = worker.totals();
     figures.meter->add(worker.context().meter);

@@ -146,12 +146,7 @@ bool MpiPeers::whole_so_far(RecordTotals& totals) {
     return std::all_of(others_.begin() + 1, others_.end(),
                        [&](const Other& o) { return o.ended || o.round >= round; });
   });
-  for (auto o = others_.begin() + 1; o != others_.end(); ++o) {
-    totals.r_full_total += o->totals.r_full_total;
-    totals.r_partial_total += o->totals.r_partial_total;
-    totals.w_full_total += o->totals.w_full_total;
-    totals.w_partial_total += o->totals.w_partial_total;
-  }
+  for (auto o = others_.begin() + 1; o != others_.end(); ++o) totals.add(o->totals);
   return true;
 }
 
